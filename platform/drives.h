@@ -1,0 +1,117 @@
+// Drive letters on Linux. One letter is one volume: a partition, or a whole
+// medium without a partition table. The table is rebuilt from /sys/block,
+// /proc/self/mountinfo and the virtual-drive configuration (QUILVANE_DRIVES,
+// or images attached in-process).
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+namespace plat {
+
+// The Windows drive type codes.
+enum DriveTypeCode {
+    DriveTypeUnknown = 0,
+    DriveTypeNoRoot = 1,
+    DriveTypeRemovable = 2,
+    DriveTypeFixed = 3,
+    DriveTypeRemote = 4,
+    DriveTypeCdRom = 5,
+    DriveTypeRamDisk = 6,
+};
+
+enum class DriveKind { RootFs, BlockVolume, RemovableSlot, OpticalSlot, NetworkMount, VirtualImage, VirtualFolder };
+
+struct DriveEntry {
+    QChar letter;                 // upper case
+    DriveKind kind = DriveKind::BlockVolume;
+    int typeCode = DriveTypeFixed;
+    QString device;               // /dev/sdb1, or the image file of a virtual drive
+    qint64 windowOffset = 0;      // byte window of the volume inside device
+    qint64 windowLength = -1;     // -1: to the end of the device
+    QString disk;                 // the physical disk: /sys/block/sdb, or the image file
+    QString mountPoint;           // native root of the drive's files; empty: no files
+    QString fsType;               // from mountinfo, when mounted
+    int sectorSize = 0;           // 0: ask the device
+    bool readOnly = false;
+    bool mediumAbsent = false;    // marked absent (ejected, or by a test)
+    QString identity;             // stable identity for the persisted letter
+    int partition = 0;            // partition number inside an image, 0 = whole file
+};
+
+struct VirtualDriveOptions {
+    int typeCode = DriveTypeRemovable;
+    int partition = 0;            // 0: the whole file is the volume
+    bool readOnly = false;
+    int sectorSize = 0;           // 0: 512 (2048 for CD-ROM)
+    QString files;                // native folder standing for the mounted tree
+};
+
+class DriveTable {
+public:
+    static DriveTable &instance();
+
+    // Rebuilds the table now. Queries rebuild it by themselves when it is
+    // older than a second.
+    void refresh();
+    // Sorted by letter.
+    QList<DriveEntry> entries();
+    std::optional<DriveEntry> entry(QChar letter);
+
+    // Virtual drives in-process (tests, and users' attached images).
+    bool attachImage(QChar letter, const QString &imageNative, const VirtualDriveOptions &opts = {});
+    bool attachFolder(QChar letter, const QString &folderNative, int typeCode = DriveTypeFixed);
+    void detach(QChar letter);
+    void setMediumPresent(QChar letter, bool present);
+    // Only the virtual drives are listed (deterministic tests); C: stays.
+    void setExclusive(bool exclusive);
+    // Forgets every in-process attachment and the exclusive mark.
+    void resetVirtual();
+
+private:
+    DriveTable() = default;
+    struct Impl;
+    Impl *impl();
+};
+
+// GetLogicalDriveStrings: the letters in use, sorted.
+QList<QChar> logicalDrives();
+// GetDriveType of a root: 1 for a letter not in the table.
+int driveTypeCode(QChar letter);
+// Medium present and reachable, without reading the device. Empty for a
+// letter the table does not know.
+std::optional<bool> isDriveReady(QChar letter);
+
+struct VolumeInfo {
+    QString label;
+    quint32 serial = 0;
+    QString fsName;   // "FAT" (FAT12 and FAT16), "FAT32", "NTFS", "exFAT", "CDFS", "UDF", ...
+};
+// GetVolumeInformation: empty when there is no medium or no known file system.
+std::optional<VolumeInfo> volumeInformation(QChar letter);
+
+struct DiskGeometry {
+    quint32 sectorsPerCluster = 0;
+    quint32 bytesPerSector = 0;
+    quint64 freeClusters = 0;
+    quint64 totalClusters = 0;
+};
+// GetDiskFreeSpace: statvfs when mounted, else from the volume's own
+// structures; a medium without a known file system gives one sector a
+// cluster, no free clusters and the device's sectors. Empty without a medium.
+std::optional<DiskGeometry> diskGeometry(QChar letter);
+
+// GetDiskFreeSpaceEx: bytes free to the caller and total bytes.
+bool diskFreeBytes(QChar letter, quint64 *freeToCaller, quint64 *totalBytes);
+
+// Whether two letters lie on the same physical disk.
+bool sameDisk(QChar a, QChar b);
+
+// The native root of a letter's files, or empty.
+QString driveRootNative(QChar letter);
+
+// The logical sector size of a letter's volume (512 when unknown).
+int volumeSectorSize(QChar letter);
+
+} // namespace plat

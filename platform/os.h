@@ -1,0 +1,34 @@
+// What the program asks of the operating system about itself: its identity
+// (injectable, so the Windows 9x and restricted-rights branches can be
+// reached in tests), the input-pending query and the message pump.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+namespace plat {
+
+struct OsIdentity {
+    int platformId = 2;      // 1 = Windows 9x family, 2 = NT family
+    int major = 6;
+    int minor = 1;
+    int build = 7601;
+    QString servicePack;     // the CSD text
+};
+
+OsIdentity osIdentity();
+void setOsIdentity(const OsIdentity &id);   // tests
+void resetOsIdentity();
+
+// True when the window system has input waiting (GetInputState). Injectable.
+bool inputPending();
+void setInputPendingHook(std::function<bool()> hook);   // empty: default
+
+// Lets the window process pending events (DoEvents); throttled to about once
+// every 20 ms so that tight loops do not spend their time in the pump.
+// Does nothing without an application object.
+void pumpEvents();
+// Pumps without the throttle.
+void pumpEventsNow();
+
+} // namespace plat

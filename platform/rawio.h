@@ -1,0 +1,52 @@
+// Raw volumes and files opened like Windows handles: reads open read-only,
+// writes open exclusively (refused while the volume or a partition of its disk
+// is mounted) and only on removable media. Positions are 64-bit.
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace plat {
+
+enum class Access { Read, ReadWrite };
+
+// A handle as the program holds it: a plain value, released explicitly with
+// close(). The position lives in the open file, as with a Windows handle, so
+// copies of a handle share it. A volume inside a larger file (a partition of
+// an image) is seen through a byte window: positions are relative to the
+// window's start and reads stop at its end.
+struct Handle {
+    int fd = -1;
+    qint64 windowOffset = 0;
+    qint64 windowLength = -1;   // -1: no end
+
+    bool valid() const { return fd >= 0; }
+
+    // ReadFile: reads until n bytes, the end or an error. An error before
+    // any byte gives false and 0; an error after some bytes gives true and
+    // the count.
+    bool read(void *buffer, qint64 n, qint64 *got);
+    bool write(const void *buffer, qint64 n, qint64 *written);
+    // SetFilePointer: from the start or the current position; a negative
+    // resulting position fails and leaves the position.
+    bool seek(qint64 distance, bool fromCurrent = false);
+    qint64 pos() const;         // current position, -1 on failure
+    qint64 size() const;        // length of the file or device (window)
+    bool truncate();            // SetEndOfFile at the position
+    bool flush();               // FlushFileBuffers
+    bool close();               // CloseHandle; the handle becomes invalid
+};
+
+// "\\.\X:" of a letter. Invalid when the letter has no raw volume, there is no
+// medium, the rights are missing, or (writes) the volume is mounted, read-only
+// or not removable.
+Handle openVolume(QChar letter, Access access);
+// A file by its internal path.
+Handle openFile(const QString &internalPath, Access access, bool create = false);
+// A file by its native path.
+Handle openNative(const QString &nativePath, Access access, bool create = false);
+
+// The errno of the last failed open, for the advice on restricted rights.
+int lastOpenError();
+
+} // namespace plat

@@ -1,0 +1,183 @@
+#include "tests/support/fixtures.h"
+
+#include "platform/drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
+
+namespace testing_support {
+
+namespace {
+std::vector<std::unique_ptr<QTemporaryDir>> &tempDirs()
+{
+    static std::vector<std::unique_ptr<QTemporaryDir>> dirs;
+    return dirs;
+}
+} // namespace
+
+QString testHome()
+{
+    static const QString home = [] {
+        auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/quilvane-home-XXXXXX");
+        QString path = dir->path();
+        tempDirs().push_back(std::move(dir));
+        qputenv("QUILVANE_HOME", path.toLocal8Bit());
+        // A drive configuration of the test's own, empty unless a test writes it.
+        qputenv("QUILVANE_DRIVES", (path + "/drives.conf").toLocal8Bit());
+        return path;
+    }();
+    return home;
+}
+
+QString makeTempDir(const QString &hint)
+{
+    auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/quilvane-" + hint + "-XXXXXX");
+    QString path = dir->path();
+    tempDirs().push_back(std::move(dir));
+    return path;
+}
+
+int runTool(const QString &program, const QStringList &args, QByteArray *out, const QByteArray &input)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("MTOOLS_SKIP_CHECK", "1");
+    env.insert("LC_ALL", "C");
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        return -1;
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(600000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (out)
+        *out = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+bool haveTool(const QString &program)
+{
+    return !QStandardPaths::findExecutable(program).isEmpty()
+        || !QStandardPaths::findExecutable(program, {"/usr/sbin", "/sbin"}).isEmpty();
+}
+
+QByteArray readFileBytes(const QString &nativePath, qint64 offset, qint64 length)
+{
+    QFile f(nativePath);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(offset))
+        return {};
+    return length < 0 ? f.readAll() : f.read(length);
+}
+
+bool writeFileBytes(const QString &nativePath, const QByteArray &bytes)
+{
+    QFile f(nativePath);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+bool patchFile(const QString &nativePath, qint64 offset, const QByteArray &bytes)
+{
+    QFile f(nativePath);
+    return f.open(QIODevice::ReadWrite) && f.seek(offset) && f.write(bytes) == bytes.size();
+}
+
+static QString mkfsFat()
+{
+    QString p = QStandardPaths::findExecutable("mkfs.fat");
+    if (p.isEmpty())
+        p = QStandardPaths::findExecutable("mkfs.fat", {"/usr/sbin", "/sbin"});
+    return p;
+}
+
+QString makeFatImage(const QString &dir, const QString &name, const FatImageSpec &spec)
+{
+    const QString path = dir + "/" + name;
+    QFile::remove(path);
+    QStringList args{"-C", "--invariant", "-F", QString::number(spec.fatBits),
+                     "-S", QString::number(spec.sectorSize),
+                     "-s", QString::number(spec.sectorsPerCluster),
+                     "-f", QString::number(spec.fats),
+                     "-i", spec.serial};
+    if (!spec.label.isEmpty())
+        args << "-n" << spec.label;
+    if (spec.reservedSectors >= 0)
+        args << "-R" << QString::number(spec.reservedSectors);
+    if (spec.rootEntries >= 0)
+        args << "-r" << QString::number(spec.rootEntries);
+    args << path << QString::number(spec.sizeKiB);
+    QByteArray out;
+    if (runTool(mkfsFat(), args, &out) != 0) {
+        qWarning("mkfs.fat failed: %s", out.constData());
+        return {};
+    }
+    return path;
+}
+
+bool mmd(const QString &image, const QString &dosPath)
+{
+    return runTool("mmd", {"-i", image, "::" + dosPath}) == 0;
+}
+
+bool mcopyData(const QString &image, const QString &dosPath, const QByteArray &data)
+{
+    const QString src = makeTempDir("src") + "/data";
+    if (!writeFileBytes(src, data))
+        return false;
+    QByteArray out;
+    bool ok = runTool("mcopy", {"-o", "-i", image, src, "::" + dosPath}, &out) == 0;
+    if (!ok)
+        qWarning("mcopy failed: %s", out.constData());
+    QFile::remove(src);
+    return ok;
+}
+
+bool mdel(const QString &image, const QString &dosPath)
+{
+    return runTool("mdel", {"-i", image, "::" + dosPath}) == 0;
+}
+
+QByteArray mtype(const QString &image, const QString &dosPath)
+{
+    const QString dst = makeTempDir("out") + "/data";
+    if (runTool("mcopy", {"-n", "-i", image, "::" + dosPath, dst}) != 0)
+        return {};
+    return readFileBytes(dst);
+}
+
+QByteArray patternBytes(qint64 size, quint32 seed)
+{
+    QByteArray b(size, Qt::Uninitialized);
+    quint32 x = seed * 2654435761u + 12345u;
+    for (qint64 i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b[i] = char(x & 0xFF);
+    }
+    return b;
+}
+
+bool attachRemovable(QChar letter, const QString &imageNative)
+{
+    plat::VirtualDriveOptions opts;
+    opts.typeCode = plat::DriveTypeRemovable;
+    return plat::DriveTable::instance().attachImage(letter, imageNative, opts);
+}
+
+void detachDrive(QChar letter)
+{
+    plat::DriveTable::instance().detach(letter);
+}
+
+} // namespace testing_support

@@ -1,0 +1,60 @@
+// Shared test support: a private program home for every test binary, temporary
+// folders, running real tools with an argument vector, and FAT images made
+// with mkfs.fat and filled with mtools.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace testing_support {
+
+// The temporary folder that QUILVANE_HOME points at for this test binary.
+QString testHome();
+
+// A fresh temporary folder (native path, no trailing slash), removed at exit.
+QString makeTempDir(const QString &hint = QStringLiteral("t"));
+
+// Runs a program (never through a shell); returns its exit code, -1 when it
+// could not start. Standard output and error go to *out when given.
+int runTool(const QString &program, const QStringList &args, QByteArray *out = nullptr,
+            const QByteArray &input = {});
+// True when the program is on the PATH.
+bool haveTool(const QString &program);
+
+QByteArray readFileBytes(const QString &nativePath, qint64 offset = 0, qint64 length = -1);
+bool writeFileBytes(const QString &nativePath, const QByteArray &bytes);
+// Overwrites bytes of an existing file in place (like dd conv=notrunc).
+bool patchFile(const QString &nativePath, qint64 offset, const QByteArray &bytes);
+
+struct FatImageSpec {
+    int fatBits = 12;            // 12, 16 or 32
+    qint64 sizeKiB = 1440;       // image size
+    int sectorSize = 512;
+    int sectorsPerCluster = 4;
+    int reservedSectors = -1;    // -1: mkfs.fat's default
+    int fats = 2;
+    int rootEntries = -1;        // FAT12/16 only; -1: default
+    QString serial = QStringLiteral("DEADBEEF");
+    QString label = QStringLiteral("CARD");
+};
+
+// Makes an image with mkfs.fat (with --invariant); returns the native path or
+// an empty text when the tool failed.
+QString makeFatImage(const QString &dir, const QString &name, const FatImageSpec &spec);
+
+// mtools on an image: mmd, mcopy (data given in memory), mdel, mtype.
+bool mmd(const QString &image, const QString &dosPath);
+bool mcopyData(const QString &image, const QString &dosPath, const QByteArray &data);
+bool mdel(const QString &image, const QString &dosPath);
+QByteArray mtype(const QString &image, const QString &dosPath);
+
+// Bytes of a deterministic pattern, different for every seed.
+QByteArray patternBytes(qint64 size, quint32 seed);
+
+// Attaches an image as a removable virtual drive letter through the layer.
+bool attachRemovable(QChar letter, const QString &imageNative);
+void detachDrive(QChar letter);
+
+} // namespace testing_support
