@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libgl-dev libblkid-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev
-  dosfstools mtools ntfs-3g sleuthkit fdisk util-linux
+  dosfstools mtools ntfs-3g exfatprogs sleuthkit fdisk util-linux coreutils
   python3
 )
 

@@ -5,6 +5,7 @@
 #include "platform/os.h"
 
 #include <cstring>
+#include <unordered_set>
 
 int64_t ClusterToSector(int64_t cluster)
 {
@@ -103,15 +104,15 @@ int32_t ReadDirectoryChain(const QString &drive, int32_t startCluster, bool &acc
 
     int64_t count = 0;
     int64_t current = first, previous = 0;
-    // Clusters are numbered from 2 to TotalClusters + 1. A chain can pass each
-    // one once; a longer walk is a loop in a damaged FAT.
-    int64_t steps = 0;
+    // A chain passes each cluster once: coming back to one is a loop in a
+    // damaged FAT, and ends the walk.
+    std::unordered_set<int64_t> visited;
     while (current != previous) {
         // The record may change while events are processed: read it afresh.
         const int64_t lastCluster = int64_t(DriveInfo().TotalClusters) + 1;
         if (current >= threshold || current < first || current > lastCluster)
             break;
-        if (++steps > lastCluster || count + perCluster > kMaxDirEntries)
+        if (!visited.insert(current).second || count + perCluster > kMaxDirEntries)
             break;
         if (plat::inputPending())
             plat::pumpEvents();

@@ -136,6 +136,7 @@ bool partitionWindow(const QString &image, int n, qint64 *offset, qint64 *length
 
 struct VirtualDef {
     bool folder = false;
+    bool blockDevice = false;   // a real device given a letter (loop devices in tests)
     QString path;
     VirtualDriveOptions opts;
 };
@@ -204,9 +205,10 @@ struct DriveTable::Impl {
                 d.opts.typeCode = d.path.isEmpty() ? DriveTypeRemovable : d.opts.typeCode;
                 for (const QString &w : words.mid(1)) {
                     const QString key = w.section('=', 0, 0), value = w.section('=', 1);
-                    if (key == "image") {
+                    if (key == "image" || key == "device") {
                         d.path = value;
                         d.folder = false;
+                        d.blockDevice = key == "device";
                     } else if (key == "folder") {
                         d.path = value;
                         d.folder = true;
@@ -449,7 +451,15 @@ void DriveTable::Impl::rebuild()
         e.typeCode = d.opts.typeCode;
         e.readOnly = d.opts.readOnly;
         e.identity = QStringLiteral("virtual:") + it.key();
-        if (d.folder) {
+        if (d.blockDevice) {
+            e.kind = DriveKind::BlockVolume;
+            e.device = d.path;
+            const QString name = QFileInfo(d.path).fileName();
+            const QString link = QFileInfo("/sys/class/block/" + name).canonicalFilePath();
+            e.disk = QFile::exists(link + "/partition") ? "/sys/block/" + QFileInfo(QFileInfo(link).path()).fileName()
+                                                        : "/sys/block/" + name;
+            e.sectorSize = d.opts.sectorSize;
+        } else if (d.folder) {
             e.kind = DriveKind::VirtualFolder;
             e.mountPoint = QDir::cleanPath(d.path);
             e.disk = e.mountPoint;
@@ -504,7 +514,7 @@ bool DriveTable::attachImage(QChar letter, const QString &imageNative, const Vir
     letter = letter.toUpper();
     if (!letter.isLetter() || letter.unicode() > 'Z' || imageNative.isEmpty())
         return false;
-    impl()->attached.insert(letter, VirtualDef{false, imageNative, opts});
+    impl()->attached.insert(letter, VirtualDef{false, false, imageNative, opts});
     impl()->absent.remove(letter);
     impl()->rebuild();
     return true;
@@ -517,7 +527,7 @@ bool DriveTable::attachFolder(QChar letter, const QString &folderNative, int typ
         return false;
     VirtualDriveOptions opts;
     opts.typeCode = typeCode;
-    impl()->attached.insert(letter, VirtualDef{true, folderNative, opts});
+    impl()->attached.insert(letter, VirtualDef{true, false, folderNative, opts});
     impl()->absent.remove(letter);
     impl()->rebuild();
     return true;

@@ -155,6 +155,112 @@ QByteArray mtype(const QString &image, const QString &dosPath)
     return readFileBytes(dst);
 }
 
+bool mcopyFiles(const QString &image, const QString &dosFolder, const QList<QPair<QString, QByteArray>> &files)
+{
+    const QString src = makeTempDir("many");
+    QStringList args{"-o", "-i", image};
+    for (const auto &f : files) {
+        const QString path = src + "/" + f.first;
+        if (!writeFileBytes(path, f.second))
+            return false;
+        args << path;
+    }
+    QString target = "::" + dosFolder;
+    if (!target.endsWith('/'))
+        target += '/';
+    args << target;
+    QByteArray out;
+    const bool ok = runTool("mcopy", args, &out) == 0;
+    if (!ok)
+        qWarning("mcopy failed: %s", out.constData());
+    QDir(src).removeRecursively();
+    return ok;
+}
+
+QString minfoField(const QString &image, const QString &key)
+{
+    QByteArray out;
+    if (runTool("minfo", {"-i", image, "::"}, &out) != 0)
+        return {};
+    for (const QByteArray &line : out.split('\n')) {
+        const QString l = QString::fromLatin1(line);
+        const QString lead = key + ":";
+        const QString leadEq = key + "=";
+        if (l.startsWith(lead))
+            return l.mid(lead.size()).trimmed();
+        if (l.startsWith(leadEq))
+            return l.mid(leadEq.size()).trimmed();
+    }
+    return {};
+}
+
+qint64 mdirBytesFree(const QString &image)
+{
+    QByteArray out;
+    if (runTool("mdir", {"-i", image, "::"}, &out) != 0)
+        return -1;
+    for (const QByteArray &line : out.split('\n'))
+        if (line.contains("bytes free")) {
+            QByteArray digits;
+            for (char c : line.left(line.indexOf("bytes free")))
+                if (c >= '0' && c <= '9')
+                    digits += c;
+            return digits.toLongLong();
+        }
+    return -1;
+}
+
+SampleCard makeSampleCard(const QString &dir, int fatBits, bool fullRoot)
+{
+    SampleCard card;
+    FatImageSpec spec;
+    spec.fatBits = fatBits;
+    spec.sizeKiB = fatBits == 12 ? 2048 : fatBits == 16 ? 16384 : 65536;
+    spec.sectorsPerCluster = fatBits == 32 ? 1 : 4;
+    card.image = makeFatImage(dir, QStringLiteral("card%1.img").arg(fatBits), spec);
+    if (card.image.isEmpty())
+        return card;
+    mmd(card.image, "/DCIM");
+    mmd(card.image, "/DCIM/100CANON");
+    mmd(card.image, "/A");
+    mmd(card.image, "/A/B");
+    mmd(card.image, "/A/B/C");
+    mmd(card.image, "/A/B/C/D");
+    const QList<QPair<QString, QByteArray>> present = {
+        {"/DCIM/100CANON/IMG_0001.JPG", patternBytes(70000, 1)},
+        {"/DCIM/100CANON/IMG_0002.JPG", patternBytes(130001, 2)},
+        {"/DCIM/100CANON/Holiday at the sea.jpg", patternBytes(5000, 3)},
+        {"/A/B/C/D/deep file with a long name.txt", patternBytes(1, 4)},
+        {"/README.TXT", QByteArray("a card\r\n")},
+        {"/empty.dat", QByteArray()},
+    };
+    const QList<QPair<QString, QByteArray>> gone = {
+        {"/DCIM/100CANON/IMG_0003.JPG", patternBytes(40000, 5)},
+        {"/Lost picture.jpg", patternBytes(9000, 6)},
+    };
+    for (const auto &f : present + gone)
+        mcopyData(card.image, f.first, f.second);
+    for (const auto &f : gone)
+        mdel(card.image, f.first);
+    card.files = present;
+    card.deleted = gone;
+    if (fullRoot && fatBits != 32) {
+        // Fill the remaining root slots with short names: one slot each.
+        const int used = 2 + 1 + 1 + 1 + 1 + 3 /* long names take more */;
+        QList<QPair<QString, QByteArray>> fill;
+        for (int i = 0; i < 512 - used - 8; ++i)
+            fill.append({QStringLiteral("F%1.BIN").arg(i, 5, 10, QChar('0')), QByteArray(1, char(i))});
+        mcopyFiles(card.image, "/", fill);
+        for (int i = 0; i < 64; ++i)
+            if (!mcopyData(card.image, QStringLiteral("/G%1.BIN").arg(i, 5, 10, QChar('0')), QByteArray(1, 'g')))
+                break;
+        // mtools reuses deleted slots: delete one only once the root is full.
+        mdel(card.image, "/F00000.BIN");
+        card.deleted.append({"/F00000.BIN", QByteArray(1, '\0')});
+    }
+    return card;
+}
+
 QByteArray patternBytes(qint64 size, quint32 seed)
 {
     QByteArray b(size, Qt::Uninitialized);

@@ -50,6 +50,24 @@ bool mcopyData(const QString &image, const QString &dosPath, const QByteArray &d
 bool mdel(const QString &image, const QString &dosPath);
 QByteArray mtype(const QString &image, const QString &dosPath);
 
+// Copies many files at once into a folder of the image (name -> data).
+bool mcopyFiles(const QString &image, const QString &dosFolder, const QList<QPair<QString, QByteArray>> &files);
+// A field of `minfo -i image ::`, e.g. "sector size" gives "512 bytes".
+QString minfoField(const QString &image, const QString &key);
+// The bytes free that `mdir` reports.
+qint64 mdirBytesFree(const QString &image);
+
+// A card as a camera or a user leaves it, used by the tests of every
+// subsystem: nested folders (DCIM/100CANON, deep A/B/C/D), long file names,
+// files of several sizes, deleted files; with fullRoot, the FAT12/16 root
+// folder is filled to its last slot. Returns the image path.
+struct SampleCard {
+    QString image;
+    QList<QPair<QString, QByteArray>> files;    // DOS path -> data, still present
+    QList<QPair<QString, QByteArray>> deleted;  // DOS path -> data, deleted
+};
+SampleCard makeSampleCard(const QString &dir, int fatBits, bool fullRoot = false);
+
 // Bytes of a deterministic pattern, different for every seed.
 QByteArray patternBytes(qint64 size, quint32 seed);
 
