@@ -150,7 +150,7 @@ quint64 exfatFree(const VolumeReadFn &read, const ExfatLayout &l)
             continue;
         const quint32 first = u32(root, i + 20);
         const quint64 length = u64(root, i + 24);
-        if (first < 2 || first - 2 >= l.clusterCount || length > (l.clusterCount + 7) / 8 + clusterBytes)
+        if (first < 2 || first - 2 >= l.clusterCount || length > (l.clusterCount + 7) / 8 + quint64(clusterBytes))
             return 0;
         QByteArray bits = read((qint64(l.heapOffset) + qint64(first - 2) * l.sectorsPerCluster) * l.bytesPerSector,
                                qint64(length));
