@@ -1,0 +1,153 @@
+// Free clusters from the volume bitmap, with cluster numbers taken from mtools.
+#include "drive/bitmap.h"
+#include "tests/drive/drive_test_util.h"
+
+#include <QRegularExpression>
+
+using namespace testing_support;
+using namespace drive_tests;
+
+namespace {
+
+// The clusters of a file as mshowfat lists them: "<3-12>" or "<3-5><9-10>".
+QList<QPair<int64_t, int64_t>> clustersOf(const QString &image, const QString &dosPath)
+{
+    QByteArray out;
+    runTool("mshowfat", {"-i", image, "::" + dosPath}, &out);
+    QList<QPair<int64_t, int64_t>> runs;
+    static const QRegularExpression re("<(\\d+)(?:-(\\d+))?>");
+    auto it = re.globalMatch(QString::fromLatin1(out));
+    while (it.hasNext()) {
+        auto m = it.next();
+        const int64_t a = m.captured(1).toLongLong();
+        runs.append({a, m.captured(2).isEmpty() ? a : m.captured(2).toLongLong()});
+    }
+    return runs;
+}
+
+TEST(VolumeBitmap, TheHoleOfADeletedFile)
+{
+    const QString dir = makeTempDir("bm");
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 16384;
+    spec.sectorsPerCluster = 1;
+    const QString img = makeFatImage(dir, "bm.img", spec);
+    ASSERT_TRUE(mcopyData(img, "/A.BIN", patternBytes(10 * 512, 1)));
+    ASSERT_TRUE(mcopyData(img, "/B.BIN", patternBytes(20 * 512, 2)));
+    ASSERT_TRUE(mcopyData(img, "/C.BIN", patternBytes(5 * 512, 3)));
+    const auto a = clustersOf(img, "/A.BIN"), b = clustersOf(img, "/B.BIN"), c = clustersOf(img, "/C.BIN");
+    ASSERT_EQ(b.size(), 1);
+    ASSERT_EQ(b[0].second - b[0].first + 1, 20);
+    ASSERT_TRUE(mdel(img, "/B.BIN"));
+    attachAndRead(img);
+
+    int64_t start = 0, run = -1, last = -1;
+    EXPECT_EQ(FindFreeClusterRun("E", start, run, last), b[0].first);
+    EXPECT_EQ(run, 20);
+    EXPECT_EQ(last, b[0].second);
+    // From inside the hole the search begins with the next cluster.
+    start = b[0].first;
+    EXPECT_EQ(FindFreeClusterRun("E:\\", start, run, last), b[0].first + 1);
+    EXPECT_EQ(run, 19);
+
+    bool close = false;
+    int64_t cl = b[0].first + 5;
+    EXPECT_TRUE(IsClusterFree("E:", cl, close));
+    cl = a.last().second;
+    EXPECT_FALSE(IsClusterFree("E:", cl, close));
+    cl = c[0].first;
+    close = true;
+    EXPECT_FALSE(IsClusterFree("E:", cl, close));
+    cl = -1;
+    EXPECT_FALSE(IsClusterFree("E:", cl, close));
+
+    // After the last file the free space runs to the last cluster.
+    const int64_t lastCluster = int64_t(DriveInfo().TotalClusters) + 1;
+    start = c[0].second;
+    EXPECT_EQ(FindFreeClusterRun("E:", start, run, last), c[0].second + 1);
+    EXPECT_EQ(last, lastCluster);
+    start = lastCluster;
+    EXPECT_EQ(FindFreeClusterRun("E:", start, run, last), int64_t(DriveInfo().TotalClusters));
+    EXPECT_EQ(run, 0);
+    // Beyond the volume nothing is free.
+    cl = lastCluster + 1;
+    close = true;
+    EXPECT_FALSE(IsClusterFree("E:", cl, close));
+    detachDrive('E');
+}
+
+TEST(VolumeBitmap, ARunAcrossTheWindowBorderIsMeasuredWhole)
+{
+    const QString dir = makeTempDir("bmw");
+    FatImageSpec spec;
+    spec.fatBits = 32;
+    spec.sizeKiB = 40000;
+    spec.sectorsPerCluster = 1;
+    const QString img = makeFatImage(dir, "w.img", spec);
+    // The root folder holds cluster 2; A takes 3 to 32699, B 32700 to 32900.
+    ASSERT_TRUE(mcopyData(img, "/A.BIN", QByteArray(32697 * 512, 'a')));
+    ASSERT_TRUE(mcopyData(img, "/B.BIN", QByteArray(201 * 512, 'b')));
+    ASSERT_TRUE(mcopyData(img, "/C.BIN", QByteArray(512, 'c')));
+    const auto b = clustersOf(img, "/B.BIN");
+    ASSERT_EQ(b.size(), 1);
+    ASSERT_LT(b[0].first, 32768);
+    ASSERT_GT(b[0].second, 32768);
+    ASSERT_TRUE(mdel(img, "/B.BIN"));
+    attachAndRead(img);
+    int64_t start = 0, run = 0, last = 0;
+    EXPECT_EQ(FindFreeClusterRun("E:", start, run, last), b[0].first);
+    EXPECT_EQ(run, 201);
+    EXPECT_EQ(last, b[0].second);
+    detachDrive('E');
+}
+
+TEST(VolumeBitmap, TheHeldVolumeNeverAnswersForAnotherDrive)
+{
+    const QString dir = makeTempDir("bmh");
+    FatImageSpec spec;
+    spec.sectorsPerCluster = 1;
+    const QString empty = makeFatImage(dir, "empty.img", spec);
+    const QString full = makeFatImage(dir, "full.img", spec);
+    ASSERT_TRUE(mcopyData(full, "/BIG.BIN", QByteArray(600 * 1024, 'x')));
+    ASSERT_TRUE(attachRemovable('E', empty));
+    ASSERT_TRUE(attachRemovable('F', full));
+    GetDriveInfo("E:");
+    bool close = false;
+    int64_t cl = 100;
+    EXPECT_TRUE(IsClusterFree("E:", cl, close));
+    EXPECT_FALSE(IsClusterFree("F:", cl, close));
+    EXPECT_TRUE(IsClusterFree("E:", cl, close));
+
+    // A volume without a bitmap (no known file system) reports nothing free.
+    const QString raw = dir + "/raw.img";
+    ASSERT_TRUE(writeFileBytes(raw, patternBytes(1 << 20, 5)));
+    ASSERT_TRUE(attachRemovable('G', raw));
+    close = true;
+    EXPECT_FALSE(IsClusterFree("G:", cl, close));
+    detachDrive('E');
+    detachDrive('F');
+    detachDrive('G');
+}
+
+TEST(MediaControl, EjectAndLoadAVirtualCard)
+{
+    const QString dir = makeTempDir("ej");
+    const QString img = makeFatImage(dir, "card.img", FatImageSpec{});
+    ASSERT_TRUE(attachRemovable('E', img));
+    QString drive = " e:\\ ";
+    EXPECT_TRUE(EjectMedia(drive));
+    EXPECT_EQ(drive, "e:");
+    EXPECT_EQ(IsDriveReady("E:"), std::optional<bool>(false));
+    EXPECT_TRUE(LoadMedia(drive));
+    EXPECT_EQ(IsDriveReady("E:"), std::optional<bool>(true));
+    ReloadMedia(drive);
+    EXPECT_EQ(IsDriveReady("E:"), std::optional<bool>(true));
+    QString nothing = "Q:";
+    EXPECT_FALSE(EjectMedia(nothing));
+    QString folder = "C:";
+    EXPECT_FALSE(EjectMedia(folder));
+    detachDrive('E');
+}
+
+} // namespace
