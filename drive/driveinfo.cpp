@@ -152,6 +152,7 @@ void ResetDriveInfo()
     d.Fat1Text = QByteArray();
     d.Fat2Text = QByteArray();
     d.IsNT = false;
+    d.DriveLetter = QChar();
     // BootSectorBytes, FatEntryWidth and TotalClusters stay as they were.
 }
 
@@ -183,6 +184,7 @@ void GetDriveInfo(const QString &source)
     ResetDriveInfo();
     DriveInfoRecord &d = DriveInfo();
     const QString root = QString(letter) + ":\\";
+    d.DriveLetter = letter;
 
     if (auto info = plat::volumeInformation(letter)) {
         d.VolumeSerial = info->serial;

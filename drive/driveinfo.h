@@ -63,6 +63,7 @@ struct DriveInfoRecord {
     int32_t FirstCluster = 0;          // the first data cluster: 2
     int32_t RootCluster = 0;           // first cluster of the root folder (FAT32); 2 elsewhere
     bool IsNT = false;
+    QChar DriveLetter;                 // the drive the record describes
 };
 
 // The one drive record of the program.

@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QMap>
 #include <QSaveFile>
+#include <QSet>
 #include <QTextStream>
 #include <chrono>
 #include <future>
@@ -796,6 +797,61 @@ int volumeSectorSize(QChar letter)
             return s;
     }
     return 512;
+}
+
+namespace {
+
+QString interfaceOfSysPath(const QString &sysDisk)
+{
+    const QString path = QFileInfo(sysDisk).canonicalFilePath();
+    if (path.contains("/usb"))
+        return QStringLiteral("USB");
+    if (path.contains("/mmc_host/") || QFileInfo(sysDisk).fileName().startsWith("mmcblk"))
+        return QStringLiteral("SD");
+    if (path.contains("/ata"))
+        return QStringLiteral("IDE");
+    if (path.contains("ieee1394") || path.contains("firewire"))
+        return QStringLiteral("1394");
+    return QStringLiteral("SCSI");
+}
+
+} // namespace
+
+QList<DiskDriveRow> diskDrives()
+{
+    QList<DiskDriveRow> rows;
+    QSet<QString> seen;
+    for (const DriveEntry &e : DriveTable::instance().entries()) {
+        if (e.disk.isEmpty() || seen.contains(e.disk) || e.kind == DriveKind::OpticalSlot
+            || e.kind == DriveKind::NetworkMount || e.kind == DriveKind::VirtualFolder)
+            continue;
+        seen.insert(e.disk);
+        DiskDriveRow r;
+        const bool removable = e.typeCode == DriveTypeRemovable;
+        r.mediaType = removable ? QStringLiteral("Removable Media") : QStringLiteral("Fixed hard disk media");
+        if (e.kind == DriveKind::VirtualImage) {
+            r.deviceId = e.disk;
+            r.interfaceType = QStringLiteral("File");
+            r.bytesPerSector = e.sectorSize > 0 ? e.sectorSize : 512;
+            r.totalSectors = QFileInfo(e.disk).size() / r.bytesPerSector;
+        } else {
+            r.deviceId = "/dev/" + QFileInfo(e.disk).fileName();
+            r.interfaceType = interfaceOfSysPath(e.disk);
+            const int ss = readSys(e.disk + "/queue/logical_block_size").toInt();
+            r.bytesPerSector = ss > 0 ? ss : 512;
+            r.totalSectors = readSys(e.disk + "/size").toLongLong() * 512 / r.bytesPerSector;
+        }
+        rows.append(r);
+    }
+    return rows;
+}
+
+QString physicalDiskOf(QChar letter)
+{
+    auto e = DriveTable::instance().entry(letter);
+    if (!e || e->disk.isEmpty() || e->kind == DriveKind::NetworkMount || e->kind == DriveKind::VirtualFolder)
+        return {};
+    return e->kind == DriveKind::VirtualImage ? e->disk : "/dev/" + QFileInfo(e->disk).fileName();
 }
 
 } // namespace plat

@@ -114,4 +114,16 @@ QString driveRootNative(QChar letter);
 // The logical sector size of a letter's volume (512 when unknown).
 int volumeSectorSize(QChar letter);
 
+// The physical disks, as the system's disk-drive query lists them.
+struct DiskDriveRow {
+    QString deviceId;        // "/dev/sdb", or the image file of a virtual drive
+    QString interfaceType;   // "USB", "IDE", "SCSI", "SD", "1394", "File"
+    QString mediaType;       // "Removable Media" or "Fixed hard disk media"
+    int bytesPerSector = 512;
+    qint64 totalSectors = 0;
+};
+QList<DiskDriveRow> diskDrives();
+// The DeviceID of the disk that holds a letter's volume, or empty.
+QString physicalDiskOf(QChar letter);
+
 } // namespace plat
