@@ -2,6 +2,7 @@
 
 #include "platform/paths.h"
 #include "platform/rawio.h"
+#include "platform/settings.h"
 #include "platform/volumefacts.h"
 
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
-#include <QSaveFile>
 #include <QSet>
 #include <QTextStream>
 #include <chrono>
@@ -142,7 +142,7 @@ struct VirtualDef {
     VirtualDriveOptions opts;
 };
 
-QString lettersFile() { return configFolderNative() + "/drive-letters"; }
+const QString kLettersKey = QStringLiteral("Software\\Zentarix\\DriveLetters");
 
 } // namespace
 
@@ -155,29 +155,23 @@ struct DriveTable::Impl {
     QMap<QString, QChar> persisted;         // identity -> letter
     bool persistedLoaded = false;
 
+    // Letters of real volumes are kept in the user hive by their identity.
     void loadPersisted()
     {
         if (persistedLoaded)
             return;
         persistedLoaded = true;
-        QFile f(lettersFile());
-        if (!f.open(QIODevice::ReadOnly))
-            return;
-        for (const QByteArray &line : f.readAll().split('\n')) {
-            const int eq = line.lastIndexOf('=');
-            if (eq > 0 && eq + 1 < line.size())
-                persisted.insert(QString::fromUtf8(line.left(eq)), QChar(line[eq + 1]));
+        Settings &st = Settings::instance();
+        for (const QString &name : st.valueNames(HiveCurrentUser, kLettersKey)) {
+            const auto v = st.value(HiveCurrentUser, kLettersKey, name);
+            if (v && !v->text.isEmpty() && v->text[0].isLetter())
+                persisted.insert(name, v->text[0].toUpper());
         }
     }
 
-    void savePersisted()
+    void savePersisted(const QString &identity, QChar letter)
     {
-        QSaveFile f(lettersFile());
-        if (!f.open(QIODevice::WriteOnly))
-            return;
-        for (auto it = persisted.cbegin(); it != persisted.cend(); ++it)
-            f.write((it.key() + '=' + it.value() + '\n').toUtf8());
-        f.commit();
+        Settings::instance().setText(HiveCurrentUser, kLettersKey, identity, QString(letter));
     }
 
     // Virtual drives of the configuration file, then those attached in-process.
@@ -419,7 +413,6 @@ void DriveTable::Impl::rebuild()
     for (auto it = defs.cbegin(); it != defs.cend(); ++it)
         used.insert(it.key());
 
-    bool changed = false;
     for (Candidate &cand : found) {
         QChar letter = persisted.value(cand.e.identity);
         if (letter.isNull() || used.contains(letter)) {
@@ -434,15 +427,12 @@ void DriveTable::Impl::rebuild()
             if (letter.isNull())
                 continue;
             persisted.insert(cand.e.identity, letter);
-            changed = true;
+            savePersisted(cand.e.identity, letter);
         }
         used.insert(letter);
         cand.e.letter = letter;
         out.append(cand.e);
     }
-    if (changed)
-        savePersisted();
-
     if (!defs.contains('C'))
         out.append(c);
     for (auto it = defs.cbegin(); it != defs.cend(); ++it) {

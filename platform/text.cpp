@@ -44,7 +44,7 @@ char ansiByte(char16_t c)
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
         return char(c);
     for (int i = 0; i < 32; ++i)
-        if (kAnsiHigh[i] == c)
+        if (kAnsiHigh[i] == c || (kAnsiHigh[i] == 0 && c == 0x80 + i))
             return char(0x80 + i);
     return '?';
 }

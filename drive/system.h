@@ -1,0 +1,109 @@
+// Facts of the system, the shell and the browser for the rest of the
+// program: the system version text, free memory, computer and user names, the
+// UTC time text, the default browser and mail program, the program
+// associated with a file type, opening documents through the desktop,
+// starting and waiting for programs, replacing a file by a download, an XOR
+// text transform and a string swap.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+
+// --- the system ----------------------------------------------------------------
+
+// "OS: " + family + " Win version:" + " major" + "." + "minor" + " Build: " +
+// " build" from the system identity of the layer; major is set to its major
+// version.
+QString GetOsVersionText(int &major);
+bool IsVistaOrLater();
+// Bytes to megabytes, rounded to two decimals (half away from zero).
+double BytesToMB(double bytes);
+// The available physical memory in MB (from 64-bit byte counts).
+int GetFreeMemoryMB();
+QString GetComputerNameText();
+// The login name; the default when it has fewer than 2 characters.
+QString GetWindowsUserName(const QString &defaultName);
+// The current UTC time as "yyyy-mm-dd hh:nn:ss UTC".
+QString GetUtcTimeText();
+// Replaces the clock (the current time in UTC) for tests; empty: the system's.
+void SetUtcClock(std::function<QDateTime()> clock);
+
+void SwapStrings(QString &a, QString &b);
+
+// Each character's Windows-1252 code combined by exclusive or with the key's
+// code, the first character with the key's second and the key wrapping round;
+// the same call with the same key reverses it. An empty key leaves the text
+// unchanged.
+QString XorWithKey(const QString &text, const QString &key);
+QByteArray XorWithKey(const QByteArray &text, const QByteArray &key);
+
+// --- browser and mail ------------------------------------------------------------
+
+// The command of the default program for http (and mailto) links: the
+// settings value "SOFTWARE\Classes\http\shell\open\command" of
+// HKEY_LOCAL_MACHINE when one is set, else the desktop's default handler.
+QString GetDefaultBrowserCommand();
+QString GetDefaultMailCommand();
+bool IsIeDefaultBrowser();
+
+// --- the shell -------------------------------------------------------------------
+
+// The program associated with the file's type (the desktop's default
+// application for its MIME type); starts nothing. Empty, with the reason in
+// message, when there is none: "Cannot open NAME ." + two line breaks + "No
+// Windows application associated for .EXT files.", "file not found" or "path
+// not found".
+QString OpenWithAssociatedProgram(const QString &path, QString &message);
+
+// Opens a file, folder or link through the desktop (verbs "open", "explore"
+// or none); an executable file is started with the parameters split into an
+// argument vector, never through a shell. True when it was handed over.
+bool ShellOpen(const QString &file, const QString &verb, const QString &parameters,
+               const QString &directory, int showState);
+// Replaces what ShellOpen and the opening of links start (tests).
+using LaunchHook = std::function<bool(const QString &program, const QStringList &args, const QString &dir)>;
+void SetLaunchHook(LaunchHook hook);
+
+// --- processes -------------------------------------------------------------------
+
+// Starts a program with an argument vector, never through a shell; the
+// process id, or 0 when it could not start.
+qint64 StartProgram(const QString &program, const QStringList &args, const QString &workDir = QString());
+// Starts a program and waits at most timeoutMs for it, letting pending
+// events be processed. Its exit code; -1 when it could not start or crashed,
+// -2 when the time ran out (the program is then ended). Output (standard
+// output and error) goes to *output when given.
+int RunProgram(const QString &program, const QStringList &args, int timeoutMs,
+               QByteArray *output = nullptr, const QString &workDir = QString());
+// Whether a program started by StartProgram still runs.
+bool StartedProgramRunning(qint64 pid);
+// Ends a program started by StartProgram, by its id; refuses any other
+// process (also a new one that got the id of an ended program).
+bool EndStartedProgram(qint64 pid);
+
+// --- downloads -------------------------------------------------------------------
+
+// Downloads the http or https link into a file beside the target and renames
+// it over the target once it is complete. True only when the download and
+// the replacement succeeded; a failed download (refused, not found, cut off,
+// timed out) leaves the old target as it was and no partial file.
+bool DownloadReplaceFile(const QString &url, const QString &target);
+// The longest time a download may stall and its connection time-out, in
+// seconds (tests shorten them).
+void SetDownloadTimeouts(int connectSeconds, int stallSeconds);
+
+// --- the system information tool ---------------------------------------------------
+
+// Reads a value into out: the text of a REG_SZ value, or for REG_DWORD "&h"
+// followed by the hexadecimal forms of the number's bytes up to its first
+// zero byte, last first. False, with out empty, when there is none.
+bool ReadRegistryValue(int32_t root, const QString &path, const QString &valueName, QString &out);
+// Starts the system information tool named under the hive: the value "PATH"
+// of "SOFTWARE\Microsoft\Shared Tools\VIDAVE", else the file VIDAVE32.EXE in
+// the folder of value "VIDAVE" of "SOFTWARE\Microsoft\Shared Tools Location".
+// False when it is unavailable; the caller then says so.
+bool StartSysInfoTool(int32_t hive);
