@@ -1,4 +1,5 @@
 // Quilvane: until the main window stands, the program shows its drive table.
+#include "drive/ui/fileopui.h"
 #include "platform/drives.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    InstallFileOperationUi();
     QString text = QStringLiteral("Quilvane\n\n");
     for (const plat::DriveEntry &e : plat::DriveTable::instance().entries()) {
         auto info = plat::volumeInformation(e.letter);
