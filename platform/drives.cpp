@@ -226,6 +226,16 @@ struct DriveTable::Impl {
                         d.opts.sectorSize = value.toInt();
                     } else if (key == "readonly") {
                         d.opts.readOnly = true;
+                    } else if (key == "bad") {
+                        // bad=FIRST-LAST[,FIRST-LAST...]: sectors whose reads fail
+                        for (const QString &range : value.split(',', Qt::SkipEmptyParts)) {
+                            const qint64 a = range.section('-', 0, 0).toLongLong();
+                            const qint64 b = range.contains('-') ? range.section('-', 1).toLongLong() : a;
+                            if (a >= 0 && b >= a)
+                                d.opts.badSectors.append({a, b});
+                        }
+                    } else if (key == "slow") {
+                        d.opts.slowMs = qBound(0, value.toInt(), 60000);
                     }
                 }
                 if (!d.path.isEmpty())
@@ -456,6 +466,8 @@ void DriveTable::Impl::rebuild()
             e.disk = e.mountPoint;
         } else {
             e.kind = DriveKind::VirtualImage;
+            e.badSectors = d.opts.badSectors;
+            e.slowMs = d.opts.slowMs;
             e.device = d.path;
             e.disk = d.path;
             e.partition = d.opts.partition;

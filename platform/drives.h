@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <optional>
 
@@ -38,6 +39,8 @@ struct DriveEntry {
     bool mediumAbsent = false;    // marked absent (ejected, or by a test)
     QString identity;             // stable identity for the persisted letter
     int partition = 0;            // partition number inside an image, 0 = whole file
+    QList<QPair<qint64, qint64>> badSectors;   // virtual drives: sectors whose reads fail
+    int slowMs = 0;               // ... after this long
 };
 
 struct VirtualDriveOptions {
@@ -46,6 +49,8 @@ struct VirtualDriveOptions {
     bool readOnly = false;
     int sectorSize = 0;           // 0: 512 (2048 for CD-ROM)
     QString files;                // native folder standing for the mounted tree
+    QList<QPair<qint64, qint64>> badSectors;   // sectors whose reads fail (tests)
+    int slowMs = 0;               // a failing read takes this long
 };
 
 class DriveTable {

@@ -33,6 +33,23 @@ int safeFd(int fd)
 bool mountedBelow(const QString &disk);
 } // namespace
 
+namespace {
+// The first damaged byte in [pos, pos + n) of the window, or -1.
+qint64 firstBadByte(const FaultSpec &f, qint64 pos, qint64 n)
+{
+    qint64 first = -1;
+    for (const auto &r : f.badSectors) {
+        const qint64 a = r.first * f.sectorSize, b = (r.second + 1) * f.sectorSize;
+        if (a < pos + n && b > pos) {
+            const qint64 at = qMax(a, pos);
+            if (first < 0 || at < first)
+                first = at;
+        }
+    }
+    return first;
+}
+} // namespace
+
 bool Handle::read(void *buffer, qint64 n, qint64 *got)
 {
     if (got)
@@ -44,6 +61,19 @@ bool Handle::read(void *buffer, qint64 n, qint64 *got)
         return false;
     if (windowLength >= 0)
         n = qBound<qint64>(0, windowLength - pos, n);
+    if (faults) {
+        const qint64 bad = firstBadByte(*faults, pos, n);
+        if (bad >= 0) {
+            if (faults->slowMs > 0)
+                ::usleep(useconds_t(faults->slowMs) * 1000);
+            if (bad == pos) {
+                errno = EIO;
+                return false;
+            }
+            // The bytes before the damage arrive; the next read fails.
+            n = bad - pos;
+        }
+    }
     qint64 done = 0;
     auto *p = static_cast<char *>(buffer);
     while (done < n) {
@@ -208,6 +238,13 @@ Handle openVolume(QChar letter, Access access)
     h.fd = safeFd(fd);
     h.windowOffset = e->windowOffset;
     h.windowLength = e->windowLength;
+    if (!e->badSectors.isEmpty()) {
+        auto f = std::make_shared<FaultSpec>();
+        f->badSectors = e->badSectors;
+        f->sectorSize = e->sectorSize > 0 ? e->sectorSize : 512;
+        f->slowMs = e->slowMs;
+        h.faults = f;
+    }
     ::lseek(h.fd, off_t(h.windowOffset), SEEK_SET);
     return h;
 }

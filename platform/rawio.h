@@ -3,8 +3,11 @@
 // is mounted) and only on removable media. Positions are 64-bit.
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QtGlobal>
+#include <memory>
 
 namespace plat {
 
@@ -15,10 +18,19 @@ enum class Access { Read, ReadWrite };
 // copies of a handle share it. A volume inside a larger file (a partition of
 // an image) is seen through a byte window: positions are relative to the
 // window's start and reads stop at its end.
+// Damaged stretches of a virtual drive, for testing how reads fail: reads of
+// the listed sectors fail as a bad sector's read does, after slowMs.
+struct FaultSpec {
+    QList<QPair<qint64, qint64>> badSectors;   // first and last sector, inclusive
+    int sectorSize = 512;
+    int slowMs = 0;
+};
+
 struct Handle {
     int fd = -1;
     qint64 windowOffset = 0;
     qint64 windowLength = -1;   // -1: no end
+    std::shared_ptr<const FaultSpec> faults;
 
     bool valid() const { return fd >= 0; }
 

@@ -305,3 +305,43 @@ TEST(LegacyPacket, PackedLayout)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Sectors, DamagedStretchesOfAVirtualDrive)
+{
+    const QString dir = makeTempDir("bad");
+    const QString img = dir + "/bad.img";
+    ASSERT_TRUE(writeFileBytes(img, patternBytes(64 * 512, 11)));
+    plat::VirtualDriveOptions opts;
+    opts.badSectors = {{10, 12}, {40, 40}};
+    opts.slowMs = 1;
+    ASSERT_TRUE(plat::DriveTable::instance().attachImage('E', img, opts));
+    DriveInfo().BytesPerSector = 512;
+    int64_t n = 0;
+    // Before the damage: whole.
+    EXPECT_EQ(ReadSectors("E:", 2, 0, 8 * 512, n), patternBytes(64 * 512, 11).mid(1024, 8 * 512));
+    EXPECT_EQ(n, 8 * 512);
+    // Across its start: the sectors before it arrive, the count tells.
+    QByteArray r = ReadSectors("E:", 8, 0, 4 * 512, n);
+    EXPECT_EQ(n, 2 * 512);
+    EXPECT_EQ(r.left(1024), patternBytes(64 * 512, 11).mid(8 * 512, 1024));
+    // Inside it: nothing.
+    EXPECT_TRUE(ReadSectors("E:", 11, 0, 512, n).isEmpty());
+    EXPECT_EQ(n, 0);
+    EXPECT_TRUE(ReadSectors("E:", 40, 0, 512, n).isEmpty());
+    EXPECT_EQ(ReadSectors("E:", 13, 0, 512, n).size(), 512);
+    detachDrive('E');
+
+    // The same from the configuration file.
+    const QString conf = testHome() + "/drives.conf";
+    ASSERT_TRUE(writeFileBytes(conf, ("E: image=" + img + " type=removable bad=5-6,30\n").toUtf8()));
+    plat::DriveTable::instance().refresh();
+    EXPECT_TRUE(ReadSectors("E:", 6, 0, 512, n).isEmpty());
+    EXPECT_TRUE(ReadSectors("E:", 30, 0, 512, n).isEmpty());
+    EXPECT_EQ(ReadSectors("E:", 7, 0, 512, n).size(), 512);
+    QFile::remove(conf);
+    plat::DriveTable::instance().refresh();
+}
+
+} // namespace
