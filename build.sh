@@ -9,7 +9,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libgl-dev libblkid-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev
-  dosfstools mtools ntfs-3g exfatprogs sleuthkit fdisk util-linux coreutils
+  dosfstools mtools ntfs-3g fuse3 exfatprogs sleuthkit fdisk util-linux coreutils xz-utils
+  clang libclang-rt-14-dev
   python3
 )
 
