@@ -3,6 +3,7 @@
 #include "platform/paths.h"
 #include "platform/rawio.h"
 #include "platform/settings.h"
+#include "platform/volumecontrol.h"
 #include "platform/volumefacts.h"
 
 #include <QDir>
@@ -739,6 +740,10 @@ std::optional<DiskGeometry> diskGeometry(QChar letter)
     if (!h.valid())
         return std::nullopt;
     std::optional<DiskGeometry> g = ownGeometry(readerOf(h));
+    // NTFS tells its free clusters only through its bitmap.
+    if (g && g->freeClusters == 0)
+        if (auto free = freeClustersOf(h))
+            g->freeClusters = *free;
     if (!g)
         g = DiskGeometry{1, ss, 0, quint64(qMax<qint64>(0, h.size())) / ss};
     h.close();

@@ -2,10 +2,12 @@
 
 #include "platform/drives.h"
 #include "platform/volumefacts.h"
+#include "ntfs/fennick.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <limits>
 #include <fcntl.h>
 #include <linux/cdrom.h>
 #include <linux/fs.h>
@@ -45,6 +47,54 @@ QByteArray readAt(Handle &h, qint64 offset, qint64 length)
 }
 
 void setBit(QByteArray &bits, quint64 c) { bits[qsizetype(c / 8)] = char(quint8(bits[qsizetype(c / 8)]) | (1u << (c % 8))); }
+
+// NTFS keeps its bitmap in the $DATA of record 6 of the master file table,
+// which lies in the table's first run. The record is read here; the library
+// decodes its runs and reads the data.
+bool ntfsBitmap(Handle &h, const QByteArray &boot, FullBitmap *bm)
+{
+    if (h.windowOffset != 0)
+        return false;   // the library reads a volume from its file's start
+    const quint32 bps = le16(boot, 11), spcByte = quint8(boot[13]);
+    const quint64 spc = spcByte <= 0x80 ? spcByte : (spcByte >= 0xF4 ? (1ull << (256 - spcByte)) : 0);
+    const qint32 perRecord = qint8(quint8(boot[64]));
+    if (bps < 256 || bps > 4096 || (bps & (bps - 1)) || spc == 0)
+        return false;
+    const quint64 cluster = quint64(bps) * spc;
+    const quint64 recordSize = perRecord < 0 ? (1ull << -perRecord) : quint64(perRecord) * cluster;
+    const quint64 clusters = le64(boot, 40) * bps / cluster;
+    if (recordSize < 512 || recordSize > 65536 || clusters == 0 || clusters > (1ull << 40))
+        return false;
+    QByteArray rec = readAt(h, qint64(le64(boot, 48) * cluster + 6 * recordSize), qint64(recordSize));
+    if (quint64(rec.size()) != recordSize || !rec.startsWith("FILE"))
+        return false;
+    // The update-sequence fix-up: word i goes to the end of 512-byte block i - 1.
+    const quint32 usaOffset = le16(rec, 4), usaCount = le16(rec, 6);
+    if (usaCount < 2 || usaOffset + usaCount * 2 > recordSize || (usaCount - 1) * 512 > recordSize)
+        return false;
+    for (quint32 i = 1; i < usaCount; ++i) {
+        const qsizetype end = qsizetype(i) * 512 - 2;
+        if (rec.mid(end, 2) != rec.mid(usaOffset, 2))
+            return false;
+        rec[end] = rec[usaOffset + 2 * i];
+        rec[end + 1] = rec[usaOffset + 2 * i + 1];
+    }
+    const QByteArray path = QStringLiteral("/proc/self/fd/%1").arg(h.fd).toLocal8Bit();
+    const FennickHandle v = OpenVolume(path.constData());
+    if (v == FENNICK_INVALID_HANDLE)
+        return false;
+    bool ok = false;
+    const void *attr = FindUnnamedAttribute(rec.data(), 0x80);
+    if (attr && quint8(static_cast<const char *>(attr)[8]) == 1) {
+        bm->clusters = clusters;
+        bm->bits = QByteArray(qsizetype((clusters + 7) / 8), '\0');
+        uint64_t vcn = 0;
+        const int64_t bytes = bm->bits.size();
+        ok = ReadVCN(v, attr, &vcn, &bytes, bm->bits.data()) == 1;
+    }
+    CloseVolume(v);
+    return ok;
+}
 
 std::optional<FullBitmap> computeBitmap(Handle &h)
 {
@@ -102,6 +152,9 @@ std::optional<FullBitmap> computeBitmap(Handle &h)
             if (used)
                 setBit(bm.bits, i + 2);
         }
+    } else if (boot.mid(3, 8) == "NTFS    ") {
+        if (!ntfsBitmap(h, boot, &bm))
+            return std::nullopt;
     } else {
         return std::nullopt;
     }
@@ -217,6 +270,18 @@ VolumeBitmap volumeBitmap(Handle &volume, qint64 startCluster, int maxBytes)
     out.bytes = bm.bits.mid(from, take);
     out.status = take < avail ? BitmapStatus::MoreData : BitmapStatus::Ok;
     return out;
+}
+
+std::optional<quint64> freeClustersOf(Handle &volume)
+{
+    const VolumeBitmap bm = volumeBitmap(volume, 0, std::numeric_limits<int>::max());
+    if (bm.bytes.isEmpty())
+        return std::nullopt;
+    quint64 used = 0;
+    for (char b : bm.bytes)
+        used += quint64(__builtin_popcount(quint8(b)));
+    const quint64 bits = quint64(bm.bytes.size()) * 8;
+    return bits - used;
 }
 
 void forgetVolumeBitmaps() { cache().clear(); }

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QChar>
+#include <optional>
 
 namespace plat {
 
@@ -30,6 +31,8 @@ struct VolumeBitmap {
 // the volume's allocation structures: FAT12/16/32 and exFAT; other file
 // systems (and NTFS, until its master file table is read) give Error.
 VolumeBitmap volumeBitmap(Handle &volume, qint64 startCluster, int maxBytes);
+// The number of free clusters the bitmap shows; empty without a bitmap.
+std::optional<quint64> freeClustersOf(Handle &volume);
 // Forgets the bitmaps computed so far (they are kept a few seconds).
 void forgetVolumeBitmaps();
 

@@ -151,3 +151,47 @@ TEST(MediaControl, EjectAndLoadAVirtualCard)
 }
 
 } // namespace
+
+namespace {
+
+TEST(VolumeBitmap, NtfsBitmapAgreesWithTheSleuthKit)
+{
+    if (!haveTool("mkntfs") || !haveTool("icat"))
+        GTEST_SKIP() << "mkntfs or icat is not installed";
+    const QString dir = makeTempDir("bmn");
+    const QString img = dir + "/n.img";
+    ASSERT_EQ(runTool("truncate", {"-s", "16M", img}), 0);
+    ASSERT_EQ(runTool("mkntfs", {"-F", "-Q", img}), 0);
+    QByteArray bitmap;
+    ASSERT_EQ(runTool("icat", {img, "6"}, &bitmap), 0);
+    auto bit = [&](int64_t c) { return (uint8_t(bitmap[qsizetype(c / 8)]) >> (c % 8)) & 1; };
+    int64_t firstFree = -1, runEnd = -1;
+    for (int64_t c = 1; c < int64_t(bitmap.size()) * 8; ++c) {
+        if (firstFree < 0 && !bit(c))
+            firstFree = c;
+        if (firstFree >= 0 && bit(c)) {
+            runEnd = c - 1;
+            break;
+        }
+    }
+    ASSERT_GT(firstFree, 0);
+    attachAndRead(img);
+    int64_t start = 0, run = 0, last = 0;
+    EXPECT_EQ(FindFreeClusterRun("E:", start, run, last), firstFree);
+    if (runEnd > 0) {
+        EXPECT_EQ(last, runEnd);
+    }
+    bool close = true;
+    int64_t zero = 0;
+    EXPECT_FALSE(IsClusterFree("E:", zero, close));
+    EXPECT_TRUE(IsClusterFree("E:", firstFree, close));
+    // The free space of the unmounted volume comes from the same bitmap.
+    int64_t freeBits = 0;
+    for (int64_t c = 0; c < int64_t(DriveInfo().TotalClusters); ++c)
+        freeBits += !bit(c);
+    EXPECT_DOUBLE_EQ(DriveInfo().FreeMB * 1048576.0,
+                     double(freeBits) * DriveInfo().SectorsPerCluster * DriveInfo().BytesPerSector);
+    detachDrive('E');
+}
+
+} // namespace
