@@ -1,0 +1,4 @@
+#include "drive/chooserpath.h"
+
+QString ChooserStartPath;
+QString ChosenPath;
