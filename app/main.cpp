@@ -1,26 +1,29 @@
-// Quilvane: until the main window stands, the program shows its drive table.
+// Quilvane: the program's main window.
+#include "app/frmrecover.h"
 #include "drive/ui/fileopui.h"
-#include "platform/drives.h"
 
 #include <QApplication>
-#include <QLabel>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     InstallFileOperationUi();
-    QString text = QStringLiteral("Quilvane\n\n");
-    for (const plat::DriveEntry &e : plat::DriveTable::instance().entries()) {
-        auto info = plat::volumeInformation(e.letter);
-        text += QStringLiteral("%1:  type %2  %3  %4\n")
-                    .arg(e.letter)
-                    .arg(e.typeCode)
-                    .arg(info ? info->fsName : QStringLiteral("(not ready)"))
-                    .arg(info ? info->label : QString());
-    }
-    QLabel label(text);
-    label.setWindowTitle(QStringLiteral("Quilvane"));
-    label.setMargin(20);
-    label.show();
-    return app.exec();
+
+    frmRecover &w = MainWindow();
+    w.LayoutCommandBar(270);
+    w.ReadRegistryEntries();
+    w.MakeDirNames();
+    w.CreateCacheFolders();
+    w.ShownFolder = w.CacheRoot;
+    w.RefillFoundFileList();
+    w.Drive1.Refresh();
+    w.SourceName = w.Drive1.Drive().left(2);
+    w.EnableButtons();
+    w.Timer1.setEnabled(true);
+    w.Show();
+
+    const int rc = app.exec();
+    w.CreateRegistryEntries();
+    DestroyMainWindow();
+    return rc;
 }

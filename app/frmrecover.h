@@ -1,0 +1,285 @@
+// The main window: one instance for the program, holding every command,
+// list and picture control, the busy flags, the source and cache fields and
+// the found-file list state that all subsystems share.
+//
+// The header is organised by subsystem. Each member is defined in the folder
+// of the subsystem it belongs to:
+//   - the shell's own members (controls, command bar, button states, busy
+//     guard and timers, settings) in app/*.cpp;
+//   - the cache folder tree, the scan-list file and the free-space check in
+//     recovery/ui/*.cpp (their window-free logic in recovery/*.cpp);
+//   - the members of a subsystem that is not built yet are declared in the
+//     section "Neighbours" and have empty bodies in app/neighbours.cpp until
+//     that subsystem defines them in its own ui/ folder (and removes the
+//     empty body).
+// A later subsystem adds its members in a section of its own below, with its
+// controls declared after the ones here (controls are made in declaration
+// order; a control's container must be declared before it).
+#pragma once
+
+#include "drive/registry.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/drivelist.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+class frmRecover : public plat::Form {
+public:
+    frmRecover();
+    ~frmRecover() override;
+
+    // ======================================================================
+    // Controls (the command panel's places are set by LayoutCommandBar)
+    // ======================================================================
+
+    // Picture view and panels on the left.
+    plat::PictureBox Picture1{this};        // preview of the selected found file
+    plat::PictureBox Picture5{this};        // panel behind the picture view
+    plat::PictureBox Picture7{this};        // Get Started panel
+    plat::TextBox txtExif{this, true};      // EXIF summary beside the picture view
+    plat::ListBox List1{this};              // existing entries (quick undelete)
+    plat::ListBox List2{this};              // deleted entries (quick undelete)
+    plat::ListBox List3{this};              // found files of the shown folder
+    plat::ListView LvwFiles{this};          // thumbnails of List3's files (item i + 1 = List3 item i)
+    plat::ImageList ImageList1;             // LvwFiles' pictures
+    plat::ListView LvwTypes{this};          // scan-type list
+    plat::ComboBox CmbTypeSelect{this, 0};  // type presets
+    plat::ListBox ListColors{this};         // colour schemes: 0 Hide Me, 1 Dark, 2 Light, 3 Windows Theme
+    plat::ListBox ListFilters{this};        // picture filters popup
+    plat::DriveListBox Drive2{this, false}; // never shown: counts the drives for Timer1
+
+    // Command panel.
+    plat::Frame Frame1{this};
+    plat::TextBox txtSpecs{&Frame1, true};
+    plat::Label lblSpecs{&Frame1};
+    plat::Label lblAbout{&Frame1};
+    plat::Label lblHelp{&Frame1};
+    plat::CheckBox CheckSpecs{&Frame1};
+    plat::ProgressBar ProgressBar1{&Frame1};
+    plat::PictureBox Picture3{&Frame1};     // status line
+    plat::Label lblStatus{&Picture3};
+    plat::PictureBox Picture4{&Frame1};     // button panel
+    plat::DriveListBox Drive1{&Picture4};
+    plat::CheckBox ChkDeep{&Picture4};
+    plat::CheckBox ChkDamaged{&Picture4};
+    plat::CommandButton CmdBackup{&Picture4};
+    plat::CommandButton CmdScanBackup{&Picture4};
+    plat::CommandButton CmdQuickUndelete{&Picture4};
+    plat::CommandButton CmdScan{&Picture4};
+    plat::CommandButton CmdSaveAll{&Picture4};
+    plat::CommandButton CmdSaveAs{&Picture4};
+    plat::CommandButton CmdShowFolder{&Picture4};
+    plat::CommandButton CmdShowThumbs{&Picture4};
+    plat::CommandButton CmdLearn{&Picture4};
+    plat::CommandButton CmdShowScanTypes{&Picture4};
+    plat::CommandButton CmdOpen{&Picture4};
+    plat::CommandButton CmdRenderWidth{&Picture4};
+    plat::TextBox TxtWidth{&Picture4};
+    plat::CommandButton CmdMaxSpeed{&Picture4};
+    plat::CommandButton CmdBrowse{&Picture4};
+    plat::CommandButton CmdEnd{&Picture4};
+
+    // Timers.
+    plat::Timer Timer1{this, 1000, false};               // drive poll, replayed list click
+    plat::Timer Timer2{this, 1000, false};               // passes of the End command
+    plat::Timer Timer5{this, 100, false};                // end of the file list's busy period
+    plat::Timer TimerCleanThumbnail{this, 2000, false};  // releases the thumbnail generator
+
+    // ======================================================================
+    // Source and program-wide values
+    // ======================================================================
+    QString SourceName;             // "e:", or a disk image path while an image is the source
+    QString SourceDrive;            // drive of the last scan or quick undelete (SD)
+    int32_t SourceVolumeSerial = 0; // its volume serial (SDVS)
+    QString ProgramTitle = QStringLiteral("Quilvane");   // "Quilvane Pro" once start-up has set it
+    QString WindowsFolder;
+    QString SystemFolder;
+    QString DateSeparator;
+    plat::Form *SplashWindow = nullptr;   // the splash while start-up shows it
+
+    // ======================================================================
+    // Busy state and the shutdown guard (app/busy.cpp)
+    // ======================================================================
+    bool OperationRunning = false;    // an operation runs; clearing it is the stop request
+    bool OperationBusy = false;       // second mark of a search, save or backup
+    bool FileListBusy = false;        // code changes the found-file list: no preview
+    bool ListClickPending = false;    // a list click waits for the user to be idle
+    bool ListClickSuppressed = false;
+    // Operations that write (scan, save, backup, ...) hold an OperationScope
+    // for their whole run; the shutdown waits while any is held.
+    int ActiveOperations = 0;
+    bool ShuttingDown = false;        // once set, End presses and timer ticks do nothing
+
+    class OperationScope {
+    public:
+        explicit OperationScope(frmRecover &window);
+        ~OperationScope();
+        OperationScope(const OperationScope &) = delete;
+        OperationScope &operator=(const OperationScope &) = delete;
+
+    private:
+        frmRecover &window_;
+    };
+
+    // The window may end now: no operation is held, none runs or is busy.
+    bool CanShutDown() const;
+    // Starts the shutdown once: true for the first call while CanShutDown();
+    // false while an operation still runs and for every later call.
+    bool BeginShutdown();
+
+    // A command handler's first test: when an operation runs or is busy, the
+    // busy guard answers (CheckBusy) and the handler must return (true).
+    bool RefuseWhileBusy();
+    void CheckBusy();
+    void ShowSelectFileNotice();
+    void ShowNoFilesNotice();
+    void Timer1_Timer();
+    void Timer5_Timer();
+
+    // ======================================================================
+    // Command bar, button states and progress panel (app/commandbar.cpp)
+    // ======================================================================
+    void LayoutCommandBar(double specsTop);
+    void EnableButtons();
+    void ShowProgressPanel(const QString &caption, double count);
+    void ClearFileView();
+    // The window's first size and the places of the controls outside the
+    // command panel, until the full layout of the resize handler exists.
+    void ArrangeDefaultLayout();
+
+    int PictureOrientation = 0;       // 0 from the file; 1-8 EXIF; 101-108 rotated by the user
+    int RenderedThumbWidth = 0;       // TW: the width the thumbnails were rendered at
+    int ThumbWidth = 72;              // pixels
+    int ThumbHeight = 48;             // ThumbWidth x 2 \ 3
+
+    // ======================================================================
+    // Settings schema (app/settingsschema.cpp)
+    // ======================================================================
+    static const QString BaseKey;     // Software\Zentarix
+    static const QString ProgramKey;  // Software\Zentarix\Quilvane Pro
+    static const QString OldProgramKey;   // Software\Zentarix\Quilvane: earlier layout
+    int32_t RegistryHive = HKEY_CURRENT_USER;
+    int ResultViewState = 0;          // ST: 0 list, 1 thumbnails
+    int32_t BrowseListIndex = 0;      // LSB
+    double SizeLimitMin = 0, SizeLimitMax = 0;   // LMinMB, LMaxMB
+    QString StoredViewState = QStringLiteral("0");   // ST as read, for start-up
+
+    // Writes every setting of the program key (nothing when CacheRoot is empty).
+    void CreateRegistryEntries();
+    // Reads the settings back into the fields and controls, each value
+    // checked: what is out of its range takes its default.
+    void ReadRegistryEntries();
+    // Checks the scan-type rows of LvwTypes from the LVW sub-key.
+    void RestoreScanTypeRows();
+
+    // ======================================================================
+    // Cache folder tree (recovery/ui/cachefolders.cpp)
+    // ======================================================================
+    QString CacheRoot;            // TCache: found files lie directly in it
+    QString PrevCacheRoot;        // OCache
+    QString OlderCacheRoot;       // O2Cache
+    QString ThumbsFolder;         // CacheRoot & "Thumbs\"
+    QString BrowseThumbsFolder;   // ThumbsFolder & "Browse\"
+    QString ActiveThumbsFolder;   // ThumbsFolder or BrowseThumbsFolder
+    QString CacheTempFolder;      // CacheRoot & "Temp\"
+    QString ConvFolder;           // CacheRoot & "Conv\"
+    QString ShownFolder;          // BRD: the folder the found-file list shows
+    QString BrowseStartFolder;    // LBR
+    QString BackupFolder;         // BUD
+    QString WorkFolder;           // program folder & "ZTRecdt\"
+    QString ShortShownFolder;
+    QString ShortConvFolder;
+    int32_t ThumbCounter = 0;     // THnr
+
+    void MakeDirNames();
+    void MakeLongPath();
+    void CreateCacheFolders();
+    void EmptyCacheFolders();
+    void ResetCache();
+    void TidyCacheFolders();
+    void DeleteOrphanCacheFiles();
+    void DeleteOrphanFiles(const QString &folder);
+    void GetActiveTempCache();
+    void EmptyCacheDir();
+    // The root a new cache is derived at: beside the program's temporary
+    // folder, "...\RIVozud\".
+    QString DefaultCacheRoot() const;
+
+    // ======================================================================
+    // Scan-list file and found-file list (recovery/ui/scanlistui.cpp)
+    // ======================================================================
+    QStringList FoundFilePaths{QString()};       // file names in ShownFolder, parallel to List3
+    std::vector<float> ItemOrientations{0.0f};   // per item drawing orientation
+    QString LastScanDriveType;
+    int32_t LastScanSerial = 0;
+    int32_t ResumePosition = 0;
+    QString LastScanSource;
+    int32_t LastListIndex = 0;
+    bool FilterActive = false;
+    QString FilterName;
+    bool ThumbFlag = false;
+    QString NoPreviewList;
+    bool ResumeFileOpen = false;
+    bool SmartScan = false;
+    QString ListCacheKey;
+
+    QString MakeCacheKey() const;
+    QString ScanListFile() const;   // WorkFolder & key & ".dat"
+    bool SaveScanList();
+    bool LoadScanList();
+    void RefillFoundFileList();
+
+    // ======================================================================
+    // Free-space check (recovery/ui/freespaceui.cpp)
+    // ======================================================================
+    int32_t CacheFreeMB = 0;     // the scan's budget on the cache drive
+    void CheckTargetFreeSpace(const QString &cacheFolder, int &result, bool &room);
+
+    // ======================================================================
+    // Neighbours: members of subsystems that are not built yet. Their empty
+    // bodies are in app/neighbours.cpp; each subsystem replaces its own.
+    // ======================================================================
+    void Drive1_Change();                  // drive change (shell, drive choice)
+    void RefreshDriveList();               // drive list refresh and choice (shell)
+    void RememberListIndex();              // found-file list selection (shell)
+    void SelectListItem();                 // found-file list selection (shell)
+    void ShowGetStarted();                 // Get Started panel (shell)
+    void ListColors_Click();               // colour schemes (shell)
+    void Form_QueryUnload(int &cancel, int mode);   // close request (shell)
+    void CmdEnd_Click();                   // End command (shell)
+    void CmbTypeSelect_Click();            // type presets (scan engine)
+    void CmdShowScanTypes_Click();         // scan-type list (scan engine)
+    void CmdScan_Click();                  // scan (scan engine)
+    void CmdLearn_Click();                 // learning of new types (scan engine)
+    void CmdSaveAll_Click();               // saving (cache)
+    void CmdSaveAs_Click();                // saving (cache)
+    void CmdBackup_Click();                // disk image backup (cache)
+    void CmdScanBackup_Click();            // scan of a disk image (cache)
+    void CmdMaxSpeed_Click();              // read-speed test (cache)
+    void CmdQuickUndelete_Click();         // quick undelete
+    void List2_Click();                    // deleted-entry list (quick undelete)
+    int DeletedEntriesUpperBound() const;  // upper bound of the entry list (quick undelete)
+    void List3_Click();                    // preview of the selected file (viewer)
+    void CmdShowThumbs_Click();            // thumbnail grid (viewer)
+    void CmdRenderWidth_Click();           // thumbnail grid (viewer)
+    void CmdShowFolder_Click();            // explore the cache (viewer)
+    void CmdOpen_Click();                  // open with (viewer)
+    void CmdBrowse_Click();                // browse a folder (viewer)
+    void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
+    // Draws a picture file into a picture box at the given size (viewer).
+    void DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+
+private:
+    void wireEvents();
+};
+
+// The program's main window, made on first use.
+frmRecover &MainWindow();
+// Whether it exists (timers and services that may run without it).
+frmRecover *MainWindowIfMade();
+// Tests: a fresh window (the old one destroyed), and its destruction.
+frmRecover &CreateMainWindow();
+void DestroyMainWindow();

@@ -1,0 +1,42 @@
+// Members of the main window whose subsystems are not built yet. Each body
+// is empty (or gives the neutral answer) until its subsystem defines the
+// member in its own folder and removes it from here.
+#include "app/frmrecover.h"
+
+// --- application shell ------------------------------------------------------
+void frmRecover::Drive1_Change() {}            // waits for the drive change handler
+void frmRecover::RefreshDriveList() {}         // waits for the drive list refresh and choice
+void frmRecover::RememberListIndex() {}        // waits for the found-file list selection
+void frmRecover::SelectListItem() {}           // waits for the found-file list selection
+void frmRecover::ShowGetStarted() {}           // waits for the Get Started panel
+void frmRecover::ListColors_Click() {}         // waits for the colour schemes
+void frmRecover::Form_QueryUnload(int &, int) {}   // waits for the close request and shutdown
+void frmRecover::CmdEnd_Click() {}             // waits for the End command and shutdown
+
+// --- signature scan engine ----------------------------------------------------
+void frmRecover::CmbTypeSelect_Click() {}      // waits for the type presets
+void frmRecover::CmdShowScanTypes_Click() {}   // waits for the scan-type list
+void frmRecover::CmdScan_Click() {}            // waits for the scan
+void frmRecover::CmdLearn_Click() {}           // waits for the learning of new types
+
+// --- recovered-file cache, saving and disk images -------------------------------
+void frmRecover::CmdSaveAll_Click() {}         // waits for Save All
+void frmRecover::CmdSaveAs_Click() {}          // waits for Save Selected
+void frmRecover::CmdBackup_Click() {}          // waits for the disk image backup
+void frmRecover::CmdScanBackup_Click() {}      // waits for Scan Backup
+void frmRecover::CmdMaxSpeed_Click() {}        // waits for the read-speed test
+
+// --- quick undelete ---------------------------------------------------------------
+void frmRecover::CmdQuickUndelete_Click() {}   // waits for Quick Undelete
+void frmRecover::List2_Click() {}              // waits for the entry list events
+int frmRecover::DeletedEntriesUpperBound() const { return 0; }   // waits for the entry list
+
+// --- picture viewer -----------------------------------------------------------------
+void frmRecover::List3_Click() {}              // waits for the preview pipeline
+void frmRecover::CmdShowThumbs_Click() {}      // waits for the thumbnail grid
+void frmRecover::CmdRenderWidth_Click() {}     // waits for the thumbnail grid
+void frmRecover::CmdShowFolder_Click() {}      // waits for the folder view
+void frmRecover::CmdOpen_Click() {}            // waits for Open With
+void frmRecover::CmdBrowse_Click() {}          // waits for Browse
+void frmRecover::SetThumbIconSpacing(int) {}   // waits for the thumbnail grid
+void frmRecover::DrawThumbnail(const QString &, plat::PictureBox &, int, int) {}   // waits for the picture operations
