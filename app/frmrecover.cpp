@@ -2,6 +2,8 @@
 // one instance of the program.
 #include "app/frmrecover.h"
 
+#include "drive/ui/chooser.h"
+
 #include "drive/strings.h"
 #include "platform/paths.h"
 #include "recovery/cachenames.h"
@@ -33,6 +35,10 @@ void DestroyMainWindow() { g_main.reset(); }
 frmRecover::frmRecover()
 {
     setCaption(ProgramTitle);
+    // The folder chooser stands beside the picture view.
+    SetChooserPlacementSource([this]() -> std::optional<ChooserPlacement> {
+        return ChooserPlacement{Left(), Top(), Picture1.Width(), Picture1.Top()};
+    });
     WorkFolder = plat::programFolder() + kWorkSub;
 
     // Design captions; the language captions replace them at start-up.
@@ -98,7 +104,10 @@ frmRecover::frmRecover()
     wireEvents();
 }
 
-frmRecover::~frmRecover() = default;
+frmRecover::~frmRecover()
+{
+    SetChooserPlacementSource({});
+}
 
 void frmRecover::wireEvents()
 {

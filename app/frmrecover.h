@@ -239,6 +239,22 @@ public:
     void CheckTargetFreeSpace(const QString &cacheFolder, int &result, bool &room);
 
     // ======================================================================
+    // Information texts and the drive information panel (app/infotext.cpp)
+    // ======================================================================
+    QString DriveInfoText;          // the text lblSpecs shows
+    QString DescribedSource;        // the source the text was built for
+    double ReadSpeedMBs = 0;        // measured by Test Speed; 0 when none
+    uint32_t ReadSpeedSerial = 0;   // the serial of the medium it was measured on
+
+    // Appends a line to an information text, wrapped to 36 characters
+    // (after a "" where possible), ended by CR LF.
+    void FormatInfo(const QString &line, QString &text) const;
+    // Keeps at most 11 lines.
+    void TruncateInfo(QString &text) const;
+    void ShowDriveInfo();
+    void UpdateDriveInfoLabel();
+
+    // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================

@@ -98,3 +98,31 @@ TEST(DialogService, RealFolderDialogGivesAnInternalPath)
     EXPECT_FALSE(chosen.endsWith('\\'));
     EXPECT_EQ(chosen.mid(1, 2), ":\\");
 }
+
+#include "drive/ui/filedialog.h"
+#include "platform/paths.h"
+
+namespace {
+
+TEST(FileDialogWrapper, ModesFolderAndAnswers)
+{
+    testing_support::DialogScript script;
+    script.expect("E:\\Images\\card.dat", 2).expectCancel();
+    QString mode = "Open", name = "card.dat", title = "Scan Backup", folder, filter = "Index|*.dat|All|*.*",
+            ext = "dat";
+    int owner = 0, flags = 0x1000, index = 1;
+    EXPECT_EQ(FileDialog(mode, owner, name, title, folder, flags, filter, index, ext), "E:\\Images\\card.dat");
+    EXPECT_EQ(folder, plat::programFolder());   // an empty start folder is the program folder, written back
+    EXPECT_EQ(index, 2);
+    ASSERT_EQ(script.dialogs().size(), 1u);
+    EXPECT_EQ(script.dialogs()[0].kind, plat::DialogKind::Open);
+    EXPECT_EQ(script.dialogs()[0].filter, filter);
+    mode = "Save";
+    EXPECT_EQ(FileDialog(mode, owner, name, title, folder, flags, filter, index, ext), "");
+    EXPECT_EQ(script.dialogs()[1].kind, plat::DialogKind::Save);
+    mode = "Print";
+    EXPECT_EQ(FileDialog(mode, owner, name, title, folder, flags, filter, index, ext), "");
+    EXPECT_EQ(script.dialogs().size(), 2u);
+}
+
+} // namespace
