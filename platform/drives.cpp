@@ -599,16 +599,7 @@ bool statMount(const DriveEntry &e, struct statvfs *st)
 
 VolumeReadFn readerOf(Handle &h)
 {
-    return [&h](qint64 offset, qint64 length) -> QByteArray {
-        if (offset < 0 || length <= 0 || length > (qint64(1) << 30) || !h.seek(offset))
-            return {};
-        QByteArray b(length, Qt::Uninitialized);
-        qint64 got = 0;
-        if (!h.read(b.data(), length, &got))
-            return {};
-        b.truncate(got);
-        return b;
-    };
+    return [&h](qint64 offset, qint64 length) { return h.readAt(offset, length); };
 }
 
 bool hasRawVolume(const DriveEntry &e)

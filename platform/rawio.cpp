@@ -94,6 +94,18 @@ bool Handle::read(void *buffer, qint64 n, qint64 *got)
     return true;
 }
 
+QByteArray Handle::readAt(qint64 offset, qint64 length)
+{
+    if (offset < 0 || length <= 0 || length > (qint64(1) << 30) || !seek(offset))
+        return {};
+    QByteArray b(length, Qt::Uninitialized);
+    qint64 got = 0;
+    if (!read(b.data(), length, &got))
+        return {};
+    b.truncate(got);
+    return b;
+}
+
 bool Handle::write(const void *buffer, qint64 n, qint64 *written)
 {
     if (written)

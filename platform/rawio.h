@@ -3,6 +3,7 @@
 // is mounted) and only on removable media. Positions are 64-bit.
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -39,6 +40,9 @@ struct Handle {
     // the count.
     bool read(void *buffer, qint64 n, qint64 *got);
     bool write(const void *buffer, qint64 n, qint64 *written);
+    // Seeks and reads up to length bytes (at most 1 GiB); fewer at the end,
+    // none on failure.
+    QByteArray readAt(qint64 offset, qint64 length);
     // SetFilePointer: from the start or the current position; a negative
     // resulting position fails and leaves the position.
     bool seek(qint64 distance, bool fromCurrent = false);

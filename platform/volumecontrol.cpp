@@ -34,17 +34,7 @@ struct FullBitmap {
     QElapsedTimer age;
 };
 
-QByteArray readAt(Handle &h, qint64 offset, qint64 length)
-{
-    if (offset < 0 || length <= 0 || length > (qint64(1) << 30) || !h.seek(offset))
-        return {};
-    QByteArray b(length, Qt::Uninitialized);
-    qint64 got = 0;
-    if (!h.read(b.data(), length, &got))
-        return {};
-    b.truncate(got);
-    return b;
-}
+QByteArray readAt(Handle &h, qint64 offset, qint64 length) { return h.readAt(offset, length); }
 
 void setBit(QByteArray &bits, quint64 c) { bits[qsizetype(c / 8)] = char(quint8(bits[qsizetype(c / 8)]) | (1u << (c % 8))); }
 
