@@ -1,0 +1,15 @@
+// The advice on restricted rights: without the right to read a device the
+// program cannot scan it; the advice says how to get that right.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+// Shows the advice when due (force -1: always; 0: only when the raw volume
+// of the program folder's drive cannot be opened; otherwise unless it was
+// answered No before). Yes ends the program: at once when no operation runs,
+// else the operation is stopped and the window closes the normal way.
+void ShowVistaAdvice(const QString &programFolder, int &force);
+
+// How the program ends at once (tests replace it).
+void SetProgramExitHook(std::function<void()> hook);   // empty: the default
