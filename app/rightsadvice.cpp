@@ -33,11 +33,11 @@ QString adviceText()
 {
     const QString crlf = QStringLiteral("\r\n");
     return GetString(818, QStringLiteral("Quilvane is able to scan removable media.")) + crlf + crlf
-        + GetString(1725, QStringLiteral("On this system, reading a medium sector by sector needs the right to read its device."))
-        + crlf + crlf + GetString(1726, QStringLiteral("Run Quilvane as root (for example: sudo quilvane),")) + crlf
-        + GetString(1727, QStringLiteral("or join the group 'disk' (sudo usermod -aG disk YOUR-NAME, then log in again),"))
+        + GetString(1718, QStringLiteral("On this system, reading a medium sector by sector needs the right to read its device."))
+        + crlf + crlf + GetString(1719, QStringLiteral("Run Quilvane as root (for example: sudo quilvane),")) + crlf
+        + GetString(1720, QStringLiteral("or join the group 'disk' (sudo usermod -aG disk YOUR-NAME, then log in again),"))
         + crlf
-        + GetString(1728, QStringLiteral("or give your user read permission on the card reader's device (for example with a udev rule)."))
+        + GetString(1721, QStringLiteral("or give your user read permission on the card reader's device (for example with a udev rule)."))
         + crlf + crlf + crlf + GetString(826, QStringLiteral("Do you want to abort operation and close Quilvane now?"));
 }
 
