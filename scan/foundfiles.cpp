@@ -1,0 +1,293 @@
+#include "scan/foundfiles.h"
+
+#include "scan/unitgeometry.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+QString RecoveredFileName(int64_t counter, const QString &extension)
+{
+    return QStringLiteral("R#") + QStringLiteral("%1").arg(counter, 4, 10, QLatin1Char('0')) + extension;
+}
+
+QString SanitizeMediumName(const QString &name)
+{
+    QString out;
+    out.reserve(name.size());
+    for (QChar c : name) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+            continue;
+        if (QStringLiteral("\\/:*?\"<>|").contains(c))
+            continue;
+        out += c;
+    }
+    qsizetype from = 0;
+    while (from < out.size() && (out[from] == '.' || out[from] == ' '))
+        ++from;
+    qsizetype to = out.size();
+    while (to > from && (out[to - 1] == '.' || out[to - 1] == ' '))
+        --to;
+    out = out.mid(from, to - from);
+    // A name of 255 bytes is the most a Linux file system takes.
+    while (out.toUtf8().size() > 200)
+        out.remove(0, 1);
+    return out;
+}
+
+QString FoundFileDisplayLine(int64_t counter, const QString &description)
+{
+    QString line = QStringLiteral("%1 ").arg(counter, 3, 10, QLatin1Char('0')) + description.trimmed();
+    if (line.size() <= 16)
+        return line;
+    QStringList words = line.split(' ', Qt::SkipEmptyParts);
+    while (words.size() > 2 && words.join(' ').size() > 16)
+        words.removeAt(words.size() - 2);
+    return words.join(' ').left(16);
+}
+
+int CreateFoundFile(const QString &folderNative, QString &name)
+{
+    const int dir = ::open(folderNative.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return -1;
+    const QString clean = SanitizeMediumName(name);
+    if (clean.isEmpty()) {
+        ::close(dir);
+        return -1;
+    }
+    const qsizetype dot = clean.lastIndexOf('.');
+    const QString stem = dot > 0 ? clean.left(dot) : clean;
+    const QString ext = dot > 0 ? clean.mid(dot) : QString();
+    int fd = -1;
+    for (int n = 0; n < 100000; ++n) {
+        const QString candidate = n == 0 ? clean : stem + QStringLiteral("-%1").arg(n) + ext;
+        fd = ::openat(dir, candidate.toLocal8Bit().constData(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            name = candidate;
+            break;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    ::close(dir);
+    return fd;
+}
+
+namespace {
+const QStringList &trueEndList()
+{
+    static const QStringList list = QStringLiteral(
+        "CR2,CRW,DCR,DNG,JBF,ARW,MRW,NEF,ORF,PCX,PEF,PIXAR,PIX,PSP,RAF,X3F,SRF,RW2,JPE,JPG,JPEG,THM,ICO,WMF,BMP,CUR,"
+        "PNG,GIF,TIF,TIFF,KDC,JFIF,3FR,RDC,RAW,KDC,SR2,MEF,CDR").split(',');
+    return list;
+}
+const QStringList &rawList()
+{
+    static const QStringList list = QStringLiteral(
+        "CR2,CRW,NEF,PEF,ORF,RAF,X3F,ARW,SRF,SR2,DNG,MEF,DCR,RW2,MRW,KDC,RDC,RAW,3FR").split(',');
+    return list;
+}
+QString bareExtension(const QString &extension)
+{
+    QString e = extension;
+    const qsizetype dot = e.lastIndexOf('.');
+    if (dot >= 0)
+        e = e.mid(dot + 1);
+    return e.toUpper();
+}
+} // namespace
+
+bool IsTrueEndExtension(const QString &extension)
+{
+    const QString e = bareExtension(extension);
+    return !e.isEmpty() && trueEndList().contains(e);
+}
+
+bool IsRawExtension(const QString &extension)
+{
+    const QString e = bareExtension(extension);
+    return !e.isEmpty() && rawList().contains(e);
+}
+
+int64_t TrueEndLength(const unsigned char *unit, int64_t length, int64_t fileLength, int64_t unitBytes,
+                      int32_t sectorBytes, bool raw, bool crw)
+{
+    if (length <= 0 || length > fileLength || sectorBytes <= 0 || unitBytes <= 0)
+        return fileLength;
+    int64_t pos = length;
+    bool removed = false;
+    if (fileLength % unitBytes == 0 && !crw) {
+        // Whole sectors, only when every byte of the sector is zero.
+        while (pos > 0) {
+            const int64_t from = std::max<int64_t>(0, pos - sectorBytes);
+            if (std::any_of(unit + from, unit + pos, [](unsigned char c) { return c != 0; }))
+                break;
+            pos = from;
+            removed = true;
+        }
+    }
+    while (pos > 0 && unit[pos - 1] == 0) {
+        --pos;
+        removed = true;
+    }
+    if (raw && removed)
+        pos = std::min(length, pos + 1);
+    return fileLength - length + pos;
+}
+
+int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes)
+{
+    const QByteArray path = nativePath.toLocal8Bit();
+    const int fd = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    const QString ext = bareExtension(nativePath);
+    const bool raw = IsRawExtension(ext), crw = ext == QLatin1String("CRW");
+    int64_t length = st.st_size;
+    const int64_t original = length;
+    // A BMP states its size in its header; its last rows may be black.
+    int64_t floor = 0;
+    if (ext == QLatin1String("BMP")) {
+        unsigned char h[6] = {};
+        if (::pread(fd, h, 6, 0) == 6 && h[0] == 'B' && h[1] == 'M') {
+            const int64_t stated = int64_t(h[2]) | (int64_t(h[3]) << 8) | (int64_t(h[4]) << 16) | (int64_t(h[5]) << 24);
+            if (stated <= original)
+                floor = stated;
+        }
+    }
+    // The file's tail is read in blocks of many units, so a file that ends
+    // in a long zero stretch is cut in few reads; the cut is made once.
+    const int64_t blockBytes = std::max<int64_t>(1, (1048576 / unitBytes)) * unitBytes;
+    std::vector<unsigned char> block;
+    int64_t blockStart = 0, blockEnd = 0;
+    while (length >= unitBytes && length > 0) {
+        const int64_t n = std::min<int64_t>(unitBytes, length);
+        if (length - n < blockStart || length > blockEnd) {
+            blockEnd = length;
+            blockStart = std::max<int64_t>(0, length - blockBytes);
+            block.resize(size_t(blockEnd - blockStart));
+            if (::pread(fd, block.data(), block.size(), off_t(blockStart)) != ssize_t(block.size())) {
+                ::close(fd);
+                return -1;
+            }
+        }
+        const unsigned char *unit = block.data() + (length - n - blockStart);
+        const int64_t keep = std::max(floor, TrueEndLength(unit, n, length, unitBytes, sectorBytes, raw, crw));
+        if (keep >= length)
+            break;
+        const bool keptSome = keep > length - n;
+        length = keep;
+        if (keptSome || length < unitBytes)
+            break;
+    }
+    if (length < original && ::ftruncate(fd, off_t(length)) != 0)
+        length = original;
+    ::close(fd);
+    return length;
+}
+
+bool DateFoundFile(const QString &nativePath, const QDateTime &date)
+{
+    if (!date.isValid())
+        return false;
+    struct stat st {};
+    const QByteArray path = nativePath.toLocal8Bit();
+    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const qint64 secs = date.toSecsSinceEpoch();
+    if (secs >= st.st_mtim.tv_sec)
+        return true;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(secs);
+    times[1].tv_nsec = 0;
+    return ::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool EntryNameFitsExtension(const QString &name, const QString &rowExtension)
+{
+    const qsizetype dot = name.indexOf('.');
+    if (dot < 0 || rowExtension.isEmpty())
+        return false;
+    const QString ext = name.mid(dot).toLower();
+    const QString row = rowExtension.toLower();
+    if (ext.contains(row))
+        return true;
+    static const QStringList family{QStringLiteral(".jpg"), QStringLiteral(".jpe"), QStringLiteral(".thm")};
+    return family.contains(ext) && family.contains(row);
+}
+
+void DeletedEntryCursor::reset(const std::vector<ScanDeletedEntry> *entries, const UnitGeometry *geometry,
+                               const QStringList &extensions, const QString &cacheNative)
+{
+    entries_ = entries;
+    geometry_ = geometry;
+    extensions_ = extensions;
+    cache_ = cacheNative;
+    position_ = 0;
+    nextUnit = INT64_MAX;
+    offeredName.clear();
+    offeredSize = 0;
+    offeredCreated = QDateTime();
+    offeredExisting = false;
+}
+
+void DeletedEntryCursor::NameFromDeletedEntry(int64_t currentUnit)
+{
+    offeredName.clear();
+    offeredSize = 0;
+    offeredCreated = QDateTime();
+    offeredExisting = false;
+    if (!geometry_) {
+        nextUnit = INT64_MAX;
+        return;
+    }
+    const int64_t limit = geometry_->endUnit() + 1024;
+    nextUnit = limit;
+    if (!entries_)
+        return;
+    for (; position_ < entries_->size(); ++position_) {
+        const ScanDeletedEntry &e = (*entries_)[position_];
+        const int64_t unit = geometry_->unitOfCluster(e.FirstCluster);
+        if (unit < 0 || unit <= currentUnit || unit > limit)
+            continue;
+        if (e.Size == 0 || e.Recoverable == 0 || !e.Name.contains('.') || (e.Attributes & 0x18))
+            continue;
+        const QString ext = e.Name.mid(e.Name.indexOf('.')).toLower().trimmed();
+        QString name = e.Name;
+        if (extensions_.contains(ext)) {
+            name = e.LongName.trimmed();
+            if (name.size() > 12)
+                name = name.right(12);
+            if (name.size() < 5 || QFileInfo::exists(cache_ + '/' + SanitizeMediumName(name)))
+                name = e.Name;
+        }
+        offeredExisting = !e.Name.contains('?');
+        name.remove('?');
+        offeredName = SanitizeMediumName(name);
+        offeredSize = e.Size;
+        offeredCreated = e.Created;
+        nextUnit = unit;
+        ++position_;
+        return;
+    }
+}
+
+void DeletedEntryCursor::seek(int64_t currentUnit)
+{
+    position_ = 0;
+    NameFromDeletedEntry(currentUnit - 1);
+}

@@ -1,0 +1,101 @@
+// The life of one found file, as far as it needs no window: its name, its
+// exclusive creation inside the cache folder, the deleted directory entries
+// that may name and size it, its true end, and its date.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+struct UnitGeometry;
+
+// "R#" + the counter formatted "##0000" + the extension (with its dot):
+// 7 and ".jpg" give R#0007.jpg, 12345 gives R#12345.jpg.
+QString RecoveredFileName(int64_t counter, const QString &extension);
+
+// A name taken from the medium (a directory entry, bytes of a file) made
+// safe to name a cache file: no path separators, no control characters, none
+// of : * ? " < > |, no leading dots or blanks, no trailing dots or blanks.
+// Empty when nothing usable is left.
+QString SanitizeMediumName(const QString &name);
+
+// The display line of a found file: the counter formatted "##000 " and the
+// trimmed description; a line longer than 16 characters loses words from
+// its middle (keeping the counter and the last word), then is cut to 16.
+QString FoundFileDisplayLine(int64_t counter, const QString &description);
+
+// Creates a file inside the folder (native path) exclusively: never through
+// a link and never over an existing file. A name that exists gets "-1",
+// "-2", ... before its extension. Returns the open descriptor (write only)
+// or -1; name receives the name used.
+int CreateFoundFile(const QString &folderNative, QString &name);
+
+// The extensions whose found files are cut to their true end, and the RAW
+// extensions (which keep one zero byte more). Upper case, without dots.
+bool IsTrueEndExtension(const QString &extension);
+bool IsRawExtension(const QString &extension);
+
+// The length a found file keeps at its true end, given its last unit (the
+// last `unitBytes` bytes of the file, or the whole file when shorter).
+// Trailing sectors are stepped over only when they are zero throughout,
+// then trailing zero bytes; a RAW file keeps one zero byte more. Never
+// cuts a nonzero byte. fileLength == the returned value: nothing to cut.
+int64_t TrueEndLength(const unsigned char *lastUnit, int64_t lastUnitLength, int64_t fileLength,
+                      int64_t unitBytes, int32_t sectorBytes, bool raw, bool crw);
+
+// Cuts a found file (native path) to its true end, repeating while the whole
+// last unit was zero. A BMP is never cut below the size its header states.
+// Returns the new length, -1 when the file could not be read.
+int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes);
+
+// Moves a file's modification time back to the date; a later date is not
+// applied. False when the file could not be dated.
+bool DateFoundFile(const QString &nativePath, const QDateTime &date);
+
+// An entry of the deleted-entry list as the scan reads it.
+struct ScanDeletedEntry {
+    QString Name;          // 8.3 name; "?" in place of a deleted name's first character
+    QString LongName;
+    QDateTime Created;
+    int64_t FirstCluster = 0;
+    uint64_t Size = 0;     // bytes
+    uint64_t Recoverable = 0;
+    uint32_t Attributes = 0;   // 8 volume label, 16 directory
+};
+
+// The cursor over the deleted-entry list (sorted by first cluster) that
+// offers the name and size of the next entry after the current unit.
+class DeletedEntryCursor {
+public:
+    // extensions: the table's extensions (".jpg", ...), lower case.
+    void reset(const std::vector<ScanDeletedEntry> *entries, const UnitGeometry *geometry,
+               const QStringList &extensions, const QString &cacheNative);
+
+    // NameFromDeletedEntry: advances to the first usable entry whose unit
+    // lies after currentUnit (and not beyond the end + 1024); nextUnit then
+    // is its unit, offeredName its name (sanitised, "?" removed), offeredSize
+    // its size. Without one, nextUnit is that limit and the name empty.
+    void NameFromDeletedEntry(int64_t currentUnit);
+    // Repositions the cursor for a scan that starts at a unit (resume).
+    void seek(int64_t currentUnit);
+
+    int64_t nextUnit = INT64_MAX;
+    QString offeredName;
+    uint64_t offeredSize = 0;
+    QDateTime offeredCreated;
+    bool offeredExisting = false;   // the entry is not deleted (no "?")
+
+private:
+    const std::vector<ScanDeletedEntry> *entries_ = nullptr;
+    const UnitGeometry *geometry_ = nullptr;
+    QStringList extensions_;
+    QString cache_;
+    size_t position_ = 0;
+};
+
+// Whether an entry's name may name a file of a row's extension: the name's
+// extension (from its first ".") contains the row's, or both are among
+// .jpg .jpe .thm.
+bool EntryNameFitsExtension(const QString &name, const QString &rowExtension);

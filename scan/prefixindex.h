@@ -1,0 +1,60 @@
+// The unit test of the scan: which row of a signature table starts a unit.
+//
+// A row matches a unit when the unit's head (its first sector) begins with
+// the row's Sig1 and the row's Sig2 occurs in the unit's window (its first
+// 1024 bytes) at or after byte L - 1, L being half Sig1's length (rounded
+// down); an empty Sig2 always passes, a row without Sig1 never matches. The
+// result is the first such row in table order.
+//
+// The prefix text of the table (N, and the first 2N bytes of every Sig1) is
+// kept for its readers; the lookup itself goes through a table on the
+// head's first two bytes, which gives the same first row without a search
+// and without allocating.
+#pragma once
+
+#include "scan/signatures.h"
+
+#include <QByteArray>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class SignaturePrefixIndex {
+public:
+    SignaturePrefixIndex() = default;
+    explicit SignaturePrefixIndex(const SignatureRows &table) { build(table); }
+
+    void build(const SignatureRows &table);
+
+    // N: the smallest Sig1 length over the rows in two-byte characters
+    // (half the byte length, rounded down), at most 32.
+    int prefixLength() const { return n_; }
+    // The first 2N bytes of each row's Sig1, row by row.
+    const QByteArray &prefixText() const { return text_; }
+
+    // The matching row for a unit, or -1. head: the unit's first sector;
+    // window: its first 1024 bytes (cut at the end of the data).
+    int match(const unsigned char *head, size_t headLength, const unsigned char *window,
+              size_t windowLength) const;
+
+    // The row by the literal rule: a search of the head's first 2N bytes in
+    // the prefix text, then the rows from the candidate on. For tests.
+    int matchByPrefixText(const QByteArray &head, const QByteArray &window) const;
+
+    bool empty() const { return rows_.empty(); }
+
+private:
+    struct Row {
+        QByteArray sig1, sig2;
+        size_t sig2From = 0;
+    };
+    bool passes(const Row &r, const unsigned char *head, size_t headLength, const unsigned char *window,
+                size_t windowLength) const;
+
+    std::vector<Row> rows_;            // table order; empty Sig1 rows never match
+    std::vector<uint32_t> bucketStart_;   // 65537 offsets into bucketRows_
+    std::vector<uint16_t> bucketRows_;    // row numbers, ascending within a bucket
+    std::vector<uint16_t> shortRows_;     // rows whose Sig1 is one byte
+    int n_ = 0;
+    QByteArray text_;
+};

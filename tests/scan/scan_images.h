@@ -1,0 +1,54 @@
+// Test media for the scan: real files made by real tools, copied onto a FAT32
+// image with mtools and then reformatted, so that no directory knows them.
+#pragma once
+
+#include "scan/scanengine.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace scan_images {
+
+enum class Expect {
+    Identical,      // cut to its true end: byte for byte the original
+    ZeroTail,       // the original, then zero bytes (slack, or a format ending in zeros)
+};
+
+struct CorpusFile {
+    QString dosName;    // "P01.JPG"
+    QString ext;        // ".jpg": the extension the scan gives it
+    QByteArray data;
+    Expect expect = Expect::Identical;
+};
+
+// JPEGs (two with EXIF from exiftool) whose last sector holds 1 to 448 and
+// 449 to 511 bytes, PNG, GIF, TIFF, BMP, PDF, ZIP, WAV and MP3 (when the
+// tools are there). Empty when a required tool is missing.
+QList<CorpusFile> makeCorpus(const QString &dir);
+
+// A FAT32 image (4 KiB clusters unless given; mtools takes FAT32 only with
+// 65525 clusters or more) holding the files in order,
+// then formatted again over the same bytes. Empty on failure.
+QString makeReformattedImage(const QString &dir, const QString &name, const QList<CorpusFile> &files,
+                             int sectorsPerCluster = 8, int sizeKiB = 270000);
+
+// The source of a scan of an image file.
+ScanSource imageSource(const QString &imageNative);
+
+// Callbacks that touch nothing outside the test: plenty of cache space, a
+// clock that advances one second a call, no settings written.
+ScanCallbacks quietCallbacks();
+
+// Checks the found files against the corpus, in order; a message for each
+// difference (empty: all as expected). skip: corpus indexes not expected.
+QStringList compareFound(const QString &cacheNative, const FoundFileList &found, const QList<CorpusFile> &files,
+                         const QList<int> &skip = {}, const QList<int> &damaged = {});
+
+// name -> sha256 of every file in a folder.
+QList<QPair<QString, QByteArray>> folderDigest(const QString &folderNative);
+
+// A cache folder's internal path, ending in "\".
+QString cacheInternal(const QString &cacheNative);
+
+} // namespace scan_images
