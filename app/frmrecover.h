@@ -20,6 +20,7 @@
 #include "drive/registry.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/drivelist.h"
+#include "scan/scantable.h"
 
 #include <QString>
 #include <QStringList>
@@ -287,6 +288,43 @@ public:
     void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
     // Draws a picture file into a picture box at the given size (viewer).
     void DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+
+    // ======================================================================
+    // Scan-type list, its events, the type presets and the size limits
+    // (scan/ui/*.cpp). The limits are SizeLimitMin / SizeLimitMax above.
+    // ======================================================================
+    plat::ImageList ImageList2;       // one small icon per type of LvwTypes
+    QStringList TypeIconKeys;         // "ZT" + extension of ImageList2's images, in order
+    bool TypeSelectionChanged = false;   // the user changed the type choice (quick undelete clears it)
+    int TypeSelectIndex = -1;         // the preset chosen last
+    bool TypeListReady = false;       // columns, preset rows and events are set up
+    bool TypeListFilling = false;     // FillTypeList is changing the rows
+
+    // Columns, the preset rows of CmbTypeSelect and the events of the list,
+    // once; FillTypeList and CmdShowScanTypes_Click run it first.
+    void SetUpTypeList();
+    // Refills LvwTypes from the built-in table and the learned-type files;
+    // keeps the ticks of the rows ticked before and ticks the rows named in
+    // the selection, which is upper-cased and extended with those names.
+    void FillTypeList(QString &selection);
+    void FillTypeList();
+    void CmdShowScanTypes_GotFocus();
+    void SetTypesColumnWidth();
+    void LvwTypes_ItemCheck(int index);
+    void LvwTypes_KeyUp(int keyCode, int shift);
+    void LvwTypes_MouseDown(int button, int shift, double x, double y);
+    void LvwTypes_FocusChanged();
+    void RemoveLearnedTypes();
+    // The file-size entry of CmbTypeSelect (entry 0).
+    void TypeSizeEntry();
+    void lblStatus_Click();
+    // The rows of LvwTypes as the scan table's builder reads them.
+    TypeListRows TypeRows() const;
+    // Hides the quick-undelete lists and shows the found-file list and the
+    // picture view in front.
+    void ShowPictureView();
+    // The small icon of a file type (picture viewer; empty until it exists).
+    QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
 
 private:
     void wireEvents();

@@ -11,13 +11,18 @@ int main(int argc, char **argv)
 
     frmRecover &w = MainWindow();
     w.LayoutCommandBar(270);
+    w.SetUpTypeList();
     w.ReadRegistryEntries();
+    QString noSelection;
+    w.FillTypeList(noSelection);
+    w.RestoreScanTypeRows();
     w.MakeDirNames();
     w.CreateCacheFolders();
     w.ShownFolder = w.CacheRoot;
     w.RefillFoundFileList();
     w.Drive1.Refresh();
     w.SourceName = w.Drive1.Drive().left(2);
+    w.UpdateDriveInfoLabel();
     w.EnableButtons();
     w.Timer1.setEnabled(true);
     w.Show();

@@ -14,8 +14,6 @@ void frmRecover::Form_QueryUnload(int &, int) {}   // waits for the close reques
 void frmRecover::CmdEnd_Click() {}             // waits for the End command and shutdown
 
 // --- signature scan engine ----------------------------------------------------
-void frmRecover::CmbTypeSelect_Click() {}      // waits for the type presets
-void frmRecover::CmdShowScanTypes_Click() {}   // waits for the scan-type list
 void frmRecover::CmdScan_Click() {}            // waits for the scan
 void frmRecover::CmdLearn_Click() {}           // waits for the learning of new types
 
