@@ -8,6 +8,7 @@
 #include "platform/os.h"
 #include "platform/paths.h"
 #include "platform/ui/msgbox.h"
+#include "recovery/cacheguard.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,46 +64,6 @@ QStringList normalFilesOf(const QString &folder)
         if (e.file && !e.name.startsWith(QLatin1Char('.')))
             files << withBackslash(folder) + e.name;
     return files;
-}
-
-// Whatever the shell's delete left of a folder tree: files deleted, folders
-// handled the same way, depth first, then removed themselves.
-void removeRemains(const QString &folder)
-{
-    const QString native = plat::toNative(folder);
-    for (const FolderEntry &e : entriesOf(native)) {
-        const QString inner = withBackslash(folder) + e.name;
-        if (e.folder) {
-            removeRemains(inner);
-        } else {
-            QFile::setPermissions(native + QLatin1Char('/') + e.name,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-            DeleteFiles(inner, false, false);
-        }
-    }
-    if (!native.isEmpty())
-        QDir().rmdir(native);
-}
-
-// Removes a folder of the program's cache or work folders with everything in
-// it, permanently and silently; any other folder is left alone.
-void deleteCacheTree(QString path)
-{
-    path = path.trimmed();
-    const QString lower = path.toLower();
-    if (path.isEmpty() || !path.contains(QLatin1Char('\\'))
-        || !(lower.contains(QLatin1String("rivozud")) || lower.contains(QLatin1String("quilvane"))
-             || lower.contains(QLatin1String("zentarix"))))
-        return;
-    if (path.endsWith(QLatin1String("\\*.*")))
-        path.chop(4);
-    else if (path.endsWith(QLatin1Char('\\')))
-        path.chop(1);
-    if (!FolderExists(path))
-        return;
-    DeleteFolder(path, false, false);
-    if (FolderExists(path))
-        removeRemains(path);
 }
 
 bool folderIsEmpty(const QString &folder) { return entriesOf(plat::toNative(folder)).empty(); }
@@ -362,7 +323,9 @@ void frmDirChoose::CmdDelete_Click()
     for (const QString &file : normalFilesOf(path))
         RecycleFile(file);
     const QStringList left = normalFilesOf(path);
-    deleteCacheTree(path);
+    // A folder of the cache goes with all it holds, under the cache's own
+    // delete rules.
+    DeleteCacheTree(path);
     // A folder that is empty now goes as well; one that still holds
     // something (protected or hidden files, sub-folders) stays and is shown.
     if (left.isEmpty() && FolderExists(path) && folderIsEmpty(path)) {
