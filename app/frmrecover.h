@@ -20,11 +20,14 @@
 #include "drive/registry.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/drivelist.h"
+#include "scan/scanengine.h"
 #include "scan/scantable.h"
 
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 class frmRecover : public plat::Form {
@@ -269,8 +272,6 @@ public:
     void CmdEnd_Click();                   // End command (shell)
     void CmbTypeSelect_Click();            // type presets (scan engine)
     void CmdShowScanTypes_Click();         // scan-type list (scan engine)
-    void CmdScan_Click();                  // scan (scan engine)
-    void CmdLearn_Click();                 // learning of new types (scan engine)
     void CmdSaveAll_Click();               // saving (cache)
     void CmdSaveAs_Click();                // saving (cache)
     void CmdBackup_Click();                // disk image backup (cache)
@@ -279,6 +280,20 @@ public:
     void CmdQuickUndelete_Click();         // quick undelete
     void List2_Click();                    // deleted-entry list (quick undelete)
     int DeletedEntriesUpperBound() const;  // upper bound of the entry list (quick undelete)
+    // The deleted-entry list of quick undelete as the scan reads it (sorted
+    // by first cluster); empty until quick undelete exists.
+    std::vector<ScanDeletedEntry> DeletedEntriesForScan() const;
+    void SearchDeletedEntries(const QString &source);   // fills the entry list (quick undelete)
+    void ResetDeletedEntries();            // the entry list back to one empty entry (quick undelete)
+    void SortDeletedEntries();             // by first cluster (quick undelete)
+    void CheckDeletedChain(int index);     // recoverable size of an entry (quick undelete)
+    void CloseMft();                       // closes an open NTFS volume (quick undelete)
+    // Fills the entry list from the records of a disk image's index file (quick undelete).
+    void LoadDeletedEntriesFromIndex(const QByteArray &records, int upperBound);
+    void FitThumbWidth(bool flag);         // fits TxtWidth to the thumbnails (viewer)
+    // The camera facts in a unit's bytes (viewer's quick EXIF read); none yet.
+    std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
+    void RunRawPreview(const QString &cacheFile);   // the RAW converter's preview (viewer)
     void List3_Click();                    // preview of the selected file (viewer)
     void CmdShowThumbs_Click();            // thumbnail grid (viewer)
     void CmdRenderWidth_Click();           // thumbnail grid (viewer)
@@ -325,6 +340,45 @@ public:
     void ShowPictureView();
     // The small icon of a file type (picture viewer; empty until it exists).
     QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
+
+    // ======================================================================
+    // The scan (scan/ui/scandisk.cpp) and the Scan command
+    // (scan/ui/scanstart*.cpp). LastScanSource, LastScanSerial,
+    // ResumePosition (ScanResumeUnit as the list file keeps it) and
+    // ResumeFileOpen are in the scan-list section above.
+    // ======================================================================
+    bool ScanningImage = false;       // Scan Backup: SourceName is the image's internal path
+    int32_t RecoveryStage = 0;        // staged recovery of damaged media; 0 none
+    bool SmartScanActive = false;     // the scan reads the free clusters only
+    bool ScanFinished = false;        // the last scan ran to its end
+    ScanResumePoint ScanResume;       // the interrupted scan: unit = ScanResumeUnit
+    // ScanResumeUnit: the unit after the last one the interrupted scan
+    // examined, 0 none. Setting it keeps ResumePosition (the list file's copy)
+    // alike; a unit other than the held one drops the held byte offset, and
+    // the scan then places the unit by its own geometry.
+    int64_t ScanResumeUnit() const { return ScanResume.unit; }
+    void SetScanResumeUnit(int64_t unit)
+    {
+        if (unit != ScanResume.unit)
+            ScanResume = ScanResumePoint{unit, -1, 0, unit > 0 && ScanResume.fileOpen};
+        if (unit <= 0)
+            ScanResume = ScanResumePoint{};
+        ResumePosition = int32_t(unit);
+    }
+    FoundFileList FoundFiles;         // FoundFileNames / FoundFileSizes of the scan
+    ScanResult LastScanResult;        // what the last scan ended with
+    // Hooks for tests and the benchmark: the scan's callbacks are passed
+    // through this before the scan runs (empty: nothing changed).
+    std::function<void(ScanCallbacks &)> AdjustScanCallbacks;
+
+    // The scan of SourceName into CacheRoot with the table SignatureTable.
+    void ScanDisk();
+    void CmdScan_Click();
+
+    // ======================================================================
+    // Learning of new types (scan/ui/learn*.cpp)
+    // ======================================================================
+    void CmdLearn_Click();
 
 private:
     void wireEvents();

@@ -28,6 +28,13 @@ void frmRecover::CmdMaxSpeed_Click() {}        // waits for the read-speed test
 void frmRecover::CmdQuickUndelete_Click() {}   // waits for Quick Undelete
 void frmRecover::List2_Click() {}              // waits for the entry list events
 int frmRecover::DeletedEntriesUpperBound() const { return 0; }   // waits for the entry list
+std::vector<ScanDeletedEntry> frmRecover::DeletedEntriesForScan() const { return {}; }   // waits for the entry list
+void frmRecover::SearchDeletedEntries(const QString &) {}   // waits for the FAT walk and NTFS listing
+void frmRecover::ResetDeletedEntries() {}      // waits for the entry list
+void frmRecover::SortDeletedEntries() {}       // waits for the entry list
+void frmRecover::CheckDeletedChain(int) {}     // waits for the recoverable-size check
+void frmRecover::CloseMft() {}                 // waits for the NTFS volume of quick undelete
+void frmRecover::LoadDeletedEntriesFromIndex(const QByteArray &, int) {}   // waits for the entry records
 
 // --- picture viewer -----------------------------------------------------------------
 void frmRecover::List3_Click() {}              // waits for the preview pipeline
@@ -37,4 +44,7 @@ void frmRecover::CmdShowFolder_Click() {}      // waits for the folder view
 void frmRecover::CmdOpen_Click() {}            // waits for Open With
 void frmRecover::CmdBrowse_Click() {}          // waits for Browse
 void frmRecover::SetThumbIconSpacing(int) {}   // waits for the thumbnail grid
+void frmRecover::FitThumbWidth(bool) {}        // waits for the thumbnail grid
+std::optional<ExifQuickFacts> frmRecover::ReadExifQuick(const unsigned char *, size_t) { return std::nullopt; }   // waits for the EXIF reader
+void frmRecover::RunRawPreview(const QString &) {}   // waits for the RAW converter
 void frmRecover::DrawThumbnail(const QString &, plat::PictureBox &, int, int) {}   // waits for the picture operations

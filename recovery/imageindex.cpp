@@ -1,0 +1,90 @@
+#include "recovery/imageindex.h"
+
+#include "platform/paths.h"
+#include "platform/text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cmath>
+
+namespace {
+
+constexpr qint64 kMaxRecordBytes = 64LL << 20;
+constexpr qint64 kMaxTextBytes = 8192;
+
+// The general decimal form of a number, with the blank of a positive one.
+QByteArray numberText(double v)
+{
+    QByteArray t = std::floor(v) == v && std::fabs(v) < 1e15 ? QByteArray::number(qint64(v))
+                                                             : QByteArray::number(v, 'g', 15);
+    return v >= 0 ? ' ' + t : t;
+}
+
+QByteArray quotedLine(const QByteArray &text) { return '"' + text + "\"\r\n"; }
+
+} // namespace
+
+QString DiskImageIndexPath(const QString &workFolder, const QString &imagePath)
+{
+    QString folder = workFolder;
+    if (!folder.endsWith(QLatin1Char('\\')))
+        folder += QLatin1Char('\\');
+    const int cut = imagePath.lastIndexOf(QLatin1Char('\\'));
+    return folder + QStringLiteral("DiskImages\\") + imagePath.mid(cut + 1) + QStringLiteral(".dat");
+}
+
+bool ReadDiskImageIndex(const QString &indexPath, DiskImageIndex &index)
+{
+    index = DiskImageIndex{};
+    QFile f(plat::toNative(indexPath));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = f.read(kMaxTextBytes);
+    QByteArray values[6];
+    qsizetype at = 0;
+    for (QByteArray &value : values) {
+        if (at >= head.size() || head[at] != '"')
+            return false;
+        const qsizetype close = head.indexOf('"', at + 1);
+        if (close < 0 || head.mid(close + 1, 2) != "\r\n")
+            return false;
+        value = head.mid(at + 1, close - at - 1);
+        at = close + 3;
+    }
+    bool ok[5];
+    const double bps = values[1].trimmed().toDouble(&ok[0]);
+    const double spc = values[2].trimmed().toDouble(&ok[1]);
+    const double total = values[3].trimmed().toDouble(&ok[2]);
+    const double first = values[4].trimmed().toDouble(&ok[3]);
+    const double last = values[5].trimmed().toDouble(&ok[4]);
+    for (bool b : ok)
+        if (!b)
+            return false;
+    if (!(bps >= 512 && bps <= 4096) || !(spc >= 1 && spc <= 65536) || !(total >= 0 && total < 1e13)
+        || !(first >= 0 && first < 1e15) || !(last >= -1 && last < 1e7))
+        return false;
+    index.imagePath = plat::fromAnsi(values[0]);
+    index.bytesPerSector = int32_t(bps);
+    index.sectorsPerCluster = int32_t(spc);
+    index.totalClusters = std::floor(total);
+    index.firstDataSector = int64_t(first);
+    index.lastEntryIndex = int32_t(last);
+    f.seek(at);
+    index.entryRecords = f.read(kMaxRecordBytes);
+    return true;
+}
+
+bool WriteDiskImageIndex(const QString &indexPath, const DiskImageIndex &index)
+{
+    const QString native = plat::toNative(indexPath);
+    QDir().mkpath(QFileInfo(native).absolutePath());
+    QFile f(native);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray out = quotedLine(plat::toAnsi(index.imagePath)) + quotedLine(numberText(index.bytesPerSector))
+                     + quotedLine(numberText(index.sectorsPerCluster)) + quotedLine(numberText(index.totalClusters))
+                     + quotedLine(numberText(double(index.firstDataSector)))
+                     + quotedLine(numberText(index.lastEntryIndex)) + index.entryRecords;
+    return f.write(out) == out.size() && f.flush();
+}
