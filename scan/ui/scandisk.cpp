@@ -168,6 +168,10 @@ void frmRecover::ScanDisk()
         ItemOrientations.assign(1, 0.0f);
     }
 
+    // The picture view as it stands, for the view after the scan.
+    if (!Picture1.Picture().isNull())
+        Picture1.Picture().save(plat::programFolderNative() + QStringLiteral("/temp.bmp"), "BMP");
+
     // What the engine reports, shown on the window.
     const QString drive = SourceName;
     ScanCallbacks cb;
