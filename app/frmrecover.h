@@ -147,6 +147,10 @@ public:
     // Command bar, button states and progress panel (app/commandbar.cpp)
     // ======================================================================
     void LayoutCommandBar(double specsTop);
+    // The tool tips of the commands, the size-limit row of CmbTypeSelect and
+    // the combo's default text and width (app/tooltips.cpp). Until it has
+    // run, start-up is not finished (the End button has no tip).
+    void SetToolTips();
     void EnableButtons();
     void ShowProgressPanel(const QString &caption, double count);
     void ClearFileView();
@@ -375,10 +379,29 @@ public:
     void ScanDisk();
     void CmdScan_Click();
 
+    // The Scan command (scan/ui/scanstart.cpp)
+    // WorkFolder & "Searched.dat": the source and serial of the last scan.
+    QString SearchedFilePath() const;
+    // ScanResumeUnit follows ResumePosition once a list file set it.
+    void SyncScanResumeUnit();
+    // Shows the found-file list of CacheRoot (its list file loaded).
+    void LoadCacheRootList(bool filesViewVisible);
+    // The folder chooser for the cache, offering the proposal; its answer.
+    QString ChooseCacheFolder(const QString &proposal);
+    // The Scan command's end: the list of the cache root, the flags cleared.
+    void EndScanCommand();
+
     // ======================================================================
     // Learning of new types (scan/ui/learn*.cpp)
     // ======================================================================
     void CmdLearn_Click();
+    bool LearnActive = false;         // a learning run is under way (a second press only asks to stop it)
+    // Tests: the seed of the random first sample (negative: a fresh seed
+    // every run), the clock of the unattended run's time limit (empty: the
+    // steady clock, in ms) and a hook run after every sample analysed.
+    int64_t LearnSeed = -1;
+    std::function<int64_t()> LearnClockMs;
+    std::function<void(int index)> LearnSampleHook;
 
 private:
     void wireEvents();

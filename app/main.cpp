@@ -24,6 +24,7 @@ int main(int argc, char **argv)
     w.SourceName = w.Drive1.Drive().left(2);
     w.UpdateDriveInfoLabel();
     w.EnableButtons();
+    w.SetToolTips();
     w.Timer1.setEnabled(true);
     w.Show();
 

@@ -93,6 +93,7 @@ int main(int argc, char **argv)
     w.CreateCacheFolders();
     w.SetUpTypeList();
     w.FillTypeList();
+    w.SetToolTips();   // start-up is finished
     int ticked = 0;
     for (int i = 1; i <= w.LvwTypes.ItemCount(); ++i) {
         const bool builtIn = w.LvwTypes.SubItem(i, 2) == ProgramOrigin();
