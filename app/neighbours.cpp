@@ -14,7 +14,6 @@ void frmRecover::Form_QueryUnload(int &, int) {}   // waits for the close reques
 void frmRecover::CmdEnd_Click() {}             // waits for the End command and shutdown
 
 // --- signature scan engine ----------------------------------------------------
-void frmRecover::CmdLearn_Click() {}           // waits for the learning of new types
 
 // --- recovered-file cache, saving and disk images -------------------------------
 void frmRecover::CmdSaveAll_Click() {}         // waits for Save All

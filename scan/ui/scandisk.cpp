@@ -128,7 +128,12 @@ void frmRecover::ScanDisk()
     options.resume = resume;
     const bool resuming = resume.offset >= 0;
 
+    // While the scan runs its command bar takes no drive change and no
+    // learning (the learning reads the Scan button's "Stop" as a call from
+    // the scan start).
     Drive1.setEnabled(false);
+    const bool learnEnabled = CmdLearn.Enabled();
+    CmdLearn.setEnabled(false);
     ShowProgressPanel(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s"))
                           .replace(QStringLiteral("&&"), QStringLiteral("&")),
                       double(std::max<int64_t>(1, source.geometry.endUnit())));
@@ -293,5 +298,6 @@ void frmRecover::ScanDisk()
     ScanFinished = true;
     CmdScan.setCaption(GetString(38, QStringLiteral("Scan")));
     Drive1.setEnabled(true);
+    CmdLearn.setEnabled(learnEnabled);
     EnableButtons();
 }

@@ -100,7 +100,19 @@ TEST_F(ScanWindow, ScansARemovableCardIntoTheCacheAndListsTheFoundFiles)
     const QString cache = useNewCache();
     MessageScript boxes;   // a full scan with files found asks nothing
     w->SizeLimitMax = 1;
+    // While the scan runs, the drive list and the learning take no click.
+    w->CmdLearn.setEnabled(true);
+    bool idleDuringScan = false;
+    w->AdjustScanCallbacks = [&](ScanCallbacks &cb) {
+        auto shown = cb.fileKept;
+        cb.fileKept = [&, shown](const FoundFileEvent &e) {
+            shown(e);
+            idleDuringScan |= w->CmdLearn.Enabled() || w->Drive1.Enabled();
+        };
+    };
     scanDrive('E');
+    EXPECT_FALSE(idleDuringScan);
+    EXPECT_TRUE(w->CmdLearn.Enabled());
 
     const ScanResult &r = w->LastScanResult;
     EXPECT_EQ(r.end, ScanEnd::Finished) << r.messageText.toStdString();
