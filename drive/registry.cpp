@@ -1,4 +1,5 @@
 #include "drive/registry.h"
+#include "drive/strings.h"
 
 #include <QRegularExpression>
 #include <cmath>
@@ -17,17 +18,6 @@ int remember(int code)
 {
     lastError() = code;
     return code;
-}
-
-// Blanks only, as the run time's trimming does.
-QString trimBlanks(const QString &s)
-{
-    qsizetype a = 0, b = s.size();
-    while (a < b && s[a] == QLatin1Char(' '))
-        ++a;
-    while (b > a && s[b - 1] == QLatin1Char(' '))
-        --b;
-    return s.mid(a, b - a);
 }
 
 // The text form of a value, as it is written when it is no number.
@@ -117,7 +107,7 @@ void RegSetValue(int32_t root, const QString &path, const QString &valueName, co
     if (number != 0)
         remember(s.setNumber(root, path, valueName, number));
     else
-        remember(s.setText(root, path, valueName, trimBlanks(textForm(value))));
+        remember(s.setText(root, path, valueName, TrimBlanks(textForm(value))));
 }
 
 bool RegCreateKeyIfMissing(int32_t root, const QString &path)

@@ -255,3 +255,13 @@ QString LocaleLanguageName(int &lcid)
     }
     return primaryLanguageName(lcid);
 }
+
+QString TrimBlanks(const QString &text)
+{
+    qsizetype from = 0, to = text.size();
+    while (from < to && text[from] == QLatin1Char(' '))
+        ++from;
+    while (to > from && text[to - 1] == QLatin1Char(' '))
+        --to;
+    return text.mid(from, to - from);
+}

@@ -21,6 +21,10 @@ QString GetString(int number, const QString &englishDefault);
 // by "0" by the time item 10's turn comes.
 QString FormatString(const QString &text, const QStringList &items);
 
+// Trims blanks only, as the run time's Trim does (tabs and other white
+// space stay).
+QString TrimBlanks(const QString &text);
+
 // The languages of the user interface, in this order: 9, 1043, 1031.
 QList<int> SupportedLanguages();
 

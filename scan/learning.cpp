@@ -22,17 +22,6 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// Trims blanks only (tabs and other white space stay).
-QString trimBlanks(const QString &text)
-{
-    qsizetype from = 0, to = text.size();
-    while (from < to && text[from] == QLatin1Char(' '))
-        ++from;
-    while (to > from && text[to - 1] == QLatin1Char(' '))
-        --to;
-    return text.mid(from, to - from);
-}
-
 // A number as the status line writes it: a blank before a positive one.
 QString numberText(int64_t n)
 {
@@ -200,7 +189,7 @@ QString LearnPrompt()
 
 bool IsLearnFolderAnswer(const QString &answer, const QString &sourceText)
 {
-    return answer == QLatin1String(" ") || trimBlanks(answer) == sourceText;
+    return answer == QLatin1String(" ") || TrimBlanks(answer) == sourceText;
 }
 
 LearnSearch ParseLearnTypes(const QString &input)
@@ -219,7 +208,7 @@ LearnSearch ParseLearnTypes(const QString &input)
         text.replace(token, QString());
     }
     text.replace(QLatin1Char('.'), QLatin1Char(' '));
-    text = trimBlanks(text);
+    text = TrimBlanks(text);
     text.replace(QLatin1Char(','), QLatin1Char(' '));
     text.prepend(QLatin1Char(' '));
     text.replace(QLatin1Char('\\'), QLatin1Char(' '));
