@@ -22,6 +22,7 @@
 #include "platform/ui/drivelist.h"
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
+#include "viewer/canvas.h"
 
 #include <QString>
 #include <QStringList>
@@ -294,19 +295,26 @@ public:
     void CloseMft();                       // closes an open NTFS volume (quick undelete)
     // Fills the entry list from the records of a disk image's index file (quick undelete).
     void LoadDeletedEntriesFromIndex(const QByteArray &records, int upperBound);
-    void FitThumbWidth(bool flag);         // fits TxtWidth to the thumbnails (viewer)
-    // The camera facts in a unit's bytes (viewer's quick EXIF read); none yet.
-    std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
-    void RunRawPreview(const QString &cacheFile);   // the RAW converter's preview (viewer)
-    void List3_Click();                    // preview of the selected file (viewer)
     void CmdShowThumbs_Click();            // thumbnail grid (viewer)
     void CmdRenderWidth_Click();           // thumbnail grid (viewer)
     void CmdShowFolder_Click();            // explore the cache (viewer)
     void CmdOpen_Click();                  // open with (viewer)
     void CmdBrowse_Click();                // browse a folder (viewer)
     void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
-    // Draws a picture file into a picture box at the given size (viewer).
-    void DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+    void Form_Resize();                    // the window's layout (shell)
+    // Moves a found file and its companion to the trash and takes it out of
+    // the lists (shell's result lists).
+    void RemoveRecoveredFile(int index, bool force, bool &removed);
+    // The logo drawing routines shared with the splash (shell): a text with a
+    // glowing trail, and the logo pattern (colour 0 becomes &H777777).
+    void PrintGlowText(PictureCanvas &box, const QString &text, double x, double y, quint32 colour, double fontSize);
+    void DrawLogoPattern(PictureCanvas &box, int size, int left, int top, quint32 &colour);
+    // The desktop's thumbnail of a file drawn centred into the box (twips);
+    // true when one was drawn (viewer's shell thumbnails).
+    bool DrawSystemThumbnail(PictureCanvas &box, double width, double height, const QString &file);
+    void SoftenPicture(PictureCanvas &box);                        // picture filters (viewer)
+    void FindWhiteBand(PictureCanvas &box);                        // picture filters (viewer)
+    void ApplyPictureFilter(PictureCanvas &box, QString &name);    // picture filters (viewer)
 
     // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
@@ -342,8 +350,6 @@ public:
     // Hides the quick-undelete lists and shows the found-file list and the
     // picture view in front.
     void ShowPictureView();
-    // The small icon of a file type (picture viewer; empty until it exists).
-    QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
 
     // ======================================================================
     // The scan (scan/ui/scandisk.cpp) and the Scan command
@@ -403,8 +409,59 @@ public:
     std::function<int64_t()> LearnClockMs;
     std::function<void(int index)> LearnSampleHook;
 
+    // ======================================================================
+    // Picture viewer: the found-file preview, the picture operations on the
+    // window's boxes, the EXIF summary, RAW previews and type icons
+    // (viewer/ui/*.cpp; the window-free parts in viewer/*.cpp)
+    // ======================================================================
+    PictureCanvas Picture1Canvas;     // what Picture1 shows; drawn also while Picture1 is hidden
+    PictureCanvas Picture2Canvas;     // the work surface of the type thumbnails
+    QStringList ExifLines{QString(), QString(), QString(), QString(), QString()};
+    QString ExifSummaryText;          // the summary lblSpecs shows for the picture
+    QString LastConvertedFile;        // the picture the preview shows (a conversion or the file)
+    QString ConverterCommandText;     // the last conversion as text, and the found file it ran for
+    QString ConverterCommandFile;
+    bool PictureCopyFlag = false;     // set while a rotation or filter is copied to other items
+    double PreviewSizeEstimate = 0;   // kB the shown picture's pixels suggest; 0 none
+
+    // The preview of the selected found file: drawn the right way up with its
+    // EXIF summary; RAW files through the converter, other types by their
+    // type icon. With Picture1 hidden (the grid renders) only the files:
+    // conversions and thumbnails.
+    void List3_Click();
+    // Draws a picture file into a picture box fitted into width x height
+    // (twips): Picture1 draws through its canvas. True when it drew.
+    bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+    // Draws a picture file into Picture1's canvas as the preview does: the
+    // EXIF listing into ExifLines when asked, the grid thumbnail when named.
+    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr);
+    // Picture1's canvas at the size it draws at: the box while it is shown, a
+    // grid cell (the thumbnail size) while it is hidden.
+    void PreparePicture1Canvas();
+    // Picture1 shows its canvas.
+    void ShowPicture1Canvas();
+    // The summary of ExifLines in lblSpecs (while txtExif is hidden) and the
+    // full list in txtExif.
+    void ShowExifSummary();
+    // The scan's preview of a found RAW file: its embedded thumbnail into the
+    // cache's Conv folder.
+    void RunRawPreview(const QString &cacheFile);
+    // The RAW step of the preview; true when a conversion was drawn.
+    bool PreviewRawFile(const QString &name, double &estimate);
+    // The icon of a file type (flags 1: small).
+    QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
+    // ThumbWidth and ThumbHeight from TxtWidth, smaller for many files.
+    void FitThumbWidth(int fileCount);
+    // The camera facts in a unit's bytes (the quick EXIF read, buffer mode);
+    // the date in the EXIF form "yyyy:MM:dd HH:mm:ss". None without facts.
+    std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
+
 private:
     void wireEvents();
+    void previewEmptyFile(int index, const QString &name);
+    bool previewShellThumbnail(const QString &name);
+    void previewTypeIcon(const QString &name, const QString &ext, double sizeKB);
+    void companionExif(int index, const QString &name);
 };
 
 // The program's main window, made on first use.

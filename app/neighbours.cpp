@@ -34,15 +34,20 @@ void frmRecover::CheckDeletedChain(int) {}     // waits for the recoverable-size
 void frmRecover::CloseMft() {}                 // waits for the NTFS volume of quick undelete
 void frmRecover::LoadDeletedEntriesFromIndex(const QByteArray &, int) {}   // waits for the entry records
 
+// --- application shell (layout and result lists) ------------------------------------
+void frmRecover::Form_Resize() {}              // waits for the window's layout
+void frmRecover::RemoveRecoveredFile(int, bool, bool &removed) { removed = false; }   // waits for the result lists
+void frmRecover::PrintGlowText(PictureCanvas &, const QString &, double, double, quint32, double) {}   // waits for the logo drawing
+void frmRecover::DrawLogoPattern(PictureCanvas &, int, int, int, quint32 &) {}   // waits for the logo drawing
+
 // --- picture viewer -----------------------------------------------------------------
-void frmRecover::List3_Click() {}              // waits for the preview pipeline
 void frmRecover::CmdShowThumbs_Click() {}      // waits for the thumbnail grid
 void frmRecover::CmdRenderWidth_Click() {}     // waits for the thumbnail grid
 void frmRecover::CmdShowFolder_Click() {}      // waits for the folder view
 void frmRecover::CmdOpen_Click() {}            // waits for Open With
 void frmRecover::CmdBrowse_Click() {}          // waits for Browse
 void frmRecover::SetThumbIconSpacing(int) {}   // waits for the thumbnail grid
-void frmRecover::FitThumbWidth(bool) {}        // waits for the thumbnail grid
-std::optional<ExifQuickFacts> frmRecover::ReadExifQuick(const unsigned char *, size_t) { return std::nullopt; }   // waits for the EXIF reader
-void frmRecover::RunRawPreview(const QString &) {}   // waits for the RAW converter
-void frmRecover::DrawThumbnail(const QString &, plat::PictureBox &, int, int) {}   // waits for the picture operations
+bool frmRecover::DrawSystemThumbnail(PictureCanvas &, double, double, const QString &) { return false; }   // waits for the shell thumbnails
+void frmRecover::SoftenPicture(PictureCanvas &) {}   // waits for the picture filters
+void frmRecover::FindWhiteBand(PictureCanvas &) {}   // waits for the picture filters
+void frmRecover::ApplyPictureFilter(PictureCanvas &, QString &) {}   // waits for the picture filters
