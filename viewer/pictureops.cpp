@@ -97,8 +97,10 @@ QImage LoadPicture(const QString &path, QSize fitInto, QSize *fullSize)
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
+    // JPEG decodes at a fraction of its size; other readers would only scale
+    // after a whole decode (and do it badly for palette pictures).
     if (size.isValid() && !size.isEmpty() && fitInto.isValid() && !fitInto.isEmpty()
-        && reader.supportsOption(QImageIOHandler::ScaledSize)) {
+        && reader.format() == "jpeg") {
         const double f = std::max(double(fitInto.width()) / size.width(), double(fitInto.height()) / size.height());
         if (f < 0.999) {
             const QSize scaled(std::max(1, int(std::ceil(size.width() * f))),
@@ -107,6 +109,11 @@ QImage LoadPicture(const QString &path, QSize fitInto, QSize *fullSize)
         }
     }
     QImage image = reader.read();
+    // One- and eight-bit palette pictures are drawn from true colour: a
+    // painter takes a one-bit picture for a mask.
+    if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB
+        || image.format() == QImage::Format_Indexed8)
+        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (fullSize && !image.isNull())
         *fullSize = size.isValid() && !size.isEmpty() ? size : image.size();
     return image;
