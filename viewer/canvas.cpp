@@ -22,6 +22,7 @@ void PictureCanvas::Cls()
     if (!image.isNull())
         image.fill(backColor);
     currentX = currentY = 0;
+    printed.clear();
 }
 
 void PictureCanvas::Print(const QString &text)
@@ -33,6 +34,7 @@ void PictureCanvas::Print(const QString &text)
         p.setPen(foreColor);
         p.drawText(QPointF(currentX, currentY + metrics.ascent()), text);
     }
+    printed.append(text);
     currentX = 0;
     currentY += metrics.height();
 }

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 class PictureCanvas {
 public:
@@ -31,4 +32,5 @@ public:
     QFont font;
     double currentX = 0;    // pixels
     double currentY = 0;
+    QStringList printed;    // the lines printed since the last Cls, in order
 };
