@@ -37,7 +37,9 @@ void ensureIconTheme()
     static std::once_flag once;
     std::call_once(once, [] {
         QStringList paths = QIcon::themeSearchPaths();
-        for (const QString &d : dataFolders()) {
+        QStringList folders = dataFolders();
+        folders << QStringLiteral("/usr/local/share") << QStringLiteral("/usr/share");
+        for (const QString &d : std::as_const(folders)) {
             const QString icons = QDir::cleanPath(d + QStringLiteral("/icons"));
             if (!paths.contains(icons) && QFileInfo(icons).isDir())
                 paths << icons;

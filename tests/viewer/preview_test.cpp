@@ -221,10 +221,7 @@ TEST_F(PreviewWindow, FilesWithoutAPictureShowTheirTypeIconAndWhy)
     QByteArray noise(6000, '\0');
     for (int i = 0; i < noise.size(); ++i)
         noise[i] = char((i * 2654435761u) >> 13);
-    // No thumbnailer for the PCX file.
-    const QString xdg = makeTempDir("pvxdg");
-    qputenv("XDG_DATA_DIRS", xdg.toUtf8());
-    qputenv("XDG_DATA_HOME", xdg.toUtf8());
+    // (The desktop has no thumbnailer for PCX files.)
     list({{"R#0003.txt", readFileBytes(work + "/a.txt")},
           {"R#0004.zip", readFileBytes(work + "/a.zip")},
           {"R#0005.jpg", photo.left(photo.indexOf("Canon") + 3)},   // cut inside the EXIF block
@@ -264,8 +261,6 @@ TEST_F(PreviewWindow, FilesWithoutAPictureShowTheirTypeIconAndWhy)
     EXPECT_EQ(w->Picture1Canvas.printed[2], "  No Windows thumbnailer is associated.  pcx");
     EXPECT_TRUE(w->Picture1Canvas.printed[3].startsWith("  Double click for showing with ")
                 || w->Picture1Canvas.printed[3] == "  Also no Windows application associated.");
-    qunsetenv("XDG_DATA_DIRS");
-    qunsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(PreviewWindow, AnEmptyFileShowsItsCard)

@@ -100,9 +100,13 @@ TEST_F(Converter, AHungConverterIsEndedAloneAtItsLimit)
     // An unrelated process of the same name, not started by the converter.
     const QString otherDir = makeTempDir("other");
     const QString other = otherDir + "/dcraw";
-    ASSERT_TRUE(writeScript(other, "sleep 30\n"));
+    ASSERT_TRUE(writeScript(other, "exec sleep 30\n"));
     qint64 otherPid = 0;
-    ASSERT_TRUE(QProcess::startDetached(other, {}, QString(), &otherPid));
+    QProcess starter;
+    starter.setProgram(other);
+    starter.setStandardOutputFile(QProcess::nullDevice());
+    starter.setStandardErrorFile(QProcess::nullDevice());
+    ASSERT_TRUE(starter.startDetached(&otherPid));
 
     SetConverterProgram(stub);
     const QString input = dir + "/R#0001.nef";

@@ -63,30 +63,34 @@ TEST(TypeIcons, IconsComeFromTheThemeByExtension)
 
 TEST(TypeIcons, ThumbnailersAreFoundByTypeAliasAndProgram)
 {
-    const QString data = makeTempDir("xdg");
+    // The system's folders stay (the MIME database lives there); a folder of
+    // the test's own comes first. No system thumbnailer takes PCX or C files.
     const QString home = makeTempDir("xdghome");
-    QDir().mkpath(data + "/thumbnailers");
-    const ScopedEnv dirs("XDG_DATA_DIRS", data.toUtf8());
+    const QString mine = makeTempDir("xdg");
+    QDir().mkpath(mine + "/thumbnailers");
     const ScopedEnv dataHome("XDG_DATA_HOME", home.toUtf8());
-    EXPECT_FALSE(HasShellThumbnailHandler(".pcx"));
+    const ScopedEnv dirs("XDG_DATA_DIRS", (mine + ":/usr/local/share:/usr/share").toUtf8());
+    ASSERT_FALSE(HasShellThumbnailHandler(".pcx")) << "a thumbnailer for PCX files is installed";
 
     const QString another = makeTempDir("xdg2");
     QDir().mkpath(another + "/thumbnailers");
+    // By an alias of the type (image/x-pcx), in another case.
     ASSERT_TRUE(writeFileBytes(another + "/thumbnailers/pcx.thumbnailer",
                                "[Thumbnailer Entry]\nTryExec=/bin/true\nExec=/bin/true %i %o %s\n"
-                               "MimeType=image/vnd.zbrush.pcx;\n"));
+                               "MimeType=image/X-PCX;\n"));
+    // A thumbnailer whose program is not there does not count.
     ASSERT_TRUE(writeFileBytes(another + "/thumbnailers/gone.thumbnailer",
                                "[Thumbnailer Entry]\nTryExec=/nonexistent/thumbnailer\nExec=x %i %o\n"
-                               "MimeType=image/x-tga;\n"));
-    // By an alias of the type, in another case; the program from Exec.
-    ASSERT_TRUE(writeFileBytes(another + "/thumbnailers/alias.thumbnailer",
-                               "[Thumbnailer Entry]\nExec=true %i %o\nMimeType=image/x-MS-bmp;\n"));
-    const ScopedEnv dirs2("XDG_DATA_DIRS", (data + ":" + another).toUtf8());
+                               "MimeType=text/x-csrc;\n"));
+    // Without TryExec the program of Exec is looked for.
+    ASSERT_TRUE(writeFileBytes(another + "/thumbnailers/exec.thumbnailer",
+                               "[Thumbnailer Entry]\nExec=true %i %o\nMimeType=text/x-chdr;\n"));
+    const ScopedEnv dirs2("XDG_DATA_DIRS", (another + ":/usr/local/share:/usr/share").toUtf8());
     EXPECT_TRUE(HasShellThumbnailHandler(".pcx"));
     EXPECT_TRUE(HasShellThumbnailHandler("PCX"));
     EXPECT_FALSE(HasShellThumbnailHandler(".zzz"));
-    EXPECT_FALSE(HasShellThumbnailHandler(".tga"));   // its program is not there
-    EXPECT_TRUE(HasShellThumbnailHandler(".bmp"));
+    EXPECT_FALSE(HasShellThumbnailHandler(".c"));
+    EXPECT_TRUE(HasShellThumbnailHandler(".h"));
     EXPECT_FALSE(HasShellThumbnailHandler(""));
     ASSERT_NE(ThumbnailerForExtension(".pcx"), nullptr);
     EXPECT_EQ(ThumbnailerForExtension(".pcx")->exec, "/bin/true %i %o %s");
