@@ -7,6 +7,8 @@
 #include "viewer/exifquick.h"
 
 #include <QRandomGenerator>
+#include <cstring>
+#include <memory>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -14,10 +16,13 @@ using namespace viewer_samples;
 
 namespace {
 
+// The bytes in a buffer of exactly their size, so that AddressSanitizer sees
+// the first byte read past them.
 bool readBuffer(const QByteArray &bytes, ExifQuickResult &r, const QString &separator = QStringLiteral("/"))
 {
-    return ReadExifQuick(reinterpret_cast<const unsigned char *>(bytes.constData()), size_t(bytes.size()), r,
-                         separator);
+    const std::unique_ptr<unsigned char[]> exact(new unsigned char[size_t(bytes.size()) + (bytes.isEmpty() ? 1 : 0)]);
+    std::memcpy(exact.get(), bytes.constData(), size_t(bytes.size()));
+    return ReadExifQuick(exact.get(), size_t(bytes.size()), r, separator);
 }
 
 // A camera block: IFD0 with Make, Model, Orientation, DateTime and an Exif
