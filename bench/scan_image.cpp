@@ -107,6 +107,27 @@ int main(int argc, char **argv)
     }
     w.SourceName = QStringLiteral("E:");
     GetDriveInfo(w.SourceName);
+    // For comparisons: SCAN_NO_EXIF=1 switches the quick EXIF read of found
+    // pictures off, SCAN_NO_DRAW=1 the drawing of found pictures.
+    const bool noExif = qEnvironmentVariableIntValue("SCAN_NO_EXIF") != 0;
+    const bool noDraw = qEnvironmentVariableIntValue("SCAN_NO_DRAW") != 0;
+    int exifReads = 0, draws = 0;
+    w.AdjustScanCallbacks = [&](ScanCallbacks &cb) {
+        if (noExif)
+            cb.readExifQuick = nullptr;
+        else if (auto read = cb.readExifQuick)
+            cb.readExifQuick = [&exifReads, read](const unsigned char *b, size_t n) {
+                ++exifReads;
+                return read(b, n);
+            };
+        if (noDraw)
+            cb.drawPicture = nullptr;
+        else if (auto draw = cb.drawPicture)
+            cb.drawPicture = [&draws, draw](const QString &f) {
+                ++draws;
+                draw(f);
+            };
+    };
 
     QElapsedTimer wall;
     wall.start();
@@ -123,6 +144,8 @@ int main(int argc, char **argv)
     std::printf("seconds: %.3f\n", seconds);
     std::printf("MB/s: %.1f\n", seconds > 0 ? double(r.bytesScanned) / 1048576.0 / seconds : 0.0);
     std::printf("found files: %lld\n", static_cast<long long>(w.FoundFiles.FoundFileNames.size()));
+    std::printf("quick EXIF reads: %d%s, pictures drawn: %d%s\n", exifReads, noExif ? " (off)" : "", draws,
+                noDraw ? " (off)" : "");
     const bool ran = w.ScanFinished;
     plat::setMessageResponder({});
     plat::setDialogResponder({});

@@ -344,3 +344,33 @@ TEST_F(PreviewWindow, AScanOfACardOfTaggedPhotosNamesTheCamera)
     EXPECT_TRUE(lines.filter("NIKON D90").size() == 1) << lines.join('|').toStdString();
     plat::DriveTable::instance().resetVirtual();
 }
+
+TEST_F(PreviewWindow, ThumbnailWidthShrinksForManyFilesAndTheScanReadsCameraFacts)
+{
+    w->TxtWidth.setText("72");
+    w->FitThumbWidth(1);
+    EXPECT_EQ(w->ThumbWidth, 72);
+    EXPECT_EQ(w->ThumbHeight, 48);
+    w->FitThumbWidth(2000);   // 250 x (200 / 72)^2 = 1929 files at most
+    EXPECT_EQ(w->ThumbWidth, 70);
+    EXPECT_EQ(w->TxtWidth.Text(), "70");
+    w->TxtWidth.setText("20");
+    w->FitThumbWidth(0);
+    EXPECT_EQ(w->ThumbWidth, 32);
+    EXPECT_EQ(w->ThumbHeight, 21);
+
+    // The scan's read of a unit's bytes: the date in the EXIF form.
+    TiffBuilder t(true);
+    const int ifd0 = t.addIfd();
+    t.add(ifd0, 0x010F, 2, 6, t.ascii("Canon"));
+    t.add(ifd0, 0x0110, 2, 13, t.ascii("Canon EOS 5D"));
+    t.add(ifd0, 0x0132, 2, 20, t.ascii("2009:03:12 13:45:10"));
+    const QByteArray unit = QByteArray("\xFF\xD8\xFF\xE1\x00\x80" "Exif\0\0", 12) + t.build();
+    const auto facts = w->ReadExifQuick(reinterpret_cast<const unsigned char *>(unit.constData()), size_t(unit.size()));
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_EQ(facts->model, "Canon EOS 5D");
+    EXPECT_EQ(facts->dateText, "2009:03:12 13:45:10");
+    EXPECT_EQ(facts->width, 0);
+    const QByteArray none(600, 'x');
+    EXPECT_FALSE(w->ReadExifQuick(reinterpret_cast<const unsigned char *>(none.constData()), size_t(none.size())));
+}

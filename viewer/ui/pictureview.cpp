@@ -85,38 +85,26 @@ bool frmRecover::DrawPicture1(const QString &file, bool exifListing, const QStri
 
 bool frmRecover::DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height)
 {
-    if (&target == &Picture1) {
+    // Picture1 draws through its canvas; another box through one of its own.
+    PictureCanvas own;
+    PictureCanvas &canvas = &target == &Picture1 ? Picture1Canvas : own;
+    if (&target == &Picture1)
         PreparePicture1Canvas();
-        Picture1Canvas.setSize(boxPixels(Picture1));
-        Picture1Canvas.Cls();
-        QStringList lines;
-        DrawThumbnailCall call;
-        call.canvas = &Picture1Canvas.image;
-        call.boxWidth = width;
-        call.boxHeight = height;
-        call.file = file;
-        call.lines = &lines;
-        int orientation = 0;
-        call.orientation = &orientation;
-        const bool drawn = ::DrawThumbnail(call);
-        PreviewSizeEstimate = call.sizeEstimate;
-        ShowPicture1Canvas();
-        return drawn;
-    }
-    // Another box: a canvas of its own, shown as its picture.
-    PictureCanvas canvas;
     canvas.backColor = plat::colorFromVb(target.BackColor());
     canvas.setSize(boxPixels(target));
+    canvas.Cls();
     QStringList lines;
+    int orientation = 0;
     DrawThumbnailCall call;
     call.canvas = &canvas.image;
     call.boxWidth = width;
     call.boxHeight = height;
     call.file = file;
     call.lines = &lines;
-    int orientation = 0;
     call.orientation = &orientation;
     const bool drawn = ::DrawThumbnail(call);
+    if (&target == &Picture1)
+        PreviewSizeEstimate = call.sizeEstimate;
     target.setPicture(canvas.image);
     return drawn;
 }
