@@ -102,6 +102,7 @@ frmRecover::frmRecover()
 
     ArrangeDefaultLayout();
     wireEvents();
+    wireViewerEvents();
 }
 
 frmRecover::~frmRecover()

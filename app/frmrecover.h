@@ -23,11 +23,14 @@
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
 #include "viewer/canvas.h"
+#include "viewer/thumbnailer.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -295,12 +298,17 @@ public:
     void CloseMft();                       // closes an open NTFS volume (quick undelete)
     // Fills the entry list from the records of a disk image's index file (quick undelete).
     void LoadDeletedEntriesFromIndex(const QByteArray &records, int upperBound);
-    void CmdShowThumbs_Click();            // thumbnail grid (viewer)
-    void CmdRenderWidth_Click();           // thumbnail grid (viewer)
-    void CmdShowFolder_Click();            // explore the cache (viewer)
-    void CmdOpen_Click();                  // open with (viewer)
-    void CmdBrowse_Click();                // browse a folder (viewer)
-    void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
+    void CmdShowFolder_Click();            // explore the cache (shell's smaller handlers)
+    void CmdOpen_Click();                  // open with (shell's smaller handlers)
+    // The selection copied between the found-file list and the thumbnail
+    // view (shell's list interactions).
+    void SyncListSelections(int direction);
+    void ShowBrowsingStatus();             // found-file list status line (shell)
+    // The current item's orientation given to the selected items and those
+    // of the same base name, then drawn again (shell's result lists).
+    void ApplyToSelectedItems();
+    // Opens a found file with its program; never runs one (shell's result lists).
+    void OpenRecoveredFile(QString &path);
     void Form_Resize();                    // the window's layout (shell)
     // Moves a found file and its companion to the trash and takes it out of
     // the lists (shell's result lists).
@@ -309,12 +317,6 @@ public:
     // glowing trail, and the logo pattern (colour 0 becomes &H777777).
     void PrintGlowText(PictureCanvas &box, const QString &text, double x, double y, quint32 colour, double fontSize);
     void DrawLogoPattern(PictureCanvas &box, int size, int left, int top, quint32 &colour);
-    // The desktop's thumbnail of a file drawn centred into the box (twips);
-    // true when one was drawn (viewer's shell thumbnails).
-    bool DrawSystemThumbnail(PictureCanvas &box, double width, double height, const QString &file);
-    void SoftenPicture(PictureCanvas &box);                        // picture filters (viewer)
-    void FindWhiteBand(PictureCanvas &box);                        // picture filters (viewer)
-    void ApplyPictureFilter(PictureCanvas &box, QString &name);    // picture filters (viewer)
 
     // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
@@ -456,8 +458,72 @@ public:
     // the date in the EXIF form "yyyy:MM:dd HH:mm:ss". None without facts.
     std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
 
+    // ======================================================================
+    // Picture viewer: shell thumbnails, the thumbnail grid, picture filters,
+    // the preview's mouse and popup, the double click, browsing a folder
+    // (viewer/ui/*.cpp; the window-free parts in viewer/*.cpp)
+    // ======================================================================
+    bool RenderingThumbnails = false;   // the grid renders; clearing it is the stop request
+    bool GridOutOfDate = false;         // the grid must be made anew (RenderThumbnails clears it)
+    bool LowColourDisplay = false;      // the picture view has fewer than 24 bits per pixel
+    // The thumbnailer request under way (DrawSystemThumbnail); released by
+    // TimerCleanThumbnail.
+    std::unique_ptr<cThumbnailGenerator> CurrentThumbnailGenerator;
+    // Tests: the time limit of a thumbnailer the window runs (ms).
+    int ThumbnailerLimitMs = 10000;
+
+    // The desktop's thumbnail of a file drawn centred into the box (twips);
+    // true when one was drawn.
+    bool DrawSystemThumbnail(PictureCanvas &box, double width, double height, const QString &file);
+    void TimerCleanThumbnail_Timer();
+
+    // The grid: its spacing, rendering from an entry on, the Thumbs button's
+    // caption and the handlers of the grid's buttons and width box.
+    void SetThumbIconSpacing(int width);
+    void RenderThumbnails(int firstIndex = 0);
+    void UpdateThumbsCaption();
+    void CmdShowThumbs_Click();
+    void CmdRenderWidth_Click();
+    void TxtWidth_LostFocus();
+
+    // Picture filters on the boxes' images.
+    void SoftenPicture(PictureCanvas &box);
+    void FindWhiteBand(PictureCanvas &box);
+    void ApplyPictureFilter(PictureCanvas &box, QString &name);
+    int GetBitsPerPixel(plat::PictureBox &box);
+    void AddRandomNoise(plat::PictureBox &box);
+
+    // The preview's mouse: the popup of rotations and filters (right), the
+    // full picture window (left); the found file's double click.
+    void Picture1_MouseDown(int button, int shift, double x, double y);
+    void Picture1_DblClick();
+    void ListFilters_Click();
+    void List3_DblClick();
+    // A JPEG copy of the shown picture (rotation and filter included) where
+    // the user says, under a free name proposed in the save folder.
+    void SaveShownPicture();
+    // Picture1's image as a bitmap file.
+    bool SavePicture1(const QString &path);
+
+    // Browse: another folder's files (or another cache tree) in the lists.
+    void CmdBrowse_Click();
+
+    // The preview of a quick-undelete entry: the file behind it (its
+    // extracted copy), the desktop's thumbnail drawn into a box, and the
+    // white bands of Picture1's picture filled.
+    QString ShownEntryFile;
+    void SetShownFile(const QString &path);
+    bool DrawSystemThumbnail(const QString &file, plat::PictureBox &target);
+    void FindWhiteBand();
+
 private:
     void wireEvents();
+    void wireViewerEvents();
+    // The grid cells of these List3 items drawn anew (after a rotation).
+    void refreshGridCells(const std::vector<int> &indices);
+    bool openFullPicture(const QString &file, int orientation, const QString &shownName);
+    int popupDepth_ = 0;                // a left press handed on from the double click
+    bool listFiltersPreselecting_ = false;
     void previewEmptyFile(int index, const QString &name);
     bool previewShellThumbnail(const QString &name);
     void previewTypeIcon(const QString &name, const QString &ext, double sizeKB);

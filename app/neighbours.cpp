@@ -39,15 +39,10 @@ void frmRecover::Form_Resize() {}              // waits for the window's layout
 void frmRecover::RemoveRecoveredFile(int, bool, bool &removed) { removed = false; }   // waits for the result lists
 void frmRecover::PrintGlowText(PictureCanvas &, const QString &, double, double, quint32, double) {}   // waits for the logo drawing
 void frmRecover::DrawLogoPattern(PictureCanvas &, int, int, int, quint32 &) {}   // waits for the logo drawing
-
-// --- picture viewer -----------------------------------------------------------------
-void frmRecover::CmdShowThumbs_Click() {}      // waits for the thumbnail grid
-void frmRecover::CmdRenderWidth_Click() {}     // waits for the thumbnail grid
-void frmRecover::CmdShowFolder_Click() {}      // waits for the folder view
-void frmRecover::CmdOpen_Click() {}            // waits for Open With
-void frmRecover::CmdBrowse_Click() {}          // waits for Browse
-void frmRecover::SetThumbIconSpacing(int) {}   // waits for the thumbnail grid
-bool frmRecover::DrawSystemThumbnail(PictureCanvas &, double, double, const QString &) { return false; }   // waits for the shell thumbnails
-void frmRecover::SoftenPicture(PictureCanvas &) {}   // waits for the picture filters
-void frmRecover::FindWhiteBand(PictureCanvas &) {}   // waits for the picture filters
-void frmRecover::ApplyPictureFilter(PictureCanvas &, QString &) {}   // waits for the picture filters
+void frmRecover::CmdShowFolder_Click() {}      // waits for the smaller handlers (Explore)
+void frmRecover::CmdOpen_Click() {}            // waits for the smaller handlers (Open With)
+void frmRecover::SyncListSelections(int) {}    // waits for the list interactions
+void frmRecover::ShowBrowsingStatus() {}       // waits for the list interactions
+// Until the result lists exist: the current item drawn again.
+void frmRecover::ApplyToSelectedItems() { List3_Click(); }
+void frmRecover::OpenRecoveredFile(QString &) {}   // waits for the result lists

@@ -66,7 +66,7 @@ ChildResult runChild(const ChildRun &run)
     while (p.state() != QProcess::NotRunning) {
         if (p.waitForFinished(20))
             break;
-        if (deadline.hasExpired()) {
+        if (deadline.hasExpired() || (run.stopRequested && run.stopRequested())) {
             // Our child and the group it leads; nothing found by name.
             const pid_t pid = pid_t(result.pid);
             if (pid > 0)

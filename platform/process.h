@@ -26,11 +26,13 @@ struct ChildRun {
     ChildLimits limits;
     // Called while waiting (about every 20 ms); empty: nothing.
     std::function<void()> whileWaiting;
+    // Asked while waiting: true ends the child as at its limit; empty: never.
+    std::function<bool()> stopRequested;
 };
 
 struct ChildResult {
     bool started = false;
-    bool timedOut = false;             // ended at its limit
+    bool timedOut = false;             // ended at its limit (or when asked to stop)
     bool crashed = false;              // ended by a signal
     int exitCode = -1;                 // the exit code when it exited normally
     int64_t pid = 0;                   // the child's id (for tests)

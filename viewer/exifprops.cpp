@@ -108,6 +108,8 @@ QString textOfBytes(const QByteArray &bytes)
 
 // At most this many properties are kept from one file.
 constexpr int kMaxProperties = 4000;
+// A stored thumbnail larger than this is no camera's small picture.
+constexpr long kMaxThumbnailBytes = 512 * 1024;
 
 } // namespace
 
@@ -146,6 +148,7 @@ std::pair<int64_t, int64_t> PropertyItem::rational(int64_t i) const
 bool ImageProperties::load(const QString &path)
 {
     items_.clear();
+    thumbnail_.clear();
     size_ = QSize();
     const QString native = plat::toNative(path);
     if (native.isEmpty())
@@ -208,8 +211,15 @@ bool ImageProperties::load(const QString &path)
             }
             items_.push_back(std::move(it));
         }
+        const Exiv2::ExifThumbC thumb(exif);
+        if (std::string(thumb.mimeType()) == "image/jpeg") {
+            const Exiv2::DataBuf data = thumb.copy();
+            if (data.pData_ && data.size_ > 0 && data.size_ <= kMaxThumbnailBytes)
+                thumbnail_ = QByteArray(reinterpret_cast<const char *>(data.pData_), int(data.size_));
+        }
     } catch (...) {
         items_.clear();
+        thumbnail_.clear();
         return size_.isValid() && !size_.isEmpty();
     }
     return !items_.empty() || (size_.isValid() && !size_.isEmpty());

@@ -52,10 +52,14 @@ public:
     const PropertyItem &item(int index) const { return items_[size_t(index)]; }
     // The first property of the main picture with the tag id; nullptr when none.
     const PropertyItem *find(uint16_t tag) const;
+    // The JPEG thumbnail stored with the properties (a camera's small
+    // picture); empty when there is none.
+    const QByteArray &thumbnail() const { return thumbnail_; }
 
 private:
     QSize size_;
     std::vector<PropertyItem> items_;
+    QByteArray thumbnail_;
 };
 
 // One property's value: type 1 the bytes, type 2 the text (up to the first

@@ -4,6 +4,8 @@
 #include "platform/paths.h"
 #include "viewer/exifprops.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
@@ -210,6 +212,69 @@ QString SavePictureAsJpeg(const QImage &picture, const QString &fileName, int qu
     return SaveImageJpegQuality(picture, path, quality) ? path : QString();
 }
 
+bool JpegEndsWhole(const QString &file)
+{
+    QFile f(plat::toNative(file));
+    if (f.fileName().isEmpty() || !f.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = f.size();
+    const qint64 tail = std::min<qint64>(size, 4096);
+    if (tail < 4 || !f.seek(size - tail))
+        return false;
+    const QByteArray bytes = f.read(tail);
+    qsizetype end = bytes.size();
+    while (end > 2 && bytes[end - 1] == '\0')
+        --end;
+    return end >= 2 && uchar(bytes[end - 2]) == 0xFF && uchar(bytes[end - 1]) == 0xD9;
+}
+
+QImage EmbeddedThumbnailFor(const ImageProperties &props, const QString &file, QSize need, QSize *fullSize)
+{
+    const QSize header(props.width(), props.height());
+    if (props.thumbnail().isEmpty() || header.isEmpty() || need.isEmpty())
+        return QImage();
+    // Only a thumbnail that covers the need without enlarging.
+    QImage thumb;
+    {
+        QImageReader reader;
+        QBuffer buffer;
+        buffer.setData(props.thumbnail());
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+        reader.setAutoTransform(false);
+        const QSize size = reader.size();
+        if (!size.isValid() || size.width() < need.width() || size.height() < need.height()
+            || size.width() > 4 * header.width() || size.height() > 4 * header.height())
+            return QImage();
+        thumb = reader.read();
+    }
+    if (thumb.isNull())
+        return QImage();
+    // Cameras keep a 4:3 thumbnail of a 3:2 picture with black bars: the
+    // middle part of the main picture's proportions.
+    const double aspect = double(header.width()) / header.height();
+    const double thumbAspect = double(thumb.width()) / thumb.height();
+    if (std::abs(thumbAspect - aspect) > 0.01 * aspect) {
+        QSize crop = thumbAspect > aspect ? QSize(int(std::lround(thumb.height() * aspect)), thumb.height())
+                                          : QSize(thumb.width(), int(std::lround(thumb.width() / aspect)));
+        crop = crop.boundedTo(thumb.size());
+        // Bars thicker than a third are no bars: another picture's proportions.
+        if (crop.width() * 3 < thumb.width() * 2 || crop.height() * 3 < thumb.height() * 2)
+            return QImage();
+        thumb = thumb.copy(QRect(QPoint((thumb.width() - crop.width()) / 2, (thumb.height() - crop.height()) / 2), crop));
+    }
+    if (thumb.width() < need.width() || thumb.height() < need.height())
+        return QImage();
+    // A truncated file keeps its thumbnail, but the grid must show the damage.
+    if (!JpegEndsWhole(file))
+        return QImage();
+    if (thumb.format() != QImage::Format_RGB32)
+        thumb = thumb.convertToFormat(QImage::Format_RGB32);
+    if (fullSize)
+        *fullSize = header;
+    return thumb;
+}
+
 bool DrawThumbnail(DrawThumbnailCall &call)
 {
     ExifDateText.clear();
@@ -251,7 +316,14 @@ bool DrawThumbnail(DrawThumbnailCall &call)
             need = swapsSides(turn) ? QSize(nh, nw) : QSize(nw, nh);
     }
     QSize full;
-    QImage image = LoadPicture(call.file, need, &full);
+    // A grid cell takes the camera's own small picture when it is big enough
+    // and the file is whole: a full decode of a big photo costs a hundred
+    // times more.
+    QImage image;
+    if (grid && need.isValid() && !need.isEmpty())
+        image = EmbeddedThumbnailFor(props, call.file, need, &full);
+    if (image.isNull())
+        image = LoadPicture(call.file, need, &full);
     if (image.isNull())
         return false;
     image = ApplyRotateFlip(image, turn);

@@ -78,6 +78,17 @@ struct DrawThumbnailCall {
 // True when the picture loaded and has a size.
 bool DrawThumbnail(DrawThumbnailCall &call);
 
+class ImageProperties;
+
+// A JPEG file ends with its end-of-picture marker (trailing zero bytes
+// allowed): not cut short.
+bool JpegEndsWhole(const QString &file);
+// The picture's own stored thumbnail when it covers `need` (the picture's
+// unturned orientation) and the file is whole: cut to the main picture's
+// proportions (a camera's bars removed); fullSize is then the main picture's
+// size. A null image otherwise.
+QImage EmbeddedThumbnailFor(const ImageProperties &props, const QString &file, QSize need, QSize *fullSize);
+
 // The extension of a file name: the text after its first dot (not of the
 // folders); empty without a dot.
 QString FileNameExtension(const QString &path);

@@ -1,0 +1,465 @@
+// The thumbnail grid: the found files (or a browsed folder's files) as
+// thumbnails in LvwFiles, rendered entry by entry through the preview's own
+// drawing (List3_Click with the picture view hidden writes each thumbnail),
+// the desktop's thumbnailers for other types and the type's icon otherwise.
+// The loop yields to the window after every entry; the Thumbs button stops
+// it. Thumbnails are kept in the cache's Thumbs folder for the next start.
+#include "app/frmrecover.h"
+
+#include "drive/files.h"
+#include "drive/strings.h"
+#include "drive/ui/msgbox.h"
+#include "platform/os.h"
+#include "platform/paths.h"
+#include "platform/ui/msgbox.h"
+#include "recovery/cacheguard.h"
+#include "recovery/cachenames.h"
+#include "viewer/exifprops.h"
+#include "viewer/exiftext.h"
+#include "viewer/foundnames.h"
+#include "viewer/pictureops.h"
+#include "viewer/thumbgrid.h"
+#include "viewer/typeicons.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTimer>
+
+namespace {
+
+constexpr int kPointerDefault = 0;
+constexpr int kPointerArrowHourglass = 13;
+
+QFileInfo infoOf(const QString &internalPath)
+{
+    const QString native = plat::toNative(internalPath);
+    return native.isEmpty() ? QFileInfo() : QFileInfo(native);
+}
+
+bool isFile(const QString &internalPath) { return infoOf(internalPath).isFile(); }
+
+void removeFile(const QString &internalPath)
+{
+    const QString native = plat::toNative(internalPath);
+    if (!native.isEmpty())
+        QFile::remove(native);
+}
+
+// Lets the window's messages run for the time.
+void waitProcessing(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The thumbnail's height for a width, as the thumbnails are written.
+int cellHeightOf(int width) { return int(std::lround(width * 2.0 / 3.0)); }
+
+} // namespace
+
+void frmRecover::SetThumbIconSpacing(int width)
+{
+    const QSize spacing = ThumbIconSpacing(width, ThumbHeight);
+    LvwFiles.setIconSpacing(spacing.width(), spacing.height());
+}
+
+void frmRecover::UpdateThumbsCaption()
+{
+    CmdShowThumbs.setCaption(ResultViewState == 1 ? GetString(371, QStringLiteral("FileList Scan"))
+                                                   : GetString(282, QStringLiteral("Thumbs Scan")));
+}
+
+void frmRecover::RenderThumbnails(int firstIndex)
+{
+    RenderingThumbnails = true;
+    const int keptCounter = ThumbCounter;
+    const bool cacheShown = ShownFolder == CacheRoot;
+    ActiveThumbsFolder = cacheShown ? ThumbsFolder : BrowseThumbsFolder;
+
+    // 1. The entries: refilled when there are none; trailing empty names
+    // dropped, the orientations cut to match.
+    if (FoundFilePaths.isEmpty() || (FoundFilePaths.size() == 1 && FoundFilePaths[0].isEmpty())) {
+        FoundFilePaths = QStringList{QString()};
+        ItemOrientations.assign(1, 0.0f);
+        RefillFoundFileList();
+        ClearFileView();
+    }
+    while (FoundFilePaths.size() > 1 && FoundFilePaths.last().isEmpty())
+        FoundFilePaths.removeLast();
+    if (FoundFilePaths.isEmpty())
+        FoundFilePaths = QStringList{QString()};
+    ItemOrientations.resize(size_t(FoundFilePaths.size()), 0.0f);
+    const int entries = FoundFilePaths[0].isEmpty() && FoundFilePaths.size() == 1 ? 0 : int(FoundFilePaths.size());
+
+    // 2.
+    const QString rendering = GetString(603, QStringLiteral("Rendering")) + QStringLiteral("...");
+    CmdShowThumbs.setCaption(rendering);
+    CmdScan.setCaption(rendering);
+    plat::setScreenMousePointer(kPointerArrowHourglass);
+
+    // 3. How many entries get a thumbnail.
+    const int count = std::min(entries, std::min(List3.ListCount(), kMaxGridItems));
+    if (RenderedThumbWidth == 0)
+        RenderedThumbWidth = ThumbWidth;
+    int limit = std::min(ThumbnailLimit(ThumbWidth), count);
+    if (ThumbWidth != RenderedThumbWidth && ThumbCounter >= 1)
+        limit = std::min(ThumbCounter, count);
+    const bool fromStart = ThumbCounter == 0;
+
+    // 4.
+    ProgressBar1.setMin(firstIndex);
+    ProgressBar1.setMax(count + 1);
+    for (int i = std::max(0, ThumbCounter); i < count; ++i)
+        if (ItemOrientations[size_t(i)] >= 100)
+            ItemOrientations[size_t(i)] -= 100;
+
+    if (LvwFiles.ItemCount() == 0) {
+        ImageList1.Clear();
+        ImageList1.setImageWidth(ThumbWidth);
+        ImageList1.setImageHeight(ThumbHeight);
+        SetThumbIconSpacing(std::max(ThumbWidth, 48));
+    }
+    if (ImageList1.Count() > 0)
+        LvwFiles.setIcons(&ImageList1);
+
+    // A thumbnail name two entries share belongs to neither for good: each
+    // is drawn anew, so that no file shows another's picture.
+    QHash<QString, int> thumbUsers;
+    for (int i = 0; i < count; ++i)
+        if (!FoundFilePaths[i].isEmpty())
+            ++thumbUsers[ThumbnailNameOf(FoundFilePaths[i])];
+    const int cellWidth = RenderedThumbWidth;
+    const QSize cell(cellWidth, cellHeightOf(cellWidth));
+    QHash<QString, int> typeImages;   // a type's shared picture in ImageList1
+
+    const int keptIndex = List3.ListIndex();
+    Picture1.setVisible(false);   // the preview draws grid cells while hidden
+    QElapsedTimer clock;
+    clock.start();
+    qint64 nextUpdate = 10000;
+    bool stoppedAtLimit = false;
+    // The grid holds an item for every entry before the ones rendered now.
+    const int start = std::max(0, std::min(firstIndex, LvwFiles.ItemCount()));
+    for (int i = start; i < count && RenderingThumbnails; ++i) {
+        if (i >= limit) {
+            stoppedAtLimit = true;
+            break;
+        }
+        const QString name = FoundFilePaths[i];
+        const QString file = ShownFolder + name;
+        const QString ext = FoundFileExtension(name).toLower();
+        const QString thumbName = ThumbnailNameOf(name);
+        const QString thumbPath = ActiveThumbsFolder + thumbName;
+        const QString typeThumb = ActiveThumbsFolder + TypeThumbnailNameOf(ext);
+
+        // The entry's own thumbnail when it is of this file: not older than
+        // the file, of the rendered size, and not shared with another entry.
+        const QFileInfo thumbInfo = infoOf(thumbPath);
+        bool own = !name.isEmpty() && thumbInfo.isFile();
+        const bool shared = thumbUsers.value(thumbName) > 1;
+        if (own) {
+            const QFileInfo fileInfo = infoOf(file);
+            const QSize size = QImageReader(thumbInfo.filePath()).size();
+            own = !shared && size == cell && (!fileInfo.exists() || thumbInfo.lastModified() >= fileInfo.lastModified());
+            if (!own)
+                removeFile(thumbPath);
+        }
+        if (!name.isEmpty() && !own && (i >= ThumbCounter || shared)) {
+            const bool listedBefore = InNoPreviewList(NoPreviewList, name);
+            if (InPreviewList(ext) || !isFile(typeThumb)) {
+                ExifDateText.clear();
+                FileListBusy = false;
+                List3.setListIndex(i);   // the preview draws it and writes the thumbnail
+                // Pictures in the cache take their date; a browsed folder's
+                // files are the user's own and keep theirs.
+                if (cacheShown && IsValidExifDate(ExifDateText.trimmed()))
+                    SetFileDates(file, ExifDateText.trimmed());
+            }
+            // The desktop's thumbnail for a type the picture readers cannot draw.
+            if (!isFile(thumbPath) && !listedBefore && HasShellThumbnailHandler('.' + FoundFileExtension(name))) {
+                RemoveFromNoPreviewList(NoPreviewList, name);
+                PictureCanvas canvas;
+                canvas.backColor = plat::colorFromVb(Picture1.BackColor());
+                canvas.setSize(cell);
+                if (DrawSystemThumbnail(canvas, cell.width() * double(plat::kTwipsPerPixel),
+                                        cell.height() * double(plat::kTwipsPerPixel), file))
+                    SaveImageJpegQuality(canvas.image, thumbPath, 98);
+            }
+            if (name.contains(QLatin1String("R#"))) {
+                const int counter = ThumbnailCounter(thumbName);
+                if (counter > ThumbCounter)
+                    ThumbCounter = i + 1;
+            }
+        }
+
+        // The cell: the entry's thumbnail, else its type's (one picture for
+        // all entries of the type), else the type's icon.
+        if (!name.isEmpty() && LvwFiles.ItemCount() == i) {
+            int image = 0;
+            if (isFile(thumbPath))
+                image = ImageList1.Add(LoadPicture(thumbPath));
+            if (image == 0 || ImageList1.image(image).isNull()) {
+                image = typeImages.value(ext);
+                if (image == 0) {
+                    QImage picture = isFile(typeThumb) ? LoadPicture(typeThumb) : QImage();
+                    if (picture.isNull()) {
+                        PictureCanvas icon;
+                        icon.backColor = plat::colorFromVb(Picture1.BackColor());
+                        icon.setSize(cell);
+                        icon.drawCentred(GetFileTypeIcon(file, 0, 256));
+                        picture = icon.image;
+                    }
+                    image = ImageList1.Add(picture);
+                    typeImages.insert(ext, image);
+                }
+            }
+            if (ImageList1.Count() == 1)
+                LvwFiles.setIcons(&ImageList1);
+            const int item = LvwFiles.AddItem(ThumbLabel(name), image);
+            LvwFiles.setItemTag(item, QString::number(i) + QLatin1Char('K'));
+        }
+
+        plat::pumpEvents();
+        const qint64 elapsed = clock.elapsed();
+        if (elapsed >= nextUpdate) {
+            nextUpdate = elapsed + 3000;
+            List3.setVisible(true);
+            ProgressBar1.setVisible(true);
+            ProgressBar1.setValue(i);
+            if (i < limit) {
+                const double seconds = elapsed / 1000.0;
+                // No estimate before the first entry is done.
+                QString toGo;
+                if (i > firstIndex && seconds > 0)
+                    toGo = FormatHashes((limit - i) / ((i - firstIndex) / seconds));
+                lblStatus.setCaption(FormatString(GetString(1620, QStringLiteral("Elapsed: %0 && to go: %1 seconds")),
+                                                  {FormatHashes(seconds), toGo}));
+            }
+        }
+    }
+
+    // 6.
+    ProgressBar1.setVisible(false);
+    // 7.
+    if (stoppedAtLimit && fromStart && RenderingThumbnails) {
+        MsgBoxPositioned(hWnd(),
+                         GetString(607, QStringLiteral("Ran out of memory for thumbnails.")) + QStringLiteral("\r\n")
+                             + FormatString(GetString(608, QStringLiteral("Please save or delete files for showing the "
+                                                                          "remaining %0 thumbnails.")),
+                                            {QString::number(entries - limit)}),
+                         plat::mb::IconInformation, ProgramTitle);
+    }
+    // 8.
+    plat::setScreenMousePointer(kPointerDefault);
+    TxtWidth.setText(QString::number(RenderedThumbWidth));
+    FitThumbWidth(entries);
+    Picture1.setVisible(true);
+    List2.setVisible(false);
+    ResultViewState = 1;
+    UpdateThumbsCaption();
+    if (keptIndex >= 0 && keptIndex < List3.ListCount()) {
+        FileListBusy = true;   // the preview comes once, below
+        List3.setListIndex(keptIndex);
+    }
+    FileListBusy = false;
+    SelectListItem();
+    List3_Click();
+    ShowBrowsingStatus();
+    RenderingThumbnails = false;
+    ThumbFlag = false;
+    GridOutOfDate = false;
+    if (!cacheShown)
+        ThumbCounter = keptCounter;
+    LvwFiles.setVisible(true);
+    LvwFiles.ZOrder(0);
+    CmdScan.setCaption(GetString(38, QStringLiteral("Scan")));
+}
+
+void frmRecover::CmdShowThumbs_Click()
+{
+    // 1.
+    if (CmdScan.Caption() == GetString(259, QStringLiteral("Stop"))) {
+        ShowPictureView();
+        return;
+    }
+    // 2.
+    if (CountFolderFiles(CacheRoot) == 0)
+        EmptyCacheDir();
+    if (List3.ListCount() == 0) {
+        FoundFilePaths = QStringList{QString()};
+        ItemOrientations.assign(1, 0.0f);
+        RefillFoundFileList();
+        if (List3.ListCount() == 0) {
+            MsgBoxTimed(QString::number(hWnd()), GetString(369, QStringLiteral("Cache folders are empty.")), 0,
+                        GetString(370, QStringLiteral("Show thumbs/files")));
+            if (Picture7.Visible()) {
+                LvwTypes.setVisible(false);
+                CmbTypeSelect.setVisible(false);
+                Picture7.ZOrder(0);
+            }
+            return;
+        }
+    }
+    // 3. A press while the grid renders stops it; the grid keeps what it has.
+    if (RenderingThumbnails && CmdShowThumbs.Caption().contains(GetString(603, QStringLiteral("Rendering")))) {
+        RenderingThumbnails = false;
+        ResultViewState = 1;
+        waitProcessing(1000);
+        return;
+    }
+    // 4. From a browsed folder back to the cache, as a list.
+    if (ShownFolder != CacheRoot) {
+        ShownFolder = CacheRoot;
+        ActiveThumbsFolder = ThumbsFolder;
+        ThumbCounter = 0;
+        FoundFilePaths = QStringList{QString()};
+        ItemOrientations.assign(1, 0.0f);
+        ClearFileView();
+        RefillFoundFileList();
+        ShowPictureView();
+        LvwFiles.setVisible(false);
+        List3.setVisible(true);
+        List3.ZOrder(0);
+        ResultViewState = 0;
+        List3_Click();
+        CmdShowThumbs.setCaption(GetString(282, QStringLiteral("Thumbs Scan")));
+        SelectListItem();
+        return;
+    }
+    // 5. The toggle.
+    ResultViewState = ResultViewState == 1 ? 0 : 1;
+    UpdateThumbsCaption();
+    if (RenderingThumbnails || OperationRunning || OperationBusy)
+        return;
+    if (ResultViewState == 1) {
+        RenderThumbnails(0);
+        SyncListSelections(1);
+    } else {
+        LvwFiles.setVisible(false);
+        ShowPictureView();
+        List3.ZOrder(0);
+        SyncListSelections(0);
+    }
+}
+
+void frmRecover::CmdRenderWidth_Click()
+{
+    // 1.
+    if (List2.Visible() || OperationRunning || OperationBusy || RenderingThumbnails) {
+        if (RenderingThumbnails && CmdShowThumbs.Caption().contains(GetString(603, QStringLiteral("Rendering"))))
+            CmdShowThumbs_Click();
+        return;
+    }
+    // 2. The width asked for, within what the box accepts.
+    const int typed = int(VbVal(TxtWidth.Text()));
+    const int width = std::clamp(typed, kMinThumbWidth, kMaxThumbWidth);
+    if (width != typed)
+        TxtWidth.setText(QString::number(width));
+    const int entries = FoundFilePaths.size() == 1 && FoundFilePaths[0].isEmpty() ? 0 : int(FoundFilePaths.size());
+    const bool needed = width != RenderedThumbWidth || GridOutOfDate
+        || (LvwFiles.ItemCount() < kMaxGridItems && LvwFiles.ItemCount() < entries
+            && ThumbnailLimit(width) > ThumbCounter);
+    if (!needed) {
+        // 4.
+        if (!LvwFiles.Visible())
+            CmdShowThumbs_Click();
+        return;
+    }
+    // 3.
+    RenderingThumbnails = true;
+    ThumbWidth = width;
+    ThumbHeight = width * 2 / 3;
+    bool deleted = false;
+    if (width != RenderedThumbWidth) {
+        // Thumbnails of another width are made anew: the cache's folder, or
+        // the browsed folder's, is emptied whole (never anything outside).
+        const QString folder = ShownFolder == CacheRoot ? ThumbsFolder : BrowseThumbsFolder;
+        if (CacheDeleteAllowed(folder, CacheRoot) && FolderExists(folder))
+            DeleteCacheTree(folder);
+        deleted = true;
+        RenderedThumbWidth = width;
+    }
+    const bool outOfDate = GridOutOfDate;
+    if (deleted || outOfDate) {
+        ThumbCounter = 0;
+        CreateCacheFolders();
+        List3.setVisible(true);
+        LvwFiles.setVisible(false);
+        ClearFileView();
+    }
+    RememberListIndex();
+    RenderThumbnails(outOfDate ? 0 : ThumbCounter);
+    RenderingThumbnails = false;
+}
+
+void frmRecover::TxtWidth_LostFocus()
+{
+    // 1.
+    if (RenderingThumbnails || List2.Visible()) {
+        TxtWidth.setText(QString::number(ThumbWidth));
+        return;
+    }
+    // 2.
+    int value = int(VbVal(TxtWidth.Text()));
+    if (value < kMinThumbWidth) {
+        value = kMinThumbWidth;
+        TxtWidth.setText(QString::number(value));
+    }
+    // 3. A new width within range: shown at that size after a pause for
+    // further typing.
+    if (value <= kMaxThumbWidth && value != ThumbWidth) {
+        waitProcessing(2000);
+        if (RenderingThumbnails)
+            return;
+        if (LvwFiles.Visible()) {
+            FitThumbWidth(0);
+            List3.setVisible(true);
+            LvwFiles.setVisible(false);
+            ClearFileView();
+            RenderThumbnails(0);
+            TxtWidth.setText(QString::number(value));
+            FitThumbWidth(0);
+        } else {
+            FitThumbWidth(0);
+            CmdShowThumbs_Click();
+        }
+        return;
+    }
+    // 4.
+    TxtWidth.setText(QString::number(ThumbWidth));
+}
+
+void frmRecover::refreshGridCells(const std::vector<int> &indices)
+{
+    if (LvwFiles.ItemCount() == 0 || RenderingThumbnails || indices.empty())
+        return;
+    const int kept = List3.ListIndex();
+    RenderingThumbnails = true;
+    Picture1.setVisible(false);   // the preview draws grid cells while hidden
+    for (const int i : indices) {
+        if (i < 0 || i >= LvwFiles.ItemCount() || i >= FoundFilePaths.size())
+            continue;
+        const QString name = FoundFilePaths[i];
+        if (name.isEmpty() || !InPreviewList(FoundFileExtension(name)))
+            continue;
+        const QString thumb = ActiveThumbsFolder + ThumbnailNameOf(name);
+        removeFile(thumb);
+        FileListBusy = false;
+        List3.setListIndex(i);
+        if (isFile(thumb))
+            LvwFiles.setItemIcon(i + 1, ImageList1.Add(LoadPicture(thumb)));
+    }
+    Picture1.setVisible(true);
+    RenderingThumbnails = false;
+    if (kept >= 0 && kept < List3.ListCount()) {
+        FileListBusy = true;
+        List3.setListIndex(kept);
+    }
+    FileListBusy = false;
+    List3_Click();
+}
