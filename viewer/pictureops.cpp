@@ -378,8 +378,11 @@ bool DrawThumbnail(DrawThumbnailCall &call)
     }
 
     if (!call.thumbName.isEmpty() && FileNamePart(call.file).contains('.') && thumbW > 0 && thumbH > 0) {
-        const QString thumb = call.thumbFolder + call.thumbName;
-        const QString native = plat::toNative(thumb);
+        // The folder resolved, the program's own name joined: a missing file's
+        // name is not looked for in a folder of thousands of thumbnails.
+        QString native = plat::toNative(call.thumbFolder);
+        if (!native.isEmpty())
+            native += (native.endsWith('/') ? QString() : QStringLiteral("/")) + call.thumbName;
         if (!native.isEmpty() && !QFileInfo::exists(native)) {
             QImage small;
             if (grid || !turned) {
@@ -389,7 +392,7 @@ bool DrawThumbnail(DrawThumbnailCall &call)
                 // cell gives it: letter-boxed, never squashed.
                 small = LetterboxedCell(image, thumbW, thumbH);
             }
-            SaveImageJpegQuality(small, thumb, 98);
+            SaveImageJpegQuality(small, native, 98);
         }
     }
     return true;

@@ -1933,7 +1933,7 @@ int ListView::AddItem(const QString &text, int icon)
     model_->appendRow(it);
     int index = model_->rowCount();
     if (icon > 0)
-        refreshIcons();
+        refreshIcon(it);
     return index;
 }
 
@@ -2060,7 +2060,7 @@ void ListView::setItemIcon(int index, int icon)
             CodeChange c(codeDepth_);
             it->setData(icon, kIconRole);
         }
-        refreshIcons();
+        refreshIcon(it);
     }
 }
 
@@ -2131,6 +2131,26 @@ void ListView::refreshIcons()
         else
             it->setData(QPixmap::fromImage(img), Qt::DecorationRole);
     }
+}
+
+void ListView::refreshIcon(QStandardItem *it)
+{
+    if (!model_ || !it)
+        return;
+    ImageList *images = view_ == lvwIcon ? largeImages_ : smallImages_;
+    if (images) {
+        const QSize size(images->ImageWidth(), images->ImageHeight());
+        if (icons_->iconSize() != size)
+            icons_->setIconSize(size);
+        if (report_->iconSize() != size)
+            report_->setIconSize(size);
+    }
+    CodeChange c(codeDepth_);
+    const QImage img = images ? images->image(it->data(kIconRole).toInt()) : QImage();
+    if (img.isNull())
+        it->setData(QVariant(), Qt::DecorationRole);
+    else
+        it->setData(QPixmap::fromImage(img), Qt::DecorationRole);
 }
 
 bool ListView::filterEvent(QObject *watched, QEvent *event)

@@ -622,6 +622,8 @@ protected:
 private:
     QStandardItem *item(int index, int column = 0) const;
     void refreshIcons();
+    // One item's picture (adding an item costs no pass over the others).
+    void refreshIcon(QStandardItem *it);
     QStackedWidget *stack_ = nullptr;
     QStandardItemModel *model_ = nullptr;
     QTreeView *report_ = nullptr;

@@ -32,6 +32,12 @@ FrmFullPicture *FullPictureIfLoaded() { return g_full.get(); }
 FrmFullPicture &FullPictureWindow()
 {
     if (!g_full) {
+        static bool cleanupAdded = false;
+        if (!cleanupAdded) {
+            // Never outlives the application object.
+            qAddPostRoutine(UnloadFullPicture);
+            cleanupAdded = true;
+        }
         g_full = std::make_unique<FrmFullPicture>();
         ++g_generation;
         g_full->Form_Load();

@@ -26,6 +26,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QListWidget>
 
 namespace {
 
@@ -99,7 +100,12 @@ void frmRecover::Picture1_MouseDown(int button, int shift, double x, double y)
             ListFilters.AddItem(save);
         else if (ListFilters.ListCount() > kSaveRow)
             ListFilters.setList(kSaveRow, save);
-        ListFilters.setHeight((ListFilters.ListCount() + 1) * 190.0);
+        // (items + 1) x 190 twips, or what the rows take in the font shown.
+        double height = (ListFilters.ListCount() + 1) * 190.0;
+        if (auto *list = qobject_cast<QListWidget *>(ListFilters.widget()); list && list->count() > 0)
+            height = std::max(height, double(plat::pixelsToTwips(list->count() * list->sizeHintForRow(0)
+                                                                 + 2 * list->frameWidth() + 2)));
+        ListFilters.setHeight(height);
         // x and y are twips: the popup stands 1300 twips left of the pointer
         // and 150 above it, never beyond the window's top-left corner.
         ListFilters.Move(std::max(0.0, x - 1300), std::max(0.0, y - 150));

@@ -103,7 +103,7 @@ void frmRecover::RenderThumbnails(int firstIndex)
     plat::setScreenMousePointer(kPointerArrowHourglass);
 
     // 3. How many entries get a thumbnail.
-    const int count = std::min(entries, std::min(List3.ListCount(), kMaxGridItems));
+    int count = std::min(entries, std::min(List3.ListCount(), kMaxGridItems));
     if (RenderedThumbWidth == 0)
         RenderedThumbWidth = ThumbWidth;
     int limit = std::min(ThumbnailLimit(ThumbWidth), count);
@@ -133,6 +133,14 @@ void frmRecover::RenderThumbnails(int firstIndex)
     for (int i = 0; i < count; ++i)
         if (!FoundFilePaths[i].isEmpty())
             ++thumbUsers[ThumbnailNameOf(FoundFilePaths[i])];
+    // The folders once in native form: the names in them are the program's
+    // own or the folder's listing, exact to the letter.
+    const QString nativeThumbs = plat::toNative(ActiveThumbsFolder);
+    const QString nativeShown = plat::toNative(ShownFolder);
+    const auto inThumbs = [&nativeThumbs](const QString &name) {
+        return nativeThumbs.isEmpty() ? QString() : nativeThumbs + (nativeThumbs.endsWith('/') ? "" : "/") + name;
+    };
+    const auto isNativeFile = [](const QString &native) { return !native.isEmpty() && QFileInfo(native).isFile(); };
     const int cellWidth = RenderedThumbWidth;
     const QSize cell(cellWidth, cellHeightOf(cellWidth));
     QHash<QString, int> typeImages;   // a type's shared picture in ImageList1
@@ -150,38 +158,53 @@ void frmRecover::RenderThumbnails(int firstIndex)
             stoppedAtLimit = true;
             break;
         }
+        if (i >= FoundFilePaths.size())
+            break;
         const QString name = FoundFilePaths[i];
         const QString file = ShownFolder + name;
         const QString ext = FoundFileExtension(name).toLower();
         const QString thumbName = ThumbnailNameOf(name);
         const QString thumbPath = ActiveThumbsFolder + thumbName;
-        const QString typeThumb = ActiveThumbsFolder + TypeThumbnailNameOf(ext);
+        const QString thumbNative = inThumbs(thumbName);
+        const QString typeThumbNative = inThumbs(TypeThumbnailNameOf(ext));
 
         // The entry's own thumbnail when it is of this file: not older than
         // the file, of the rendered size, and not shared with another entry.
-        const QFileInfo thumbInfo = infoOf(thumbPath);
-        bool own = !name.isEmpty() && thumbInfo.isFile();
+        const QFileInfo thumbInfo(thumbNative);
+        bool own = !name.isEmpty() && !thumbNative.isEmpty() && thumbInfo.isFile();
         const bool shared = thumbUsers.value(thumbName) > 1;
+        const bool stale = own;   // until shown to be the file's own
         if (own) {
-            const QFileInfo fileInfo = infoOf(file);
-            const QSize size = QImageReader(thumbInfo.filePath()).size();
+            const QFileInfo fileInfo(nativeShown.isEmpty() ? QString() : nativeShown + (nativeShown.endsWith('/') ? "" : "/") + name);
+            const QSize size = QImageReader(thumbNative).size();
             own = !shared && size == cell && (!fileInfo.exists() || thumbInfo.lastModified() >= fileInfo.lastModified());
             if (!own)
-                removeFile(thumbPath);
+                QFile::remove(thumbNative);
         }
-        if (!name.isEmpty() && !own && (i >= ThumbCounter || shared)) {
+        // Entries before the rendered count are not drawn again, unless their
+        // thumbnail turned out not to be theirs.
+        if (!name.isEmpty() && !own && (i >= ThumbCounter || shared || stale)) {
             const bool listedBefore = InNoPreviewList(NoPreviewList, name);
-            if (InPreviewList(ext) || !isFile(typeThumb)) {
+            if (InPreviewList(ext) || !isNativeFile(typeThumbNative)) {
                 ExifDateText.clear();
                 FileListBusy = false;
                 List3.setListIndex(i);   // the preview draws it and writes the thumbnail
+                // An empty found file leaves the cache and the lists as it is
+                // drawn: the next entry takes its place.
+                if (i >= FoundFilePaths.size() || FoundFilePaths[i] != name) {
+                    --count;
+                    limit = std::min(limit, count);
+                    --i;
+                    continue;
+                }
                 // Pictures in the cache take their date; a browsed folder's
                 // files are the user's own and keep theirs.
                 if (cacheShown && IsValidExifDate(ExifDateText.trimmed()))
                     SetFileDates(file, ExifDateText.trimmed());
             }
             // The desktop's thumbnail for a type the picture readers cannot draw.
-            if (!isFile(thumbPath) && !listedBefore && HasShellThumbnailHandler('.' + FoundFileExtension(name))) {
+            if (!isNativeFile(thumbNative) && !listedBefore
+                && HasShellThumbnailHandler('.' + FoundFileExtension(name))) {
                 RemoveFromNoPreviewList(NoPreviewList, name);
                 PictureCanvas canvas;
                 canvas.backColor = plat::colorFromVb(Picture1.BackColor());
@@ -201,12 +224,12 @@ void frmRecover::RenderThumbnails(int firstIndex)
         // all entries of the type), else the type's icon.
         if (!name.isEmpty() && LvwFiles.ItemCount() == i) {
             int image = 0;
-            if (isFile(thumbPath))
-                image = ImageList1.Add(LoadPicture(thumbPath));
+            if (isNativeFile(thumbNative))
+                image = ImageList1.Add(LoadPicture(thumbNative));
             if (image == 0 || ImageList1.image(image).isNull()) {
                 image = typeImages.value(ext);
                 if (image == 0) {
-                    QImage picture = isFile(typeThumb) ? LoadPicture(typeThumb) : QImage();
+                    QImage picture = isNativeFile(typeThumbNative) ? LoadPicture(typeThumbNative) : QImage();
                     if (picture.isNull()) {
                         PictureCanvas icon;
                         icon.backColor = plat::colorFromVb(Picture1.BackColor());
