@@ -522,6 +522,8 @@ private:
     // The grid cells of these List3 items drawn anew (after a rotation).
     void refreshGridCells(const std::vector<int> &indices);
     bool openFullPicture(const QString &file, int orientation, const QString &shownName);
+    // The cache folders made again without leaving a browsed folder.
+    void createCacheFoldersKeepingView();
     int popupDepth_ = 0;                // a left press handed on from the double click
     bool listFiltersPreselecting_ = false;
     void previewEmptyFile(int index, const QString &name);

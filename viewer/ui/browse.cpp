@@ -98,7 +98,7 @@ void frmRecover::CmdBrowse_Click()
         ShownFolder = NormalizeFolderPath(ShownFolder);
         ActiveThumbsFolder = BrowseThumbsFolder;
         if (!FolderExists(BrowseThumbsFolder))
-            CreateCacheFolders();
+            createCacheFoldersKeepingView();
         FoundFilePaths = QStringList{QString()};
         ItemOrientations.assign(1, 0.0f);
         Picture7.setVisible(false);

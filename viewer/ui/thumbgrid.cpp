@@ -410,7 +410,7 @@ void frmRecover::CmdRenderWidth_Click()
     const bool outOfDate = GridOutOfDate;
     if (deleted || outOfDate) {
         ThumbCounter = 0;
-        CreateCacheFolders();
+        createCacheFoldersKeepingView();
         List3.setVisible(true);
         LvwFiles.setVisible(false);
         ClearFileView();
@@ -485,4 +485,16 @@ void frmRecover::refreshGridCells(const std::vector<int> &indices)
     }
     FileListBusy = false;
     List3_Click();
+}
+
+void frmRecover::createCacheFoldersKeepingView()
+{
+    // Making the folders derives the paths anew, and with them the shown
+    // folder as the cache's; a browsed folder stays shown.
+    const QString shown = ShownFolder;
+    CreateCacheFolders();
+    if (!shown.isEmpty() && shown != ShownFolder) {
+        ShownFolder = shown;
+        ActiveThumbsFolder = ShownFolder == CacheRoot ? ThumbsFolder : BrowseThumbsFolder;
+    }
 }

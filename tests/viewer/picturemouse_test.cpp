@@ -1,0 +1,301 @@
+// The preview's mouse on the main window (offscreen): the popup placed at
+// the pointer and showing the present state, rotations and filters that
+// redraw only on a change, the JPEG copy of the shown picture (a free name,
+// never over a file without asking, never into the cache), the full picture
+// window (opened for a big picture, hidden by Esc and a press, its screen
+// copy, its filter applied once), and the found file's double click.
+#include "app/frmrecover.h"
+
+#include "drive/chooserpath.h"
+#include "drive/ui/msgbox.h"
+#include "platform/paths.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/responder.h"
+#include "tests/viewer/viewer_samples.h"
+#include "viewer/ui/fullpicture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+using namespace viewer_samples;
+
+namespace {
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const QByteArray &value) : name_(name), had_(qEnvironmentVariableIsSet(name))
+    {
+        old_ = qgetenv(name);
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (had_)
+            qputenv(name_, old_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char *name_;
+    bool had_;
+    QByteArray old_;
+};
+
+class PictureMouse : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetMsgBoxPlainMode(false);
+        w = &CreateMainWindow();
+        const QString dir = makeTempDir("mouse");
+        w->CacheRoot = plat::toInternal(dir) + QStringLiteral("\\RIVozud\\");
+        w->ShownFolder.clear();
+        w->MakeDirNames();
+        w->CreateCacheFolders();
+        cache = plat::toNative(w->CacheRoot);
+        saveFolder = makeTempDir("mousesave");
+        ChooserStartPath = plat::toInternal(saveFolder) + '\\';
+        w->FilterActive = false;
+        w->FilterName.clear();
+    }
+    void TearDown() override
+    {
+        UnloadFullPicture();
+        DestroyMainWindow();
+    }
+
+    // One picture in the cache, listed and shown.
+    void show(const QString &name, const QByteArray &bytes)
+    {
+        ASSERT_TRUE(writeFileBytes(cache + "/" + name, bytes));
+        w->FoundFilePaths = QStringList{name};
+        w->ItemOrientations.assign(1, 0.0f);
+        w->List3.Clear();
+        w->List3.AddItem(name);
+        w->FileListBusy = false;
+        w->List3.setListIndex(0);
+    }
+    void choose(int row)
+    {
+        w->ListFilters.setVisible(true);
+        w->ListFilters.setListIndex(row);
+    }
+    qint64 shownKey() const { return w->Picture1.Picture().cacheKey(); }
+
+    frmRecover *w = nullptr;
+    QString cache, saveFolder;
+};
+
+} // namespace
+
+TEST_F(PictureMouse, ThePopupStandsAtThePointerAndShowsThePresentState)
+{
+    const QByteArray photo = asymmetricJpeg(makeTempDir("mousepop"), 60, 40);
+    ASSERT_FALSE(photo.isEmpty());
+    show("R#0001.jpg", photo);
+    const qint64 drawn = shownKey();
+
+    // A press at pixel (50, 5): 750 - 1300 and 75 - 150 twips, kept at 0.
+    w->Picture1_MouseDown(plat::vbRightButton, 0, 750, 75);
+    EXPECT_TRUE(w->ListFilters.Visible());
+    EXPECT_EQ(w->ListFilters.Left(), 0);
+    EXPECT_EQ(w->ListFilters.Top(), 0);
+    EXPECT_EQ(w->ListFilters.ListIndex(), 5);   // Reset Rotation
+    EXPECT_EQ(w->ListFilters.ListCount(), 12);
+    EXPECT_TRUE(w->ListFilters.List(11).contains("Save"));
+    EXPECT_GE(w->ListFilters.Height(), 13 * 190);
+    EXPECT_EQ(shownKey(), drawn);   // choosing the state acted on nothing
+
+    w->Picture1_MouseDown(plat::vbRightButton, 0, 3000, 1500);
+    EXPECT_EQ(w->ListFilters.Left(), 1700);
+    EXPECT_EQ(w->ListFilters.Top(), 1350);
+    w->ItemOrientations[0] = 106;
+    w->Picture1_MouseDown(plat::vbRightButton, 0, 3000, 1500);
+    EXPECT_EQ(w->ListFilters.ListIndex(), 2);   // Rotate 90 CW
+    w->ItemOrientations[0] = 0;
+    w->FilterActive = true;
+    w->FilterName = "Sharpen";
+    w->Picture1_MouseDown(plat::vbRightButton, 0, 3000, 1500);
+    EXPECT_EQ(w->ListFilters.ListIndex(), 8);
+
+    // Nothing while a scan runs.
+    w->ListFilters.setVisible(false);
+    w->OperationRunning = true;
+    w->Picture1_MouseDown(plat::vbRightButton, 0, 3000, 1500);
+    EXPECT_FALSE(w->ListFilters.Visible());
+    w->OperationRunning = false;
+}
+
+TEST_F(PictureMouse, RotationsAndFiltersRedrawOnlyWhenTheyChangeSomething)
+{
+    const QByteArray photo = asymmetricJpeg(makeTempDir("mouserot"), 60, 40);
+    ASSERT_FALSE(photo.isEmpty());
+    show("R#0001.jpg", photo);
+    const QImage plain = w->Picture1.Picture();
+
+    choose(2);   // Rotate 90 CW
+    EXPECT_FALSE(w->ListFilters.Visible());
+    EXPECT_EQ(w->ItemOrientations[0], 6.0f);
+    EXPECT_TRUE(w->ThumbFlag);
+    EXPECT_NE(w->Picture1.Picture(), plain);
+    EXPECT_TRUE(w->ExifLines[2].contains("40")) << w->ExifLines[2].toStdString();   // now 40 wide
+    const qint64 turned = shownKey();
+    choose(2);
+    EXPECT_EQ(shownKey(), turned);
+    choose(5);   // back to the file's own orientation
+    EXPECT_EQ(w->Picture1.Picture(), plain);
+
+    choose(8);   // Sharpen
+    EXPECT_TRUE(w->FilterActive);
+    EXPECT_EQ(w->FilterName, "Sharpen");
+    const QImage sharp = w->Picture1.Picture();
+    EXPECT_NE(sharp, plain);
+    choose(8);
+    EXPECT_EQ(w->Picture1.Picture().cacheKey(), sharp.cacheKey());
+    choose(6);   // Unsharp: another drawing
+    EXPECT_NE(w->Picture1.Picture(), sharp);
+    choose(10);  // Reset Filter
+    EXPECT_FALSE(w->FilterActive);
+    EXPECT_EQ(w->Picture1.Picture(), plain);
+    const qint64 reset = shownKey();
+    choose(10);
+    EXPECT_EQ(shownKey(), reset);
+}
+
+TEST_F(PictureMouse, TheShownPictureIsSavedAsAJpegUnderAFreeNameOutsideTheCache)
+{
+    const QByteArray photo = asymmetricJpeg(makeTempDir("mousesv"), 60, 40);
+    ASSERT_FALSE(photo.isEmpty());
+    show("R#0001.jpg", photo);
+    ASSERT_TRUE(writeFileBytes(saveFolder + "/0001.jpg", "kept"));
+    const QString save = plat::toInternal(saveFolder) + '\\';
+    {
+        DialogScript dialogs;
+        dialogs.expect(save + "0001_2.jpg");
+        w->Picture1_MouseDown(plat::vbRightButton, 0, 3000, 1500);   // the popup with its Save row
+        choose(11);
+        ASSERT_EQ(dialogs.dialogs().size(), 1u);
+        EXPECT_EQ(dialogs.dialogs()[0].fileName, "0001_2.jpg");
+        EXPECT_EQ(dialogs.dialogs()[0].startFolder, save);
+    }
+    QImageReader written(saveFolder + "/0001_2.jpg");
+    EXPECT_EQ(written.format(), "jpeg");
+    EXPECT_EQ(written.size(), w->Picture1.Picture().size());
+
+    {   // An existing file only when the user says so; never into the cache.
+        DialogScript dialogs;
+        MessageScript boxes;
+        dialogs.expect(save + "0001.bmp");
+        boxes.expect(plat::id::No, "already exists");
+        w->SaveShownPicture();
+        dialogs.expect(w->CacheRoot + "copy");
+        boxes.expect(plat::id::OK, "cache");
+        w->SaveShownPicture();
+        dialogs.expectCancel();
+        w->SaveShownPicture();
+    }
+    EXPECT_EQ(readFileBytes(saveFolder + "/0001.jpg"), "kept");
+    EXPECT_FALSE(QFileInfo::exists(cache + "/copy.jpg"));
+}
+
+TEST_F(PictureMouse, ABigPictureOpensFullSizeAndTheWindowCopiesItsScreen)
+{
+    plat::setScreenSizeOverride(QSize(900, 600));
+    const QByteArray photo = asymmetricJpeg(makeTempDir("mousefull"), 1200, 800);
+    ASSERT_FALSE(photo.isEmpty());
+    show("R#0001.jpg", photo);
+    w->Picture1_MouseDown(plat::vbLeftButton, 0, 100, 100);
+    FrmFullPicture *full = FullPictureIfLoaded();
+    ASSERT_NE(full, nullptr);
+    EXPECT_TRUE(full->Visible());
+    EXPECT_EQ(full->ShownFileName, "R#0001.jpg");
+    EXPECT_EQ(full->Width(), 900 * 15);   // 3:2 of the height: the screen's width
+    const QImage big = full->Picture1.Picture();
+    EXPECT_EQ(big.size(), QSize(900, 600));
+    EXPECT_TRUE(near(big.pixelColor(60, 60), Qt::red));
+
+    int esc = 27;
+    full->Picture1_KeyDown(esc, 0);
+    EXPECT_FALSE(full->Visible());
+    full->Show();
+    full->Picture1_MouseDown(plat::vbRightButton, 0, 50 * 15, 5 * 15);
+    EXPECT_TRUE(full->List1.Visible());
+    EXPECT_EQ(full->List1.Left(), 0);
+    full->Picture1_MouseDown(plat::vbLeftButton, 0, 0, 0);
+    EXPECT_FALSE(full->Visible());
+
+    // Copy Screen: the name cut at its file name's last dot, ".bmp" added.
+    const QString save = plat::toInternal(saveFolder) + '\\';
+    ASSERT_TRUE(QDir().mkpath(saveFolder + "/a.b"));
+    DialogScript dialogs;
+    dialogs.expect(save + "Holiday.old.bmp").expect(save + "Holiday").expect(save + "a.b\\shot").expectCancel();
+    for (int i = 0; i < 4; ++i) {
+        full->List1.setListIndex(-1);
+        full->List1.setListIndex(2);
+    }
+    EXPECT_EQ(dialogs.dialogs()[0].fileName, "R#0001");
+    EXPECT_EQ(dialogs.dialogs()[0].title, "Quilvane Screen Copy");
+    for (const QString f : {"Holiday.old.bmp", "Holiday.bmp", "a.b/shot.bmp"})
+        EXPECT_EQ(QImageReader(saveFolder + "/" + f).size(), QSize(900, 600)) << f.toStdString();
+    EXPECT_EQ(QDir(saveFolder).entryList(QDir::Files).size(), 2);
+
+    // A chosen filter is applied when the picture gets the focus, once.
+    w->FilterActive = true;
+    w->FilterName = "SharpenMore";
+    w->Picture1_MouseDown(plat::vbLeftButton, 0, 100, 100);
+    full = FullPictureIfLoaded();
+    const QImage filtered = full->Picture1.Picture();
+    EXPECT_NE(filtered, big);
+    full->Picture1_GotFocus();
+    EXPECT_EQ(full->Picture1.Picture(), filtered);
+    plat::setScreenSizeOverride(QSize());
+}
+
+TEST_F(PictureMouse, TheDoubleClickOpensBigPicturesFullSizeAndSaysWhenAFileIsEmpty)
+{
+    // No program knows pictures: the data folders hold the type database only.
+    const QString xdg = makeTempDir("mousexdg");
+    ASSERT_TRUE(QFile::link("/usr/share/mime", xdg + "/mime"));
+    std::vector<std::unique_ptr<ScopedEnv>> env;
+    for (const char *name : {"XDG_DATA_DIRS", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+        env.push_back(std::make_unique<ScopedEnv>(name, xdg.toUtf8()));
+
+    const QString work = makeTempDir("mousedbl");
+    show("R#0001.jpg", asymmetricJpeg(work, 1200, 800));
+    w->List3_DblClick();
+    ASSERT_NE(FullPictureIfLoaded(), nullptr);
+    EXPECT_TRUE(FullPictureIfLoaded()->Visible());
+    FullPictureIfLoaded()->Hide();
+
+    // A small one goes to its program instead.
+    show("R#0002.jpg", asymmetricJpeg(work, 50, 33));
+    w->List3_DblClick();
+    EXPECT_FALSE(FullPictureIfLoaded()->Visible());
+
+    // With a program for pictures, a big one opens in it too.
+    ASSERT_TRUE(QDir().mkpath(xdg + "/applications"));
+    ASSERT_TRUE(writeFileBytes(xdg + "/applications/viewer.desktop",
+                               "[Desktop Entry]\nType=Application\nName=Viewer\nExec=/bin/true %f\n"));
+    ASSERT_TRUE(writeFileBytes(xdg + "/mimeapps.list", "[Default Applications]\nimage/jpeg=viewer.desktop\n"));
+    show("R#0003.jpg", asymmetricJpeg(work, 1200, 800));
+    w->List3_DblClick();
+    EXPECT_FALSE(FullPictureIfLoaded()->Visible());
+
+    env.clear();
+
+    MessageScript boxes;
+    boxes.expect(plat::id::OK, "File has no file length.");
+    ASSERT_TRUE(writeFileBytes(cache + "/R#0004.jpg", ""));
+    w->FoundFilePaths = QStringList{"R#0004.jpg"};
+    w->List3.Clear();
+    w->List3.AddItem("R#0004.jpg");
+    w->FileListBusy = true;   // selected without its preview
+    w->List3.setListIndex(0);
+    w->FileListBusy = false;
+    w->List3_DblClick();
+}

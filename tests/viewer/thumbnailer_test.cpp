@@ -1,0 +1,220 @@
+// Thumbnails from the desktop's thumbnailers: the off-screen surface that
+// only grows, the Exec line as an argument vector, and a thumbnailer stub of
+// the test's own (registered through XDG_DATA_DIRS) run by the main window:
+// its picture drawn where the formula puts it, the size capped, documents and
+// failed files never asked again, a hung stub ended at its limit, and grid
+// cells of other types made from it.
+#include "app/frmrecover.h"
+
+#include "platform/paths.h"
+#include "tests/support/fixtures.h"
+#include "tests/viewer/viewer_samples.h"
+#include "viewer/foundnames.h"
+#include "viewer/memdc.h"
+#include "viewer/thumbnailer.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+using namespace testing_support;
+using namespace viewer_samples;
+
+namespace {
+
+QImage solid(int w, int h, QColor c)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(c);
+    return img;
+}
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const QByteArray &value) : name_(name), had_(qEnvironmentVariableIsSet(name))
+    {
+        old_ = qgetenv(name);
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (had_)
+            qputenv(name_, old_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char *name_;
+    bool had_;
+    QByteArray old_;
+};
+
+// A thumbnailer stub for PCX, TeX and Word files: logs its arguments, fails
+// for names holding "bad", hangs for names holding "hang", and otherwise
+// writes a green picture of the size asked for, two thirds as high.
+class StubThumbnailer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = makeTempDir("stubxdg");
+        QDir().mkpath(dir + "/thumbnailers");
+        log = dir + "/log";
+        pidFile = dir + "/pid";
+        ASSERT_TRUE(writeScript(dir + "/stub",
+                                "echo \"$@\" >> '" + log.toUtf8() + "'\n"
+                                "case \"$3\" in *bad*) exit 1;; *hang*) echo $$ > '" + pidFile.toUtf8() +
+                                    "'; exec sleep 30;; esac\n"
+                                    "exec convert -size \"$2x$(($2 * 2 / 3))\" xc:#00ff00 \"png:$4\"\n"));
+        ASSERT_TRUE(writeFileBytes(dir + "/thumbnailers/stub.thumbnailer",
+                                   "[Thumbnailer Entry]\nTryExec=" + dir.toUtf8() + "/stub\nExec=" + dir.toUtf8()
+                                       + "/stub -s %s %u %o\nMimeType=image/x-pcx;text/x-tex;application/msword;\n"));
+        env = std::make_unique<ScopedEnv>("XDG_DATA_DIRS", (dir + ":/usr/local/share:/usr/share").toUtf8());
+        w = &CreateMainWindow();
+        const QString root = makeTempDir("stubcache");
+        w->CacheRoot = plat::toInternal(root) + QStringLiteral("\\RIVozud\\");
+        w->ShownFolder.clear();
+        w->MakeDirNames();
+        w->CreateCacheFolders();
+        w->ShownFolder = w->CacheRoot;
+        cache = plat::toNative(w->CacheRoot);
+    }
+    void TearDown() override
+    {
+        DestroyMainWindow();
+        env.reset();
+    }
+    int runs() const { return int(readFileBytes(log).count('\n')); }
+    QString put(const QString &name)
+    {
+        EXPECT_TRUE(writeFileBytes(cache + "/" + name, "found file bytes\n"));
+        return w->CacheRoot + name;
+    }
+
+    QString dir, log, pidFile, cache;
+    std::unique_ptr<ScopedEnv> env;
+    frmRecover *w = nullptr;
+};
+
+} // namespace
+
+TEST(MemDC, TheSurfaceOnlyGrowsAndCopiesWithoutBlending)
+{
+    pcMemDC dc;
+    dc.CreateFromBitmap(solid(10, 5, Qt::red));
+    EXPECT_EQ(dc.GetWidth(), 10);
+    EXPECT_EQ(dc.GetHeight(), 5);
+    EXPECT_EQ(dc.GetPicture().pixelColor(9, 4), QColor(Qt::red));
+    // Smaller keeps the picture; larger gives a new, empty surface.
+    dc.SetWidth(4);
+    EXPECT_EQ(dc.GetWidth(), 10);
+    EXPECT_EQ(dc.GetPicture().pixelColor(9, 4), QColor(Qt::red));
+    dc.SetWidth(12);
+    EXPECT_EQ(dc.GetWidth(), 12);
+    EXPECT_EQ(dc.GetPicture().pixelColor(9, 4), QColor(Qt::black));
+
+    // -1 copies the whole surface; a region past its edge is black there.
+    dc.CreateFromBitmap(solid(3, 2, Qt::blue));
+    QImage target = solid(20, 10, Qt::white);
+    dc.Draw(target, 1, 1, -1, -1);
+    EXPECT_EQ(target.pixelColor(1, 1), QColor(Qt::blue));
+    EXPECT_EQ(target.pixelColor(12, 5), QColor(Qt::black));
+    EXPECT_EQ(target.pixelColor(13, 6), QColor(Qt::white));
+    const QImage part = dc.GetPicture(2, 0, 4, 2);
+    EXPECT_EQ(part.size(), QSize(4, 2));
+    EXPECT_EQ(part.pixelColor(0, 0), QColor(Qt::blue));
+    EXPECT_EQ(part.pixelColor(3, 1), QColor(Qt::black));
+    EXPECT_FALSE(dc.Create(-1, 5));
+    EXPECT_EQ(dc.GetWidth(), 0);
+    EXPECT_EQ(dc.GetHdc(), nullptr);
+}
+
+TEST(ThumbnailerExec, TheExecLineBecomesAnArgumentVector)
+{
+    EXPECT_EQ(ThumbnailerArguments(R"(/usr/bin/thumb -s %s "%u" %o --name="a b" %f 100%% "x\"y")",
+                                   "/tmp/x y.pcx", "/tmp/o.png", 128),
+              QStringList({"/usr/bin/thumb", "-s", "128", "file:///tmp/x%20y.pcx", "/tmp/o.png", "--name=a b", "100%",
+                           "x\"y"}));
+    // A found file named like an option stays a path.
+    EXPECT_EQ(ThumbnailerArguments("t %i %o", "/c/-rf", "/o", 1), QStringList({"t", "/c/-rf", "/o"}));
+}
+
+TEST_F(StubThumbnailer, TheDesktopsThumbnailIsDrawnWhereTheFormulaPutsIt)
+{
+    const QString file = put("R#0001.pcx");
+    PictureCanvas canvas;
+    canvas.backColor = Qt::white;
+    canvas.setSize(QSize(300, 200));
+    // Asked for box \ 16 (281 x 187), drawn at ((300 - 281 - 5) \ 2, (200 - 187) \ 2).
+    ASSERT_TRUE(w->DrawSystemThumbnail(canvas, 4500, 3000, file));
+    EXPECT_TRUE(readFileBytes(log).startsWith("-s 281 file://"));
+    EXPECT_EQ(canvas.image.pixelColor(7, 6), QColor(0, 255, 0));
+    EXPECT_EQ(canvas.image.pixelColor(287, 192), QColor(0, 255, 0));
+    EXPECT_EQ(canvas.image.pixelColor(6, 6), QColor(Qt::white));
+    EXPECT_EQ(canvas.image.pixelColor(288, 192), QColor(Qt::white));
+    EXPECT_FALSE(w->TimerCleanThumbnail.Enabled());
+    EXPECT_FALSE(w->CurrentThumbnailGenerator);
+
+    // Wider than 620: 620 x 420 whatever the height.
+    cThumbnailGenerator wide;
+    wide.SetWidth(621);
+    wide.SetHeight(50);
+    wide.SetFileName(file);
+    bool success = false;
+    const auto thumb = wide.GetThumbnail(success);
+    ASSERT_TRUE(success && thumb);
+    EXPECT_TRUE(readFileBytes(log).contains("-s 620 "));
+    EXPECT_EQ(thumb->GetWidth(), 620);
+    EXPECT_EQ(thumb->GetHeight(), 413);
+    // A path without a folder runs nothing.
+    cThumbnailGenerator bare;
+    bare.SetFileName("R#0001.pcx");
+    const int before = runs();
+    EXPECT_FALSE(bare.GetThumbnail(success));
+    EXPECT_FALSE(success);
+    EXPECT_EQ(runs(), before);
+}
+
+TEST_F(StubThumbnailer, FailuresAndDocumentsAreNotAskedAgainAndAHungThumbnailerIsEnded)
+{
+    PictureCanvas canvas;
+    canvas.setSize(QSize(100, 80));
+    const int before = runs();
+    EXPECT_FALSE(w->DrawSystemThumbnail(canvas, 1500, 1200, put("letter.DOC")));
+    EXPECT_EQ(runs(), before);
+
+    const QString bad = put("R#0002bad.pcx");
+    EXPECT_FALSE(w->DrawSystemThumbnail(canvas, 1500, 1200, bad));
+    EXPECT_EQ(runs(), before + 1);
+    EXPECT_TRUE(InNoPreviewList(w->NoPreviewList, "R#0002bad.pcx"));
+    EXPECT_FALSE(w->DrawSystemThumbnail(canvas, 1500, 1200, bad));
+    EXPECT_EQ(runs(), before + 1);
+
+    // The release timer ends the stub (and only it), and the file is not
+    // asked again.
+    const QString hung = put("R#0003hang.pcx");
+    EXPECT_FALSE(w->DrawSystemThumbnail(canvas, 1500, 1200, hung));
+    const pid_t pid = pid_t(readFileBytes(pidFile).trimmed().toLongLong());
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(::kill(pid, 0), 0);
+    EXPECT_TRUE(InNoPreviewList(w->NoPreviewList, "R#0003hang.pcx"));
+    EXPECT_FALSE(w->DrawSystemThumbnail(canvas, 1500, 1200, hung));
+    EXPECT_EQ(runs(), before + 2);
+}
+
+TEST_F(StubThumbnailer, TypesWithoutAPictureTakeTheDesktopsThumbnailInTheGrid)
+{
+    put("R#0001.tex");
+    put("R#0002.tex");
+    put("R#0003bad.tex");
+    w->FoundFilePaths = QStringList{QString()};
+    w->CmdShowThumbs_Click();
+    ASSERT_EQ(w->LvwFiles.ItemCount(), 3);
+    for (int i : {1, 2}) {
+        const QImage cell = w->ImageList1.image(w->LvwFiles.ItemIcon(i));
+        EXPECT_TRUE(near(cell.pixelColor(36, 24), QColor(0, 255, 0), 8)) << i;
+    }
+    // The one it fails for shows the type's icon.
+    EXPECT_FALSE(near(w->ImageList1.image(w->LvwFiles.ItemIcon(3)).pixelColor(36, 24), QColor(0, 255, 0)));
+    EXPECT_TRUE(QFileInfo::exists(cache + "/Thumbs/0001tex.jpg"));
+}
