@@ -684,8 +684,13 @@ public:
         while (!todo_.empty()) {
             const Pending t = todo_.back();
             todo_.pop_back();
-            if (t.offset == 0 || std::find(seen_.begin(), seen_.end(), t.offset) != seen_.end())
-                continue;   // the end of a chain, or an IFD reached twice
+            if (t.offset == 0)
+                continue;   // the end of a chain
+            if (std::find(seen_.begin(), seen_.end(), t.offset) != seen_.end()) {
+                if (t.chain)
+                    ok_ = false;   // a chain that runs in a circle
+                continue;
+            }
             if (++ifds > kMaxIfds) {
                 ok_ = false;
                 break;
@@ -713,6 +718,7 @@ private:
         unsigned char value[4] = {};
     };
 
+    static int64_t clamped(uint64_t v) { return int64_t(std::min<uint64_t>(v, uint64_t(INT64_MAX / 4))); }
     uint16_t u16(const unsigned char *p) const { return le_ ? le16(p) : be16(p); }
     uint32_t u32(const unsigned char *p) const { return le_ ? le32(p) : be32(p); }
 
@@ -726,6 +732,8 @@ private:
     {
         if (!within(offset, size)) {
             ok_ = false;
+            if (offset >= 0 && offset < length_ && size > 0)
+                extent_ = length_;   // it begins inside: the rest of the file is its start
             return false;
         }
         extent_ = std::max(extent_, offset + size);
@@ -784,11 +792,7 @@ private:
                 continue;   // a piece that was never written
             if (len == 0)
                 ok_ = false;   // its length is unknown
-            if (at[i] > uint64_t(length_) || len > uint64_t(length_)) {
-                ok_ = false;
-                continue;
-            }
-            reach(int64_t(at[i]), int64_t(len));
+            reach(clamped(at[i]), clamped(len));
         }
     }
 
@@ -880,10 +884,7 @@ private:
         if (jpegAt) {
             std::vector<uint64_t> at, len;
             if (values(*jpegAt, at) && !at.empty() && jpegLen && values(*jpegLen, len) && !len.empty()) {
-                if (at[0] <= uint64_t(length_) && len[0] <= uint64_t(length_))
-                    reach(int64_t(at[0]), int64_t(len[0]));
-                else
-                    ok_ = false;
+                reach(clamped(at[0]), clamped(len[0]));
             } else {
                 ok_ = false;
             }
