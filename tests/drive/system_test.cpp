@@ -215,7 +215,8 @@ TEST(System, AssociatedProgramsAndBrowser)
     ASSERT_TRUE(writeFileBytes(root + "/data/applications/mail.desktop",
                                "[Desktop Entry]\nName=Mail\nExec=mailer %U\n"));
     ASSERT_TRUE(writeFileBytes(root + "/notes.txt", "hello"));
-    ASSERT_TRUE(writeFileBytes(root + "/thing.qvzzz", QByteArray(64, '\x01')));
+    // Zero bytes: no content type claims them (64 bytes of 0x01 read as a TGA picture).
+    ASSERT_TRUE(writeFileBytes(root + "/thing.qvzzz", QByteArray(64, '\0')));
     const QString r = plat::toInternal(root);
 
     QString message = QStringLiteral("stale");
