@@ -141,8 +141,11 @@ void frmRecover::ScanDisk()
     Drive1.setEnabled(false);
     const bool learnEnabled = CmdLearn.Enabled();
     CmdLearn.setEnabled(false);
-    ShowProgressPanel(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s"))
-                          .replace(QStringLiteral("&&"), QStringLiteral("&")),
+    // The progress line is filled from the start; the scan gives its first
+    // figures after its first read.
+    ShowProgressPanel(FormatString(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s"))
+                                       .replace(QStringLiteral("&&"), QStringLiteral("&")),
+                                   {QStringLiteral("0"), QStringLiteral("-"), QStringLiteral("0.0")}),
                       double(std::max<int64_t>(1, source.geometry.endUnit())));
 
     CreateCacheFolders();
@@ -198,6 +201,10 @@ void frmRecover::ScanDisk()
     cb.modeChanged = [this](ScanMode m) {
         ChkDeep.setValue(m != ScanMode::Normal ? 1 : 0);
         ChkDamaged.setValue(m == ScanMode::Damaged ? 1 : 0);
+        if (m == ScanMode::Damaged) {
+            ChkDamaged.setVisible(true);
+            ChkDamaged.ZOrder(0);
+        }
     };
     cb.phase = [this](ScanPhase ph) {
         switch (ph) {
@@ -245,8 +252,7 @@ void frmRecover::ScanDisk()
     };
     cb.restrictedRights = [] {
         int force = 1;
-        ShowVistaAdvice(plat::programFolder(), force);
-        return false;
+        return ShowVistaAdvice(plat::programFolder(), force);
     };
     cb.reloadMedia = [drive](const ScanSource &) {
         QString d = drive;
