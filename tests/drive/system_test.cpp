@@ -215,7 +215,8 @@ TEST(System, AssociatedProgramsAndBrowser)
     ASSERT_TRUE(writeFileBytes(root + "/data/applications/mail.desktop",
                                "[Desktop Entry]\nName=Mail\nExec=mailer %U\n"));
     ASSERT_TRUE(writeFileBytes(root + "/notes.txt", "hello"));
-    // Zero bytes: no content type claims them (64 bytes of 0x01 read as a TGA picture).
+    // Zero bytes: content that no type database claims (bytes of 1 read as a
+    // TGA picture, which an installed viewer may take).
     ASSERT_TRUE(writeFileBytes(root + "/thing.qvzzz", QByteArray(64, '\0')));
     const QString r = plat::toInternal(root);
 
