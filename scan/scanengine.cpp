@@ -761,6 +761,7 @@ struct ScanEngine::Impl {
         }
         fd = f;
         fileOpen = true;
+        fileDamaged = opt.resume.fileDamaged;
         fileBytes = st.st_size;
         const uint64_t entrySize = found.FoundFileSizes[size_t(i)];
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
@@ -1205,6 +1206,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
         r.resume.offset = g.offsetOfUnit(current);
         r.resume.unitBytes = int32_t(U);
         r.resume.fileOpen = resumeOpen;
+        r.resume.fileDamaged = resumeOpen && fileDamaged;
     }
 
     composeEnd(r, current, stopped);

@@ -60,6 +60,7 @@ struct ScanResumePoint {
     int64_t offset = -1;         // its byte offset on the medium; -1 none
     int32_t unitBytes = 0;
     bool fileOpen = false;       // the last found file goes on at the resume
+    bool fileDamaged = false;    // ... and already holds sectors that could not be read
 };
 
 // The camera facts of a picture (the viewer's quick EXIF read).
