@@ -7,6 +7,7 @@
 #include "drive/bitmap.h"
 #include "drive/driveinfo.h"
 #include "drive/files.h"
+#include "drive/sectors.h"
 #include "drive/strings.h"
 #include "drive/ui/msgbox.h"
 #include "platform/paths.h"
@@ -65,7 +66,11 @@ void frmRecover::ScanDisk()
         DiskImageIndex index;
         if (ReadDiskImageIndex(DiskImageIndexPath(WorkFolder, SourceName), index)) {
             source.geometry = GeometryOfImageIndex(index.bytesPerSector, index.sectorsPerCluster,
-                                                   int64_t(index.totalClusters), index.firstDataSector);
+                                                   index.totalClusters >= 1 && index.totalClusters < 9.0e18
+                                                       ? int64_t(index.totalClusters)
+                                                       : 0,
+                                                   index.firstDataSector);
+            FitGeometryToMedium(source.geometry, QFileInfo(native).size());
             LoadDeletedEntriesFromIndex(index.entryRecords, index.lastEntryIndex);
         } else {
             // Without an index the image's own boot sector gives the units,
@@ -84,8 +89,10 @@ void frmRecover::ScanDisk()
     if (!deep)
         ChkDamaged.setValue(0);
     const bool damaged = deep && ChkDamaged.Value() == 1;
+    // Units that do not fit the medium came from a boot sector that lies:
+    // the medium is then read as one without a file system.
     if (!source.image)
-        source.geometry = GeometryOfDrive(record, deep);
+        source.geometry = GeometryOfDrive(record, deep, MediumBytes(SourceName));
 
     // Free clusters only on a drive read cluster by cluster.
     if (source.image || deep)
