@@ -158,6 +158,7 @@ struct ScanEngine::Impl {
     bool anyRead = false;               // some sector could be read
     int64_t lastGood = -1;              // the last sector read
     int lastErrno = 0;
+    int64_t failedReads = 0;
     UnreadableSectors unreadableLog;
     bool fileDamaged = false;           // the open found file holds zero-filled sectors
     bool smartScan = false;             // free clusters only
@@ -308,6 +309,7 @@ struct ScanEngine::Impl {
         int64_t r = readAt(h, s * bps, n * bps, into, tracked);
         if (r < 0) {
             lastErrno = errno ? errno : EIO;
+            ++failedReads;
             return -1;
         }
         if (r == 0) {
@@ -385,8 +387,8 @@ struct ScanEngine::Impl {
                 stopAt(MediumStop::Lost, p);
                 return p;
             }
-            if (n - got == 1)
-                return p;   // a read of this sector alone failed
+            if (n - got == 1 || got > 0)
+                return p;   // a read of it alone failed, or one stopped short right before it
             chunk = 1;
         }
         return e;
@@ -464,8 +466,11 @@ struct ScanEngine::Impl {
     // Reads the sectors [s, e) carefully into `into` (buffer sector `slot`
     // holds s). Every sector is read or, when its read failed, zero-filled
     // and marked. Stops short only where the medium ended or stopped
-    // answering (mediumStop). The sectors delivered from s on.
-    int64_t carefulRead(int64_t s, int64_t e, unsigned char *into, int64_t slot)
+    // answering (mediumStop). `failed`: a read from s has just failed
+    // (`proven`: right after a read that stopped short there, so s itself is
+    // the bad sector). The sectors delivered from s on.
+    int64_t carefulRead(int64_t s, int64_t e, unsigned char *into, int64_t slot, bool failed = false,
+                        bool proven = false)
     {
         const auto at = [&](int64_t k) { return into + (k - s) * bps; };
         if (!openPositioned()) {
@@ -478,32 +483,46 @@ struct ScanEngine::Impl {
                 const int64_t q = std::min(e, badTo);
                 zeroBad(p, q, at(p), slot + (p - s));
                 p = q;
+                failed = false;
                 continue;
             }
-            ReadStop why;
-            p += readRun(pos, p, e - p, at(p), nullptr, why);
-            if (why == ReadStop::Complete)
-                break;
-            if (why == ReadStop::End) {
-                stopAt(MediumStop::Ended, p);
-                return p - s;
+            if (!failed) {
+                ReadStop why;
+                const int64_t got = readRun(pos, p, e - p, at(p), nullptr, why);
+                p += got;
+                if (why == ReadStop::Complete)
+                    break;
+                if (why == ReadStop::End) {
+                    stopAt(MediumStop::Ended, p);
+                    return p - s;
+                }
+                if (mediumGone(lastErrno)) {
+                    stopAt(MediumStop::Lost, p);
+                    return p - s;
+                }
+                proven = got > 0;
             }
-            if (mediumGone(lastErrno)) {
-                stopAt(MediumStop::Lost, p);
-                return p - s;
+            failed = false;
+            if (!proven) {
+                // A read that fails as a whole does not say where: the
+                // first sector whose own read fails.
+                p = firstFailing(p, e, at);
+                if (mediumStop != MediumStop::None)
+                    return p - s;
+                if (p >= e)
+                    break;
             }
-            p = firstFailing(p, e, at);
-            if (mediumStop != MediumStop::None)
-                return p - s;
-            if (p < e && !crossBadRun(p))
+            if (!crossBadRun(p))
                 return p - s;
         }
         return e - s;
     }
 
-    // HandleReadError from the byte `fromByte` of the read on: the bytes
-    // before it are already in the buffer.
-    int64_t handleReadError(int64_t unit, int64_t &units, unsigned char *into, int64_t fromByte = 0)
+    // HandleReadError from the byte `fromByte` of the read on, where the
+    // read failed: the bytes before it are already in the buffer (`proven`:
+    // the read stopped short there, so the sector there is the bad one).
+    int64_t handleReadError(int64_t unit, int64_t &units, unsigned char *into, int64_t fromByte = 0,
+                            bool proven = false)
     {
         if (self->mode_ == ScanMode::Normal) {
             if (self->upr_ > 8)
@@ -521,7 +540,7 @@ struct ScanEngine::Impl {
         const int64_t e = s + units * spu;
         const int64_t from = std::min(e, s + fromByte / bps);
         const int64_t slot = (into - buf.data()) / bps;
-        const int64_t got = carefulRead(from, e, into + (from - s) * bps, slot + (from - s));
+        const int64_t got = carefulRead(from, e, into + (from - s) * bps, slot + (from - s), true, proven);
         cb.yield();
         return (from - s + got) * bps;
     }
@@ -792,6 +811,7 @@ struct ScanEngine::Impl {
         }
         fd = f;
         fileOpen = true;
+        fileDamaged = opt.resume.fileDamaged;
         fileBytes = st.st_size;
         const uint64_t entrySize = found.FoundFileSizes[size_t(i)];
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
@@ -1027,7 +1047,7 @@ ScanResult ScanEngine::Impl::run()
                     stopAt(MediumStop::Lost, s + got);
                 } else if (why == ReadStop::Failed) {
                     int64_t units = want;
-                    got = handleReadError(readUnit, units, into, got * bps) / bps;
+                    got = handleReadError(readUnit, units, into, got * bps, got > 0) / bps;
                     want = units;
                 }
             }
@@ -1189,6 +1209,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     r.filesFound = filesKept;
     r.unreadable = unreadableLog;
     r.damagedFiles = damagedFiles;
+    r.failedReads = failedReads;
     r.stoppedAtPercent = pending ? percentAt(current) : -1;
     r.statusText = statusLine(r, pending);
     if (cb.progress) {
@@ -1242,6 +1263,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
         r.resume.offset = g.offsetOfUnit(current);
         r.resume.unitBytes = int32_t(U);
         r.resume.fileOpen = resumeOpen;
+        r.resume.fileDamaged = resumeOpen && fileDamaged;
     }
 
     composeEnd(r, current, stopped);
