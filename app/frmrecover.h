@@ -293,6 +293,8 @@ public:
     void RunRawPreview(const QString &cacheFile);   // the RAW converter's preview (viewer)
     void List3_Click();                    // preview of the selected file (viewer)
     void CmdShowThumbs_Click();            // thumbnail grid (viewer)
+    void RenderThumbnails();               // renders the thumbnails of the shown folder (viewer)
+    void UpdateThumbsCaption();            // the thumbnails button's caption (viewer)
     void CmdRenderWidth_Click();           // thumbnail grid (viewer)
     void CmdShowFolder_Click();            // explore the cache (viewer)
     void CmdOpen_Click();                  // open with (viewer)
@@ -370,6 +372,11 @@ public:
 
     // The scan of SourceName into CacheRoot with the table SignatureTable.
     void ScanDisk();
+    // The end of the scan's finishing pass on the window: the progress bar
+    // reset, "Explore Cache", the file view cleared (and rendered again in
+    // the thumbnail view), the thumbnails' caption, the buttons, the first
+    // result and the Scan caption.
+    void ShowScanResults();
     void CmdScan_Click();
 
     // The Scan command (scan/ui/scanstart.cpp)

@@ -32,6 +32,8 @@ void frmRecover::CloseMft() {}                 // waits for the NTFS volume of q
 // --- picture viewer -----------------------------------------------------------------
 void frmRecover::List3_Click() {}              // waits for the preview pipeline
 void frmRecover::CmdShowThumbs_Click() {}      // waits for the thumbnail grid
+void frmRecover::RenderThumbnails() {}         // waits for the thumbnail rendering
+void frmRecover::UpdateThumbsCaption() {}      // waits for the thumbnail grid
 void frmRecover::CmdRenderWidth_Click() {}     // waits for the thumbnail grid
 void frmRecover::CmdShowFolder_Click() {}      // waits for the folder view
 void frmRecover::CmdOpen_Click() {}            // waits for Open With

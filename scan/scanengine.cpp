@@ -1233,11 +1233,28 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     if (cb.saveScanList)
         cb.saveScanList();
     const int64_t last = found.counter();
+    // The progress bar counts the new files through the pass.
+    const int64_t firstFile = std::max<int64_t>(0, startCounter);
+    auto passProgress = [&](int64_t done) {
+        if (!cb.progress)
+            return;
+        ScanProgress p;
+        p.maximum = std::max<int64_t>(1, last - firstFile + 1);
+        p.value = done;
+        p.elapsedSeconds = int64_t(r.seconds);
+        p.text = r.statusText;
+        cb.progress(p);
+    };
+    passProgress(0);
     if (g.clusterBytes() >= 512) {
         // Pictures the scan followed while writing them are not read again;
         // the others (a resumed file, TIFF) are read once, through one buffer.
         TrueEndCutter cutter;
-        for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i) {
+        for (int64_t i = firstFile; i <= last; ++i) {
+            if ((i - firstFile) % 256 == 255) {
+                passProgress(i - firstFile);
+                cb.yield();
+            }
             if (resumeOpen && i == last)
                 continue;
             if (found.CutToEntry[size_t(i)] || !IsTrueEndExtension(found.FoundFileNames[int(i)]))
