@@ -595,7 +595,7 @@ struct ScanEngine::Impl {
     // bytes for one at least 1001 pixels wide.
     void applyEstimate(int64_t width, int64_t height)
     {
-        if (!estimateOpen || width < 1001 || height <= 0)
+        if (!estimateOpen || width < 1001 || height <= 0 || width > (1 << 20) || height > (1 << 20))
             return;
         limitBytes = uint64_t(width) * uint64_t(height) * 6;
         estimateLimit = true;
