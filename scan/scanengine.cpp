@@ -71,6 +71,8 @@ private:
 };
 
 constexpr double kMB = 1048576.0;
+// The bytes a sequential read brings in at a time (see the main loop).
+constexpr int64_t kPieceBytes = int64_t(1) << 20;
 
 QString latin(const QByteArray &b) { return QString::fromLatin1(b); }
 
@@ -1020,6 +1022,11 @@ ScanResult ScanEngine::Impl::run()
         }
         if (want <= 0 && carried == 0)
             break;
+        // A plain sequential read comes in pieces that are examined and
+        // written while they are still in the processor's cache; the medium
+        // sees the same stream of requests.
+        if (handleOpen && self->mode_ == ScanMode::Normal)
+            want = std::min(want, std::max<int64_t>(1, kPieceBytes / U));
 
         unsigned char *into = buf.data() + carried * U;
         std::fill(unitBad.begin() + carried, unitBad.end(), 0);
