@@ -1,6 +1,7 @@
 #include "app/rightsadvice.h"
 
 #include "app/frmrecover.h"
+#include "app/startup.h"
 #include "drive/registry.h"
 #include "drive/sectors.h"
 #include "drive/strings.h"
@@ -11,23 +12,8 @@
 
 #include <QTimer>
 #include <QWidget>
-#include <cstdlib>
 
 namespace {
-
-std::function<void()> &exitHook()
-{
-    static std::function<void()> hook;
-    return hook;
-}
-
-void endProgramNow()
-{
-    if (exitHook())
-        exitHook()();
-    else
-        std::exit(0);
-}
 
 QString adviceText()
 {
@@ -42,8 +28,6 @@ QString adviceText()
 }
 
 } // namespace
-
-void SetProgramExitHook(std::function<void()> hook) { exitHook() = std::move(hook); }
 
 void ShowVistaAdvice(const QString &programFolder, int &force)
 {
@@ -80,5 +64,5 @@ void ShowVistaAdvice(const QString &programFolder, int &force)
         QTimer::singleShot(0, w->widget(), [w] { w->Unload(); });
         return;
     }
-    endProgramNow();
+    EndProcess();
 }

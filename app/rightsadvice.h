@@ -11,5 +11,6 @@
 // else the operation is stopped and the window closes the normal way.
 void ShowVistaAdvice(const QString &programFolder, int &force);
 
-// How the program ends at once (tests replace it).
+// How the program ends at once (EndProcess, app/startup.h); tests replace
+// it. Setting it also clears an earlier end request.
 void SetProgramExitHook(std::function<void()> hook);   // empty: the default
