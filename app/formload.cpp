@@ -113,8 +113,10 @@ void frmRecover::Form_Load()
     } else {
         setWidth(kNoPictureWidth);
         const QString back = BackgroundPicturePath(WorkFolder);
-        if (!back.isEmpty())
+        if (!back.isEmpty()) {
             DrawThumbnail(back, Picture1, int(Picture1.Width()), int(Picture1.Height()));
+            DrawPictureWhenUndrawn(Picture1, back);
+        }
         PrintPicture1Title();
     }
     // 16. A display of fewer than 24 bits keeps the six picture rows only.
@@ -146,6 +148,7 @@ void frmRecover::Form_Load()
     FillTypeList();
     RestoreScanTypeRows();
     // 24. "cache": the folder given, or asked for.
+    bool cacheGiven = false;
     if (CommandWordGiven(QStringLiteral("cache")) || CommandWordValue(QStringLiteral("cache"))) {
         QString folder;
         if (const std::optional<QString> given = CommandWordValue(QStringLiteral("cache")))
@@ -160,10 +163,14 @@ void frmRecover::Form_Load()
                 PrevCacheRoot = CacheRoot;
             }
             CacheRoot = folder;
+            cacheGiven = true;
         }
     }
-    // 25.
-    if (CacheRoot.isEmpty() || CountFolderFiles(CacheRoot) == 0) {
+    // 25. A root without files makes way for the derived one; a root the
+    // command line gave is kept (and made a cache folder there).
+    if (cacheGiven) {
+        MakeDirNames();
+    } else if (CacheRoot.isEmpty() || CountFolderFiles(CacheRoot) == 0) {
         CacheRoot.clear();
         MakeDirNames();
     }
@@ -171,8 +178,10 @@ void frmRecover::Form_Load()
         PrevCacheRoot = CacheRoot;
     if (OlderCacheRoot.isEmpty())
         OlderCacheRoot = CacheRoot;
-    // 26.
-    GetActiveTempCache();
+    // 26. The choice among the remembered caches, unless the command line
+    // made it.
+    if (!cacheGiven)
+        GetActiveTempCache();
     plat::pumpEventsNow();
     ShownFolder = CacheRoot;
     CreateCacheFolders();
@@ -237,10 +246,14 @@ void frmRecover::Form_Load()
     OperationRunning = false;
     plat::pumpEventsNow();
     ZOrder(0);
+    // The splash stays in front while it fades (also without a window
+    // manager that keeps it on top).
+    frmRecoverInit *splash = SplashFormIfMade();
+    if (splash)
+        splash->ZOrder(0);
     EnableButtons();
     OperationRunning = true;
     // 36. The cross-fade from the splash.
-    frmRecoverInit *splash = SplashFormIfMade();
     if (fade) {
         QElapsedTimer clock;
         clock.start();

@@ -23,7 +23,10 @@ LogoCanvas::LogoCanvas(QImage &image, const QFont &font) : image_(image), font_(
 
 QFont LogoCanvas::currentFont() const
 {
+    // Plain pixels, as the picture box printed them (the glow relies on
+    // exact colours).
     QFont f = font_;
+    f.setStyleStrategy(QFont::NoAntialias);
     if (FontSize > 0)
         f.setPointSizeF(FontSize);
     return f;

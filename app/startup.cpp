@@ -108,23 +108,6 @@ QString firstBackgroundNative(const QString &folderNative)
     return names.isEmpty() ? QString() : folderNative + QLatin1Char('/') + names.first();
 }
 
-// The splash picture drawn fitted into the box when the picture operations
-// did not draw it.
-void drawPictureInto(plat::PictureBox &box, const QString &fileNative)
-{
-    QImage picture(fileNative);
-    if (picture.isNull())
-        return;
-    const QSize size(plat::twipsToPixels(box.Width()), plat::twipsToPixels(box.Height()));
-    QImage canvas(size, QImage::Format_ARGB32);
-    canvas.fill(plat::colorFromVb(box.BackColor()));
-    const QImage fitted = picture.scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-    QPainter p(&canvas);
-    p.drawImage((size.width() - fitted.width()) / 2, (size.height() - fitted.height()) / 2, fitted);
-    p.end();
-    box.setPicture(canvas);
-}
-
 void showSplash(const QString &pictureInternal)
 {
     frmRecover &w = MainWindow();
@@ -132,8 +115,7 @@ void showSplash(const QString &pictureInternal)
     w.SplashWindow = &splash;
     w.DrawThumbnail(pictureInternal, splash.Picture1, int(splash.Picture1.Width() + 50),
                     int(splash.Picture1.Height() + 34));
-    if (splash.Picture1.Picture().isNull())
-        drawPictureInto(splash.Picture1, plat::toNative(pictureInternal));
+    DrawPictureWhenUndrawn(splash.Picture1, pictureInternal);
     splash.DrawLogo();
     if (WindowOpacitySupported())
         if (QWidget *sw = splash.widget())
@@ -505,6 +487,25 @@ QString BackgroundPicturePath(const QString &workFolder)
     return found.isEmpty() ? QString() : workFolder + QFileInfo(found).fileName();
 }
 
+void DrawPictureWhenUndrawn(plat::PictureBox &box, const QString &pictureInternal)
+{
+    if (!box.Picture().isNull())
+        return;
+    QImage picture(plat::toNative(pictureInternal));
+    if (picture.isNull())
+        return;
+    const QSize size(plat::twipsToPixels(box.Width()), plat::twipsToPixels(box.Height()));
+    if (size.width() < 1 || size.height() < 1)
+        return;
+    QImage canvas(size, QImage::Format_ARGB32);
+    canvas.fill(plat::colorFromVb(box.BackColor()));
+    const QImage fitted = picture.scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+    QPainter p(&canvas);
+    p.drawImage((size.width() - fitted.width()) / 2, (size.height() - fitted.height()) / 2, fitted);
+    p.end();
+    box.setPicture(canvas);
+}
+
 void InstallShippedBackground(const QString &workFolder)
 {
     const QString native = plat::toNative(workFolder);
@@ -518,6 +519,7 @@ void InstallShippedBackground(const QString &workFolder)
 
 void ProgramStartup()
 {
+    Startup() = StartupValues{};
     frmRecover &w = MainWindow();
     // 1. The manifest and the local-redirection file.
     WriteManifest();

@@ -11,6 +11,10 @@
 #include <optional>
 #include <random>
 
+namespace plat {
+class PictureBox;
+}
+
 // ---- process-wide values ---------------------------------------------------------
 
 struct StartupValues {
@@ -102,6 +106,9 @@ inline const QString kManualPage = QStringLiteral("Manual.htm");
 QString SplashPicturePath(const QString &workFolder);
 // The first "back.*" of the work folder, or empty.
 QString BackgroundPicturePath(const QString &workFolder);
+// Draws the picture file fitted into the box when the box still shows no
+// picture (the picture operations drew nothing).
+void DrawPictureWhenUndrawn(plat::PictureBox &box, const QString &pictureInternal);
 // Puts the background picture that comes with the program into the work
 // folder when it holds no "back.*".
 void InstallShippedBackground(const QString &workFolder);
