@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "recovery/cachenames.h"
 
+#include <QWidget>
 #include <memory>
 
 namespace {
@@ -41,6 +42,13 @@ frmRecover::frmRecover()
     });
     WorkFolder = plat::programFolder() + kWorkSub;
 
+    // The window's design font size; its controls inherit it, so that the
+    // captions of every language fit their buttons.
+    setFontSize(8);
+    // The width box covers the right end of its button: the caption starts
+    // at the left, its closing blanks run under the box.
+    if (QWidget *b = CmdRenderWidth.widget())
+        b->setStyleSheet(QStringLiteral("text-align: left; padding-left: 6px;"));
     // Design captions: those of the language in use (English until start-up
     // has chosen one).
     SetLanguageCaptions();
