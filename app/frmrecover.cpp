@@ -42,9 +42,9 @@ frmRecover::frmRecover()
     });
     WorkFolder = plat::programFolder() + kWorkSub;
 
-    // The window's design font size; its controls inherit it, so that the
-    // captions of every language fit their buttons.
-    setFontSize(8);
+    // The command panel's design font size; its controls inherit it, so
+    // that the captions of every language fit their buttons.
+    Frame1.setFontSize(8);
     // The width box covers the right end of its button: the caption starts
     // at the left, its closing blanks run under the box.
     if (QWidget *b = CmdRenderWidth.widget())

@@ -108,6 +108,7 @@ TEST(UnitGeometry, OneOffsetRuleForFatNtfsAndRawSources)
     ntfs[11] = 0x00;
     ntfs[12] = 0x02;
     ntfs[13] = 64;
+    ntfs[0x40] = char(0xF6);   // records of 1 KiB
     const qint64 total = 1 << 20;
     for (int i = 0; i < 8; ++i)
         ntfs[40 + i] = char((total >> (8 * i)) & 0xFF);
