@@ -159,6 +159,7 @@ struct ScanEngine::Impl {
     int64_t lastGood = -1;              // the last sector read
     int lastErrno = 0;
     int64_t failedReads = 0;
+    std::vector<unsigned char> scratch;   // probes and reads back, outside the buffer
     UnreadableSectors unreadableLog;
     bool fileDamaged = false;           // the open found file holds zero-filled sectors
     bool smartScan = false;             // free clusters only
@@ -389,8 +390,8 @@ struct ScanEngine::Impl {
             return false;
         const int64_t at = lastGood;
         ::posix_fadvise(pos.fd, off_t(pos.windowOffset + at * bps), off_t(bps), POSIX_FADV_DONTNEED);
-        std::vector<unsigned char> one(static_cast<size_t>(bps));
-        return readSectors(pos, at, 1, one.data(), nullptr) > 0;
+        scratch.resize(std::max(scratch.size(), size_t(bps)));
+        return readSectors(pos, at, 1, scratch.data(), nullptr) > 0;
     }
 
     // Crosses the bad run that begins at b (its read failed): probes at
@@ -400,7 +401,8 @@ struct ScanEngine::Impl {
     // from b to the end of the medium (the medium stopped answering there).
     bool crossBadRun(int64_t b)
     {
-        std::vector<unsigned char> probe(size_t(bps) * kNarrowChunk);
+        std::vector<unsigned char> &probe = scratch;
+        probe.resize(size_t(bps) * kNarrowChunk);
         int64_t last = b, distance = 1, good = -1;
         int64_t end = std::min(statedEnd, realEnd);
         while (last + 1 < end) {
