@@ -1221,19 +1221,22 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
 
 QString ScanEngine::Impl::statusLine(const ScanResult &r, bool early) const
 {
+    // The line holds about forty characters: with unreadable sectors their
+    // count takes the place of the average.
     const double elapsed = std::max(1.0, std::floor(r.seconds));
     const QString seconds = wholeText(std::floor(r.seconds));
-    const QString rate = oneDecimal(double(r.unitsScanned) * U / kMB / elapsed);
-    QString line = early ? FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds. "
-                                                                       "Average: %2 MB/sec")),
-                                        {QString::number(r.stoppedAtPercent), seconds, rate})
-                         : FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
-                                        {seconds, rate});
+    const QString percent = QString::number(r.stoppedAtPercent);
+    const QString bad = QString::number(unreadableLog.count());
     if (unreadableLog.count() > 0)
-        line += QStringLiteral("  ")
-                + FormatString(GetString(2110, QStringLiteral("Unreadable sectors: %0")),
-                               {QString::number(unreadableLog.count())});
-    return line;
+        return early ? FormatString(GetString(2111, QStringLiteral("Stopped at %0 %. Unreadable sectors: %1")),
+                                    {percent, bad})
+                     : FormatString(GetString(2110, QStringLiteral("Finished: %0 s. Unreadable sectors: %1")),
+                                    {seconds, bad});
+    if (early)
+        return FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds")),
+                            {percent, seconds});
+    return FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
+                        {seconds, oneDecimal(double(r.unitsScanned) * U / kMB / elapsed)});
 }
 
 QString ScanEngine::Impl::unreadableReport() const
