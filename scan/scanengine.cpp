@@ -159,6 +159,7 @@ struct ScanEngine::Impl {
     int64_t lastGood = -1;              // the last sector read
     int lastErrno = 0;
     int64_t failedReads = 0;
+    std::vector<unsigned char> scratch;   // probes and reads back, outside the buffer
     UnreadableSectors unreadableLog;
     bool fileDamaged = false;           // the open found file holds zero-filled sectors
     bool smartScan = false;             // free clusters only
@@ -181,6 +182,18 @@ struct ScanEngine::Impl {
     bool runActive = false;
     int64_t runUnitBase = 0;       // unit of the buffer's first byte
     int64_t failedRunUnit = -1;    // first unit of a run whose write failed
+
+    // The open picture's structure, followed while its units are written.
+    PictureWalker walker;
+    bool walking = false;
+    bool estimateOpen = false;     // a picture whose size may give its expected length
+    bool estimateLimit = false;    // limitBytes is that estimate
+    struct Walked {
+        PictureExtent extent;
+        int64_t length = -1;       // the file's length when it was closed
+    };
+    std::vector<Walked> walks;     // by counter - firstNew
+    int64_t firstNew = 0;
 
     DeletedEntryCursor cursor;
     double totalBytes = 0;
@@ -389,8 +402,8 @@ struct ScanEngine::Impl {
             return false;
         const int64_t at = lastGood;
         ::posix_fadvise(pos.fd, off_t(pos.windowOffset + at * bps), off_t(bps), POSIX_FADV_DONTNEED);
-        std::vector<unsigned char> one(static_cast<size_t>(bps));
-        return readSectors(pos, at, 1, one.data(), nullptr) > 0;
+        scratch.resize(std::max(scratch.size(), size_t(bps)));
+        return readSectors(pos, at, 1, scratch.data(), nullptr) > 0;
     }
 
     // Crosses the bad run that begins at b (its read failed): probes at
@@ -400,7 +413,8 @@ struct ScanEngine::Impl {
     // from b to the end of the medium (the medium stopped answering there).
     bool crossBadRun(int64_t b)
     {
-        std::vector<unsigned char> probe(size_t(bps) * kNarrowChunk);
+        std::vector<unsigned char> &probe = scratch;
+        probe.resize(size_t(bps) * kNarrowChunk);
         int64_t last = b, distance = 1, good = -1;
         int64_t end = std::min(statedEnd, realEnd);
         while (last + 1 < end) {
@@ -579,13 +593,25 @@ struct ScanEngine::Impl {
         runLen = 0;
     }
 
+    // The expected length of a picture from its size: width x height x 6
+    // bytes for one at least 1001 pixels wide.
+    void applyEstimate(int64_t width, int64_t height)
+    {
+        if (!estimateOpen || width < 1001 || height <= 0)
+            return;
+        limitBytes = uint64_t(width) * uint64_t(height) * 6;
+        estimateLimit = true;
+    }
+
     // Appends a unit to the open file; the bytes it takes of it.
     size_t appendUnit(size_t at, size_t len)
     {
         if (!fileOpen || fileComplete)
             return 0;
         size_t allowed = len;
-        if (limitBytes > 0) {
+        // The estimate never ends a picture whose structure goes on.
+        const bool heldOpen = estimateLimit && walking && walker.wantsMore();
+        if (limitBytes > 0 && !heldOpen) {
             const uint64_t room = limitBytes > uint64_t(fileBytes) ? limitBytes - uint64_t(fileBytes) : 0;
             allowed = size_t(std::min<uint64_t>(room, len));
         }
@@ -604,6 +630,12 @@ struct ScanEngine::Impl {
         fileBytes += int64_t(allowed);
         if (allowed < len)
             fileComplete = true;
+        if (walking && walker.wantsMore()) {
+            const bool sized = walker.width() > 0;
+            walker.feed(buf.data() + at, allowed);
+            if (!sized && walker.width() > 0)
+                applyEstimate(walker.width(), walker.height());
+        }
         return allowed;
     }
 
@@ -664,6 +696,14 @@ struct ScanEngine::Impl {
                 cb.fileDropped(e);
             return;
         }
+        if (!forResume && i >= firstNew) {
+            const size_t k = size_t(i - firstNew);
+            if (walks.size() <= k)
+                walks.resize(k + 1);
+            walks[k].extent = walking ? walker.result() : PictureExtent{};
+            walks[k].length = fileBytes;
+        }
+        walking = false;
         if (!forResume && pictureDate.isValid())
             DateFoundFile(fileNative(i), pictureDate);
         if (!forResume)
@@ -691,6 +731,8 @@ struct ScanEngine::Impl {
 
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
     {
+        walking = false;
+        estimateOpen = estimateLimit = false;
         const SignatureRecord &r = table[size_t(row)];
         const QString rowExt = latin(r.Ext);
         QString name;
@@ -733,10 +775,20 @@ struct ScanEngine::Impl {
         fileExt = dot >= 0 ? name.mid(dot).toLower() : QString();
         fileDesc = latin(r.Desc).trimmed();
         pictureDate = QDateTime();
+        // Pictures are followed through their structure as they are written.
+        const PictureFormat format = TrueEndFormat(fileExt, window, windowLength);
+        if (format != PictureFormat::None && format != PictureFormat::Tiff) {
+            walker = PictureWalker(format);
+            walking = true;
+        }
+        // A multi-page TIFF is no bigger for its first page's size.
+        estimateOpen = entrySize == 0 && isPictureExtension(fileExt) && !IsRawExtension(fileExt)
+                       && format != PictureFormat::Tiff && !fileExt.startsWith(QLatin1String(".tif"));
         if (cb.readExifQuick && (isPictureExtension(fileExt) || IsRawExtension(fileExt))
             && windowHasExifMarker(window, windowLength)) {
             if (auto facts = cb.readExifQuick(window, windowLength)) {
                 pictureDate = exifDate(facts->dateText);
+                applyEstimate(facts->width, facts->height);
                 QString model = facts->model;
                 model.remove(QStringLiteral("DIGITAL"));
                 if (!model.trimmed().isEmpty())
@@ -891,6 +943,7 @@ ScanResult ScanEngine::Impl::run()
         found.clear();
     const bool resumedFile = !newScan && opt.resume.fileOpen && found.counter() >= 0;
     const int64_t startCounter = resumedFile ? found.counter() : found.counter() + 1;
+    firstNew = std::max<int64_t>(0, startCounter);
 
     cursor.reset(&opt.deletedEntries, &g, extensions, cacheNative);
     cursor.seek(current);
@@ -1182,14 +1235,20 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     if (cb.saveScanList)
         cb.saveScanList();
     const int64_t last = found.counter();
-    if (g.clusterBytes() >= 512)
+    if (g.clusterBytes() >= 512) {
+        // Pictures the scan followed while writing them are not read again;
+        // the others (a resumed file, TIFF) are read once, through one buffer.
+        TrueEndCutter cutter;
         for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i) {
             if (resumeOpen && i == last)
                 continue;
             if (found.CutToEntry[size_t(i)] || !IsTrueEndExtension(found.FoundFileNames[int(i)]))
                 continue;
-            CutToTrueEnd(fileNative(i), g.clusterBytes(), bps);
+            const size_t k = size_t(i - firstNew);
+            const Walked *w = i >= firstNew && k < walks.size() ? &walks[k] : nullptr;
+            cutter.cut(fileNative(i), g.clusterBytes(), bps, w ? &w->extent : nullptr, w ? w->length : -1);
         }
+    }
     for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i)
         if (found.EntryDates[size_t(i)].isValid() && !(resumeOpen && i == last))
             DateFoundFile(fileNative(i), found.EntryDates[size_t(i)]);
@@ -1219,19 +1278,22 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
 
 QString ScanEngine::Impl::statusLine(const ScanResult &r, bool early) const
 {
+    // The line holds about forty characters: with unreadable sectors their
+    // count takes the place of the average.
     const double elapsed = std::max(1.0, std::floor(r.seconds));
     const QString seconds = wholeText(std::floor(r.seconds));
-    const QString rate = oneDecimal(double(r.unitsScanned) * U / kMB / elapsed);
-    QString line = early ? FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds. "
-                                                                       "Average: %2 MB/sec")),
-                                        {QString::number(r.stoppedAtPercent), seconds, rate})
-                         : FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
-                                        {seconds, rate});
+    const QString percent = QString::number(r.stoppedAtPercent);
+    const QString bad = QString::number(unreadableLog.count());
     if (unreadableLog.count() > 0)
-        line += QStringLiteral("  ")
-                + FormatString(GetString(2110, QStringLiteral("Unreadable sectors: %0")),
-                               {QString::number(unreadableLog.count())});
-    return line;
+        return early ? FormatString(GetString(2111, QStringLiteral("Stopped at %0 %. Unreadable sectors: %1")),
+                                    {percent, bad})
+                     : FormatString(GetString(2110, QStringLiteral("Finished: %0 s. Unreadable sectors: %1")),
+                                    {seconds, bad});
+    if (early)
+        return FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds")),
+                            {percent, seconds});
+    return FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
+                        {seconds, oneDecimal(double(r.unitsScanned) * U / kMB / elapsed)});
 }
 
 QString ScanEngine::Impl::unreadableReport() const
