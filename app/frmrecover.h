@@ -22,6 +22,7 @@
 #include "platform/ui/drivelist.h"
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
+#include "undelete/entries.h"
 #include "viewer/canvas.h"
 
 #include <QString>
@@ -264,17 +265,81 @@ public:
     void UpdateDriveInfoLabel();
 
     // ======================================================================
+    // Start-up (app/formload.cpp, app/captions.cpp), the drive choice
+    // (app/drivechoice.cpp) and the shutdown (app/shutdown.cpp)
+    // ======================================================================
+    // The program's start: the common controls (nothing to do), then the
+    // whole loading sequence. Form_Load runs once per process.
+    void Form_Initialize();
+    void Form_Load();
+    bool StartupFinished = false;     // Form_Load ran to its end
+    bool EndRequestedDuringLoad = false;   // a termination signal came while loading
+    bool VistaOrLater = false;
+    bool LowColourDisplay = false;    // the picture view has fewer than 24 bits per pixel
+    int OsMajorVersion = 0;
+    QString RawConverterCommand;      // the RAW converter's program (arguments follow, never a shell)
+    QString SystemVolumeSerialText;   // the system drive's volume serial, decimal (support report)
+    QString LastBackupImage;          // the image the last backup wrote; emptied at every drive choice
+
+    // Every caption, list row and column header in the chosen language.
+    void SetLanguageCaptions();
+    // The program's title on the empty picture view (nothing while the cache
+    // holds files).
+    void PrintPicture1Title();
+
+    // The drive change: readiness (waiting up to 5 s), the source name, the
+    // Backup button, the drive information, and on a change of drive the
+    // NTFS volume closed and the lists refreshed.
+    void Drive1_Change();
+    // Refreshes Drive1 and chooses a ready removable drive, else the last
+    // source when it is a ready CD-ROM, else the first entry.
+    void RefreshDriveList();
+    // The start-up's drive choice: the recorded source, the refresh, the
+    // recorded serial; then Drive1_Change once.
+    void ChooseStartDrive();
+    QString RememberedDrive;          // the source the last drive change settled on
+    int DriveChangeDepth = 0;         // nesting of Drive1_Change
+    bool DriveChangeQuiet = false;    // code sets Drive1 without running the handler
+
+    // The End command in passes driven by Timer2, the close request, and the
+    // one shutdown they all reach.
+    int EndPassCount = 0;
+    void CmdEnd_Click();
+    void Timer2_Timer();
+    void Form_QueryUnload(int &cancel, int mode);
+    void Form_Unload(int &cancel);
+    void Form_Terminate();
+    // Keeps the picture, writes the settings, saves the found-file list,
+    // removes the temporary files, tidies the cache and ends the process.
+    // Runs once; while an operation still runs it asks it to stop and lets
+    // the End command's passes finish the work.
+    void ShutdownCleanup();
+    // The running operation is one End asks to stop (thumbnail rendering,
+    // scan, backup, repair or wipe, told by their captions).
+    bool EndMayStopOperation() const;
+
+    // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void Drive1_Change();                  // drive change (shell, drive choice)
-    void RefreshDriveList();               // drive list refresh and choice (shell)
     void RememberListIndex();              // found-file list selection (shell)
     void SelectListItem();                 // found-file list selection (shell)
+    void ShowBrowsingStatus();             // found-file list status line (shell)
     void ShowGetStarted();                 // Get Started panel (shell)
     void ListColors_Click();               // colour schemes (shell)
-    void Form_QueryUnload(int &cancel, int mode);   // close request (shell)
-    void CmdEnd_Click();                   // End command (shell)
+    void Form_Resize();                    // main window layout (shell)
+    void DelProgramTrees();                // uninstall clean-up of the program folder (shell)
+    void StartupSystemChecks();            // registry hive and first-start checks (start-up checks)
+    void CheckVbRuntime();                 // run-time check after a new manifest (start-up checks)
+    void RecordVersion();                  // version and program path under the base key (start-up checks)
+    void CheckForUpdate(bool forced);      // online update check (update check)
+    void ResumeDamagedMediaRecovery();     // offer to resume a staged recovery (cache)
+    void ListDiskImages(QString &list);    // disk-image indexes, stale ones removed (cache)
+    bool MftWasOpened = false;             // an NTFS volume was opened in this run (quick undelete)
+    void RenderThumbnails();               // thumbnail grid (viewer)
+    void UpdateThumbsCaption();            // thumbnail grid (viewer)
+    int GetBitsPerPixel(plat::PictureBox &box);    // colour depth of a picture box (viewer)
+    void AddRandomNoise(plat::PictureBox &box);    // noise effect on a picture box (viewer)
     void CmbTypeSelect_Click();            // type presets (scan engine)
     void CmdShowScanTypes_Click();         // scan-type list (scan engine)
     void CmdSaveAll_Click();               // saving (cache)
@@ -284,31 +349,18 @@ public:
     void CmdMaxSpeed_Click();              // read-speed test (cache)
     void CmdQuickUndelete_Click();         // quick undelete
     void List2_Click();                    // deleted-entry list (quick undelete)
-    int DeletedEntriesUpperBound() const;  // upper bound of the entry list (quick undelete)
-    // The deleted-entry list of quick undelete as the scan reads it (sorted
-    // by first cluster); empty until quick undelete exists.
-    std::vector<ScanDeletedEntry> DeletedEntriesForScan() const;
     void SearchDeletedEntries(const QString &source);   // fills the entry list (quick undelete)
-    void ResetDeletedEntries();            // the entry list back to one empty entry (quick undelete)
-    void SortDeletedEntries();             // by first cluster (quick undelete)
     void CheckDeletedChain(int index);     // recoverable size of an entry (quick undelete)
     void CloseMft();                       // closes an open NTFS volume (quick undelete)
-    // Fills the entry list from the records of a disk image's index file (quick undelete).
-    void LoadDeletedEntriesFromIndex(const QByteArray &records, int upperBound);
     void CmdShowThumbs_Click();            // thumbnail grid (viewer)
     void CmdRenderWidth_Click();           // thumbnail grid (viewer)
     void CmdShowFolder_Click();            // explore the cache (viewer)
     void CmdOpen_Click();                  // open with (viewer)
     void CmdBrowse_Click();                // browse a folder (viewer)
     void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
-    void Form_Resize();                    // the window's layout (shell)
     // Moves a found file and its companion to the trash and takes it out of
     // the lists (shell's result lists).
     void RemoveRecoveredFile(int index, bool force, bool &removed);
-    // The logo drawing routines shared with the splash (shell): a text with a
-    // glowing trail, and the logo pattern (colour 0 becomes &H777777).
-    void PrintGlowText(PictureCanvas &box, const QString &text, double x, double y, quint32 colour, double fontSize);
-    void DrawLogoPattern(PictureCanvas &box, int size, int left, int top, quint32 &colour);
     // The desktop's thumbnail of a file drawn centred into the box (twips);
     // true when one was drawn (viewer's shell thumbnails).
     bool DrawSystemThumbnail(PictureCanvas &box, double width, double height, const QString &file);
@@ -408,6 +460,30 @@ public:
     int64_t LearnSeed = -1;
     std::function<int64_t()> LearnClockMs;
     std::function<void(int index)> LearnSampleHook;
+
+    // ======================================================================
+    // Quick undelete: the entry list (undelete/ui/entrylist.cpp; the record,
+    // its file form and the sort in undelete/entries.*)
+    // ======================================================================
+    // Slot 0 is always empty; an entry's index is its identity in List1 and
+    // List2. A search leaves at least the slots 0 and 1; before any search,
+    // and after ResetDeletedEntries, the list is the one empty slot 0.
+    std::vector<DeletedEntryRecord> DeletedEntries{1};
+
+    int DeletedEntriesUpperBound() const;
+    // The entry list back to one empty slot.
+    void ResetDeletedEntries();
+    // Ascending: by Name on NTFS, else by first cluster (the scan's order).
+    void SortDeletedEntries();
+    // The entries (empty slots left out) as the scan reads them, in list order.
+    std::vector<ScanDeletedEntry> DeletedEntriesForScan() const;
+    // Fills the entry list from the file form of records 0..upperBound (a
+    // disk image's index file); the list is reset when not every record
+    // can be read.
+    void LoadDeletedEntriesFromIndex(const QByteArray &records, int upperBound);
+    // Records 0..upper bound of the entry list in their file form (for the
+    // disk image's index file).
+    QByteArray DeletedEntriesFileForm() const;
 
     // ======================================================================
     // Picture viewer: the found-file preview, the picture operations on the
