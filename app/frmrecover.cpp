@@ -145,4 +145,5 @@ void frmRecover::wireEvents()
             cancel = 1;
         Form_QueryUnload(cancel, mode);
     };
+    WireBehaviourEvents();
 }

@@ -6,10 +6,8 @@
 // --- application shell ------------------------------------------------------
 void frmRecover::Drive1_Change() {}            // waits for the drive change handler
 void frmRecover::RefreshDriveList() {}         // waits for the drive list refresh and choice
-void frmRecover::RememberListIndex() {}        // waits for the found-file list selection
-void frmRecover::SelectListItem() {}           // waits for the found-file list selection
-void frmRecover::ShowGetStarted() {}           // waits for the Get Started panel
-void frmRecover::ListColors_Click() {}         // waits for the colour schemes
+void frmRecover::frmAboutRecvr_Show() {}       // waits for the About box
+void frmRecover::PrintPicture1Title() {}       // waits for the picture title
 void frmRecover::Form_QueryUnload(int &, int) {}   // waits for the close request and shutdown
 void frmRecover::CmdEnd_Click() {}             // waits for the End command and shutdown
 
@@ -21,8 +19,12 @@ void frmRecover::CmdSaveAs_Click() {}          // waits for Save Selected
 void frmRecover::CmdBackup_Click() {}          // waits for the disk image backup
 void frmRecover::CmdScanBackup_Click() {}      // waits for Scan Backup
 void frmRecover::CmdMaxSpeed_Click() {}        // waits for the read-speed test
+void frmRecover::SaveUndeleteEntries(plat::ListBox &, int, bool, bool) {}   // waits for saving entries
 
 // --- quick undelete ---------------------------------------------------------------
+void frmRecover::List1_DblClick() {}           // waits for the entry list events
+void frmRecover::List2_DblClick() {}           // waits for the entry list events
+QString frmRecover::SelectedEntryFileName() const { return {}; }   // waits for the entry list events
 void frmRecover::CmdQuickUndelete_Click() {}   // waits for Quick Undelete
 void frmRecover::List2_Click() {}              // waits for the entry list events
 int frmRecover::DeletedEntriesUpperBound() const { return 0; }   // waits for the entry list
@@ -38,10 +40,11 @@ void frmRecover::LoadDeletedEntriesFromIndex(const QByteArray &, int) {}   // wa
 void frmRecover::List3_Click() {}              // waits for the preview pipeline
 void frmRecover::CmdShowThumbs_Click() {}      // waits for the thumbnail grid
 void frmRecover::CmdRenderWidth_Click() {}     // waits for the thumbnail grid
-void frmRecover::CmdShowFolder_Click() {}      // waits for the folder view
-void frmRecover::CmdOpen_Click() {}            // waits for Open With
 void frmRecover::CmdBrowse_Click() {}          // waits for Browse
 void frmRecover::SetThumbIconSpacing(int) {}   // waits for the thumbnail grid
+void frmRecover::List3_DblClick() {}           // waits for the found-file double click
+void frmRecover::Picture1_MouseDown(int, int, double, double) {}   // waits for the preview pane mouse
+void frmRecover::ShowExifSummary() {}          // waits for the EXIF summary
 void frmRecover::FitThumbWidth(bool) {}        // waits for the thumbnail grid
 std::optional<ExifQuickFacts> frmRecover::ReadExifQuick(const unsigned char *, size_t) { return std::nullopt; }   // waits for the EXIF reader
 void frmRecover::RunRawPreview(const QString &) {}   // waits for the RAW converter

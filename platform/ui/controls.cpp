@@ -1378,6 +1378,8 @@ void ListBox::setSelected(int index, bool selected)
                 l->clearSelection();
         } else {
             l->item(index)->setSelected(selected);
+            if (selected)   // the selected item becomes the current one, as by a click
+                l->setCurrentRow(index, QItemSelectionModel::NoUpdate);
         }
     }
     Click();
@@ -2026,11 +2028,14 @@ void ListView::setItemSelected(int index, bool selected)
     CodeChange c(codeDepth_);
     QItemSelectionModel *sel = icons_->selectionModel();
     QModelIndex mi = it->index();
-    if (selected && !multiSelect_)
+    if (selected && !multiSelect_) {
         sel->setCurrentIndex(mi, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    else
+    } else {
         sel->select(mi, (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
                             QItemSelectionModel::Rows);
+        if (selected)   // the selected item becomes the current one
+            sel->setCurrentIndex(mi, QItemSelectionModel::NoUpdate);
+    }
 }
 
 QString ListView::ItemTag(int index) const

@@ -404,7 +404,8 @@ public:
     // selection without Click. An index beyond the list is ignored.
     int ListIndex() const;
     void setListIndex(int index);
-    // Setting an item's selection by code raises Click.
+    // Setting an item's selection by code raises Click; an item selected by
+    // code becomes the current item (ListIndex) of a multi-selection list.
     bool Selected(int index) const;
     void setSelected(int index, bool selected);
     int SelCount() const;

@@ -116,7 +116,9 @@ TEST(StringTables, AllLanguagesHoldTheSameNumbers)
     QList<int> numbers = en.keys();
     std::sort(numbers.begin(), numbers.end());
     EXPECT_GE(numbers.first(), 1);
-    EXPECT_LE(numbers.last(), 1724);
+    // The original tables end at 1724; the program's own texts lie in 2000-2999.
+    for (int n : numbers)
+        EXPECT_TRUE(n <= 1724 || (n >= 2000 && n <= 2999)) << "text " << n;
     for (int id : {kGerman, kDutch}) {
         QList<int> other = table(id).keys();
         std::sort(other.begin(), other.end());
