@@ -12,7 +12,7 @@ PACKAGES=(
   dosfstools mtools ntfs-3g fuse3 exfatprogs sleuthkit fdisk util-linux coreutils xz-utils
   clang libclang-rt-14-dev
   libimage-exiftool-perl imagemagick sox lame zip
-  python3
+  python3 xdg-utils
 )
 
 install_packages() {

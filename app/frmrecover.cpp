@@ -35,6 +35,7 @@ void DestroyMainWindow() { g_main.reset(); }
 frmRecover::frmRecover()
 {
     setCaption(ProgramTitle);
+    setFontSize(8.25);   // the window's design font; its controls take it over
     // The folder chooser stands beside the picture view.
     SetChooserPlacementSource([this]() -> std::optional<ChooserPlacement> {
         return ChooserPlacement{Left(), Top(), Picture1.Width(), Picture1.Top()};
@@ -77,6 +78,9 @@ frmRecover::frmRecover()
     for (const auto &f : filters)
         ListFilters.AddItem(GetString(f.first, QString::fromLatin1(f.second)));
 
+    // The found files in white on the greys the colour schemes give the lists.
+    List3.setForeColor(0xFFFFFF);
+    LvwFiles.setForeColor(0xFFFFFF);
     ProgressBar1.setMin(0);
     ProgressBar1.setMax(100);
     LvwTypes.setView(plat::ListView::lvwReport);

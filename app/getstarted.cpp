@@ -75,31 +75,36 @@ void frmRecover::ShowGetStarted()
         Picture7.setFontSize(kFontSize);
         QFont font = Picture7.widget() ? Picture7.widget()->font() : QFont();
         font.setPointSizeF(kFontSize);
-        double widest = 0;
-        for (const QString &l : lines)
-            widest = std::max(widest, QFontMetricsF(font).horizontalAdvance(l));
+        QImage probe(1, 1, QImage::Format_RGB32);   // text is measured as it is drawn
+        auto widestOf = [&](const QFont &f) {   // twips, with a small margin
+            double widest = 0;
+            for (const QString &l : lines)
+                widest = std::max(widest, QFontMetricsF(f, &probe).horizontalAdvance(l) * plat::kTwipsPerPixel + 120);
+            return widest;
+        };
         const double room = std::max(kPanelWidth, List3.Width() - kPanelLeft - kRightMargin);
-        double width = std::clamp(double(plat::pixelsToTwips(int(std::ceil(widest))) + 60), kPanelWidth, room);
-        if (plat::pixelsToTwips(int(std::ceil(widest))) + 60 > room) {
-            font.setPointSizeF(std::max(kMinFontSize, kFontSize * (room - 60) / plat::pixelsToTwips(int(std::ceil(widest)))));
-            Picture7.setFontSize(font.pointSizeF());
-        }
+        const double width = std::clamp(widestOf(font), kPanelWidth, room);
+        while (widestOf(font) > room && font.pointSizeF() > kMinFontSize)
+            font.setPointSizeF(font.pointSizeF() - 0.25);
+        Picture7.setFontSize(font.pointSizeF());
         Picture7.Cls();
         Picture7.setLeft(kPanelLeft);
         Picture7.setWidth(width);
 
-        const QFontMetricsF metrics(font);
+        const QFontMetricsF metrics(font, &probe);
         const int lineHeight = int(std::ceil(metrics.lineSpacing()));
-        QImage image(std::max(1, plat::twipsToPixels(width)), std::max(1, lineHeight * int(lines.size()) + 4),
-                     QImage::Format_RGB32);
+        const int textHeight = lineHeight * int(lines.size()) + 4;
+        QImage image(std::max(1, plat::twipsToPixels(width)),
+                     std::max(textHeight, plat::twipsToPixels(List3.Height())), QImage::Format_RGB32);
         image.fill(plat::colorFromVb(Picture7.BackColor()));
+        Picture7.setBackColor(Picture7.BackColor());   // the panel's own colour below the text too
         {
             QPainter p(&image);
             p.setFont(font);
             p.setPen(plat::colorFromVb(Picture7.ForeColor()));
             double y = metrics.ascent();
             for (const QString &l : lines) {
-                p.drawText(QPointF(0, y), l);
+                p.drawText(QPointF(2, y), l);
                 y += lineHeight;
             }
         }

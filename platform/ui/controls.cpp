@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFocusEvent>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHash>
@@ -906,8 +907,47 @@ QPushButton *CommandButton::button() const { return static_cast<QPushButton *>(w
 void CommandButton::setCaption(const QString &caption)
 {
     caption_ = caption;
+    // Blanks at the end of a caption only push the centred text aside.
+    QString shown = caption;
+    while (shown.endsWith(QLatin1Char(' ')))
+        shown.chop(1);
     if (auto *b = button())
-        b->setText(caption);
+        b->setText(shown);
+    fitCaption();
+}
+
+void CommandButton::applyGeometry()
+{
+    Control::applyGeometry();
+    fitCaption();
+}
+
+void CommandButton::fitCaption()
+{
+    auto *b = button();
+    if (!b || b->text().isEmpty() || b->width() <= 0)
+        return;
+    QFont f = b->font();
+    if (fittedPoints_ > 0 && f.pointSizeF() == fittedPoints_)
+        f.setPointSizeF(designPoints_);   // start again from the font before the fit
+    else
+        designPoints_ = f.pointSizeF();
+    if (designPoints_ <= 0)
+        return;
+    const double room = b->width() - 6;
+    double points = designPoints_;
+    while (points > 6 && QFontMetricsF(f).horizontalAdvance(b->text()) > room) {
+        points -= 0.25;
+        f.setPointSizeF(points);
+    }
+    if (points < designPoints_) {
+        fittedPoints_ = points;
+        b->setFont(f);
+    } else if (fittedPoints_ > 0) {
+        fittedPoints_ = 0;
+        f.setPointSizeF(designPoints_);
+        b->setFont(f);
+    }
 }
 
 void CommandButton::setValue(bool pressed)
