@@ -45,6 +45,8 @@ MainLayout ComputeMainLayout(const MainLayoutInput &in)
     // Picture view and entry lists.
     double pw = 0, ph = 0;
     PictureViewSize(w, sh, pw, ph);
+    pw = nonNegative(pw);   // a screen too small for the panel leaves no picture view
+    ph = nonNegative(ph);
     out.picture = {8, 8, pw, ph};
     out.list1 = {0, 0, pw + 12, ph + 8};
     out.list2 = {0, ph + 28, 0, in.list2Height};

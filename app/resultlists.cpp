@@ -91,8 +91,10 @@ void frmRecover::List2_KeyUp(int &keyCode, int shift)
 
 void frmRecover::List3_KeyUp(int &keyCode, int shift)
 {
-    if (ctrlA(keyCode, shift))
+    if (ctrlA(keyCode, shift)) {
+        keyCode = 0;
         selectAll(List3, &FileListBusy);
+    }
 }
 
 void frmRecover::List2_MouseDown(int button, int, double, double)
@@ -123,7 +125,10 @@ void frmRecover::List3_KeyDown(int &keyCode, int shift)
         keyCode = 0;   // select-all happens on the key's release, under the busy flag
         return;
     }
-    if (keyCode != kKeyDelete || ShownFolder != CacheRoot)
+    if (keyCode != kKeyDelete)
+        return;
+    keyCode = 0;   // handled here, not passed on
+    if (ShownFolder != CacheRoot)
         return;
     SyncListSelections(ResultViewState == 1 ? 0 : 1);
 
@@ -286,6 +291,7 @@ void frmRecover::LvwFiles_KeyUp(int &keyCode, int shift)
 {
     if (!ctrlA(keyCode, shift))
         return;
+    keyCode = 0;
     for (int i = 1; i <= LvwFiles.ItemCount(); ++i)
         LvwFiles.setItemSelected(i, true);
 }

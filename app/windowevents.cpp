@@ -2,12 +2,35 @@
 // their handlers once.
 #include "app/frmrecover.h"
 
+#include <QWidget>
+#include <utility>
+
 namespace {
 constexpr int kKeyA = 65;
 }
 
 void frmRecover::WireBehaviourEvents()
 {
+    // Each control's widget carries the control's name (tests and
+    // accessibility tools find them by it).
+    const std::pair<plat::Control *, const char *> named[] = {
+        {this, "frmRecover"}, {&Picture1, "Picture1"}, {&Picture5, "Picture5"}, {&Picture7, "Picture7"},
+        {&txtExif, "txtExif"}, {&List1, "List1"}, {&List2, "List2"}, {&List3, "List3"}, {&LvwFiles, "LvwFiles"},
+        {&LvwTypes, "LvwTypes"}, {&CmbTypeSelect, "CmbTypeSelect"}, {&ListColors, "ListColors"},
+        {&ListFilters, "ListFilters"}, {&Frame1, "Frame1"}, {&txtSpecs, "txtSpecs"}, {&lblSpecs, "lblSpecs"},
+        {&lblAbout, "lblAbout"}, {&lblHelp, "lblHelp"}, {&CheckSpecs, "CheckSpecs"}, {&ProgressBar1, "ProgressBar1"},
+        {&Picture3, "Picture3"}, {&lblStatus, "lblStatus"}, {&Picture4, "Picture4"}, {&Drive1, "Drive1"},
+        {&ChkDeep, "ChkDeep"}, {&ChkDamaged, "ChkDamaged"}, {&CmdBackup, "CmdBackup"},
+        {&CmdScanBackup, "CmdScanBackup"}, {&CmdQuickUndelete, "CmdQuickUndelete"}, {&CmdScan, "CmdScan"},
+        {&CmdSaveAll, "CmdSaveAll"}, {&CmdSaveAs, "CmdSaveAs"}, {&CmdShowFolder, "CmdShowFolder"},
+        {&CmdShowThumbs, "CmdShowThumbs"}, {&CmdLearn, "CmdLearn"}, {&CmdShowScanTypes, "CmdShowScanTypes"},
+        {&CmdOpen, "CmdOpen"}, {&CmdRenderWidth, "CmdRenderWidth"}, {&TxtWidth, "TxtWidth"},
+        {&CmdMaxSpeed, "CmdMaxSpeed"}, {&CmdBrowse, "CmdBrowse"}, {&CmdEnd, "CmdEnd"},
+    };
+    for (const auto &[control, name] : named)
+        if (QWidget *w = control->widget())
+            w->setObjectName(QLatin1String(name));
+
     Resize = [this] { Form_Resize(); };
     MouseDown = [this](int b, int s, double x, double y) { Form_MouseDown(b, s, x, y); };
     Frame1.MouseDown = [this](int b, int s, double x, double y) { Frame1_MouseDown(b, s, x, y); };

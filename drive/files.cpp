@@ -335,7 +335,14 @@ bool trashAllowed(const Source &s)
         + QStringLiteral("/Trash");
     if (!lstatOf(s.native, file) || !statOf(QDir::homePath(), home) || !statOf(nearestExisting(trashDir), trash))
         return false;
-    return file.st_dev == home.st_dev && file.st_dev == trash.st_dev;
+    if (file.st_dev != home.st_dev || file.st_dev != trash.st_dev)
+        return false;
+    // The trash's folders must be there (made when missing): without them
+    // QFile::moveToTrash puts the file into "files" of the working folder.
+    struct stat files, info;
+    return QDir().mkpath(trashDir + QStringLiteral("/files")) && QDir().mkpath(trashDir + QStringLiteral("/info"))
+        && lstatOf(trashDir + QStringLiteral("/files"), files) && S_ISDIR(files.st_mode)
+        && lstatOf(trashDir + QStringLiteral("/info"), info) && S_ISDIR(info.st_mode);
 }
 
 int deleteSources(const std::vector<Source> &items, int flags)
@@ -353,7 +360,13 @@ int deleteSources(const std::vector<Source> &items, int flags)
         bool done = false;
         if (toTrash) {
             if (trashAllowed(s)) {
-                done = QFile::moveToTrash(s.native);
+                QString inTrash;
+                done = QFile::moveToTrash(s.native, &inTrash);
+                if (done && !QFileInfo(inTrash).isAbsolute()) {
+                    // Not the trash it was meant for: the file goes back.
+                    QFile::rename(inTrash, s.native);
+                    done = false;
+                }
                 if (!done && fallbackSetting() == TrashFallback::Fail) {
                     rc = kErrAccess;
                     continue;
