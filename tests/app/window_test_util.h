@@ -51,32 +51,7 @@ inline void pressMouse(QWidget *target, Qt::MouseButton button, QPoint at = QPoi
     QApplication::sendEvent(target, &release);
 }
 
-// HOME and XDG_DATA_HOME in a temporary folder: the desktop's trash lies
-// there, on the file system of the temporary folders.
-class PrivateHome {
-public:
-    PrivateHome() : oldHome_(qgetenv("HOME")), oldData_(qgetenv("XDG_DATA_HOME"))
-    {
-        home_ = testing_support::makeTempDir(QStringLiteral("home"));
-        qputenv("HOME", home_.toLocal8Bit());
-        qputenv("XDG_DATA_HOME", (home_ + QStringLiteral("/.local/share")).toLocal8Bit());
-        QDir().mkpath(home_ + QStringLiteral("/.local/share"));
-    }
-    ~PrivateHome()
-    {
-        qputenv("HOME", oldHome_);
-        if (oldData_.isEmpty())
-            qunsetenv("XDG_DATA_HOME");
-        else
-            qputenv("XDG_DATA_HOME", oldData_);
-    }
-    QString home() const { return home_; }
-    QString trashFiles() const { return home_ + QStringLiteral("/.local/share/Trash/files"); }
-
-private:
-    QByteArray oldHome_, oldData_;
-    QString home_;
-};
+using testing_support::PrivateHome;
 
 inline bool touch(const QString &native, const QByteArray &data = "data")
 {
