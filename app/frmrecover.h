@@ -22,6 +22,7 @@
 #include "platform/ui/drivelist.h"
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
+#include "undelete/entries.h"
 
 #include <QString>
 #include <QStringList>
@@ -364,17 +365,9 @@ public:
     void CmdMaxSpeed_Click();              // read-speed test (cache)
     void CmdQuickUndelete_Click();         // quick undelete
     void List2_Click();                    // deleted-entry list (quick undelete)
-    int DeletedEntriesUpperBound() const;  // upper bound of the entry list (quick undelete)
-    // The deleted-entry list of quick undelete as the scan reads it (sorted
-    // by first cluster); empty until quick undelete exists.
-    std::vector<ScanDeletedEntry> DeletedEntriesForScan() const;
     void SearchDeletedEntries(const QString &source);   // fills the entry list (quick undelete)
-    void ResetDeletedEntries();            // the entry list back to one empty entry (quick undelete)
-    void SortDeletedEntries();             // by first cluster (quick undelete)
     void CheckDeletedChain(int index);     // recoverable size of an entry (quick undelete)
     void CloseMft();                       // closes an open NTFS volume (quick undelete)
-    // Fills the entry list from the records of a disk image's index file (quick undelete).
-    void LoadDeletedEntriesFromIndex(const QByteArray &records, int upperBound);
     void FitThumbWidth(bool flag);         // fits TxtWidth to the thumbnails (viewer)
     // The camera facts in a unit's bytes (viewer's quick EXIF read); none yet.
     std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
@@ -494,6 +487,30 @@ public:
     int64_t LearnSeed = -1;
     std::function<int64_t()> LearnClockMs;
     std::function<void(int index)> LearnSampleHook;
+
+    // ======================================================================
+    // Quick undelete: the entry list (undelete/ui/entrylist.cpp; the record,
+    // its file form and the sort in undelete/entries.*)
+    // ======================================================================
+    // Slot 0 is always empty; an entry's index is its identity in List1 and
+    // List2. A search leaves at least the slots 0 and 1; before any search,
+    // and after ResetDeletedEntries, the list is the one empty slot 0.
+    std::vector<DeletedEntryRecord> DeletedEntries{1};
+
+    int DeletedEntriesUpperBound() const;
+    // The entry list back to one empty slot.
+    void ResetDeletedEntries();
+    // Ascending: by Name on NTFS, else by first cluster (the scan's order).
+    void SortDeletedEntries();
+    // The entries (empty slots left out) as the scan reads them, in list order.
+    std::vector<ScanDeletedEntry> DeletedEntriesForScan() const;
+    // Fills the entry list from the file form of records 0..upperBound (a
+    // disk image's index file); the list is reset when not every record
+    // can be read.
+    void LoadDeletedEntriesFromIndex(const QByteArray &records, int upperBound);
+    // Records 0..upper bound of the entry list in their file form (for the
+    // disk image's index file).
+    QByteArray DeletedEntriesFileForm() const;
 
 private:
     void wireEvents();

@@ -27,14 +27,9 @@ void frmRecover::List2_DblClick() {}           // waits for the entry list event
 QString frmRecover::SelectedEntryFileName() const { return {}; }   // waits for the entry list events
 void frmRecover::CmdQuickUndelete_Click() {}   // waits for Quick Undelete
 void frmRecover::List2_Click() {}              // waits for the entry list events
-int frmRecover::DeletedEntriesUpperBound() const { return 0; }   // waits for the entry list
-std::vector<ScanDeletedEntry> frmRecover::DeletedEntriesForScan() const { return {}; }   // waits for the entry list
 void frmRecover::SearchDeletedEntries(const QString &) {}   // waits for the FAT walk and NTFS listing
-void frmRecover::ResetDeletedEntries() {}      // waits for the entry list
-void frmRecover::SortDeletedEntries() {}       // waits for the entry list
 void frmRecover::CheckDeletedChain(int) {}     // waits for the recoverable-size check
 void frmRecover::CloseMft() {}                 // waits for the NTFS volume of quick undelete
-void frmRecover::LoadDeletedEntriesFromIndex(const QByteArray &, int) {}   // waits for the entry records
 
 // --- picture viewer -----------------------------------------------------------------
 void frmRecover::List3_Click() {}              // waits for the preview pipeline
