@@ -314,9 +314,11 @@ public:
     void ChkDeep_MouseDown(int button, int shift, double x, double y);
     void ChkDamaged_MouseDown(int button, int shift, double x, double y);
     void ChkDamaged_Click();
-    // A user's click on ChkDeep or ChkDamaged while an operation runs is
-    // taken back: the option keeps its value (code may still set it).
-    void KeepOptionWhileRunning(plat::CheckBox &box);
+    // The user's click on ChkDeep or ChkDamaged (mouse or Space): taken back
+    // while an operation runs, so the option keeps its value; otherwise a
+    // click on ChkDamaged runs ChkDamaged_Click. Code that sets a box's
+    // value (the scan's read fallbacks) is not affected.
+    void OptionBox_UserClick(plat::CheckBox &box);
     void Form_MouseDown(int button, int shift, double x, double y);
     void Frame1_MouseDown(int button, int shift, double x, double y);
     void lblSpecs_MouseDown(int button, int shift, double x, double y);

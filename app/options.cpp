@@ -11,7 +11,6 @@
 #include "platform/paths.h"
 #include "platform/ui/msgbox.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QWidget>
@@ -68,17 +67,16 @@ void frmRecover::ChkDamaged_MouseDown(int button, int, double, double)
 
 void frmRecover::ChkDamaged_Click() { ChkDeep.setValue(1); }
 
-void frmRecover::KeepOptionWhileRunning(plat::CheckBox &box)
+void frmRecover::OptionBox_UserClick(plat::CheckBox &box)
 {
-    auto *check = qobject_cast<QCheckBox *>(box.widget());
-    if (!check)
+    // The box has taken its new value already. While an operation runs the
+    // option keeps the value it had.
+    if (OperationRunning) {
+        box.setValue(box.Value() == 1 ? 0 : 1);
         return;
-    // QCheckBox::clicked comes from the user only (mouse or Space), after the
-    // control has taken the new value; code that sets the value is not undone.
-    QObject::connect(check, &QCheckBox::clicked, widget(), [this, &box] {
-        if (OperationRunning)
-            box.setValue(box.Value() == 1 ? 0 : 1);
-    });
+    }
+    if (&box == &ChkDamaged)
+        ChkDamaged_Click();
 }
 
 void frmRecover::Form_MouseDown(int button, int, double x, double y)

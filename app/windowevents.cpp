@@ -2,6 +2,7 @@
 // their handlers once.
 #include "app/frmrecover.h"
 
+#include <QCheckBox>
 #include <QWidget>
 #include <utility>
 
@@ -44,9 +45,12 @@ void frmRecover::WireBehaviourEvents()
     CheckSpecs.Click = [this] { CheckSpecs_Click(); };
     ChkDeep.MouseDown = [this](int b, int s, double x, double y) { ChkDeep_MouseDown(b, s, x, y); };
     ChkDamaged.MouseDown = [this](int b, int s, double x, double y) { ChkDamaged_MouseDown(b, s, x, y); };
-    ChkDamaged.Click = [this] { ChkDamaged_Click(); };
-    KeepOptionWhileRunning(ChkDeep);
-    KeepOptionWhileRunning(ChkDamaged);
+    // The option boxes answer the user's click (mouse or Space) only: the
+    // scan sets them by code as its reads require.
+    for (plat::CheckBox *box : {&ChkDeep, &ChkDamaged}) {
+        if (auto *check = qobject_cast<QCheckBox *>(box->widget()))
+            QObject::connect(check, &QCheckBox::clicked, widget(), [this, box] { OptionBox_UserClick(*box); });
+    }
     ListFilters.LostFocus = [this] { ListFilters_LostFocus(); };
     ListFilters.MouseUp = [this](int b, int s, double x, double y) { ListFilters_MouseUp(b, s, x, y); };
 

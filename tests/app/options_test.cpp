@@ -74,6 +74,10 @@ TEST_F(WindowOptions, OptionBoxesKeepTheirValueDuringAnOperation)
     EXPECT_EQ(w->ChkDeep.Value(), 1);
     pressMouse(byName(*w, "ChkDamaged"), Qt::RightButton);
     EXPECT_FALSE(w->ChkDamaged.Visible());
+    // The scan setting the boxes by code sets only what it sets.
+    w->ChkDeep.setValue(0);
+    w->ChkDamaged.setValue(0);
+    EXPECT_EQ(w->ChkDeep.Value(), 0);
 }
 
 TEST_F(WindowOptions, TheColourListOpensAtThePointerInsideTheWindow)
