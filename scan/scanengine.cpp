@@ -893,7 +893,7 @@ ScanResult ScanEngine::Impl::run()
         r.messageText = QStringLiteral("The cache folder %0 lies on the disk being scanned. Please choose a cache "
                                        "folder on another disk.")
                             .replace(QStringLiteral("%0"), opt.cacheFolder);
-        r.statusText = r.messageText;
+        r.statusText = GetString(273, QStringLiteral("Cannot use the same disk for saving."));
         if (cb.message)
             cb.message(r.messageTitle, r.messageText);
         return r;
@@ -962,7 +962,8 @@ ScanResult ScanEngine::Impl::run()
                                                                               "device.")),
                                                {src.name});
             r.messageText = first + QStringLiteral("\n\n") + RawAccessHowTo();
-            r.statusText = first;
+            r.statusText = FormatString(GetString(2112, QStringLiteral("No right to read %0")),
+                                        {src.name});
             const bool adviceShown = cb.restrictedRights && cb.restrictedRights();
             if (!adviceShown && cb.message)
                 cb.message(r.messageTitle, r.messageText);
@@ -970,7 +971,7 @@ ScanResult ScanEngine::Impl::run()
             r.end = ScanEnd::CannotOpen;
             r.messageText =
                 GetString(560, QStringLiteral("Disk is either protected by Windows or damaged and unreadable."));
-            r.statusText = r.messageText;
+            r.statusText = GetString(562, QStringLiteral("Cannot read the disk."));
             if (cb.message)
                 cb.message(r.messageTitle, r.messageText);
         }

@@ -38,6 +38,7 @@ bool overlayPair(const QString &a, const QString &b)
         {"Picture7", "List3"},      {"Picture7", "LvwFiles"},  {"CmbTypeSelect", "LvwTypes"},
         {"LvwTypes", "Picture1"},   {"CmbTypeSelect", "Picture1"}, {"LvwFiles", "List3"},
         {"lblSpecs", "txtSpecs"},   {"lblHelp", "txtSpecs"},   {"lblAbout", "txtSpecs"},
+        {"CmdRenderWidth", "TxtWidth"},   // the width box covers the end of its button
     };
     return pairs.count({a, b}) || pairs.count({b, a});
 }
