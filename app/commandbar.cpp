@@ -44,8 +44,10 @@ struct CommandBarDesign {
     Place cmdLearn{105, 2340, 1700, 420};
     Place cmdShowScanTypes{1890, 2340, 1700, 420};
     Place cmdOpen{105, 2820, 1165, 420};
-    Place cmdRenderWidth{1335, 2820, 1120, 420};
-    Place txtWidth{2520, 2865, 600, 330};
+    // The thumbnail width box stands on the right end of its button, whose
+    // caption ends in blanks to leave room for it.
+    Place cmdRenderWidth{1335, 2820, 2305, 420};
+    Place txtWidth{2955, 2865, 600, 330};
     Place cmdMaxSpeed{105, 3300, 1165, 420};
     Place cmdBrowse{1335, 3300, 1120, 420};
     Place cmdEnd{2520, 3300, 1120, 420};

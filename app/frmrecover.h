@@ -264,17 +264,81 @@ public:
     void UpdateDriveInfoLabel();
 
     // ======================================================================
+    // Start-up (app/formload.cpp, app/captions.cpp), the drive choice
+    // (app/drivechoice.cpp) and the shutdown (app/shutdown.cpp)
+    // ======================================================================
+    // The program's start: the common controls (nothing to do), then the
+    // whole loading sequence. Form_Load runs once per process.
+    void Form_Initialize();
+    void Form_Load();
+    bool StartupFinished = false;     // Form_Load ran to its end
+    bool EndRequestedDuringLoad = false;   // a termination signal came while loading
+    bool VistaOrLater = false;
+    bool LowColourDisplay = false;    // the picture view has fewer than 24 bits per pixel
+    int OsMajorVersion = 0;
+    QString RawConverterCommand;      // the RAW converter's program (arguments follow, never a shell)
+    QString SystemVolumeSerialText;   // the system drive's volume serial, decimal (support report)
+    QString LastBackupImage;          // the image the last backup wrote; emptied at every drive choice
+
+    // Every caption, list row and column header in the chosen language.
+    void SetLanguageCaptions();
+    // The program's title on the empty picture view (nothing while the cache
+    // holds files).
+    void PrintPicture1Title();
+
+    // The drive change: readiness (waiting up to 5 s), the source name, the
+    // Backup button, the drive information, and on a change of drive the
+    // NTFS volume closed and the lists refreshed.
+    void Drive1_Change();
+    // Refreshes Drive1 and chooses a ready removable drive, else the last
+    // source when it is a ready CD-ROM, else the first entry.
+    void RefreshDriveList();
+    // The start-up's drive choice: the recorded source, the refresh, the
+    // recorded serial; then Drive1_Change once.
+    void ChooseStartDrive();
+    QString RememberedDrive;          // the source the last drive change settled on
+    int DriveChangeDepth = 0;         // nesting of Drive1_Change
+    bool DriveChangeQuiet = false;    // code sets Drive1 without running the handler
+
+    // The End command in passes driven by Timer2, the close request, and the
+    // one shutdown they all reach.
+    int EndPassCount = 0;
+    void CmdEnd_Click();
+    void Timer2_Timer();
+    void Form_QueryUnload(int &cancel, int mode);
+    void Form_Unload(int &cancel);
+    void Form_Terminate();
+    // Keeps the picture, writes the settings, saves the found-file list,
+    // removes the temporary files, tidies the cache and ends the process.
+    // Runs once; while an operation still runs it asks it to stop and lets
+    // the End command's passes finish the work.
+    void ShutdownCleanup();
+    // The running operation is one End asks to stop (thumbnail rendering,
+    // scan, backup, repair or wipe, told by their captions).
+    bool EndMayStopOperation() const;
+
+    // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void Drive1_Change();                  // drive change (shell, drive choice)
-    void RefreshDriveList();               // drive list refresh and choice (shell)
     void RememberListIndex();              // found-file list selection (shell)
     void SelectListItem();                 // found-file list selection (shell)
+    void ShowBrowsingStatus();             // found-file list status line (shell)
     void ShowGetStarted();                 // Get Started panel (shell)
     void ListColors_Click();               // colour schemes (shell)
-    void Form_QueryUnload(int &cancel, int mode);   // close request (shell)
-    void CmdEnd_Click();                   // End command (shell)
+    void Form_Resize();                    // main window layout (shell)
+    void DelProgramTrees();                // uninstall clean-up of the program folder (shell)
+    void StartupSystemChecks();            // registry hive and first-start checks (start-up checks)
+    void CheckVbRuntime();                 // run-time check after a new manifest (start-up checks)
+    void RecordVersion();                  // version and program path under the base key (start-up checks)
+    void CheckForUpdate(bool forced);      // online update check (update check)
+    void ResumeDamagedMediaRecovery();     // offer to resume a staged recovery (cache)
+    void ListDiskImages(QString &list);    // disk-image indexes, stale ones removed (cache)
+    bool MftWasOpened = false;             // an NTFS volume was opened in this run (quick undelete)
+    void RenderThumbnails();               // thumbnail grid (viewer)
+    void UpdateThumbsCaption();            // thumbnail grid (viewer)
+    int GetBitsPerPixel(plat::PictureBox &box);    // colour depth of a picture box (viewer)
+    void AddRandomNoise(plat::PictureBox &box);    // noise effect on a picture box (viewer)
     void CmbTypeSelect_Click();            // type presets (scan engine)
     void CmdShowScanTypes_Click();         // scan-type list (scan engine)
     void CmdSaveAll_Click();               // saving (cache)

@@ -4,18 +4,23 @@
 #include "app/frmrecover.h"
 
 // --- application shell ------------------------------------------------------
-void frmRecover::Drive1_Change() {}            // waits for the drive change handler
-void frmRecover::RefreshDriveList() {}         // waits for the drive list refresh and choice
 void frmRecover::RememberListIndex() {}        // waits for the found-file list selection
 void frmRecover::SelectListItem() {}           // waits for the found-file list selection
+void frmRecover::ShowBrowsingStatus() {}       // waits for the found-file list selection
 void frmRecover::ShowGetStarted() {}           // waits for the Get Started panel
 void frmRecover::ListColors_Click() {}         // waits for the colour schemes
-void frmRecover::Form_QueryUnload(int &, int) {}   // waits for the close request and shutdown
-void frmRecover::CmdEnd_Click() {}             // waits for the End command and shutdown
+void frmRecover::Form_Resize() {}              // waits for the main window layout
+void frmRecover::DelProgramTrees() {}          // waits for the uninstall clean-up
+void frmRecover::StartupSystemChecks() {}      // waits for the start-up checks
+void frmRecover::CheckVbRuntime() {}           // waits for the start-up checks
+void frmRecover::RecordVersion() {}            // waits for the version record
+void frmRecover::CheckForUpdate(bool) {}       // waits for the update check
 
 // --- signature scan engine ----------------------------------------------------
 
 // --- recovered-file cache, saving and disk images -------------------------------
+void frmRecover::ResumeDamagedMediaRecovery() {}   // waits for the staged recovery
+void frmRecover::ListDiskImages(QString &list) { list.clear(); }   // waits for the disk image indexes
 void frmRecover::CmdSaveAll_Click() {}         // waits for Save All
 void frmRecover::CmdSaveAs_Click() {}          // waits for Save Selected
 void frmRecover::CmdBackup_Click() {}          // waits for the disk image backup
@@ -30,6 +35,13 @@ void frmRecover::CheckDeletedChain(int) {}     // waits for the recoverable-size
 void frmRecover::CloseMft() {}                 // waits for the NTFS volume of quick undelete
 
 // --- picture viewer -----------------------------------------------------------------
+void frmRecover::RenderThumbnails() {}         // waits for the thumbnail grid
+void frmRecover::UpdateThumbsCaption() {}      // waits for the thumbnail grid
+int frmRecover::GetBitsPerPixel(plat::PictureBox &box)   // waits for the picture filters
+{
+    return box.Picture().isNull() ? 32 : box.Picture().depth();
+}
+void frmRecover::AddRandomNoise(plat::PictureBox &) {}   // waits for the picture filters
 void frmRecover::List3_Click() {}              // waits for the preview pipeline
 void frmRecover::CmdShowThumbs_Click() {}      // waits for the thumbnail grid
 void frmRecover::CmdRenderWidth_Click() {}     // waits for the thumbnail grid

@@ -158,6 +158,8 @@ struct ScanEngine::Impl {
     bool anyRead = false;               // some sector could be read
     int64_t lastGood = -1;              // the last sector read
     int lastErrno = 0;
+    int64_t failedReads = 0;
+    std::vector<unsigned char> scratch;   // probes and reads back, outside the buffer
     UnreadableSectors unreadableLog;
     bool fileDamaged = false;           // the open found file holds zero-filled sectors
     bool smartScan = false;             // free clusters only
@@ -180,6 +182,18 @@ struct ScanEngine::Impl {
     bool runActive = false;
     int64_t runUnitBase = 0;       // unit of the buffer's first byte
     int64_t failedRunUnit = -1;    // first unit of a run whose write failed
+
+    // The open picture's structure, followed while its units are written.
+    PictureWalker walker;
+    bool walking = false;
+    bool estimateOpen = false;     // a picture whose size may give its expected length
+    bool estimateLimit = false;    // limitBytes is that estimate
+    struct Walked {
+        PictureExtent extent;
+        int64_t length = -1;       // the file's length when it was closed
+    };
+    std::vector<Walked> walks;     // by counter - firstNew
+    int64_t firstNew = 0;
 
     DeletedEntryCursor cursor;
     double totalBytes = 0;
@@ -296,6 +310,7 @@ struct ScanEngine::Impl {
         int64_t r = readAt(h, s * bps, n * bps, into, tracked);
         if (r < 0) {
             lastErrno = errno ? errno : EIO;
+            ++failedReads;
             return -1;
         }
         if (r == 0) {
@@ -373,8 +388,8 @@ struct ScanEngine::Impl {
                 stopAt(MediumStop::Lost, p);
                 return p;
             }
-            if (n - got == 1)
-                return p;   // a read of this sector alone failed
+            if (n - got == 1 || got > 0)
+                return p;   // a read of it alone failed, or one stopped short right before it
             chunk = 1;
         }
         return e;
@@ -387,8 +402,8 @@ struct ScanEngine::Impl {
             return false;
         const int64_t at = lastGood;
         ::posix_fadvise(pos.fd, off_t(pos.windowOffset + at * bps), off_t(bps), POSIX_FADV_DONTNEED);
-        std::vector<unsigned char> one(static_cast<size_t>(bps));
-        return readSectors(pos, at, 1, one.data(), nullptr) > 0;
+        scratch.resize(std::max(scratch.size(), size_t(bps)));
+        return readSectors(pos, at, 1, scratch.data(), nullptr) > 0;
     }
 
     // Crosses the bad run that begins at b (its read failed): probes at
@@ -398,7 +413,8 @@ struct ScanEngine::Impl {
     // from b to the end of the medium (the medium stopped answering there).
     bool crossBadRun(int64_t b)
     {
-        std::vector<unsigned char> probe(size_t(bps) * kNarrowChunk);
+        std::vector<unsigned char> &probe = scratch;
+        probe.resize(size_t(bps) * kNarrowChunk);
         int64_t last = b, distance = 1, good = -1;
         int64_t end = std::min(statedEnd, realEnd);
         while (last + 1 < end) {
@@ -452,8 +468,11 @@ struct ScanEngine::Impl {
     // Reads the sectors [s, e) carefully into `into` (buffer sector `slot`
     // holds s). Every sector is read or, when its read failed, zero-filled
     // and marked. Stops short only where the medium ended or stopped
-    // answering (mediumStop). The sectors delivered from s on.
-    int64_t carefulRead(int64_t s, int64_t e, unsigned char *into, int64_t slot)
+    // answering (mediumStop). `failed`: a read from s has just failed
+    // (`proven`: right after a read that stopped short there, so s itself is
+    // the bad sector). The sectors delivered from s on.
+    int64_t carefulRead(int64_t s, int64_t e, unsigned char *into, int64_t slot, bool failed = false,
+                        bool proven = false)
     {
         const auto at = [&](int64_t k) { return into + (k - s) * bps; };
         if (!openPositioned()) {
@@ -466,32 +485,46 @@ struct ScanEngine::Impl {
                 const int64_t q = std::min(e, badTo);
                 zeroBad(p, q, at(p), slot + (p - s));
                 p = q;
+                failed = false;
                 continue;
             }
-            ReadStop why;
-            p += readRun(pos, p, e - p, at(p), nullptr, why);
-            if (why == ReadStop::Complete)
-                break;
-            if (why == ReadStop::End) {
-                stopAt(MediumStop::Ended, p);
-                return p - s;
+            if (!failed) {
+                ReadStop why;
+                const int64_t got = readRun(pos, p, e - p, at(p), nullptr, why);
+                p += got;
+                if (why == ReadStop::Complete)
+                    break;
+                if (why == ReadStop::End) {
+                    stopAt(MediumStop::Ended, p);
+                    return p - s;
+                }
+                if (mediumGone(lastErrno)) {
+                    stopAt(MediumStop::Lost, p);
+                    return p - s;
+                }
+                proven = got > 0;
             }
-            if (mediumGone(lastErrno)) {
-                stopAt(MediumStop::Lost, p);
-                return p - s;
+            failed = false;
+            if (!proven) {
+                // A read that fails as a whole does not say where: the
+                // first sector whose own read fails.
+                p = firstFailing(p, e, at);
+                if (mediumStop != MediumStop::None)
+                    return p - s;
+                if (p >= e)
+                    break;
             }
-            p = firstFailing(p, e, at);
-            if (mediumStop != MediumStop::None)
-                return p - s;
-            if (p < e && !crossBadRun(p))
+            if (!crossBadRun(p))
                 return p - s;
         }
         return e - s;
     }
 
-    // HandleReadError from the byte `fromByte` of the read on: the bytes
-    // before it are already in the buffer.
-    int64_t handleReadError(int64_t unit, int64_t &units, unsigned char *into, int64_t fromByte = 0)
+    // HandleReadError from the byte `fromByte` of the read on, where the
+    // read failed: the bytes before it are already in the buffer (`proven`:
+    // the read stopped short there, so the sector there is the bad one).
+    int64_t handleReadError(int64_t unit, int64_t &units, unsigned char *into, int64_t fromByte = 0,
+                            bool proven = false)
     {
         if (self->mode_ == ScanMode::Normal) {
             if (self->upr_ > 8)
@@ -509,7 +542,7 @@ struct ScanEngine::Impl {
         const int64_t e = s + units * spu;
         const int64_t from = std::min(e, s + fromByte / bps);
         const int64_t slot = (into - buf.data()) / bps;
-        const int64_t got = carefulRead(from, e, into + (from - s) * bps, slot + (from - s));
+        const int64_t got = carefulRead(from, e, into + (from - s) * bps, slot + (from - s), true, proven);
         cb.yield();
         return (from - s + got) * bps;
     }
@@ -560,13 +593,25 @@ struct ScanEngine::Impl {
         runLen = 0;
     }
 
+    // The expected length of a picture from its size: width x height x 6
+    // bytes for one at least 1001 pixels wide.
+    void applyEstimate(int64_t width, int64_t height)
+    {
+        if (!estimateOpen || width < 1001 || height <= 0)
+            return;
+        limitBytes = uint64_t(width) * uint64_t(height) * 6;
+        estimateLimit = true;
+    }
+
     // Appends a unit to the open file; the bytes it takes of it.
     size_t appendUnit(size_t at, size_t len)
     {
         if (!fileOpen || fileComplete)
             return 0;
         size_t allowed = len;
-        if (limitBytes > 0) {
+        // The estimate never ends a picture whose structure goes on.
+        const bool heldOpen = estimateLimit && walking && walker.wantsMore();
+        if (limitBytes > 0 && !heldOpen) {
             const uint64_t room = limitBytes > uint64_t(fileBytes) ? limitBytes - uint64_t(fileBytes) : 0;
             allowed = size_t(std::min<uint64_t>(room, len));
         }
@@ -585,6 +630,12 @@ struct ScanEngine::Impl {
         fileBytes += int64_t(allowed);
         if (allowed < len)
             fileComplete = true;
+        if (walking && walker.wantsMore()) {
+            const bool sized = walker.width() > 0;
+            walker.feed(buf.data() + at, allowed);
+            if (!sized && walker.width() > 0)
+                applyEstimate(walker.width(), walker.height());
+        }
         return allowed;
     }
 
@@ -645,6 +696,14 @@ struct ScanEngine::Impl {
                 cb.fileDropped(e);
             return;
         }
+        if (!forResume && i >= firstNew) {
+            const size_t k = size_t(i - firstNew);
+            if (walks.size() <= k)
+                walks.resize(k + 1);
+            walks[k].extent = walking ? walker.result() : PictureExtent{};
+            walks[k].length = fileBytes;
+        }
+        walking = false;
         if (!forResume && pictureDate.isValid())
             DateFoundFile(fileNative(i), pictureDate);
         if (!forResume)
@@ -672,6 +731,8 @@ struct ScanEngine::Impl {
 
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
     {
+        walking = false;
+        estimateOpen = estimateLimit = false;
         const SignatureRecord &r = table[size_t(row)];
         const QString rowExt = latin(r.Ext);
         QString name;
@@ -714,10 +775,20 @@ struct ScanEngine::Impl {
         fileExt = dot >= 0 ? name.mid(dot).toLower() : QString();
         fileDesc = latin(r.Desc).trimmed();
         pictureDate = QDateTime();
+        // Pictures are followed through their structure as they are written.
+        const PictureFormat format = TrueEndFormat(fileExt, window, windowLength);
+        if (format != PictureFormat::None && format != PictureFormat::Tiff) {
+            walker = PictureWalker(format);
+            walking = true;
+        }
+        // A multi-page TIFF is no bigger for its first page's size.
+        estimateOpen = entrySize == 0 && isPictureExtension(fileExt) && !IsRawExtension(fileExt)
+                       && format != PictureFormat::Tiff && !fileExt.startsWith(QLatin1String(".tif"));
         if (cb.readExifQuick && (isPictureExtension(fileExt) || IsRawExtension(fileExt))
             && windowHasExifMarker(window, windowLength)) {
             if (auto facts = cb.readExifQuick(window, windowLength)) {
                 pictureDate = exifDate(facts->dateText);
+                applyEstimate(facts->width, facts->height);
                 QString model = facts->model;
                 model.remove(QStringLiteral("DIGITAL"));
                 if (!model.trimmed().isEmpty())
@@ -742,6 +813,7 @@ struct ScanEngine::Impl {
         }
         fd = f;
         fileOpen = true;
+        fileDamaged = opt.resume.fileDamaged;
         fileBytes = st.st_size;
         const uint64_t entrySize = found.FoundFileSizes[size_t(i)];
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
@@ -821,7 +893,7 @@ ScanResult ScanEngine::Impl::run()
         r.messageText = QStringLiteral("The cache folder %0 lies on the disk being scanned. Please choose a cache "
                                        "folder on another disk.")
                             .replace(QStringLiteral("%0"), opt.cacheFolder);
-        r.statusText = r.messageText;
+        r.statusText = GetString(273, QStringLiteral("Cannot use the same disk for saving."));
         if (cb.message)
             cb.message(r.messageTitle, r.messageText);
         return r;
@@ -871,6 +943,7 @@ ScanResult ScanEngine::Impl::run()
         found.clear();
     const bool resumedFile = !newScan && opt.resume.fileOpen && found.counter() >= 0;
     const int64_t startCounter = resumedFile ? found.counter() : found.counter() + 1;
+    firstNew = std::max<int64_t>(0, startCounter);
 
     cursor.reset(&opt.deletedEntries, &g, extensions, cacheNative);
     cursor.seek(current);
@@ -889,7 +962,8 @@ ScanResult ScanEngine::Impl::run()
                                                                               "device.")),
                                                {src.name});
             r.messageText = first + QStringLiteral("\n\n") + RawAccessHowTo();
-            r.statusText = first;
+            r.statusText = FormatString(GetString(2112, QStringLiteral("No right to read %0")),
+                                        {src.name});
             const bool adviceShown = cb.restrictedRights && cb.restrictedRights();
             if (!adviceShown && cb.message)
                 cb.message(r.messageTitle, r.messageText);
@@ -897,7 +971,7 @@ ScanResult ScanEngine::Impl::run()
             r.end = ScanEnd::CannotOpen;
             r.messageText =
                 GetString(560, QStringLiteral("Disk is either protected by Windows or damaged and unreadable."));
-            r.statusText = r.messageText;
+            r.statusText = GetString(562, QStringLiteral("Cannot read the disk."));
             if (cb.message)
                 cb.message(r.messageTitle, r.messageText);
         }
@@ -976,7 +1050,7 @@ ScanResult ScanEngine::Impl::run()
                     stopAt(MediumStop::Lost, s + got);
                 } else if (why == ReadStop::Failed) {
                     int64_t units = want;
-                    got = handleReadError(readUnit, units, into, got * bps) / bps;
+                    got = handleReadError(readUnit, units, into, got * bps, got > 0) / bps;
                     want = units;
                 }
             }
@@ -1138,6 +1212,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     r.filesFound = filesKept;
     r.unreadable = unreadableLog;
     r.damagedFiles = damagedFiles;
+    r.failedReads = failedReads;
     r.stoppedAtPercent = pending ? percentAt(current) : -1;
     r.statusText = statusLine(r, pending);
     if (cb.progress) {
@@ -1161,14 +1236,20 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     if (cb.saveScanList)
         cb.saveScanList();
     const int64_t last = found.counter();
-    if (g.clusterBytes() >= 512)
+    if (g.clusterBytes() >= 512) {
+        // Pictures the scan followed while writing them are not read again;
+        // the others (a resumed file, TIFF) are read once, through one buffer.
+        TrueEndCutter cutter;
         for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i) {
             if (resumeOpen && i == last)
                 continue;
             if (found.CutToEntry[size_t(i)] || !IsTrueEndExtension(found.FoundFileNames[int(i)]))
                 continue;
-            CutToTrueEnd(fileNative(i), g.clusterBytes(), bps);
+            const size_t k = size_t(i - firstNew);
+            const Walked *w = i >= firstNew && k < walks.size() ? &walks[k] : nullptr;
+            cutter.cut(fileNative(i), g.clusterBytes(), bps, w ? &w->extent : nullptr, w ? w->length : -1);
         }
+    }
     for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i)
         if (found.EntryDates[size_t(i)].isValid() && !(resumeOpen && i == last))
             DateFoundFile(fileNative(i), found.EntryDates[size_t(i)]);
@@ -1185,6 +1266,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
         r.resume.offset = g.offsetOfUnit(current);
         r.resume.unitBytes = int32_t(U);
         r.resume.fileOpen = resumeOpen;
+        r.resume.fileDamaged = resumeOpen && fileDamaged;
     }
 
     composeEnd(r, current, stopped);
@@ -1197,19 +1279,22 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
 
 QString ScanEngine::Impl::statusLine(const ScanResult &r, bool early) const
 {
+    // The line holds about forty characters: with unreadable sectors their
+    // count takes the place of the average.
     const double elapsed = std::max(1.0, std::floor(r.seconds));
     const QString seconds = wholeText(std::floor(r.seconds));
-    const QString rate = oneDecimal(double(r.unitsScanned) * U / kMB / elapsed);
-    QString line = early ? FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds. "
-                                                                       "Average: %2 MB/sec")),
-                                        {QString::number(r.stoppedAtPercent), seconds, rate})
-                         : FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
-                                        {seconds, rate});
+    const QString percent = QString::number(r.stoppedAtPercent);
+    const QString bad = QString::number(unreadableLog.count());
     if (unreadableLog.count() > 0)
-        line += QStringLiteral("  ")
-                + FormatString(GetString(2110, QStringLiteral("Unreadable sectors: %0")),
-                               {QString::number(unreadableLog.count())});
-    return line;
+        return early ? FormatString(GetString(2111, QStringLiteral("Stopped at %0 %. Unreadable sectors: %1")),
+                                    {percent, bad})
+                     : FormatString(GetString(2110, QStringLiteral("Finished: %0 s. Unreadable sectors: %1")),
+                                    {seconds, bad});
+    if (early)
+        return FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds")),
+                            {percent, seconds});
+    return FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
+                        {seconds, oneDecimal(double(r.unitsScanned) * U / kMB / elapsed)});
 }
 
 QString ScanEngine::Impl::unreadableReport() const

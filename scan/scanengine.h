@@ -60,6 +60,7 @@ struct ScanResumePoint {
     int64_t offset = -1;         // its byte offset on the medium; -1 none
     int32_t unitBytes = 0;
     bool fileOpen = false;       // the last found file goes on at the resume
+    bool fileDamaged = false;    // ... and already holds sectors that could not be read
 };
 
 // The camera facts of a picture (the viewer's quick EXIF read).
@@ -182,6 +183,7 @@ struct ScanResult {
     int64_t unreadableUnits = 0;     // units holding an unreadable sector
     UnreadableSectors unreadable;    // the sectors zero-filled because their reads failed
     int64_t damagedFiles = 0;        // found files holding such sectors
+    int64_t failedReads = 0;         // reads that failed (each may have taken long)
     int stoppedAtPercent = -1;       // an early end: how far the scan got
     ScanMode finalMode = ScanMode::Normal;   // the mode the reads ended in
     ScanResumePoint resume;          // cleared after a full scan or in damaged mode
