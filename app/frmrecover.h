@@ -29,6 +29,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -156,8 +157,8 @@ public:
     void EnableButtons();
     void ShowProgressPanel(const QString &caption, double count);
     void ClearFileView();
-    // The window's first size and the places of the controls outside the
-    // command panel, until the full layout of the resize handler exists.
+    // The design places of the command panel's controls and the design
+    // sizes of the lists, then the first layout (Form_Resize).
     void ArrangeDefaultLayout();
 
     int PictureOrientation = 0;       // 0 from the file; 1-8 EXIF; 101-108 rotated by the user
@@ -265,6 +266,92 @@ public:
     void UpdateDriveInfoLabel();
 
     // ======================================================================
+    // The window's behaviour: layout (app/layout.cpp), the result lists' keys
+    // and mouse (app/resultlists.cpp), colour schemes (app/colours.cpp),
+    // controls and options (app/options.cpp), the Get Started panel
+    // (app/getstarted.cpp), list selection and browsing status
+    // (app/selection.cpp), panels, About link and uninstall (app/panels.cpp).
+    // ======================================================================
+    bool StayMaximized = false;       // maximized once: a restored window is maximized again
+    int16_t ResizeDepth = 0;          // nesting of Form_Resize
+    QString SavedStatusText;          // the status line before the browsing text replaced it
+    QString LastExploredFolder;       // the folder CmdShowFolder_Click opened last
+    qint64 LastItemClickMs = std::numeric_limits<qint64>::min() / 2;   // LvwFiles_ItemClick's previous click
+
+    // Lays out every control for the window's size and state.
+    void Form_Resize();
+    // The window's outer width as the layout sees it (the maximized width
+    // while maximized).
+    double LayoutWidth() const;
+
+    // Result lists: keys and mouse (key codes and shift states as delivered).
+    void List1_MouseDown(int button, int shift, double x, double y);
+    void List1_KeyUp(int &keyCode, int shift);
+    void List2_KeyUp(int &keyCode, int shift);
+    void List3_KeyUp(int &keyCode, int shift);
+    void List2_MouseDown(int button, int shift, double x, double y);
+    void List3_KeyDown(int &keyCode, int shift);
+    void List3_MouseDown(int button, int shift, double x, double y);
+    void LvwFiles_DblClick();
+    void LvwFiles_ItemClick(int item);
+    void LvwFiles_KeyUp(int &keyCode, int shift);
+    void LvwFiles_MouseDown(int button, int shift, double x, double y);
+    void LvwFiles_KeyDown(int &keyCode, int shift);
+    // Opens a found file with its associated program; never runs it.
+    void OpenRecoveredFile(QString &path);
+    // Moves found file `index` of the shown folder to the trash and takes it
+    // out of the lists (also without the trash when force is set).
+    void RemoveRecoveredFile(int32_t &index, bool &force, bool &removed);
+    void ApplyToSelectedItems();
+    // Shift+S / Shift+C: the previews of the RAW files from the selected
+    // thumbnail on into the save folder.
+    void ExportRawPreviews();
+
+    // Colour schemes.
+    void ListColors_Click();
+
+    // Controls and options.
+    void CheckSpecs_Click();
+    void ChkDeep_MouseDown(int button, int shift, double x, double y);
+    void ChkDamaged_MouseDown(int button, int shift, double x, double y);
+    void ChkDamaged_Click();
+    // The user's click on ChkDeep or ChkDamaged (mouse or Space): taken back
+    // while an operation runs, so the option keeps its value; otherwise a
+    // click on ChkDamaged runs ChkDamaged_Click. Code that sets a box's
+    // value (the scan's read fallbacks) is not affected.
+    void OptionBox_UserClick(plat::CheckBox &box);
+    void Form_MouseDown(int button, int shift, double x, double y);
+    void Frame1_MouseDown(int button, int shift, double x, double y);
+    void lblSpecs_MouseDown(int button, int shift, double x, double y);
+    void ListFilters_LostFocus();
+    void ListFilters_MouseUp(int button, int shift, double x, double y);
+    void CmdShowFolder_Click();
+    void CmdOpen_Click();
+    void lblHelp_Click();
+
+    // Get Started panel.
+    void ShowGetStarted();
+
+    // Found-file list selection and browsing status.
+    void RememberListIndex();
+    void SelectListItem();
+    // 1: List3's selection to LvwFiles; any other value: LvwFiles' to List3.
+    void SyncListSelections(int16_t &direction);
+    void SyncListSelections(int direction);
+    void ShowBrowsingStatus();
+
+    // Panels, About link and the uninstall clean-up.
+    void Picture4_MouseDown(int button, int shift, double x, double y);
+    void Picture5_MouseDown(int button, int shift, double x, double y);
+    void lblAbout_Click();
+    // Removes the program's own files and folders from the program folder
+    // (the command word "uninstall").
+    void DelProgramTrees();
+
+    // The handlers of the controls above, wired once by the constructor.
+    void WireBehaviourEvents();
+
+    // ======================================================================
     // Start-up (app/formload.cpp, app/captions.cpp), the drive choice
     // (app/drivechoice.cpp) and the shutdown (app/shutdown.cpp)
     // ======================================================================
@@ -322,13 +409,6 @@ public:
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void RememberListIndex();              // found-file list selection (shell)
-    void SelectListItem();                 // found-file list selection (shell)
-    void ShowBrowsingStatus();             // found-file list status line (shell)
-    void ShowGetStarted();                 // Get Started panel (shell)
-    void ListColors_Click();               // colour schemes (shell)
-    void Form_Resize();                    // main window layout (shell)
-    void DelProgramTrees();                // uninstall clean-up of the program folder (shell)
     void StartupSystemChecks();            // registry hive and first-start checks (start-up checks)
     void CheckVbRuntime();                 // run-time check after a new manifest (start-up checks)
     void RecordVersion();                  // version and program path under the base key (start-up checks)
@@ -354,13 +434,19 @@ public:
     void CloseMft();                       // closes an open NTFS volume (quick undelete)
     void CmdShowThumbs_Click();            // thumbnail grid (viewer)
     void CmdRenderWidth_Click();           // thumbnail grid (viewer)
-    void CmdShowFolder_Click();            // explore the cache (viewer)
-    void CmdOpen_Click();                  // open with (viewer)
     void CmdBrowse_Click();                // browse a folder (viewer)
     void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
-    // Moves a found file and its companion to the trash and takes it out of
-    // the lists (shell's result lists).
-    void RemoveRecoveredFile(int index, bool force, bool &removed);
+    void List3_DblClick();                 // found-file double click (viewer)
+    void Picture1_MouseDown(int button, int shift, double x, double y);   // preview pane mouse (viewer)
+    void List1_DblClick();                 // existing-entry double click (quick undelete)
+    void List2_DblClick();                 // deleted-entry double click (quick undelete)
+    // The file name of the entry last selected in List1 or List2 (quick undelete).
+    QString SelectedEntryFileName() const;
+    // Saves the selected lines of an entry list into the save folder (saving).
+    void SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool nameGiven, bool force);
+    // Unloads the About box frmAboutRecvr when it is loaded, loads it anew,
+    // shows it without making it modal and brings it to the front (About box).
+    void frmAboutRecvr_Show();
     // The desktop's thumbnail of a file drawn centred into the box (twips);
     // true when one was drawn (viewer's shell thumbnails).
     bool DrawSystemThumbnail(PictureCanvas &box, double width, double height, const QString &file);

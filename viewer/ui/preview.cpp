@@ -216,8 +216,9 @@ void frmRecover::previewEmptyFile(int index, const QString &name)
             ShowPicture1Canvas();
         }
     }
-    bool removed = false;
-    RemoveRecoveredFile(index, false, removed);
+    int32_t item = index;
+    bool force = false, removed = false;
+    RemoveRecoveredFile(item, force, removed);
 }
 
 // The desktop's thumbnail of a file that Qt cannot draw, turned by the item's
