@@ -105,6 +105,10 @@ void frmRecover::List3_Click()
     PreviewSizeEstimate = 0;
 
     if (sizeKB == 0) {
+        // A folder that cannot be reached (a card taken out while browsing)
+        // says nothing about its files: the list stays as it is.
+        if (!fileExists(path) && !FolderExists(ShownFolder))
+            return;
         previewEmptyFile(index, name);
         return;
     }
