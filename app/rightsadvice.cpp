@@ -1,6 +1,7 @@
 #include "app/rightsadvice.h"
 
 #include "app/frmrecover.h"
+#include "app/startup.h"
 #include "drive/registry.h"
 #include "drive/sectors.h"
 #include "drive/strings.h"
@@ -12,23 +13,8 @@
 
 #include <QTimer>
 #include <QWidget>
-#include <cstdlib>
 
 namespace {
-
-std::function<void()> &exitHook()
-{
-    static std::function<void()> hook;
-    return hook;
-}
-
-void endProgramNow()
-{
-    if (exitHook())
-        exitHook()();
-    else
-        std::exit(0);
-}
 
 QString adviceText()
 {
@@ -38,8 +24,6 @@ QString adviceText()
 }
 
 } // namespace
-
-void SetProgramExitHook(std::function<void()> hook) { exitHook() = std::move(hook); }
 
 bool ShowVistaAdvice(const QString &programFolder, int &force)
 {
@@ -76,6 +60,6 @@ bool ShowVistaAdvice(const QString &programFolder, int &force)
         QTimer::singleShot(0, w->widget(), [w] { w->Unload(); });
         return true;
     }
-    endProgramNow();
+    EndProcess();
     return true;
 }

@@ -12,5 +12,6 @@
 // True when the advice was shown.
 bool ShowVistaAdvice(const QString &programFolder, int &force);
 
-// How the program ends at once (tests replace it).
+// How the program ends at once (EndProcess, app/startup.h); tests replace
+// it. Setting it also clears an earlier end request.
 void SetProgramExitHook(std::function<void()> hook);   // empty: the default

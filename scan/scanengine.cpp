@@ -161,6 +161,7 @@ struct ScanEngine::Impl {
     int64_t lastGood = -1;              // the last sector read
     int lastErrno = 0;
     int64_t failedReads = 0;
+    std::vector<unsigned char> scratch;   // probes and reads back, outside the buffer
     UnreadableSectors unreadableLog;
     bool fileDamaged = false;           // the open found file holds zero-filled sectors
     bool smartScan = false;             // free clusters only
@@ -403,8 +404,8 @@ struct ScanEngine::Impl {
             return false;
         const int64_t at = lastGood;
         ::posix_fadvise(pos.fd, off_t(pos.windowOffset + at * bps), off_t(bps), POSIX_FADV_DONTNEED);
-        std::vector<unsigned char> one(static_cast<size_t>(bps));
-        return readSectors(pos, at, 1, one.data(), nullptr) > 0;
+        scratch.resize(std::max(scratch.size(), size_t(bps)));
+        return readSectors(pos, at, 1, scratch.data(), nullptr) > 0;
     }
 
     // Crosses the bad run that begins at b (its read failed): probes at
@@ -414,7 +415,8 @@ struct ScanEngine::Impl {
     // from b to the end of the medium (the medium stopped answering there).
     bool crossBadRun(int64_t b)
     {
-        std::vector<unsigned char> probe(size_t(bps) * kNarrowChunk);
+        std::vector<unsigned char> &probe = scratch;
+        probe.resize(size_t(bps) * kNarrowChunk);
         int64_t last = b, distance = 1, good = -1;
         int64_t end = std::min(statedEnd, realEnd);
         while (last + 1 < end) {
@@ -893,7 +895,7 @@ ScanResult ScanEngine::Impl::run()
         r.messageText = QStringLiteral("The cache folder %0 lies on the disk being scanned. Please choose a cache "
                                        "folder on another disk.")
                             .replace(QStringLiteral("%0"), opt.cacheFolder);
-        r.statusText = r.messageText;
+        r.statusText = GetString(273, QStringLiteral("Cannot use the same disk for saving."));
         if (cb.message)
             cb.message(r.messageTitle, r.messageText);
         return r;
@@ -962,7 +964,8 @@ ScanResult ScanEngine::Impl::run()
                                                                               "device.")),
                                                {src.name});
             r.messageText = first + QStringLiteral("\n\n") + RawAccessHowTo();
-            r.statusText = first;
+            r.statusText = FormatString(GetString(2112, QStringLiteral("No right to read %0")),
+                                        {src.name});
             const bool adviceShown = cb.restrictedRights && cb.restrictedRights();
             if (!adviceShown && cb.message)
                 cb.message(r.messageTitle, r.messageText);
@@ -970,7 +973,7 @@ ScanResult ScanEngine::Impl::run()
             r.end = ScanEnd::CannotOpen;
             r.messageText =
                 GetString(560, QStringLiteral("Disk is either protected by Windows or damaged and unreadable."));
-            r.statusText = r.messageText;
+            r.statusText = GetString(562, QStringLiteral("Cannot read the disk."));
             if (cb.message)
                 cb.message(r.messageTitle, r.messageText);
         }
@@ -1253,6 +1256,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
         cb.progress(p);
     };
     passProgress(0);
+    const auto passStart = std::chrono::steady_clock::now();
     if (g.clusterBytes() >= 512) {
         // Pictures the scan followed while writing them are not read again;
         // the others (a resumed file, TIFF) are read once, through one buffer.
@@ -1274,6 +1278,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i)
         if (found.EntryDates[size_t(i)].isValid() && !(resumeOpen && i == last))
             DateFoundFile(fileNative(i), found.EntryDates[size_t(i)]);
+    r.finishingSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - passStart).count();
 
     cb.setLastCluster(QStringLiteral("0"));
     const bool complete = current >= g.endUnit();
@@ -1300,19 +1305,22 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
 
 QString ScanEngine::Impl::statusLine(const ScanResult &r, bool early) const
 {
+    // The line holds about forty characters: with unreadable sectors their
+    // count takes the place of the average.
     const double elapsed = std::max(1.0, std::floor(r.seconds));
     const QString seconds = wholeText(std::floor(r.seconds));
-    const QString rate = oneDecimal(double(r.unitsScanned) * U / kMB / elapsed);
-    QString line = early ? FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds. "
-                                                                       "Average: %2 MB/sec")),
-                                        {QString::number(r.stoppedAtPercent), seconds, rate})
-                         : FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
-                                        {seconds, rate});
+    const QString percent = QString::number(r.stoppedAtPercent);
+    const QString bad = QString::number(unreadableLog.count());
     if (unreadableLog.count() > 0)
-        line += QStringLiteral("  ")
-                + FormatString(GetString(2110, QStringLiteral("Unreadable sectors: %0")),
-                               {QString::number(unreadableLog.count())});
-    return line;
+        return early ? FormatString(GetString(2111, QStringLiteral("Stopped at %0 %. Unreadable sectors: %1")),
+                                    {percent, bad})
+                     : FormatString(GetString(2110, QStringLiteral("Finished: %0 s. Unreadable sectors: %1")),
+                                    {seconds, bad});
+    if (early)
+        return FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds")),
+                            {percent, seconds});
+    return FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
+                        {seconds, oneDecimal(double(r.unitsScanned) * U / kMB / elapsed)});
 }
 
 QString ScanEngine::Impl::unreadableReport() const
