@@ -318,6 +318,23 @@ public:
     bool EndMayStopOperation() const;
 
     // ======================================================================
+    // Start-up checks and the version record (app/startupchecks.cpp), the
+    // update check (app/updatecheck.cpp)
+    // ======================================================================
+    // The hive of the program key: the stored choice, or (first start, or
+    // "clean" on the command line) the first of HKEY_LOCAL_MACHINE,
+    // HKEY_USERS and HKEY_CURRENT_USER whose base key can be written; on the
+    // first start with a hive, the system checks.
+    void StartupSystemChecks();
+    // The run-time check after a new manifest: nothing to check here.
+    void CheckVbRuntime();
+    // Version and ActPath under the base key, written when they changed.
+    void RecordVersion();
+    // The online update check: unforced it acts when the last check lies 15
+    // days or more back; forced (the About box) at once.
+    void CheckForUpdate(bool forced);
+
+    // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
@@ -328,10 +345,6 @@ public:
     void ListColors_Click();               // colour schemes (shell)
     void Form_Resize();                    // main window layout (shell)
     void DelProgramTrees();                // uninstall clean-up of the program folder (shell)
-    void StartupSystemChecks();            // registry hive and first-start checks (start-up checks)
-    void CheckVbRuntime();                 // run-time check after a new manifest (start-up checks)
-    void RecordVersion();                  // version and program path under the base key (start-up checks)
-    void CheckForUpdate(bool forced);      // online update check (update check)
     void ResumeDamagedMediaRecovery();     // offer to resume a staged recovery (cache)
     void ListDiskImages(QString &list);    // disk-image indexes, stale ones removed (cache)
     bool MftWasOpened = false;             // an NTFS volume was opened in this run (quick undelete)

@@ -11,10 +11,6 @@ void frmRecover::ShowGetStarted() {}           // waits for the Get Started pane
 void frmRecover::ListColors_Click() {}         // waits for the colour schemes
 void frmRecover::Form_Resize() {}              // waits for the main window layout
 void frmRecover::DelProgramTrees() {}          // waits for the uninstall clean-up
-void frmRecover::StartupSystemChecks() {}      // waits for the start-up checks
-void frmRecover::CheckVbRuntime() {}           // waits for the start-up checks
-void frmRecover::RecordVersion() {}            // waits for the version record
-void frmRecover::CheckForUpdate(bool) {}       // waits for the update check
 
 // --- signature scan engine ----------------------------------------------------
 
