@@ -56,7 +56,7 @@ void drawIcon(plat::PictureBox &box)
         return;
     LogoCanvas canvas(image);
     quint32 colour = 0x404040;
-    DrawLogoPattern(canvas, 8, 10, 14, colour);
+    DrawLogoPattern(canvas, 6, 9, 12, colour);
     box.setPicture(image);
 }
 
@@ -79,26 +79,26 @@ frmAboutRecvr::frmAboutRecvr()
     if (QWidget *w = widget())
         w->setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowTitleHint);
     // The designed places (twips).
-    Move(0, 0, 7140, 4680);
-    picIcon.Move(240, 240, 780, 780);
+    Move(0, 0, 9000, 4380);
+    picIcon.Move(240, 240, 720, 720);
     picIcon.setBorderStyle(0);
     picIcon.setBackColor(0x202020);
-    lblTitle.Move(1260, 240, 5640, 420);
+    lblTitle.Move(1140, 240, 7620, 420);
     lblTitle.setFontSize(14);
     lblTitle.setFontBold(true);
-    lblVersion.Move(1260, 690, 5640, 270);
-    lblDescription.Move(1260, 1020, 5640, 780);
+    lblVersion.Move(1140, 690, 7620, 270);
+    lblDescription.Move(240, 1080, 8520, 1020);
     lblDescription.setWordWrap(true);
     for (plat::PictureBox &line : Line1) {
         line.setBorderStyle(0);
         line.setBackColor(0x808080);
     }
-    Line1[0].Move(240, 1920, 6660, 15);
-    lblDisclaimer.Move(240, 2040, 6660, 1020);
+    Line1[0].Move(240, 2160, 8520, 15);
+    lblDisclaimer.Move(240, 2265, 8520, 780);
     lblDisclaimer.setWordWrap(true);
-    Line1[1].Move(240, 3150, 6660, 15);
-    Label6.Move(240, 3240, 6660, 270);
-    const double buttonTop = 3660, buttonWidth = 1560, gap = 140;
+    Line1[1].Move(240, 3120, 8520, 15);
+    Label6.Move(240, 3210, 8520, 270);
+    const double buttonTop = 3660, buttonWidth = 2040, gap = 120;
     double left = 240;
     for (plat::CommandButton *b : {&CmdCheckUpdate, &Command1, &cmdSysInfo, &CmdOK}) {
         b->Move(left, buttonTop, buttonWidth, 375);
