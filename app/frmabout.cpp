@@ -260,6 +260,8 @@ void ShowAboutBox()
     box->ZOrder(0);
 }
 
+void frmRecover::frmAboutRecvr_Show() { ShowAboutBox(); }
+
 bool AboutUpdateButtonShown()
 {
     const frmAboutRecvr *box = g_about.get();

@@ -36,6 +36,7 @@ void DestroyMainWindow() { g_main.reset(); }
 frmRecover::frmRecover()
 {
     setCaption(ProgramTitle);
+    setFontSize(8.25);   // the window's design font; its controls take it over
     // The folder chooser stands beside the picture view.
     SetChooserPlacementSource([this]() -> std::optional<ChooserPlacement> {
         return ChooserPlacement{Left(), Top(), Picture1.Width(), Picture1.Top()};
@@ -54,6 +55,9 @@ frmRecover::frmRecover()
     SetLanguageCaptions();
     TxtWidth.setText(QStringLiteral("72"));
 
+    // The found files in white on the greys the colour schemes give the lists.
+    List3.setForeColor(0xFFFFFF);
+    LvwFiles.setForeColor(0xFFFFFF);
     ProgressBar1.setMin(0);
     ProgressBar1.setMax(100);
     LvwTypes.setView(plat::ListView::lvwReport);
@@ -117,4 +121,5 @@ void frmRecover::wireEvents()
     // request while a scan runs); otherwise the shutdown.
     QueryUnload = [this](int &cancel, int mode) { Form_QueryUnload(cancel, mode); };
     UnloadEvent = [this](int &cancel) { Form_Unload(cancel); };
+    WireBehaviourEvents();
 }

@@ -23,11 +23,13 @@
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
 #include "undelete/entries.h"
+#include "viewer/canvas.h"
 
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -155,8 +157,8 @@ public:
     void EnableButtons();
     void ShowProgressPanel(const QString &caption, double count);
     void ClearFileView();
-    // The window's first size and the places of the controls outside the
-    // command panel, until the full layout of the resize handler exists.
+    // The design places of the command panel's controls and the design
+    // sizes of the lists, then the first layout (Form_Resize).
     void ArrangeDefaultLayout();
 
     int PictureOrientation = 0;       // 0 from the file; 1-8 EXIF; 101-108 rotated by the user
@@ -264,6 +266,92 @@ public:
     void UpdateDriveInfoLabel();
 
     // ======================================================================
+    // The window's behaviour: layout (app/layout.cpp), the result lists' keys
+    // and mouse (app/resultlists.cpp), colour schemes (app/colours.cpp),
+    // controls and options (app/options.cpp), the Get Started panel
+    // (app/getstarted.cpp), list selection and browsing status
+    // (app/selection.cpp), panels, About link and uninstall (app/panels.cpp).
+    // ======================================================================
+    bool StayMaximized = false;       // maximized once: a restored window is maximized again
+    int16_t ResizeDepth = 0;          // nesting of Form_Resize
+    QString SavedStatusText;          // the status line before the browsing text replaced it
+    QString LastExploredFolder;       // the folder CmdShowFolder_Click opened last
+    qint64 LastItemClickMs = std::numeric_limits<qint64>::min() / 2;   // LvwFiles_ItemClick's previous click
+
+    // Lays out every control for the window's size and state.
+    void Form_Resize();
+    // The window's outer width as the layout sees it (the maximized width
+    // while maximized).
+    double LayoutWidth() const;
+
+    // Result lists: keys and mouse (key codes and shift states as delivered).
+    void List1_MouseDown(int button, int shift, double x, double y);
+    void List1_KeyUp(int &keyCode, int shift);
+    void List2_KeyUp(int &keyCode, int shift);
+    void List3_KeyUp(int &keyCode, int shift);
+    void List2_MouseDown(int button, int shift, double x, double y);
+    void List3_KeyDown(int &keyCode, int shift);
+    void List3_MouseDown(int button, int shift, double x, double y);
+    void LvwFiles_DblClick();
+    void LvwFiles_ItemClick(int item);
+    void LvwFiles_KeyUp(int &keyCode, int shift);
+    void LvwFiles_MouseDown(int button, int shift, double x, double y);
+    void LvwFiles_KeyDown(int &keyCode, int shift);
+    // Opens a found file with its associated program; never runs it.
+    void OpenRecoveredFile(QString &path);
+    // Moves found file `index` of the shown folder to the trash and takes it
+    // out of the lists (also without the trash when force is set).
+    void RemoveRecoveredFile(int32_t &index, bool &force, bool &removed);
+    void ApplyToSelectedItems();
+    // Shift+S / Shift+C: the previews of the RAW files from the selected
+    // thumbnail on into the save folder.
+    void ExportRawPreviews();
+
+    // Colour schemes.
+    void ListColors_Click();
+
+    // Controls and options.
+    void CheckSpecs_Click();
+    void ChkDeep_MouseDown(int button, int shift, double x, double y);
+    void ChkDamaged_MouseDown(int button, int shift, double x, double y);
+    void ChkDamaged_Click();
+    // The user's click on ChkDeep or ChkDamaged (mouse or Space): taken back
+    // while an operation runs, so the option keeps its value; otherwise a
+    // click on ChkDamaged runs ChkDamaged_Click. Code that sets a box's
+    // value (the scan's read fallbacks) is not affected.
+    void OptionBox_UserClick(plat::CheckBox &box);
+    void Form_MouseDown(int button, int shift, double x, double y);
+    void Frame1_MouseDown(int button, int shift, double x, double y);
+    void lblSpecs_MouseDown(int button, int shift, double x, double y);
+    void ListFilters_LostFocus();
+    void ListFilters_MouseUp(int button, int shift, double x, double y);
+    void CmdShowFolder_Click();
+    void CmdOpen_Click();
+    void lblHelp_Click();
+
+    // Get Started panel.
+    void ShowGetStarted();
+
+    // Found-file list selection and browsing status.
+    void RememberListIndex();
+    void SelectListItem();
+    // 1: List3's selection to LvwFiles; any other value: LvwFiles' to List3.
+    void SyncListSelections(int16_t &direction);
+    void SyncListSelections(int direction);
+    void ShowBrowsingStatus();
+
+    // Panels, About link and the uninstall clean-up.
+    void Picture4_MouseDown(int button, int shift, double x, double y);
+    void Picture5_MouseDown(int button, int shift, double x, double y);
+    void lblAbout_Click();
+    // Removes the program's own files and folders from the program folder
+    // (the command word "uninstall").
+    void DelProgramTrees();
+
+    // The handlers of the controls above, wired once by the constructor.
+    void WireBehaviourEvents();
+
+    // ======================================================================
     // Start-up (app/formload.cpp, app/captions.cpp), the drive choice
     // (app/drivechoice.cpp) and the shutdown (app/shutdown.cpp)
     // ======================================================================
@@ -333,18 +421,15 @@ public:
     // The online update check: unforced it acts when the last check lies 15
     // days or more back; forced (the About box) at once.
     void CheckForUpdate(bool forced);
+    // The About box (app/frmabout.cpp): unloads frmAboutRecvr when it is
+    // loaded, loads it anew, shows it without making it modal and brings it
+    // to the front.
+    void frmAboutRecvr_Show();
 
     // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void RememberListIndex();              // found-file list selection (shell)
-    void SelectListItem();                 // found-file list selection (shell)
-    void ShowBrowsingStatus();             // found-file list status line (shell)
-    void ShowGetStarted();                 // Get Started panel (shell)
-    void ListColors_Click();               // colour schemes (shell)
-    void Form_Resize();                    // main window layout (shell)
-    void DelProgramTrees();                // uninstall clean-up of the program folder (shell)
     void ResumeDamagedMediaRecovery();     // offer to resume a staged recovery (cache)
     void ListDiskImages(QString &list);    // disk-image indexes, stale ones removed (cache)
     bool MftWasOpened = false;             // an NTFS volume was opened in this run (quick undelete)
@@ -364,19 +449,24 @@ public:
     void SearchDeletedEntries(const QString &source);   // fills the entry list (quick undelete)
     void CheckDeletedChain(int index);     // recoverable size of an entry (quick undelete)
     void CloseMft();                       // closes an open NTFS volume (quick undelete)
-    void FitThumbWidth(bool flag);         // fits TxtWidth to the thumbnails (viewer)
-    // The camera facts in a unit's bytes (viewer's quick EXIF read); none yet.
-    std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
-    void RunRawPreview(const QString &cacheFile);   // the RAW converter's preview (viewer)
-    void List3_Click();                    // preview of the selected file (viewer)
     void CmdShowThumbs_Click();            // thumbnail grid (viewer)
     void CmdRenderWidth_Click();           // thumbnail grid (viewer)
-    void CmdShowFolder_Click();            // explore the cache (viewer)
-    void CmdOpen_Click();                  // open with (viewer)
     void CmdBrowse_Click();                // browse a folder (viewer)
     void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
-    // Draws a picture file into a picture box at the given size (viewer).
-    void DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+    void List3_DblClick();                 // found-file double click (viewer)
+    void Picture1_MouseDown(int button, int shift, double x, double y);   // preview pane mouse (viewer)
+    void List1_DblClick();                 // existing-entry double click (quick undelete)
+    void List2_DblClick();                 // deleted-entry double click (quick undelete)
+    // The file name of the entry last selected in List1 or List2 (quick undelete).
+    QString SelectedEntryFileName() const;
+    // Saves the selected lines of an entry list into the save folder (saving).
+    void SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool nameGiven, bool force);
+    // The desktop's thumbnail of a file drawn centred into the box (twips);
+    // true when one was drawn (viewer's shell thumbnails).
+    bool DrawSystemThumbnail(PictureCanvas &box, double width, double height, const QString &file);
+    void SoftenPicture(PictureCanvas &box);                        // picture filters (viewer)
+    void FindWhiteBand(PictureCanvas &box);                        // picture filters (viewer)
+    void ApplyPictureFilter(PictureCanvas &box, QString &name);    // picture filters (viewer)
 
     // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
@@ -412,8 +502,6 @@ public:
     // Hides the quick-undelete lists and shows the found-file list and the
     // picture view in front.
     void ShowPictureView();
-    // The small icon of a file type (picture viewer; empty until it exists).
-    QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
 
     // ======================================================================
     // The scan (scan/ui/scandisk.cpp) and the Scan command
@@ -497,8 +585,59 @@ public:
     // disk image's index file).
     QByteArray DeletedEntriesFileForm() const;
 
+    // ======================================================================
+    // Picture viewer: the found-file preview, the picture operations on the
+    // window's boxes, the EXIF summary, RAW previews and type icons
+    // (viewer/ui/*.cpp; the window-free parts in viewer/*.cpp)
+    // ======================================================================
+    PictureCanvas Picture1Canvas;     // what Picture1 shows; drawn also while Picture1 is hidden
+    PictureCanvas Picture2Canvas;     // the work surface of the type thumbnails
+    QStringList ExifLines{QString(), QString(), QString(), QString(), QString()};
+    QString ExifSummaryText;          // the summary lblSpecs shows for the picture
+    QString LastConvertedFile;        // the picture the preview shows (a conversion or the file)
+    QString ConverterCommandText;     // the last conversion as text, and the found file it ran for
+    QString ConverterCommandFile;
+    bool PictureCopyFlag = false;     // set while a rotation or filter is copied to other items
+    double PreviewSizeEstimate = 0;   // kB the shown picture's pixels suggest; 0 none
+
+    // The preview of the selected found file: drawn the right way up with its
+    // EXIF summary; RAW files through the converter, other types by their
+    // type icon. With Picture1 hidden (the grid renders) only the files:
+    // conversions and thumbnails.
+    void List3_Click();
+    // Draws a picture file into a picture box fitted into width x height
+    // (twips): Picture1 draws through its canvas. True when it drew.
+    bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+    // Draws a picture file into Picture1's canvas as the preview does: the
+    // EXIF listing into ExifLines when asked, the grid thumbnail when named.
+    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr);
+    // Picture1's canvas at the size it draws at: the box while it is shown, a
+    // grid cell (the thumbnail size) while it is hidden.
+    void PreparePicture1Canvas();
+    // Picture1 shows its canvas.
+    void ShowPicture1Canvas();
+    // The summary of ExifLines in lblSpecs (while txtExif is hidden) and the
+    // full list in txtExif.
+    void ShowExifSummary();
+    // The scan's preview of a found RAW file: its embedded thumbnail into the
+    // cache's Conv folder.
+    void RunRawPreview(const QString &cacheFile);
+    // The RAW step of the preview; true when a conversion was drawn.
+    bool PreviewRawFile(const QString &name, double &estimate);
+    // The icon of a file type (flags 1: small).
+    QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
+    // ThumbWidth and ThumbHeight from TxtWidth, smaller for many files.
+    void FitThumbWidth(int fileCount);
+    // The camera facts in a unit's bytes (the quick EXIF read, buffer mode);
+    // the date in the EXIF form "yyyy:MM:dd HH:mm:ss". None without facts.
+    std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
+
 private:
     void wireEvents();
+    void previewEmptyFile(int index, const QString &name);
+    bool previewShellThumbnail(const QString &name);
+    void previewTypeIcon(const QString &name, const QString &ext, double sizeKB);
+    void companionExif(int index, const QString &name);
 };
 
 // The program's main window, made on first use.

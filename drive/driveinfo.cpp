@@ -91,7 +91,7 @@ bool dataAreaFits(const DriveInfoRecord &d, int64_t mediumBytes)
 // volume facts know but refused is dropped; other names stay as the system
 // reports them. Sizes become the medium's own when the record's clusters do
 // not fit it either; its size in sectors is the one the platform reports.
-void describeWithoutFileSystem(DriveInfoRecord &d, int64_t mediumBytes)
+void describeWithoutFileSystem(DriveInfoRecord &d, QChar letter, int64_t mediumBytes)
 {
     if (parsedFileSystem(d.FileSystem))
         d.FileSystem.clear();
@@ -101,7 +101,7 @@ void describeWithoutFileSystem(DriveInfoRecord &d, int64_t mediumBytes)
     d.FirstDataSector = 0;
     d.FirstCluster = 0;
     d.RootCluster = 0;
-    if (auto g = plat::diskGeometry(d.DriveLetter))
+    if (auto g = plat::diskGeometry(letter))
         d.TotalSectors = double(g->totalClusters) * g->sectorsPerCluster;
     if (mediumBytes >= 0 && !dataAreaFits(d, mediumBytes)) {
         if (d.BytesPerSector != 512 && d.BytesPerSector != 1024 && d.BytesPerSector != 2048
@@ -259,7 +259,7 @@ void GetDriveInfo(const QString &source)
     // sector that lies: the scan must not start past the medium's end.
     const int64_t medium = MediumBytes(root);
     if (!dataAreaFits(d, medium))
-        describeWithoutFileSystem(d, medium);
+        describeWithoutFileSystem(d, root[0].toUpper(), medium);
 }
 
 void ParseBootSector(const QString &root)
@@ -327,7 +327,7 @@ void ParseBootSector(const QString &root)
     // Nothing is read by a layout that does not lie on the medium.
     const int64_t medium = MediumBytes(root);
     if (parsedFileSystem(d.FileSystem) && !layoutFits(d, b, medium)) {
-        describeWithoutFileSystem(d, medium);
+        describeWithoutFileSystem(d, root[0].toUpper(), medium);
         return;
     }
     const bool fat = d.FileSystem == "FAT12" || d.FileSystem == "FAT16" || d.FileSystem == "FAT32";

@@ -147,3 +147,27 @@ TEST_F(AboutBox, SystemInfoPutsTheProgramDataOnTheClipboard)
     EXPECT_TRUE(copied.startsWith("Please type your message here: \r\n")) << copied.toStdString();
     EXPECT_TRUE(copied.contains("\r\nSystem Drive: -17\r\n"));
 }
+
+TEST_F(AboutBox, TheAboutLinkOpensOneFreshBoxAndNoneWhileBusy)
+{
+    w->OperationRunning = true;
+    {
+        MessageScript script;
+        script.expect(plat::id::OK, "Still busy");
+        w->lblAbout.Click();
+    }
+    EXPECT_EQ(AboutBoxIfLoaded(), nullptr);
+    EXPECT_EQ(AboutBoxInstances(), 0);
+
+    w->OperationRunning = false;
+    w->lblAbout.Click();
+    frmAboutRecvr *first = AboutBoxIfLoaded();
+    ASSERT_NE(first, nullptr);
+    first->setCaption("changed");
+    w->lblAbout.Click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(AboutBoxInstances(), 1);
+    ASSERT_NE(AboutBoxIfLoaded(), nullptr);
+    EXPECT_EQ(AboutBoxIfLoaded()->Caption(), " About Quilvane");
+    EXPECT_TRUE(AboutBoxIfLoaded()->Visible());
+}

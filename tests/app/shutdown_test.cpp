@@ -66,6 +66,18 @@ TEST_F(Shutdown, IdleEndKeepsThePictureWritesTheSettingsAndRemovesTemporaryFiles
     EXPECT_TRUE(w->Timer2.Enabled());
     EXPECT_EQ(exits, 0) << "the first pass only prepares";
 
+    // Between the passes no command starts: the next pass would cut it off.
+    {
+        w->setEnabled(true);
+        MessageScript script;
+        script.expect(plat::id::OK, "Still busy");
+        EXPECT_TRUE(w->RefuseWhileBusy());
+        w->CmdEnd.setToolTipText("End Quilvane.");
+        script.expect(plat::id::OK, "Still busy");
+        w->CmdScan_Click();
+        EXPECT_FALSE(w->OperationRunning);
+    }
+
     w->Timer2_Timer();
     EXPECT_EQ(exits, 1);
     EXPECT_TRUE(QFile::exists(work + "/Lastpict.bmp"));
