@@ -206,8 +206,8 @@ void frmRecover::previewEmptyFile(int index, const QString &name)
                 LogoCanvas card(Picture1Canvas.image, Picture1Canvas.font);
                 const double size = Picture1Canvas.font.pointSizeF() > 0 ? Picture1Canvas.font.pointSizeF() : 8;
                 card.FontSize = size;
-                PrintGlowText(card, ProgramTitle + QStringLiteral(" Info"), 16, 12, 0x444444, size + 6);
-                PrintGlowText(card, message, 16, 44, 0x444444, size + 2);
+                PrintGlowText(card, ProgramTitle + QStringLiteral(" Info"), 16, 12, 0x444444, 0);
+                PrintGlowText(card, message, 16, 12 + 2 * card.TextHeight(), 0x444444, 0);
                 SoftenPicture(Picture1Canvas);
                 SoftenPicture(Picture1Canvas);
                 quint32 colour = 0x404040;
