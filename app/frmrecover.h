@@ -406,13 +406,30 @@ public:
     bool EndMayStopOperation() const;
 
     // ======================================================================
+    // Start-up checks and the version record (app/startupchecks.cpp), the
+    // update check (app/updatecheck.cpp)
+    // ======================================================================
+    // The hive of the program key: the stored choice, or (first start, or
+    // "clean" on the command line) the first of HKEY_LOCAL_MACHINE,
+    // HKEY_USERS and HKEY_CURRENT_USER whose base key can be written; on the
+    // first start with a hive, the system checks.
+    void StartupSystemChecks();
+    // The run-time check after a new manifest: nothing to check here.
+    void CheckVbRuntime();
+    // Version and ActPath under the base key, written when they changed.
+    void RecordVersion();
+    // The online update check: unforced it acts when the last check lies 15
+    // days or more back; forced (the About box) at once.
+    void CheckForUpdate(bool forced);
+    // The About box (app/frmabout.cpp): unloads frmAboutRecvr when it is
+    // loaded, loads it anew, shows it without making it modal and brings it
+    // to the front.
+    void frmAboutRecvr_Show();
+
+    // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void StartupSystemChecks();            // registry hive and first-start checks (start-up checks)
-    void CheckVbRuntime();                 // run-time check after a new manifest (start-up checks)
-    void RecordVersion();                  // version and program path under the base key (start-up checks)
-    void CheckForUpdate(bool forced);      // online update check (update check)
     void ResumeDamagedMediaRecovery();     // offer to resume a staged recovery (cache)
     void ListDiskImages(QString &list);    // disk-image indexes, stale ones removed (cache)
     bool MftWasOpened = false;             // an NTFS volume was opened in this run (quick undelete)
@@ -444,9 +461,6 @@ public:
     QString SelectedEntryFileName() const;
     // Saves the selected lines of an entry list into the save folder (saving).
     void SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool nameGiven, bool force);
-    // Unloads the About box frmAboutRecvr when it is loaded, loads it anew,
-    // shows it without making it modal and brings it to the front (About box).
-    void frmAboutRecvr_Show();
     // The desktop's thumbnail of a file drawn centred into the box (twips);
     // true when one was drawn (viewer's shell thumbnails).
     bool DrawSystemThumbnail(PictureCanvas &box, double width, double height, const QString &file);

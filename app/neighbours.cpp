@@ -4,11 +4,6 @@
 #include "app/frmrecover.h"
 
 // --- application shell ------------------------------------------------------
-void frmRecover::frmAboutRecvr_Show() {}       // waits for the About box
-void frmRecover::StartupSystemChecks() {}      // waits for the start-up checks
-void frmRecover::CheckVbRuntime() {}           // waits for the start-up checks
-void frmRecover::RecordVersion() {}            // waits for the version record
-void frmRecover::CheckForUpdate(bool) {}       // waits for the update check
 
 // --- signature scan engine ----------------------------------------------------
 
