@@ -18,9 +18,6 @@ void frmRecover::CmdEnd_Click() {}             // waits for the End command and 
 // --- recovered-file cache, saving and disk images -------------------------------
 void frmRecover::CmdSaveAll_Click() {}         // waits for Save All
 void frmRecover::CmdSaveAs_Click() {}          // waits for Save Selected
-void frmRecover::CmdBackup_Click() {}          // waits for the disk image backup
-void frmRecover::CmdScanBackup_Click() {}      // waits for Scan Backup
-void frmRecover::CmdMaxSpeed_Click() {}        // waits for the read-speed test
 
 // --- quick undelete ---------------------------------------------------------------
 void frmRecover::CmdQuickUndelete_Click() {}   // waits for Quick Undelete
