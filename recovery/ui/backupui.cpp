@@ -280,6 +280,7 @@ void frmRecover::BackupDiskImage()
     LastBackupResult = r;
 
     // 14, 15.
+    ProgressBar1.setValue(std::min(ProgressBar1.Max(), double(r.bytesPlaced / unitBytes)));
     if (ProgressBar1.Value() > 0.98 * ProgressBar1.Max())
         ProgressBar1.setValue(ProgressBar1.Max());
     const double rate = r.seconds > 0 ? double(r.bytesPlaced) / 1048576.0 / r.seconds : 0;

@@ -9,13 +9,18 @@
 #include "platform/ui/msgbox.h"
 #include "recovery/freespace.h"
 
+#include <algorithm>
+
 void frmRecover::CheckTargetFreeSpace(const QString &cacheFolder, int &result, bool &room)
 {
     room = false;
     FreeSpaceFacts f;
     int32_t total = 0;
     f.cacheFreeMB = GetDiskSpaceMB(cacheFolder, total);
-    f.sourceFreeMB = GetDiskSpaceMB(SourceName, total);
+    // An image's scan writes at most the image's size (Scan Backup set
+    // TotalMB to it); the free space of the disk holding the image is no
+    // measure of it.
+    f.sourceFreeMB = ScanningImage ? int32_t(std::min(DriveInfo().TotalMB, 2.0e9)) : GetDiskSpaceMB(SourceName, total);
     f.sourceTotalMB = DriveInfo().TotalMB;
     f.cacheFolder = cacheFolder;
     f.resumePosition = ResumePosition;
