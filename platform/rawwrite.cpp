@@ -143,7 +143,7 @@ void readVolumeFacts(QChar letter, MediumFacts &f)
     Handle h = openVolume(letter, Access::Read);
     if (!h.valid())
         return;
-    if (auto info = ownVolumeInfo([&h](qint64 o, qint64 n) { return h.readAt(o, n); })) {
+    if (auto info = ownVolumeInfo([&h](qint64 o, qint64 n) { return h.readAt(o, n); }, h.size())) {
         f.volumeSerial = info->serial;
         f.label = info->label;
     }

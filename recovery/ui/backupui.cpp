@@ -220,7 +220,8 @@ void frmRecover::BackupDiskImage()
         index.sectorsPerCluster = spc;
         index.totalClusters = totalClusters;
         index.firstDataSector = record.FirstDataSector;
-        index.lastEntryIndex = -1;
+        index.lastEntryIndex = DeletedEntriesUpperBound();
+        index.entryRecords = DeletedEntriesFileForm();
         WriteDiskImageIndex(DiskImageIndexPath(WorkFolder, ImageFilePath), index);
     }
 
