@@ -18,6 +18,17 @@ double MeasureReadSpeed(const SpeedTestIo &io)
     int64_t last = io.readBlock();
     const int64_t start = io.clockNs();
     int idle = 0;
+    // Passes too short for the clock are timed together with the next ones.
+    int64_t pendingBytes = 0, pendingNs = 0;
+    auto count = [&](bool last) {
+        if (pendingBytes <= 0 || pendingNs <= 0 || (pendingNs < kMinPassNs && !last))
+            return false;
+        current = double(pendingBytes) / 1048576.0 / (double(pendingNs) / double(kSecond));
+        if (current > average)
+            average = (2.0 * average + current) / 3.0;
+        pendingBytes = pendingNs = 0;
+        return true;
+    };
     for (;;) {
         const int64_t elapsed = io.clockNs() - start;
         const bool none = last <= 0;
@@ -32,15 +43,12 @@ double MeasureReadSpeed(const SpeedTestIo &io)
                 break;
             bytes += last;
         }
-        const int64_t passNs = io.clockNs() - passStart;
-        if (bytes > 0 && passNs >= kMinPassNs) {
+        pendingBytes += bytes;
+        pendingNs += io.clockNs() - passStart;
+        if (count(last <= 0))
             idle = 0;
-            current = double(bytes) / 1048576.0 / (double(passNs) / double(kSecond));
-            if (current > average)
-                average = (2.0 * average + current) / 3.0;
-        } else if (++idle > kMaxIdlePasses) {
+        else if (++idle > kMaxIdlePasses)
             break;
-        }
         if (io.afterPass)
             io.afterPass();
     }

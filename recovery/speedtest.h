@@ -15,8 +15,9 @@ struct SpeedTestIo {
 };
 
 // The MB/s the medium gives: after one read to start, passes of three reads;
-// a pass's value counts when it read something and lasted at least 1 ms; the
+// a pass's value counts when it read something; the
 // average rises to (2 x average + value) / 3 whenever a value exceeds it.
+// Passes too short to time (under 1 ms) are timed together with the next.
 // Stops when (5 seconds have passed or a read gave nothing) and (the value and
 // the average agree to hundredths, 15 seconds have passed, or a read gave
 // nothing). 0 when nothing was measured.

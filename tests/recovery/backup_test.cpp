@@ -12,6 +12,7 @@
 #include "platform/drives.h"
 #include "platform/paths.h"
 #include "recovery/imageindex.h"
+#include "undelete/entries.h"
 #include "tests/recovery/media_fixtures.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
@@ -105,6 +106,22 @@ TEST_F(BackupWindow, TheImageIsTheCardByteForByteAndItsIndexReadsBack)
     w->SourceName = "E:";
     GetDriveInfo("E:");
     const DriveInfoRecord record = DriveInfo();
+    // The entry list quick undelete left: it goes into the index as it is.
+    w->DeletedEntries.assign(1, DeletedEntryRecord{});
+    for (int i = 1; i <= 5; ++i) {
+        DeletedEntryRecord e;
+        e.Name = QString("?HOTO%1.JPG").arg(i);
+        e.LongName = QString("Photo number %1.jpg").arg(i);
+        e.Created = 40000.5 + i;
+        e.Modified = 40001.25;
+        e.FirstCluster = 100 * i;
+        e.Size = 1000 * i;
+        e.Recoverable = 1000 * i;
+        e.Attributes = 32;
+        e.Occupied = i == 3 ? -1 : 0;
+        w->DeletedEntries.push_back(e);
+    }
+    const std::vector<DeletedEntryRecord> entries = w->DeletedEntries;
     const QString folder = makeTempDir("backup");
     QString image;
     {
@@ -127,6 +144,10 @@ TEST_F(BackupWindow, TheImageIsTheCardByteForByteAndItsIndexReadsBack)
     EXPECT_EQ(index.firstDataSector, record.FirstDataSector);
     // The larger of the data clusters and the volume's sectors in clusters.
     EXPECT_EQ(index.totalClusters, std::floor(std::max(record.TotalClusters, record.TotalSectors / 4)));
+    EXPECT_EQ(index.lastEntryIndex, 5);
+    std::vector<DeletedEntryRecord> back;
+    ASSERT_TRUE(ReadEntryRecords(index.entryRecords, index.lastEntryIndex, back));
+    EXPECT_TRUE(back == entries);
 
     // The same card again on the same day: the next number, and the folder
     // already ends in DiskImages\.
