@@ -366,7 +366,6 @@ public:
     int OsMajorVersion = 0;
     QString RawConverterCommand;      // the RAW converter's program (arguments follow, never a shell)
     QString SystemVolumeSerialText;   // the system drive's volume serial, decimal (support report)
-    QString LastBackupImage;          // the image the last backup wrote; emptied at every drive choice
 
     // Every caption, list row and column header in the chosen language.
     void SetLanguageCaptions();

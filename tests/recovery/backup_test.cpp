@@ -30,15 +30,7 @@ namespace {
 
 const QString kBackupCaption = QStringLiteral("Backup. Please select a drive/folder for saving.");
 
-const Card &card()
-{
-    static const Card c = makeCard();
-    return c;
-}
-
-#define REQUIRE_CARD()                                                                                    \
-    if (!card().ok())                                                                                     \
-    GTEST_SKIP() << "mkfs.fat, mtools or ImageMagick missing"
+const Card &card() { return sharedCard(); }
 
 QString today() { return QDate::currentDate().toString("yyyy-MM-dd"); }
 
@@ -100,7 +92,7 @@ protected:
 
 TEST_F(BackupWindow, TheImageIsTheCardByteForByteAndItsIndexReadsBack)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     const QByteArray sha = sha256(card().image);
     ASSERT_TRUE(attachCard('E', card().image));
     w->SourceName = "E:";
@@ -159,7 +151,7 @@ TEST_F(BackupWindow, TheImageIsTheCardByteForByteAndItsIndexReadsBack)
 
 TEST_F(BackupWindow, AReadOnlyLoopDeviceIsBackedUpAsItIs)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     const QString copy = makeTempDir("loopsrc") + "/card.img";
     ASSERT_TRUE(QFile::copy(card().image, copy));
     auto loop = LoopDevice::attach(copy, true);
@@ -181,7 +173,7 @@ TEST_F(BackupWindow, AReadOnlyLoopDeviceIsBackedUpAsItIs)
 
 TEST_F(BackupWindow, ADamagedCardIsCopiedWholeWithItsUnreadableSectorsNamed)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     const QByteArray sha = sha256(card().image);
     const qint64 sectors = QFileInfo(card().image).size() / 512;
     const QList<QPair<qint64, qint64>> bad{{300, 303}, {5000, 5000}, {sectors - 1, sectors - 1}};
@@ -214,7 +206,7 @@ TEST_F(BackupWindow, ADamagedCardIsCopiedWholeWithItsUnreadableSectorsNamed)
 
 TEST_F(BackupWindow, StageTwoWritesBackuptempBackwardsWithoutAnIndex)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     ASSERT_TRUE(attachCard('E', card().image, {{40, 41}}));
     w->SourceName = "E:";
     GetDriveInfo("E:");
@@ -242,7 +234,7 @@ TEST_F(BackupWindow, StageTwoWritesBackuptempBackwardsWithoutAnIndex)
 
 TEST_F(BackupWindow, ScanBackupFindsWhatTheScanOfTheCardFinds)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     const QByteArray sha = sha256(card().image);
     ASSERT_TRUE(attachCard('E', card().image));
     w->SourceName = "E:";

@@ -27,30 +27,12 @@ QByteArray sha256(const QString &native)
     return h.result().toHex();
 }
 
-namespace {
-QString imageMagick()
-{
-    for (const QString &p : {QStringLiteral("/usr/bin/convert-im6.q16"), QStringLiteral("/usr/bin/convert")})
-        if (QFile::exists(p))
-            return p;
-    return QStringLiteral("convert");
-}
-
-QByteArray picture(const QString &dir, const QString &name, const QStringList &args)
-{
-    const QString out = dir + '/' + name;
-    if (runTool(imageMagick(), args + QStringList{out}) != 0)
-        return {};
-    return readFileBytes(out);
-}
-} // namespace
-
 Card makeCard(int fatBits, qint64 sizeKiB, int sectorsPerCluster, const QString &serial, const QString &label)
 {
     Card c;
     c.dir = makeTempDir("mediacard");
-    c.jpeg = picture(c.dir, "photo.jpg", {"-size", "320x240", "-seed", "7", "plasma:fractal", "-quality", "90"});
-    c.png = picture(c.dir, "pic.png", {"-size", "96x64", "-seed", "8", "plasma:fractal"});
+    c.jpeg = imageMagickPicture(c.dir, "photo.jpg", {"-size", "320x240", "-seed", "7", "plasma:fractal", "-quality", "90"});
+    c.png = imageMagickPicture(c.dir, "pic.png", {"-size", "96x64", "-seed", "8", "plasma:fractal"});
     FatImageSpec spec;
     spec.fatBits = fatBits;
     spec.sizeKiB = sizeKiB;
@@ -64,6 +46,12 @@ Card makeCard(int fatBits, qint64 sizeKiB, int sectorsPerCluster, const QString 
         || !mcopyData(image, "/PIC.PNG", c.png) || !mdel(image, "/PHOTO.JPG") || !mdel(image, "/PIC.PNG"))
         return c;
     c.image = image;
+    return c;
+}
+
+const Card &sharedCard()
+{
+    static const Card c = makeCard();
     return c;
 }
 

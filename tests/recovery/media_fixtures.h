@@ -25,6 +25,12 @@ struct Card {
 Card makeCard(int fatBits = 16, qint64 sizeKiB = 16384, int sectorsPerCluster = 4,
               const QString &serial = QStringLiteral("1234ABCD"), const QString &label = QStringLiteral("CARD"));
 
+// The default card, made once for the test binary.
+const Card &sharedCard();
+#define REQUIRE_MEDIA_CARD()                                                                              \
+    if (!media_test::sharedCard().ok())                                                                   \
+    GTEST_SKIP() << "mkfs.fat, mtools or ImageMagick missing"
+
 // A removable virtual drive over an image; bad: sectors whose reads fail.
 bool attachCard(QChar letter, const QString &image, const QList<QPair<qint64, qint64>> &bad = {},
                 const QString &files = {});

@@ -30,15 +30,7 @@ using namespace media_test;
 
 namespace {
 
-const Card &card()
-{
-    static const Card c = makeCard();
-    return c;
-}
-
-#define REQUIRE_CARD()                                                                                    \
-    if (!card().ok())                                                                                     \
-    GTEST_SKIP() << "mkfs.fat, mtools or ImageMagick missing"
+const Card &card() { return sharedCard(); }
 
 bool allZero(const QByteArray &b) { return b.count('\0') == b.size(); }
 
@@ -101,7 +93,7 @@ protected:
 
 TEST_F(MediaTools, RestoreWritesTheImageBackAndOnlyTheImagesBytes)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     const QString target = useTarget();
     ASSERT_TRUE(mcopyData(target, "/NEW.TXT", patternBytes(50000, 3)));   // the card changed since
     const QString targetBefore = makeTempDir("before") + "/t.img";
@@ -158,7 +150,7 @@ TEST_F(MediaTools, RestoreWritesTheImageBackAndOnlyTheImagesBytes)
 
 TEST_F(MediaTools, WipeAndRepairLeaveZerosFromTheFirstDataSectorAndASoundVolume)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     for (const char key : {'w', 'R'}) {
         SCOPED_TRACE(key);
         const QString target = useTarget();
@@ -190,7 +182,7 @@ TEST_F(MediaTools, WipeAndRepairLeaveZerosFromTheFirstDataSectorAndASoundVolume)
 
 TEST_F(MediaTools, AStoppedWipeSaysSoAndStartsNoFormat)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     const QString target = useTarget();
     {
         MessageScript boxes;
@@ -209,7 +201,7 @@ TEST_F(MediaTools, AStoppedWipeSaysSoAndStartsNoFormat)
 
 TEST_F(MediaTools, FormatKeepsTheFatTypeAndLabelAndWaitsForTheProgram)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     const QString target = useTarget();
     {
         MessageScript boxes;
@@ -228,7 +220,7 @@ TEST_F(MediaTools, FormatKeepsTheFatTypeAndLabelAndWaitsForTheProgram)
 
 TEST_F(MediaTools, EveryWritingToolRefusesWhatItMustNotTouch)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     // A fixed disk: the keys do nothing at all.
     {
         const QString copy = makeTempDir("fixed") + "/fixed.img";
@@ -297,7 +289,7 @@ TEST_F(MediaTools, EveryWritingToolRefusesWhatItMustNotTouch)
 
 TEST_F(MediaTools, ZeroFillAndRestoreStayInsideTheMedium)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     const QString target = useTarget();
     const auto facts = plat::mediumFacts('F');
     ASSERT_TRUE(facts);
@@ -340,7 +332,7 @@ TEST_F(MediaTools, ZeroFillAndRestoreStayInsideTheMedium)
 
 TEST_F(MediaTools, OnALoopDeviceTheWipeAndFormatWorkAndAnExclusiveHolderBlocksThem)
 {
-    REQUIRE_CARD();
+    REQUIRE_MEDIA_CARD();
     const QString backing = makeTempDir("loopt") + "/loop.img";
     ASSERT_TRUE(QFile::copy(card().image, backing));
     QFile(backing).setPermissions(QFile::ReadOwner | QFile::WriteOwner);

@@ -196,11 +196,7 @@ TEST(StagedRecovery, KillsInEveryStageResumeWithTheNextOneAtTheNextStart)
 
 namespace {
 
-const Card &card()
-{
-    static const Card c = makeCard();
-    return c;
-}
+const Card &card() { return sharedCard(); }
 
 class StagedWindow : public ::testing::Test {
 protected:
