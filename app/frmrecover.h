@@ -26,6 +26,7 @@
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
 #include "undelete/entries.h"
+#include "viewer/canvas.h"
 
 #include <QString>
 #include <QStringList>
@@ -405,13 +406,30 @@ public:
     bool EndMayStopOperation() const;
 
     // ======================================================================
+    // Start-up checks and the version record (app/startupchecks.cpp), the
+    // update check (app/updatecheck.cpp)
+    // ======================================================================
+    // The hive of the program key: the stored choice, or (first start, or
+    // "clean" on the command line) the first of HKEY_LOCAL_MACHINE,
+    // HKEY_USERS and HKEY_CURRENT_USER whose base key can be written; on the
+    // first start with a hive, the system checks.
+    void StartupSystemChecks();
+    // The run-time check after a new manifest: nothing to check here.
+    void CheckVbRuntime();
+    // Version and ActPath under the base key, written when they changed.
+    void RecordVersion();
+    // The online update check: unforced it acts when the last check lies 15
+    // days or more back; forced (the About box) at once.
+    void CheckForUpdate(bool forced);
+    // The About box (app/frmabout.cpp): unloads frmAboutRecvr when it is
+    // loaded, loads it anew, shows it without making it modal and brings it
+    // to the front.
+    void frmAboutRecvr_Show();
+
+    // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void StartupSystemChecks();            // registry hive and first-start checks (start-up checks)
-    void CheckVbRuntime();                 // run-time check after a new manifest (start-up checks)
-    void RecordVersion();                  // version and program path under the base key (start-up checks)
-    void CheckForUpdate(bool forced);      // online update check (update check)
     bool MftWasOpened = false;             // an NTFS volume was opened in this run (quick undelete)
     void RenderThumbnails();               // thumbnail grid (viewer)
     void UpdateThumbsCaption();            // thumbnail grid (viewer)
@@ -426,29 +444,24 @@ public:
     void SearchDeletedEntries(const QString &source);   // fills the entry list (quick undelete)
     void CheckDeletedChain(int index);     // recoverable size of an entry (quick undelete)
     void CloseMft();                       // closes an open NTFS volume (quick undelete)
-    void FitThumbWidth(bool flag);         // fits TxtWidth to the thumbnails (viewer)
-    // The camera facts in a unit's bytes (viewer's quick EXIF read); none yet.
-    std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
-    void RunRawPreview(const QString &cacheFile);   // the RAW converter's preview (viewer)
-    void List3_Click();                    // preview of the selected file (viewer)
     void CmdShowThumbs_Click();            // thumbnail grid (viewer)
     void CmdRenderWidth_Click();           // thumbnail grid (viewer)
     void CmdBrowse_Click();                // browse a folder (viewer)
     void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
     void List3_DblClick();                 // found-file double click (viewer)
     void Picture1_MouseDown(int button, int shift, double x, double y);   // preview pane mouse (viewer)
-    void ShowExifSummary();                // EXIF summary beside the preview (viewer)
     void List1_DblClick();                 // existing-entry double click (quick undelete)
     void List2_DblClick();                 // deleted-entry double click (quick undelete)
     // The file name of the entry last selected in List1 or List2 (quick undelete).
     QString SelectedEntryFileName() const;
     // Saves the selected lines of an entry list into the save folder (saving).
     void SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool nameGiven, bool force);
-    // Unloads the About box frmAboutRecvr when it is loaded, loads it anew,
-    // shows it without making it modal and brings it to the front (About box).
-    void frmAboutRecvr_Show();
-    // Draws a picture file into a picture box at the given size (viewer).
-    void DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+    // The desktop's thumbnail of a file drawn centred into the box (twips);
+    // true when one was drawn (viewer's shell thumbnails).
+    bool DrawSystemThumbnail(PictureCanvas &box, double width, double height, const QString &file);
+    void SoftenPicture(PictureCanvas &box);                        // picture filters (viewer)
+    void FindWhiteBand(PictureCanvas &box);                        // picture filters (viewer)
+    void ApplyPictureFilter(PictureCanvas &box, QString &name);    // picture filters (viewer)
 
     // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
@@ -484,8 +497,6 @@ public:
     // Hides the quick-undelete lists and shows the found-file list and the
     // picture view in front.
     void ShowPictureView();
-    // The small icon of a file type (picture viewer; empty until it exists).
-    QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
 
     // ======================================================================
     // The scan (scan/ui/scandisk.cpp) and the Scan command
@@ -613,8 +624,59 @@ public:
     // disk image's index file).
     QByteArray DeletedEntriesFileForm() const;
 
+    // ======================================================================
+    // Picture viewer: the found-file preview, the picture operations on the
+    // window's boxes, the EXIF summary, RAW previews and type icons
+    // (viewer/ui/*.cpp; the window-free parts in viewer/*.cpp)
+    // ======================================================================
+    PictureCanvas Picture1Canvas;     // what Picture1 shows; drawn also while Picture1 is hidden
+    PictureCanvas Picture2Canvas;     // the work surface of the type thumbnails
+    QStringList ExifLines{QString(), QString(), QString(), QString(), QString()};
+    QString ExifSummaryText;          // the summary lblSpecs shows for the picture
+    QString LastConvertedFile;        // the picture the preview shows (a conversion or the file)
+    QString ConverterCommandText;     // the last conversion as text, and the found file it ran for
+    QString ConverterCommandFile;
+    bool PictureCopyFlag = false;     // set while a rotation or filter is copied to other items
+    double PreviewSizeEstimate = 0;   // kB the shown picture's pixels suggest; 0 none
+
+    // The preview of the selected found file: drawn the right way up with its
+    // EXIF summary; RAW files through the converter, other types by their
+    // type icon. With Picture1 hidden (the grid renders) only the files:
+    // conversions and thumbnails.
+    void List3_Click();
+    // Draws a picture file into a picture box fitted into width x height
+    // (twips): Picture1 draws through its canvas. True when it drew.
+    bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+    // Draws a picture file into Picture1's canvas as the preview does: the
+    // EXIF listing into ExifLines when asked, the grid thumbnail when named.
+    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr);
+    // Picture1's canvas at the size it draws at: the box while it is shown, a
+    // grid cell (the thumbnail size) while it is hidden.
+    void PreparePicture1Canvas();
+    // Picture1 shows its canvas.
+    void ShowPicture1Canvas();
+    // The summary of ExifLines in lblSpecs (while txtExif is hidden) and the
+    // full list in txtExif.
+    void ShowExifSummary();
+    // The scan's preview of a found RAW file: its embedded thumbnail into the
+    // cache's Conv folder.
+    void RunRawPreview(const QString &cacheFile);
+    // The RAW step of the preview; true when a conversion was drawn.
+    bool PreviewRawFile(const QString &name, double &estimate);
+    // The icon of a file type (flags 1: small).
+    QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
+    // ThumbWidth and ThumbHeight from TxtWidth, smaller for many files.
+    void FitThumbWidth(int fileCount);
+    // The camera facts in a unit's bytes (the quick EXIF read, buffer mode);
+    // the date in the EXIF form "yyyy:MM:dd HH:mm:ss". None without facts.
+    std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
+
 private:
     void wireEvents();
+    void previewEmptyFile(int index, const QString &name);
+    bool previewShellThumbnail(const QString &name);
+    void previewTypeIcon(const QString &name, const QString &ext, double sizeKB);
+    void companionExif(int index, const QString &name);
 };
 
 // Test Speed's measurement of a drive: MB/s into mbps (also returned); 0

@@ -19,8 +19,10 @@
 #include "scan/signatures.h"
 #include "scan/unitgeometry.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -278,7 +280,13 @@ void frmRecover::ScanDisk()
     cb.saveScanList = [this] { SaveScanList(); };
     cb.readExifQuick = [this](const unsigned char *bytes, size_t size) { return ReadExifQuick(bytes, size); };
     cb.rawPreview = [this](const QString &file) { RunRawPreview(file); };
-    cb.drawPicture = [this](const QString &file) {
+    // Found pictures show in the picture view as they come, at most one a
+    // second: a decode of every picture would cost more than the scan.
+    auto lastDrawn = std::make_shared<QElapsedTimer>();
+    cb.drawPicture = [this, lastDrawn](const QString &file) {
+        if (lastDrawn->isValid() && lastDrawn->elapsed() < 1000)
+            return;
+        lastDrawn->start();
         DrawThumbnail(file, Picture1, int(Picture1.Width()), int(Picture1.Height()));
     };
     if (AdjustScanCallbacks)
