@@ -20,6 +20,9 @@
 #include "drive/registry.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/drivelist.h"
+#include "platform/rawwrite.h"
+#include "recovery/diskimage.h"
+#include "recovery/mediatools.h"
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
 #include "undelete/entries.h"
@@ -254,8 +257,6 @@ public:
     // ======================================================================
     QString DriveInfoText;          // the text lblSpecs shows
     QString DescribedSource;        // the source the text was built for
-    double ReadSpeedMBs = 0;        // measured by Test Speed; 0 when none
-    uint32_t ReadSpeedSerial = 0;   // the serial of the medium it was measured on
 
     // Appends a line to an information text, wrapped to 36 characters
     // (after a "" where possible), ended by CR LF.
@@ -366,7 +367,6 @@ public:
     int OsMajorVersion = 0;
     QString RawConverterCommand;      // the RAW converter's program (arguments follow, never a shell)
     QString SystemVolumeSerialText;   // the system drive's volume serial, decimal (support report)
-    QString LastBackupImage;          // the image the last backup wrote; emptied at every drive choice
 
     // Every caption, list row and column header in the chosen language.
     void SetLanguageCaptions();
@@ -430,8 +430,6 @@ public:
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void ResumeDamagedMediaRecovery();     // offer to resume a staged recovery (cache)
-    void ListDiskImages(QString &list);    // disk-image indexes, stale ones removed (cache)
     bool MftWasOpened = false;             // an NTFS volume was opened in this run (quick undelete)
     void RenderThumbnails();               // thumbnail grid (viewer)
     void UpdateThumbsCaption();            // thumbnail grid (viewer)
@@ -441,9 +439,6 @@ public:
     void CmdShowScanTypes_Click();         // scan-type list (scan engine)
     void CmdSaveAll_Click();               // saving (cache)
     void CmdSaveAs_Click();                // saving (cache)
-    void CmdBackup_Click();                // disk image backup (cache)
-    void CmdScanBackup_Click();            // scan of a disk image (cache)
-    void CmdMaxSpeed_Click();              // read-speed test (cache)
     void CmdQuickUndelete_Click();         // quick undelete
     void List2_Click();                    // deleted-entry list (quick undelete)
     void SearchDeletedEntries(const QString &source);   // fills the entry list (quick undelete)
@@ -555,6 +550,50 @@ public:
     void EndScanCommand();
 
     // ======================================================================
+    // Disk images and media tools (recovery/ui/backupui.cpp,
+    // recovery/ui/mediatoolsui.cpp, recovery/ui/stagedrecoveryui.cpp)
+    // ======================================================================
+    QString ImageFilePath;            // the image Backup Medium writes; emptied at every drive choice
+    double MeasuredSpeedMBps = 0;     // measured by Test Speed; 0 when none
+    uint32_t MeasuredSpeedSerial = 0; // the serial of the medium it was measured on
+    BackupResult LastBackupResult;    // what the last copy ended with
+
+    // Backup Medium: start, or stop the running copy.
+    void CmdBackup_Click();
+    // The copy of SourceName into BackupFolder (stage 2: backuptemp.dat).
+    void BackupDiskImage();
+    // The index files of the work folder's DiskImages\, "|"-terminated; stale
+    // ones removed.
+    void ListDiskImages(QString &list);
+    // Scan Backup: the scan of a disk image instead of the medium.
+    void CmdScanBackup_Click();
+    // The image stage 2 writes and the final stage scans.
+    QString BackupTempPath() const;
+    // R on the Backup button: an image written back onto the medium.
+    void CmdBackup_KeyPress(int &keyAscii);
+    // W (wipe), R (repair) and F (format) on the drive list.
+    void Drive1_KeyPress(int &keyAscii);
+    // The tools' guard: no operation runs, the source is a removable drive
+    // with a FAT layout and not the system's drive. Otherwise keys do nothing.
+    bool MediaToolAllowed();
+    // The question of a writing tool, naming the medium (label, size,
+    // device); the identity of the medium it named. False: refused (the
+    // layer's reason shown) or not confirmed.
+    bool ConfirmMediumTool(const QString &text, const QString &title, plat::MediumIdentity &identity);
+    void ShowWriteRefusal(plat::WriteRefusal why);
+    void RestoreDiskImage();
+    void WipeMedium(bool repair);
+    void FormatMedium();
+    void RunFormat(const plat::MediumIdentity &identity);
+    QString ResultWord(const WriteOutcome &out, bool flushed) const;
+    WriteOutcome LastWriteOutcome;    // of the last wipe or repair
+    plat::FormatResult LastFormatResult;
+    // Test Speed.
+    void CmdMaxSpeed_Click();
+    // At start-up: the staged recovery of a medium whose scan never ended.
+    void ResumeDamagedMediaRecovery();
+
+    // ======================================================================
     // Learning of new types (scan/ui/learn*.cpp)
     // ======================================================================
     void CmdLearn_Click();
@@ -644,6 +683,10 @@ private:
     void previewTypeIcon(const QString &name, const QString &ext, double sizeKB);
     void companionExif(int index, const QString &name);
 };
+
+// Test Speed's measurement of a drive: MB/s into mbps (also returned); 0
+// when nothing could be measured (the drive could not be opened: a notice).
+double DriveSpeedTest(const QString &drive, double &mbps);
 
 // The program's main window, made on first use.
 frmRecover &MainWindow();

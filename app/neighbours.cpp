@@ -8,13 +8,8 @@
 // --- signature scan engine ----------------------------------------------------
 
 // --- recovered-file cache, saving and disk images -------------------------------
-void frmRecover::ResumeDamagedMediaRecovery() {}   // waits for the staged recovery
-void frmRecover::ListDiskImages(QString &list) { list.clear(); }   // waits for the disk image indexes
 void frmRecover::CmdSaveAll_Click() {}         // waits for Save All
 void frmRecover::CmdSaveAs_Click() {}          // waits for Save Selected
-void frmRecover::CmdBackup_Click() {}          // waits for the disk image backup
-void frmRecover::CmdScanBackup_Click() {}      // waits for Scan Backup
-void frmRecover::CmdMaxSpeed_Click() {}        // waits for the read-speed test
 void frmRecover::SaveUndeleteEntries(plat::ListBox &, int, bool, bool) {}   // waits for saving entries
 
 // --- quick undelete ---------------------------------------------------------------

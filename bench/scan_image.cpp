@@ -10,6 +10,7 @@
 // its last lines the bytes scanned, the seconds, MB/s, the number of found
 // files and the unreadable sectors; the found files stay in CACHEDIR\RIVozud\.
 #include "app/frmrecover.h"
+#include "bench/default_answer.h"
 #include "drive/driveinfo.h"
 #include "platform/drives.h"
 #include "platform/paths.h"
@@ -23,27 +24,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdio>
-
-namespace {
-
-// The button a box gives when the user presses Enter.
-int defaultAnswer(const plat::MessageRequest &r)
-{
-    static const QList<QList<int>> buttons = {
-        {plat::id::OK},
-        {plat::id::OK, plat::id::Cancel},
-        {plat::id::Abort, plat::id::Retry, plat::id::Ignore},
-        {plat::id::Yes, plat::id::No, plat::id::Cancel},
-        {plat::id::Yes, plat::id::No},
-        {plat::id::Retry, plat::id::Cancel},
-    };
-    const int set = r.style & plat::mb::ButtonMask;
-    const QList<int> &b = buttons.value(set, buttons[0]);
-    const int def = (r.style & plat::mb::DefButtonMask) / plat::mb::DefButton2;
-    return b.value(def, b[0]);
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
