@@ -530,6 +530,11 @@ public:
 
     // The scan of SourceName into CacheRoot with the table SignatureTable.
     void ScanDisk();
+    // The end of the scan's finishing pass on the window: the progress bar
+    // reset, "Explore Cache", the file view cleared (and rendered again in
+    // the thumbnail view), the thumbnails' caption, the buttons, the first
+    // result and the Scan caption.
+    void ShowScanResults();
     void CmdScan_Click();
 
     // The Scan command (scan/ui/scanstart.cpp)

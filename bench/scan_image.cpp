@@ -155,6 +155,7 @@ int main(int argc, char **argv)
     std::printf("command seconds: %.3f\n", commandSeconds);
     std::printf("bytes scanned: %lld\n", static_cast<long long>(r.bytesScanned));
     std::printf("seconds: %.3f\n", seconds);
+    std::printf("finishing pass seconds: %.3f\n", r.finishingSeconds);
     std::printf("MB/s: %.1f\n", seconds > 0 ? double(r.bytesScanned) / 1048576.0 / seconds : 0.0);
     std::printf("found files: %lld\n", static_cast<long long>(w.FoundFiles.FoundFileNames.size()));
     std::printf("unreadable sectors: %lld\n", static_cast<long long>(r.unreadable.count()));
