@@ -213,6 +213,12 @@ Handle openNative(const QString &nativePath, Access access, bool create)
         openError() = EISDIR;
         return h;
     }
+    // A device is written only through the guard of platform/rawwrite.h.
+    if (access == Access::ReadWrite && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) {
+        ::close(fd);
+        openError() = EACCES;
+        return h;
+    }
     h.fd = safeFd(fd);
     return h;
 }

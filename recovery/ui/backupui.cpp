@@ -143,6 +143,14 @@ void frmRecover::BackupDiskImage()
     BackupFolder = withSlash(BackupFolder);
     if (RecoveryStage != 2 && !BackupFolder.contains(kDiskImagesSub, Qt::CaseInsensitive))
         BackupFolder += kDiskImagesSub;
+    // Never onto the medium being copied, whatever the folder's history.
+    if (BackupFolder.size() < 4 || SourceName.isEmpty() || plat::sameDisk(BackupFolder[0], SourceName[0])) {
+        MsgBoxPositioned(hWnd(),
+                         GetString(273, QStringLiteral("Cannot use the same disk for saving.")) + QStringLiteral("\r\n")
+                             + GetString(274, QStringLiteral("Please select another drive.")),
+                         plat::mb::OK + plat::mb::IconExclamation, title);
+        return;
+    }
     const QString folderNative = plat::toNative(BackupFolder);
     if (folderNative.isEmpty() || !QDir().mkpath(folderNative)) {
         MsgBoxPositioned(hWnd(), FormatString(GetString(1516, QStringLiteral("Cannot open %0 ")), {BackupFolder}),

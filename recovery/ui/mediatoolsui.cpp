@@ -73,10 +73,10 @@ QString refusalText(plat::WriteRefusal why, const QString &drive)
            + GetString(2468, QStringLiteral("Nothing was written."));
 }
 
-// "Medium E: label CARD, 31.9 MB, device /dev/sdb1."
+// "Medium E: label "CARD", 31.9 MB, device /dev/sdb1."
 QString mediumLine(const plat::MediumFacts &f)
 {
-    return FormatString(GetString(2469, QStringLiteral("Medium %0: label \"%1\", %2 MB, device %3.")),
+    return FormatString(GetString(2469, QStringLiteral("Medium %0 label \"%1\", %2 MB, device %3.")),
                         {QString(f.letter) + QLatin1Char(':'), f.label,
                          QString::number(double(f.sizeBytes) / 1048576.0, 'f', 1), f.device});
 }

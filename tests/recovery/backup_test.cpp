@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -201,6 +202,36 @@ TEST_F(BackupWindow, ADamagedCardIsCopiedWholeWithItsUnreadableSectorsNamed)
     EXPECT_EQ(w->ChkDeep.Value(), 0);
     EXPECT_EQ(w->ChkDamaged.Value(), 0);
     EXPECT_EQ(sha256(card().image), sha);
+    expectIdle();
+}
+
+TEST_F(BackupWindow, AStoppedBackupIsNeverReportedAsFinished)
+{
+    REQUIRE_MEDIA_CARD();
+    // A slow bad sector early on: the window takes the Stop press long
+    // before the end.
+    plat::VirtualDriveOptions o;
+    o.typeCode = plat::DriveTypeRemovable;
+    o.badSectors = {{100, 100}};
+    o.slowMs = 50;
+    ASSERT_TRUE(plat::DriveTable::instance().attachImage('E', card().image, o));
+    w->SourceName = "E:";
+    GetDriveInfo("E:");
+    // The Stop press, once the copy runs.
+    QTimer stop;
+    stop.setInterval(1);
+    QObject::connect(&stop, &QTimer::timeout, [&] {
+        if (w->CmdBackup.Caption() == "Stop") {
+            stop.stop();
+            w->CmdBackup_Click();
+        }
+    });
+    stop.start();
+    const QString image = backUp(makeTempDir("stopped"));
+    EXPECT_TRUE(w->LastBackupResult.stopped);
+    EXPECT_LT(QFileInfo(image).size(), QFileInfo(card().image).size());
+    EXPECT_TRUE(w->lblStatus.Caption().startsWith("Backup stopped: the image is incomplete."))
+        << w->lblStatus.Caption().toStdString();
     expectIdle();
 }
 

@@ -349,6 +349,9 @@ TEST_F(MediaTools, OnALoopDeviceTheWipeAndFormatWorkAndAnExclusiveHolderBlocksTh
 
     // Held exclusively (as a mounted file system holds it): refused, unchanged.
     const QByteArray sha = sha256(backing);
+    // No other way of the layer opens the device for writing.
+    EXPECT_FALSE(plat::openNative(loop->device, plat::Access::ReadWrite).valid());
+    EXPECT_FALSE(plat::openFile(plat::toInternal(loop->device), plat::Access::ReadWrite).valid());
     {
         const int holder = ::open(QFile::encodeName(loop->device).constData(), O_RDONLY | O_EXCL);
         ASSERT_GE(holder, 0);
