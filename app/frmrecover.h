@@ -20,16 +20,22 @@
 #include "drive/registry.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/drivelist.h"
+#include "platform/rawwrite.h"
+#include "recovery/diskimage.h"
+#include "recovery/mediatools.h"
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
+#include "undelete/entries.h"
 #include "viewer/canvas.h"
 #include "viewer/thumbnailer.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -158,8 +164,8 @@ public:
     void EnableButtons();
     void ShowProgressPanel(const QString &caption, double count);
     void ClearFileView();
-    // The window's first size and the places of the controls outside the
-    // command panel, until the full layout of the resize handler exists.
+    // The design places of the command panel's controls and the design
+    // sizes of the lists, then the first layout (Form_Resize).
     void ArrangeDefaultLayout();
 
     int PictureOrientation = 0;       // 0 from the file; 1-8 EXIF; 101-108 rotated by the user
@@ -255,8 +261,6 @@ public:
     // ======================================================================
     QString DriveInfoText;          // the text lblSpecs shows
     QString DescribedSource;        // the source the text was built for
-    double ReadSpeedMBs = 0;        // measured by Test Speed; 0 when none
-    uint32_t ReadSpeedSerial = 0;   // the serial of the medium it was measured on
 
     // Appends a line to an information text, wrapped to 36 characters
     // (after a "" where possible), ended by CR LF.
@@ -267,56 +271,185 @@ public:
     void UpdateDriveInfoLabel();
 
     // ======================================================================
+    // The window's behaviour: layout (app/layout.cpp), the result lists' keys
+    // and mouse (app/resultlists.cpp), colour schemes (app/colours.cpp),
+    // controls and options (app/options.cpp), the Get Started panel
+    // (app/getstarted.cpp), list selection and browsing status
+    // (app/selection.cpp), panels, About link and uninstall (app/panels.cpp).
+    // ======================================================================
+    bool StayMaximized = false;       // maximized once: a restored window is maximized again
+    int16_t ResizeDepth = 0;          // nesting of Form_Resize
+    QString SavedStatusText;          // the status line before the browsing text replaced it
+    QString LastExploredFolder;       // the folder CmdShowFolder_Click opened last
+    qint64 LastItemClickMs = std::numeric_limits<qint64>::min() / 2;   // LvwFiles_ItemClick's previous click
+
+    // Lays out every control for the window's size and state.
+    void Form_Resize();
+    // The window's outer width as the layout sees it (the maximized width
+    // while maximized).
+    double LayoutWidth() const;
+
+    // Result lists: keys and mouse (key codes and shift states as delivered).
+    void List1_MouseDown(int button, int shift, double x, double y);
+    void List1_KeyUp(int &keyCode, int shift);
+    void List2_KeyUp(int &keyCode, int shift);
+    void List3_KeyUp(int &keyCode, int shift);
+    void List2_MouseDown(int button, int shift, double x, double y);
+    void List3_KeyDown(int &keyCode, int shift);
+    void List3_MouseDown(int button, int shift, double x, double y);
+    void LvwFiles_DblClick();
+    void LvwFiles_ItemClick(int item);
+    void LvwFiles_KeyUp(int &keyCode, int shift);
+    void LvwFiles_MouseDown(int button, int shift, double x, double y);
+    void LvwFiles_KeyDown(int &keyCode, int shift);
+    // Opens a found file with its associated program; never runs it.
+    void OpenRecoveredFile(QString &path);
+    // Moves found file `index` of the shown folder to the trash and takes it
+    // out of the lists (also without the trash when force is set).
+    void RemoveRecoveredFile(int32_t &index, bool &force, bool &removed);
+    void ApplyToSelectedItems();
+    // Shift+S / Shift+C: the previews of the RAW files from the selected
+    // thumbnail on into the save folder.
+    void ExportRawPreviews();
+
+    // Colour schemes.
+    void ListColors_Click();
+
+    // Controls and options.
+    void CheckSpecs_Click();
+    void ChkDeep_MouseDown(int button, int shift, double x, double y);
+    void ChkDamaged_MouseDown(int button, int shift, double x, double y);
+    void ChkDamaged_Click();
+    // The user's click on ChkDeep or ChkDamaged (mouse or Space): taken back
+    // while an operation runs, so the option keeps its value; otherwise a
+    // click on ChkDamaged runs ChkDamaged_Click. Code that sets a box's
+    // value (the scan's read fallbacks) is not affected.
+    void OptionBox_UserClick(plat::CheckBox &box);
+    void Form_MouseDown(int button, int shift, double x, double y);
+    void Frame1_MouseDown(int button, int shift, double x, double y);
+    void lblSpecs_MouseDown(int button, int shift, double x, double y);
+    void ListFilters_LostFocus();
+    void ListFilters_MouseUp(int button, int shift, double x, double y);
+    void CmdShowFolder_Click();
+    void CmdOpen_Click();
+    void lblHelp_Click();
+
+    // Get Started panel.
+    void ShowGetStarted();
+
+    // Found-file list selection and browsing status.
+    void RememberListIndex();
+    void SelectListItem();
+    // 1: List3's selection to LvwFiles; any other value: LvwFiles' to List3.
+    void SyncListSelections(int16_t &direction);
+    void SyncListSelections(int direction);
+    void ShowBrowsingStatus();
+
+    // Panels, About link and the uninstall clean-up.
+    void Picture4_MouseDown(int button, int shift, double x, double y);
+    void Picture5_MouseDown(int button, int shift, double x, double y);
+    void lblAbout_Click();
+    // Removes the program's own files and folders from the program folder
+    // (the command word "uninstall").
+    void DelProgramTrees();
+
+    // The handlers of the controls above, wired once by the constructor.
+    void WireBehaviourEvents();
+
+    // ======================================================================
+    // Start-up (app/formload.cpp, app/captions.cpp), the drive choice
+    // (app/drivechoice.cpp) and the shutdown (app/shutdown.cpp)
+    // ======================================================================
+    // The program's start: the common controls (nothing to do), then the
+    // whole loading sequence. Form_Load runs once per process.
+    void Form_Initialize();
+    void Form_Load();
+    bool StartupFinished = false;     // Form_Load ran to its end
+    bool EndRequestedDuringLoad = false;   // a termination signal came while loading
+    bool VistaOrLater = false;
+    bool LowColourDisplay = false;    // the picture view has fewer than 24 bits per pixel
+    int OsMajorVersion = 0;
+    QString RawConverterCommand;      // the RAW converter's program (arguments follow, never a shell)
+    QString SystemVolumeSerialText;   // the system drive's volume serial, decimal (support report)
+
+    // Every caption, list row and column header in the chosen language.
+    void SetLanguageCaptions();
+    // The program's title on the empty picture view (nothing while the cache
+    // holds files).
+    void PrintPicture1Title();
+
+    // The drive change: readiness (waiting up to 5 s), the source name, the
+    // Backup button, the drive information, and on a change of drive the
+    // NTFS volume closed and the lists refreshed.
+    void Drive1_Change();
+    // Refreshes Drive1 and chooses a ready removable drive, else the last
+    // source when it is a ready CD-ROM, else the first entry.
+    void RefreshDriveList();
+    // The start-up's drive choice: the recorded source, the refresh, the
+    // recorded serial; then Drive1_Change once.
+    void ChooseStartDrive();
+    QString RememberedDrive;          // the source the last drive change settled on
+    int DriveChangeDepth = 0;         // nesting of Drive1_Change
+    bool DriveChangeQuiet = false;    // code sets Drive1 without running the handler
+
+    // The End command in passes driven by Timer2, the close request, and the
+    // one shutdown they all reach.
+    int EndPassCount = 0;
+    void CmdEnd_Click();
+    void Timer2_Timer();
+    void Form_QueryUnload(int &cancel, int mode);
+    void Form_Unload(int &cancel);
+    void Form_Terminate();
+    // Keeps the picture, writes the settings, saves the found-file list,
+    // removes the temporary files, tidies the cache and ends the process.
+    // Runs once; while an operation still runs it asks it to stop and lets
+    // the End command's passes finish the work.
+    void ShutdownCleanup();
+    // The running operation is one End asks to stop (thumbnail rendering,
+    // scan, backup, repair or wipe, told by their captions).
+    bool EndMayStopOperation() const;
+
+    // ======================================================================
+    // Start-up checks and the version record (app/startupchecks.cpp), the
+    // update check (app/updatecheck.cpp)
+    // ======================================================================
+    // The hive of the program key: the stored choice, or (first start, or
+    // "clean" on the command line) the first of HKEY_LOCAL_MACHINE,
+    // HKEY_USERS and HKEY_CURRENT_USER whose base key can be written; on the
+    // first start with a hive, the system checks.
+    void StartupSystemChecks();
+    // The run-time check after a new manifest: nothing to check here.
+    void CheckVbRuntime();
+    // Version and ActPath under the base key, written when they changed.
+    void RecordVersion();
+    // The online update check: unforced it acts when the last check lies 15
+    // days or more back; forced (the About box) at once.
+    void CheckForUpdate(bool forced);
+    // The About box (app/frmabout.cpp): unloads frmAboutRecvr when it is
+    // loaded, loads it anew, shows it without making it modal and brings it
+    // to the front.
+    void frmAboutRecvr_Show();
+
+    // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void Drive1_Change();                  // drive change (shell, drive choice)
-    void RefreshDriveList();               // drive list refresh and choice (shell)
-    void RememberListIndex();              // found-file list selection (shell)
-    void SelectListItem();                 // found-file list selection (shell)
-    void ShowGetStarted();                 // Get Started panel (shell)
-    void ListColors_Click();               // colour schemes (shell)
-    void Form_QueryUnload(int &cancel, int mode);   // close request (shell)
-    void CmdEnd_Click();                   // End command (shell)
+    bool MftWasOpened = false;             // an NTFS volume was opened in this run (quick undelete)
     void CmbTypeSelect_Click();            // type presets (scan engine)
     void CmdShowScanTypes_Click();         // scan-type list (scan engine)
     void CmdSaveAll_Click();               // saving (cache)
     void CmdSaveAs_Click();                // saving (cache)
-    void CmdBackup_Click();                // disk image backup (cache)
-    void CmdScanBackup_Click();            // scan of a disk image (cache)
-    void CmdMaxSpeed_Click();              // read-speed test (cache)
     void CmdQuickUndelete_Click();         // quick undelete
     void List2_Click();                    // deleted-entry list (quick undelete)
-    int DeletedEntriesUpperBound() const;  // upper bound of the entry list (quick undelete)
-    // The deleted-entry list of quick undelete as the scan reads it (sorted
-    // by first cluster); empty until quick undelete exists.
-    std::vector<ScanDeletedEntry> DeletedEntriesForScan() const;
     void SearchDeletedEntries(const QString &source);   // fills the entry list (quick undelete)
-    void ResetDeletedEntries();            // the entry list back to one empty entry (quick undelete)
-    void SortDeletedEntries();             // by first cluster (quick undelete)
     void CheckDeletedChain(int index);     // recoverable size of an entry (quick undelete)
     void CloseMft();                       // closes an open NTFS volume (quick undelete)
-    // Fills the entry list from the records of a disk image's index file (quick undelete).
-    void LoadDeletedEntriesFromIndex(const QByteArray &records, int upperBound);
-    void CmdShowFolder_Click();            // explore the cache (shell's smaller handlers)
-    void CmdOpen_Click();                  // open with (shell's smaller handlers)
-    // The selection copied between the found-file list and the thumbnail
-    // view (shell's list interactions).
-    void SyncListSelections(int direction);
-    void ShowBrowsingStatus();             // found-file list status line (shell)
-    // The current item's orientation given to the selected items and those
-    // of the same base name, then drawn again (shell's result lists).
-    void ApplyToSelectedItems();
-    // Opens a found file with its program; never runs one (shell's result lists).
-    void OpenRecoveredFile(QString &path);
-    void Form_Resize();                    // the window's layout (shell)
-    // Moves a found file and its companion to the trash and takes it out of
-    // the lists (shell's result lists).
-    void RemoveRecoveredFile(int index, bool force, bool &removed);
-    // The logo drawing routines shared with the splash (shell): a text with a
-    // glowing trail, and the logo pattern (colour 0 becomes &H777777).
-    void PrintGlowText(PictureCanvas &box, const QString &text, double x, double y, quint32 colour, double fontSize);
-    void DrawLogoPattern(PictureCanvas &box, int size, int left, int top, quint32 &colour);
+    void List1_DblClick();                 // existing-entry double click (quick undelete)
+    void List2_DblClick();                 // deleted-entry double click (quick undelete)
+    // The file name of the entry last selected in List1 or List2 (quick undelete).
+    QString SelectedEntryFileName() const;
+    // Saves the selected lines of an entry list into the save folder (saving).
+    void SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool nameGiven, bool force);
 
     // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
@@ -385,6 +518,11 @@ public:
 
     // The scan of SourceName into CacheRoot with the table SignatureTable.
     void ScanDisk();
+    // The end of the scan's finishing pass on the window: the progress bar
+    // reset, "Explore Cache", the file view cleared (and rendered again in
+    // the thumbnail view), the thumbnails' caption, the buttons, the first
+    // result and the Scan caption.
+    void ShowScanResults();
     void CmdScan_Click();
 
     // The Scan command (scan/ui/scanstart.cpp)
@@ -400,6 +538,50 @@ public:
     void EndScanCommand();
 
     // ======================================================================
+    // Disk images and media tools (recovery/ui/backupui.cpp,
+    // recovery/ui/mediatoolsui.cpp, recovery/ui/stagedrecoveryui.cpp)
+    // ======================================================================
+    QString ImageFilePath;            // the image Backup Medium writes; emptied at every drive choice
+    double MeasuredSpeedMBps = 0;     // measured by Test Speed; 0 when none
+    uint32_t MeasuredSpeedSerial = 0; // the serial of the medium it was measured on
+    BackupResult LastBackupResult;    // what the last copy ended with
+
+    // Backup Medium: start, or stop the running copy.
+    void CmdBackup_Click();
+    // The copy of SourceName into BackupFolder (stage 2: backuptemp.dat).
+    void BackupDiskImage();
+    // The index files of the work folder's DiskImages\, "|"-terminated; stale
+    // ones removed.
+    void ListDiskImages(QString &list);
+    // Scan Backup: the scan of a disk image instead of the medium.
+    void CmdScanBackup_Click();
+    // The image stage 2 writes and the final stage scans.
+    QString BackupTempPath() const;
+    // R on the Backup button: an image written back onto the medium.
+    void CmdBackup_KeyPress(int &keyAscii);
+    // W (wipe), R (repair) and F (format) on the drive list.
+    void Drive1_KeyPress(int &keyAscii);
+    // The tools' guard: no operation runs, the source is a removable drive
+    // with a FAT layout and not the system's drive. Otherwise keys do nothing.
+    bool MediaToolAllowed();
+    // The question of a writing tool, naming the medium (label, size,
+    // device); the identity of the medium it named. False: refused (the
+    // layer's reason shown) or not confirmed.
+    bool ConfirmMediumTool(const QString &text, const QString &title, plat::MediumIdentity &identity);
+    void ShowWriteRefusal(plat::WriteRefusal why);
+    void RestoreDiskImage();
+    void WipeMedium(bool repair);
+    void FormatMedium();
+    void RunFormat(const plat::MediumIdentity &identity);
+    QString ResultWord(const WriteOutcome &out, bool flushed) const;
+    WriteOutcome LastWriteOutcome;    // of the last wipe or repair
+    plat::FormatResult LastFormatResult;
+    // Test Speed.
+    void CmdMaxSpeed_Click();
+    // At start-up: the staged recovery of a medium whose scan never ended.
+    void ResumeDamagedMediaRecovery();
+
+    // ======================================================================
     // Learning of new types (scan/ui/learn*.cpp)
     // ======================================================================
     void CmdLearn_Click();
@@ -410,6 +592,30 @@ public:
     int64_t LearnSeed = -1;
     std::function<int64_t()> LearnClockMs;
     std::function<void(int index)> LearnSampleHook;
+
+    // ======================================================================
+    // Quick undelete: the entry list (undelete/ui/entrylist.cpp; the record,
+    // its file form and the sort in undelete/entries.*)
+    // ======================================================================
+    // Slot 0 is always empty; an entry's index is its identity in List1 and
+    // List2. A search leaves at least the slots 0 and 1; before any search,
+    // and after ResetDeletedEntries, the list is the one empty slot 0.
+    std::vector<DeletedEntryRecord> DeletedEntries{1};
+
+    int DeletedEntriesUpperBound() const;
+    // The entry list back to one empty slot.
+    void ResetDeletedEntries();
+    // Ascending: by Name on NTFS, else by first cluster (the scan's order).
+    void SortDeletedEntries();
+    // The entries (empty slots left out) as the scan reads them, in list order.
+    std::vector<ScanDeletedEntry> DeletedEntriesForScan() const;
+    // Fills the entry list from the file form of records 0..upperBound (a
+    // disk image's index file); the list is reset when not every record
+    // can be read.
+    void LoadDeletedEntriesFromIndex(const QByteArray &records, int upperBound);
+    // Records 0..upper bound of the entry list in their file form (for the
+    // disk image's index file).
+    QByteArray DeletedEntriesFileForm() const;
 
     // ======================================================================
     // Picture viewer: the found-file preview, the picture operations on the
@@ -465,12 +671,13 @@ public:
     // ======================================================================
     bool RenderingThumbnails = false;   // the grid renders; clearing it is the stop request
     bool GridOutOfDate = false;         // the grid must be made anew (RenderThumbnails clears it)
-    bool LowColourDisplay = false;      // the picture view has fewer than 24 bits per pixel
     // The thumbnailer request under way (DrawSystemThumbnail); released by
     // TimerCleanThumbnail.
     std::unique_ptr<cThumbnailGenerator> CurrentThumbnailGenerator;
     // Tests: the time limit of a thumbnailer the window runs (ms).
     int ThumbnailerLimitMs = 10000;
+    // The files (full paths) the desktop's thumbnailers gave no thumbnail.
+    QSet<QString> NoSystemThumbnail;
 
     // The desktop's thumbnail of a file drawn centred into the box (twips);
     // true when one was drawn.
@@ -531,6 +738,10 @@ private:
     void previewTypeIcon(const QString &name, const QString &ext, double sizeKB);
     void companionExif(int index, const QString &name);
 };
+
+// Test Speed's measurement of a drive: MB/s into mbps (also returned); 0
+// when nothing could be measured (the drive could not be opened: a notice).
+double DriveSpeedTest(const QString &drive, double &mbps);
 
 // The program's main window, made on first use.
 frmRecover &MainWindow();

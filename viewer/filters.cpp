@@ -142,7 +142,7 @@ void AddRandomNoise(PictureBits &bits, uint32_t seed)
         if (i % 3 != 0)
             continue;
         if (a[i + k] < 255)
-            a[i + k] = clampByte(RoundHalfEven(rnd(gen) * 32.0));
+            a[i + k] = clampByte(a[i + k] + RoundHalfEven(rnd(gen) * 32.0));
     }
 }
 

@@ -41,6 +41,9 @@ void SharpenMoreFilter(PictureBits &destination, const PictureBits &source);
 // The in-place passes over a[WB .. WB*H - 1 - WB].
 void UnsharpFilter(PictureBits &bits);
 void SoftenPicture(PictureBits &bits);
+// Noise: one channel offset chosen at random; at every third byte from the
+// second row on, that channel of a byte below 255 gets up to 32 more
+// (saturating at 255).
 void AddRandomNoise(PictureBits &bits, uint32_t seed);
 // Fills two equally wide white bands of the middle row, over the full
 // height, with mid grey (bands from the left edge) or the bottom-left pixel's

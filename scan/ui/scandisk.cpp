@@ -7,6 +7,7 @@
 #include "drive/bitmap.h"
 #include "drive/driveinfo.h"
 #include "drive/files.h"
+#include "drive/sectors.h"
 #include "drive/strings.h"
 #include "drive/ui/msgbox.h"
 #include "platform/paths.h"
@@ -67,7 +68,11 @@ void frmRecover::ScanDisk()
         DiskImageIndex index;
         if (ReadDiskImageIndex(DiskImageIndexPath(WorkFolder, SourceName), index)) {
             source.geometry = GeometryOfImageIndex(index.bytesPerSector, index.sectorsPerCluster,
-                                                   int64_t(index.totalClusters), index.firstDataSector);
+                                                   index.totalClusters >= 1 && index.totalClusters < 9.0e18
+                                                       ? int64_t(index.totalClusters)
+                                                       : 0,
+                                                   index.firstDataSector);
+            FitGeometryToMedium(source.geometry, QFileInfo(native).size());
             LoadDeletedEntriesFromIndex(index.entryRecords, index.lastEntryIndex);
         } else {
             // Without an index the image's own boot sector gives the units,
@@ -86,8 +91,10 @@ void frmRecover::ScanDisk()
     if (!deep)
         ChkDamaged.setValue(0);
     const bool damaged = deep && ChkDamaged.Value() == 1;
+    // Units that do not fit the medium came from a boot sector that lies:
+    // the medium is then read as one without a file system.
     if (!source.image)
-        source.geometry = GeometryOfDrive(record, deep);
+        source.geometry = GeometryOfDrive(record, deep, MediumBytes(SourceName));
 
     // Free clusters only on a drive read cluster by cluster.
     if (source.image || deep)
@@ -136,8 +143,11 @@ void frmRecover::ScanDisk()
     Drive1.setEnabled(false);
     const bool learnEnabled = CmdLearn.Enabled();
     CmdLearn.setEnabled(false);
-    ShowProgressPanel(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s"))
-                          .replace(QStringLiteral("&&"), QStringLiteral("&")),
+    // The progress line is filled from the start; the scan gives its first
+    // figures after its first read.
+    ShowProgressPanel(FormatString(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s"))
+                                       .replace(QStringLiteral("&&"), QStringLiteral("&")),
+                                   {QStringLiteral("0"), QStringLiteral("-"), QStringLiteral("0.0")}),
                       double(std::max<int64_t>(1, source.geometry.endUnit())));
 
     CreateCacheFolders();
@@ -193,6 +203,12 @@ void frmRecover::ScanDisk()
     cb.modeChanged = [this](ScanMode m) {
         ChkDeep.setValue(m != ScanMode::Normal ? 1 : 0);
         ChkDamaged.setValue(m == ScanMode::Damaged ? 1 : 0);
+        if (m == ScanMode::Damaged) {
+            ChkDamaged.setVisible(true);
+            ChkDamaged.ZOrder(0);
+        } else if (m == ScanMode::Normal) {
+            ChkDamaged.setVisible(false);   // the finishing pass unticks both and hides it again
+        }
     };
     cb.phase = [this](ScanPhase ph) {
         switch (ph) {
@@ -203,7 +219,7 @@ void frmRecover::ScanDisk()
             CmdScan.setCaption(GetString(337, QStringLiteral("Flushing, wait...")));
             break;
         case ScanPhase::Done:
-            CmdScan.setCaption(GetString(38, QStringLiteral("Scan")));
+            ShowScanResults();
             break;
         }
     };
@@ -223,7 +239,7 @@ void frmRecover::ScanDisk()
         ItemOrientations.resize(size_t(FoundFilePaths.size()), 0.0f);
         if (i < List3.ListCount())
             List3.setList(i, e.displayLine);
-        else
+        else if (i < ScanListCapacity)   // files from 32,760 on get no line
             List3.AddItem(e.displayLine);
     };
     cb.fileDropped = [this](const FoundFileEvent &e) {
@@ -240,8 +256,7 @@ void frmRecover::ScanDisk()
     };
     cb.restrictedRights = [] {
         int force = 1;
-        ShowVistaAdvice(plat::programFolder(), force);
-        return false;
+        return ShowVistaAdvice(plat::programFolder(), force);
     };
     cb.reloadMedia = [drive](const ScanSource &) {
         QString d = drive;
@@ -301,6 +316,14 @@ void frmRecover::ScanDisk()
     if (!r.statusText.isEmpty())
         lblStatus.setCaption(r.statusText);
     SaveScanList();
+    // More files than the list shows: the list file holds the first ones.
+    const int64_t foundCount = FoundFiles.counter() + 1;
+    if (foundCount > ScanListCapacity && r.end != ScanEnd::Stopped)
+        MsgBoxPositioned(hWnd(),
+                         FormatString(GetString(2050, QStringLiteral("The found-file list shows the first %0 of the %1 "
+                                                                      "files found; all of them are in the cache folder.")),
+                                      {QString::number(ScanListCapacity), QString::number(foundCount)}),
+                         plat::mb::IconInformation, GetString(592, QStringLiteral("Scan")) + QStringLiteral(" ") + drive);
 
     OperationRunning = false;
     ScanFinished = true;
@@ -308,4 +331,19 @@ void frmRecover::ScanDisk()
     Drive1.setEnabled(true);
     CmdLearn.setEnabled(learnEnabled);
     EnableButtons();
+}
+
+void frmRecover::ShowScanResults()
+{
+    // The end of the finishing pass: the progress bar back, the results in
+    // the views, the buttons and the first result.
+    ProgressBar1.setValue(ProgressBar1.Min());
+    CmdShowFolder.setCaption(GetString(36, QStringLiteral("Explore Cache")));
+    ClearFileView();
+    if (ResultViewState == 1)
+        RenderThumbnails();
+    UpdateThumbsCaption();
+    EnableButtons();
+    List3_Click();
+    CmdScan.setCaption(GetString(38, QStringLiteral("Scan")));
 }

@@ -113,8 +113,8 @@ QString frmRecover::ChooseCacheFolder(const QString &proposal)
 void frmRecover::CmdScan_Click()
 {
     // 1. Guards.
-    if (CmdEnd.ToolTipText().isEmpty()) {
-        CheckBusy();   // start-up is not finished
+    if (CmdEnd.ToolTipText().isEmpty() || EndPassCount > 0 || ShuttingDown) {
+        CheckBusy();   // start-up is not finished, or the program is ending
         return;
     }
     ListFilters.setVisible(false);
@@ -267,8 +267,10 @@ void frmRecover::CmdScan_Click()
                 resume = ScanResumeUnit();
             } else {
                 resume = 0;
-                if (SourceName.startsWith(CacheRoot.left(1), Qt::CaseInsensitive) && !chooserAnswered) {
-                    // The cache on the drive being read: choose another.
+                if (!ScanningImage && SourceName.startsWith(CacheRoot.left(1), Qt::CaseInsensitive)
+                    && !chooserAnswered) {
+                    // The cache on the drive being read: choose another. (An
+                    // image is a file: a cache beside it cannot overwrite it.)
                     refused = true;
                     continue;
                 }

@@ -45,8 +45,9 @@ protected:
 class LocaleEnvironment {
 public:
     LocaleEnvironment(std::optional<QByteArray> lcAll, std::optional<QByteArray> lcMessages,
-                      std::optional<QByteArray> lang)
+                      std::optional<QByteArray> lang, std::optional<QByteArray> language = std::nullopt)
     {
+        set("LANGUAGE", language);
         set("LC_ALL", lcAll);
         set("LC_MESSAGES", lcMessages);
         set("LANG", lang);
@@ -365,6 +366,15 @@ TEST(Locales, SystemLanguageComesFromTheLocaleEnvironment)
     for (const Case &c : cases) {
         LocaleEnvironment env(c.all, c.messages, c.lang);
         EXPECT_EQ(SystemDefaultLanguageId(), c.lcid) << (c.lang ? c.lang->constData() : "(unset)");
+    }
+    // GNU's LANGUAGE list comes first, its first entry counting; empty, it is passed over.
+    {
+        LocaleEnvironment env(QByteArray("en_US.UTF-8"), std::nullopt, QByteArray("fr_FR"), QByteArray("nl_BE:de"));
+        EXPECT_EQ(SystemDefaultLanguageId(), 2067);
+    }
+    {
+        LocaleEnvironment env(std::nullopt, std::nullopt, QByteArray("de_DE"), QByteArray(""));
+        EXPECT_EQ(SystemDefaultLanguageId(), 1031);
     }
 }
 

@@ -34,6 +34,23 @@ QString testHome()
     return home;
 }
 
+PrivateHome::PrivateHome() : oldHome_(qgetenv("HOME")), oldData_(qgetenv("XDG_DATA_HOME"))
+{
+    home_ = makeTempDir(QStringLiteral("home"));
+    qputenv("HOME", home_.toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home_ + QStringLiteral("/.local/share")).toLocal8Bit());
+    QDir().mkpath(home_ + QStringLiteral("/.local/share"));
+}
+
+PrivateHome::~PrivateHome()
+{
+    qputenv("HOME", oldHome_);
+    if (oldData_.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", oldData_);
+}
+
 QString makeTempDir(const QString &hint)
 {
     auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/quilvane-" + hint + "-XXXXXX");
@@ -272,6 +289,22 @@ QByteArray patternBytes(qint64 size, quint32 seed)
         b[i] = char(x & 0xFF);
     }
     return b;
+}
+
+QString imageMagickProgram()
+{
+    for (const QString &p : {QStringLiteral("/usr/bin/convert-im6.q16"), QStringLiteral("/usr/bin/convert")})
+        if (QFile::exists(p))
+            return p;
+    return QStringLiteral("convert");
+}
+
+QByteArray imageMagickPicture(const QString &dir, const QString &name, const QStringList &args)
+{
+    const QString out = dir + '/' + name;
+    if (runTool(imageMagickProgram(), args + QStringList{out}) != 0)
+        return {};
+    return readFileBytes(out);
 }
 
 bool attachRemovable(QChar letter, const QString &imageNative)

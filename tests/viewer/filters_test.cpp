@@ -105,18 +105,24 @@ TEST(PictureFilters, InPlacePassesRunBottomUpThroughThePaddingAndTheirOwnResults
     UnsharpFilter(unsharp);
     EXPECT_EQ(unsharp.pixel(0, 1), qRgb(120, 145, 144));
 
-    // Noise: white stays white; elsewhere one channel gets values up to 32.
+    // Noise: white stays white; elsewhere one channel gets up to 32 more,
+    // the picture under it kept (a splash picture stays recognisable).
     QImage white = filled(20, 10, qRgb(255, 255, 255));
     AddRandomNoise(white);
     EXPECT_EQ(white, filled(20, 10, qRgb(255, 255, 255)));
-    PictureBits black = bitsOf(20, 10, 0);
-    AddRandomNoise(black, 7);
+    PictureBits grey = bitsOf(20, 10, 100);
+    AddRandomNoise(grey, 7);
     int changed = 0;
-    for (const uint8_t v : black.a) {
-        EXPECT_LE(v, 32);
-        changed += v != 0;
+    for (const uint8_t v : grey.a) {
+        EXPECT_GE(v, 100);
+        EXPECT_LE(v, 132);
+        changed += v != 100;
     }
     EXPECT_GT(changed, 20);
+    PictureBits bright = bitsOf(4, 4, 250);
+    AddRandomNoise(bright, 9);
+    for (const uint8_t v : bright.a)
+        EXPECT_GE(v, 250);   // saturated, never wrapped round
 }
 
 TEST(PictureFilters, TwoEqualWhiteBandsAreFilledWithTheFrameColour)

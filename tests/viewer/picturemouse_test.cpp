@@ -7,6 +7,7 @@
 #include "app/frmrecover.h"
 
 #include "drive/chooserpath.h"
+#include "drive/system.h"
 #include "drive/ui/msgbox.h"
 #include "platform/paths.h"
 #include "tests/support/fixtures.h"
@@ -256,8 +257,14 @@ TEST_F(PictureMouse, ABigPictureOpensFullSizeAndTheWindowCopiesItsScreen)
     plat::setScreenSizeOverride(QSize());
 }
 
-TEST_F(PictureMouse, TheDoubleClickOpensBigPicturesFullSizeAndSaysWhenAFileIsEmpty)
+TEST_F(PictureMouse, TheDoubleClickOpensWithTheProgramOrFullSizeAndNeverRunsAFile)
 {
+    // The desktop's opener is recorded, never started.
+    QStringList opened;
+    SetLaunchHook([&opened](const QString &, const QStringList &args, const QString &) {
+        opened << args.value(args.size() - 1);
+        return true;
+    });
     // No program knows pictures: the data folders hold the type database only.
     const QString xdg = makeTempDir("mousexdg");
     ASSERT_TRUE(QFile::link("/usr/share/mime", xdg + "/mime"));
@@ -271,29 +278,42 @@ TEST_F(PictureMouse, TheDoubleClickOpensBigPicturesFullSizeAndSaysWhenAFileIsEmp
     ASSERT_NE(FullPictureIfLoaded(), nullptr);
     EXPECT_TRUE(FullPictureIfLoaded()->Visible());
     FullPictureIfLoaded()->Hide();
-
-    // A small one goes to its program instead.
-    show("R#0002.jpg", asymmetricJpeg(work, 50, 33));
-    w->List3_DblClick();
+    {   // A small one goes to the opener, which finds no program either.
+        MessageScript boxes;
+        boxes.expect(plat::id::No, "Associate Windows application?");
+        show("R#0002.jpg", asymmetricJpeg(work, 50, 33));
+        w->List3_DblClick();
+    }
     EXPECT_FALSE(FullPictureIfLoaded()->Visible());
+    EXPECT_TRUE(opened.isEmpty());
 
-    // With a program for pictures, a big one opens in it too.
+    // With a program for pictures and texts, a big picture and a text open in it.
     ASSERT_TRUE(QDir().mkpath(xdg + "/applications"));
     ASSERT_TRUE(writeFileBytes(xdg + "/applications/viewer.desktop",
                                "[Desktop Entry]\nType=Application\nName=Viewer\nExec=/bin/true %f\n"));
-    ASSERT_TRUE(writeFileBytes(xdg + "/mimeapps.list", "[Default Applications]\nimage/jpeg=viewer.desktop\n"));
+    ASSERT_TRUE(writeFileBytes(xdg + "/mimeapps.list",
+                               "[Default Applications]\nimage/jpeg=viewer.desktop\ntext/plain=viewer.desktop\n"
+                               "application/x-shellscript=viewer.desktop\n"));
     show("R#0003.jpg", asymmetricJpeg(work, 1200, 800));
     w->List3_DblClick();
     EXPECT_FALSE(FullPictureIfLoaded()->Visible());
-
+    show("R#0004.txt", "a note\n");
+    w->List3_DblClick();
+    EXPECT_EQ(opened, QStringList({QDir::cleanPath(cache + "/R#0003.jpg"), QDir::cleanPath(cache + "/R#0004.txt")}));
+    // A found program is never run, not even through the opener.
+    show("R#0005.sh", "#!/bin/sh\necho hello\n");
+    QFile::setPermissions(cache + "/R#0005.sh", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    w->List3_DblClick();
+    EXPECT_EQ(opened.size(), 2);
     env.clear();
+    SetLaunchHook({});
 
     MessageScript boxes;
     boxes.expect(plat::id::OK, "File has no file length.");
-    ASSERT_TRUE(writeFileBytes(cache + "/R#0004.jpg", ""));
-    w->FoundFilePaths = QStringList{"R#0004.jpg"};
+    ASSERT_TRUE(writeFileBytes(cache + "/R#0006.jpg", ""));
+    w->FoundFilePaths = QStringList{"R#0006.jpg"};
     w->List3.Clear();
-    w->List3.AddItem("R#0004.jpg");
+    w->List3.AddItem("R#0006.jpg");
     w->FileListBusy = true;   // selected without its preview
     w->List3.setListIndex(0);
     w->FileListBusy = false;

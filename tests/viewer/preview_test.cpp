@@ -78,6 +78,7 @@ protected:
 
     QString nativeOf(const QString &internal) const { return plat::toNative(internal); }
 
+    PrivateHome privateHome;   // the trash of the removed files
     frmRecover *w = nullptr;
     QString cache;
 };
@@ -268,6 +269,23 @@ TEST_F(PreviewWindow, AnEmptyFileShowsItsCard)
     list({{"R#0001.jpg", QByteArray("x")}, {"R#0004.jpg", QByteArray()}});
     click(1);
     EXPECT_EQ(w->lblSpecs.Caption(), "\r\nR#0004.jpg\r\nFile has no file length.");
+    // The empty file leaves the cache (into the trash) and the list.
+    EXPECT_EQ(w->FoundFilePaths, QStringList({"R#0001.jpg"}));
+    EXPECT_EQ(w->List3.ListCount(), 1);
+    EXPECT_FALSE(QFileInfo::exists(cache + "/R#0004.jpg"));
+    EXPECT_TRUE(QFileInfo::exists(privateHome.trashFiles() + "/R#0004.jpg"));
+
+    // A missing file leaves the list too, but not while its whole folder
+    // cannot be reached.
+    list({{"R#0001.jpg", QByteArray("x")}, {"R#0002.jpg", QByteArray("y")}});
+    QFile::remove(cache + "/R#0002.jpg");
+    click(1);
+    EXPECT_EQ(w->FoundFilePaths, QStringList({"R#0001.jpg"}));
+    w->ShownFolder = "Q:\\Gone\\";
+    w->List3.AddItem("R#0002.jpg");
+    w->FoundFilePaths << "R#0002.jpg";
+    click(1);
+    EXPECT_EQ(w->List3.ListCount(), 2);
     EXPECT_FALSE(w->FileListBusy);
     EXPECT_FALSE(w->OperationBusy);
 }

@@ -9,7 +9,11 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <ostream>
 #include <vector>
+
+// Texts printed as text in test failures.
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace viewer_samples {
 

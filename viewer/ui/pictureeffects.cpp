@@ -57,6 +57,7 @@ bool frmRecover::DrawSystemThumbnail(PictureCanvas &box, double width, double he
     } else {
         success = false;
         AddToNoPreviewList(NoPreviewList, name);
+        NoSystemThumbnail.insert(file);
     }
     CurrentThumbnailGenerator.reset();
     TimerCleanThumbnail.setEnabled(false);

@@ -82,10 +82,8 @@ void frmRecover::wireViewerEvents()
 {
     TimerCleanThumbnail.Tick = [this] { TimerCleanThumbnail_Timer(); };
     TxtWidth.LostFocus = [this] { TxtWidth_LostFocus(); };
-    Picture1.MouseDown = [this](int b, int s, double x, double y) { Picture1_MouseDown(b, s, x, y); };
     Picture1.DblClick = [this] { Picture1_DblClick(); };
     ListFilters.Click = [this] { ListFilters_Click(); };
-    List3.DblClick = [this] { List3_DblClick(); };
 }
 
 void frmRecover::Picture1_MouseDown(int button, int shift, double x, double y)

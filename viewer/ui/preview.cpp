@@ -5,6 +5,8 @@
 // steps only make the files the grid loads: conversions and thumbnails.
 #include "app/frmrecover.h"
 
+#include "app/logo.h"
+#include "drive/driveinfo.h"
 #include "drive/files.h"
 #include "drive/sectors.h"
 #include "drive/strings.h"
@@ -103,6 +105,10 @@ void frmRecover::List3_Click()
     PreviewSizeEstimate = 0;
 
     if (sizeKB == 0) {
+        // A folder that cannot be reached (a card taken out while browsing)
+        // says nothing about its files: the list stays as it is.
+        if (!fileExists(path) && !FolderExists(ShownFolder))
+            return;
         previewEmptyFile(index, name);
         return;
     }
@@ -196,22 +202,27 @@ void frmRecover::previewEmptyFile(int index, const QString &name)
             lblSpecs.setCaption(kCrLf + name + kCrLf + message);
             PreparePicture1Canvas();
             Picture1Canvas.Cls();
-            const double size = Picture1Canvas.font.pointSizeF() > 0 ? Picture1Canvas.font.pointSizeF() : 8;
-            PrintGlowText(Picture1Canvas, ProgramTitle + QStringLiteral(" Info"), 16, 12, 0x444444, size + 6);
-            PrintGlowText(Picture1Canvas, message, 16, 44, 0x444444, size + 2);
-            SoftenPicture(Picture1Canvas);
-            SoftenPicture(Picture1Canvas);
-            quint32 colour = 0x404040;
-            DrawLogoPattern(Picture1Canvas, 12, int(std::lround((Picture1Canvas.size().width() - 280) / 1.75)),
-                            int(std::lround(Picture1Canvas.size().height() / 1.68)), colour);
+            {
+                LogoCanvas card(Picture1Canvas.image, Picture1Canvas.font);
+                const double size = Picture1Canvas.font.pointSizeF() > 0 ? Picture1Canvas.font.pointSizeF() : 8;
+                card.FontSize = size;
+                PrintGlowText(card, ProgramTitle + QStringLiteral(" Info"), 16, 12, 0x444444, 0);
+                PrintGlowText(card, message, 16, 12 + 2 * card.TextHeight(), 0x444444, 0);
+                SoftenPicture(Picture1Canvas);
+                SoftenPicture(Picture1Canvas);
+                quint32 colour = 0x404040;
+                DrawLogoPattern(card, 12, int(RoundHalfEven((Picture1Canvas.size().width() - 280) / 1.75)),
+                                int(RoundHalfEven(Picture1Canvas.size().height() / 1.68)), colour);
+            }
             for (int i = 0; i < 3; ++i)
                 Picture1Canvas.Print();
             DrawPicture1(picture, true, QString());
             ShowPicture1Canvas();
         }
     }
-    bool removed = false;
-    RemoveRecoveredFile(index, false, removed);
+    int32_t item = index;
+    bool force = false, removed = false;
+    RemoveRecoveredFile(item, force, removed);
 }
 
 // The desktop's thumbnail of a file that Qt cannot draw, turned by the item's

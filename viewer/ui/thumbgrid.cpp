@@ -76,6 +76,9 @@ void frmRecover::UpdateThumbsCaption()
 
 void frmRecover::RenderThumbnails(int firstIndex)
 {
+    // The rendering writes into the cache: the shutdown waits for it, and
+    // the End command's first press stops it.
+    const OperationScope operation(*this);
     RenderingThumbnails = true;
     const int keptCounter = ThumbCounter;
     const bool cacheShown = ShownFolder == CacheRoot;
@@ -153,7 +156,8 @@ void frmRecover::RenderThumbnails(int firstIndex)
     bool stoppedAtLimit = false;
     // The grid holds an item for every entry before the ones rendered now.
     const int start = std::max(0, std::min(firstIndex, LvwFiles.ItemCount()));
-    for (int i = start; i < count && RenderingThumbnails; ++i) {
+    const auto stopped = [this] { return !RenderingThumbnails || EndPassCount > 0 || ShuttingDown; };
+    for (int i = start; i < count && !stopped(); ++i) {
         if (i >= limit) {
             stoppedAtLimit = true;
             break;
@@ -202,8 +206,11 @@ void frmRecover::RenderThumbnails(int firstIndex)
                 if (cacheShown && IsValidExifDate(ExifDateText.trimmed()))
                     SetFileDates(file, ExifDateText.trimmed());
             }
-            // The desktop's thumbnail for a type the picture readers cannot draw.
-            if (!isNativeFile(thumbNative) && !listedBefore
+            // The desktop's thumbnail for a type the picture readers cannot
+            // draw; a file it failed for is not asked again. (The preview
+            // lists every file of another type as giving no picture.)
+            const bool askedBefore = InPreviewList(ext) ? listedBefore : NoSystemThumbnail.contains(file);
+            if (!isNativeFile(thumbNative) && !askedBefore
                 && HasShellThumbnailHandler('.' + FoundFileExtension(name))) {
                 RemoveFromNoPreviewList(NoPreviewList, name);
                 PictureCanvas canvas;
@@ -269,7 +276,7 @@ void frmRecover::RenderThumbnails(int firstIndex)
     // 6.
     ProgressBar1.setVisible(false);
     // 7.
-    if (stoppedAtLimit && fromStart && RenderingThumbnails) {
+    if (stoppedAtLimit && fromStart && !stopped()) {
         MsgBoxPositioned(hWnd(),
                          GetString(607, QStringLiteral("Ran out of memory for thumbnails.")) + QStringLiteral("\r\n")
                              + FormatString(GetString(608, QStringLiteral("Please save or delete files for showing the "
@@ -310,6 +317,14 @@ void frmRecover::CmdShowThumbs_Click()
         ShowPictureView();
         return;
     }
+    // 3. (before all else) A press while the grid renders stops it; the grid
+    // keeps what it has.
+    if (CmdShowThumbs.Caption().contains(GetString(603, QStringLiteral("Rendering")))) {
+        RenderingThumbnails = false;
+        ResultViewState = 1;
+        waitProcessing(1000);
+        return;
+    }
     // 2.
     if (CountFolderFiles(CacheRoot) == 0)
         EmptyCacheDir();
@@ -327,13 +342,6 @@ void frmRecover::CmdShowThumbs_Click()
             }
             return;
         }
-    }
-    // 3. A press while the grid renders stops it; the grid keeps what it has.
-    if (RenderingThumbnails && CmdShowThumbs.Caption().contains(GetString(603, QStringLiteral("Rendering")))) {
-        RenderingThumbnails = false;
-        ResultViewState = 1;
-        waitProcessing(1000);
-        return;
     }
     // 4. From a browsed folder back to the cache, as a list.
     if (ShownFolder != CacheRoot) {

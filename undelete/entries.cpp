@@ -1,0 +1,250 @@
+#include "undelete/entries.h"
+
+#include "drive/files.h"
+
+#include <QDate>
+#include <QTime>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const QDate kOleEpoch(1899, 12, 30);
+constexpr double kSecondsPerDay = 86400.0;
+
+// Seconds since the OLE epoch as an OLE date (the fraction counts forward
+// from the day's start also before the epoch).
+double oleFromSeconds(double seconds)
+{
+    const double days = std::floor(seconds / kSecondsPerDay);
+    const double fraction = (seconds - days * kSecondsPerDay) / kSecondsPerDay;
+    // Day -1 at 06:00 is -1.25: before the epoch the time is added away
+    // from zero.
+    return days >= 0 ? days + fraction : days - fraction;
+}
+
+template <typename T>
+void put(QByteArray &out, T value)
+{
+    char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof(T));
+    out.append(bytes, qsizetype(sizeof(T)));
+}
+
+template <typename T>
+T get(const char *data)
+{
+    T value;
+    std::memcpy(&value, data, sizeof(T));
+    return value;
+}
+
+QByteArray textBytes(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (bytes.size() > 0xFFFF) {
+        qsizetype cut = 0xFFFF;
+        // Not inside a character: continuation bytes are 10xxxxxx.
+        while (cut > 0 && (uchar(bytes[cut]) & 0xC0) == 0x80)
+            --cut;
+        bytes.truncate(cut);
+    }
+    return bytes;
+}
+
+void putText(QByteArray &out, const QString &text)
+{
+    const QByteArray bytes = textBytes(text);
+    put<uint16_t>(out, uint16_t(bytes.size()));
+    out.append(bytes);
+}
+
+bool getText(const char *data, qsizetype size, qsizetype &pos, QString &text)
+{
+    if (size - pos < 2)
+        return false;
+    const uint16_t n = get<uint16_t>(data + pos);
+    if (size - pos - 2 < n)
+        return false;
+    text = QString::fromUtf8(data + pos + 2, n);
+    pos += 2 + n;
+    return true;
+}
+
+uint32_t sizeField(int64_t size)
+{
+    if (size < 0)
+        return 0;
+    return size > int64_t(UINT32_MAX) ? UINT32_MAX : uint32_t(size);
+}
+
+} // namespace
+
+double OleDateSerial(int year, int month, int day, int hour, int minute, double second)
+{
+    // Months roll over into years first, then days over the calendar.
+    const int m0 = month - 1;
+    const int yearShift = m0 >= 0 ? m0 / 12 : -((-m0 + 11) / 12);
+    const int y = year + yearShift;
+    const int m = m0 - yearShift * 12 + 1;
+    const QDate first(y, m, 1);
+    if (!first.isValid())
+        return 0;
+    const qint64 days = kOleEpoch.daysTo(first) + (day - 1);
+    const double seconds = double(days) * kSecondsPerDay + double(hour) * 3600.0 + double(minute) * 60.0 + second;
+    return oleFromSeconds(seconds);
+}
+
+QDateTime OleDateToDateTime(double oleDate)
+{
+    if (!std::isfinite(oleDate) || std::fabs(oleDate) > 3.0e6)
+        return {};
+    const double whole = std::trunc(oleDate);
+    const double fraction = std::fabs(oleDate - whole);
+    qint64 ms = qint64(std::llround(fraction * kSecondsPerDay * 1000.0));
+    qint64 days = qint64(whole);
+    if (ms >= qint64(kSecondsPerDay) * 1000) {
+        ms -= qint64(kSecondsPerDay) * 1000;
+        ++days;
+    }
+    return QDateTime(kOleEpoch.addDays(days), QTime(0, 0).addMSecs(int(ms)));
+}
+
+double OleDateFromDateTime(const QDateTime &dateTime)
+{
+    if (!dateTime.isValid())
+        return 0;
+    const QDateTime local = dateTime.toLocalTime();
+    const double days = double(kOleEpoch.daysTo(local.date()));
+    return oleFromSeconds(days * kSecondsPerDay + local.time().msecsSinceStartOfDay() / 1000.0);
+}
+
+double OleDateFromFileTime(uint64_t fileTime)
+{
+    return OleDateFromDateTime(FileTimeToDate(uint32_t(fileTime), uint32_t(fileTime >> 32)));
+}
+
+void AppendEntryRecord(QByteArray &out, const DeletedEntryRecord &r)
+{
+    putText(out, r.Name);
+    putText(out, r.LongName);
+    putText(out, r.Path);
+    put<int32_t>(out, r.MftIndex);
+    put<double>(out, r.Created);
+    put<double>(out, r.Accessed);
+    put<double>(out, r.Modified);
+    put<int32_t>(out, r.FirstCluster);
+    put<uint32_t>(out, sizeField(r.Size));
+    put<uint32_t>(out, sizeField(r.Recoverable));
+    put<int32_t>(out, r.Attributes);
+    put<int16_t>(out, r.Occupied);
+}
+
+QByteArray EntryRecordBytes(const DeletedEntryRecord &record)
+{
+    QByteArray out;
+    AppendEntryRecord(out, record);
+    return out;
+}
+
+bool ReadEntryRecord(const char *data, qsizetype size, qsizetype &pos, DeletedEntryRecord &record)
+{
+    qsizetype at = pos;
+    DeletedEntryRecord r;
+    if (!getText(data, size, at, r.Name) || !getText(data, size, at, r.LongName) || !getText(data, size, at, r.Path))
+        return false;
+    if (size - at < kEntryRecordMinBytes - 6)
+        return false;
+    const char *p = data + at;
+    r.MftIndex = get<int32_t>(p);
+    r.Created = get<double>(p + 4);
+    r.Accessed = get<double>(p + 12);
+    r.Modified = get<double>(p + 20);
+    r.FirstCluster = get<int32_t>(p + 28);
+    r.Size = get<uint32_t>(p + 32);
+    r.Recoverable = get<uint32_t>(p + 36);
+    r.Attributes = get<int32_t>(p + 40);
+    r.Occupied = get<int16_t>(p + 44);
+    pos = at + kEntryRecordMinBytes - 6;
+    record = std::move(r);
+    return true;
+}
+
+bool ReadEntryRecords(const QByteArray &bytes, int upperBound, std::vector<DeletedEntryRecord> &records)
+{
+    records.clear();
+    // Every record takes at least 52 bytes: a count the bytes cannot hold is
+    // refused before anything is allocated.
+    if (upperBound < 0 || (int64_t(upperBound) + 1) * kEntryRecordMinBytes > bytes.size())
+        return false;
+    std::vector<DeletedEntryRecord> read;
+    read.reserve(size_t(upperBound) + 1);
+    qsizetype pos = 0;
+    for (int i = 0; i <= upperBound; ++i) {
+        DeletedEntryRecord r;
+        if (!ReadEntryRecord(bytes.constData(), bytes.size(), pos, r))
+            return false;
+        read.push_back(std::move(r));
+    }
+    records = std::move(read);
+    return true;
+}
+
+QByteArray EntryRecordsBytes(const std::vector<DeletedEntryRecord> &records, int upperBound)
+{
+    QByteArray out;
+    const int last = std::min<int>(upperBound, int(records.size()) - 1);
+    out.reserve(qsizetype(last + 1) * 80);
+    for (int i = 0; i <= last; ++i)
+        AppendEntryRecord(out, records[size_t(i)]);
+    return out;
+}
+
+std::vector<DeletedEntryRecord> EmptyEntryList()
+{
+    return std::vector<DeletedEntryRecord>(2);
+}
+
+void CutTrailingEmptySlots(std::vector<DeletedEntryRecord> &entries)
+{
+    size_t n = entries.size();
+    while (n > 2 && entries[n - 1].IsEmpty())
+        --n;
+    entries.resize(std::max<size_t>(n, 2));
+}
+
+void SortEntryList(std::vector<DeletedEntryRecord> &entries, bool ntfs)
+{
+    if (entries.size() < 3)
+        return;
+    if (ntfs)
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const DeletedEntryRecord &a, const DeletedEntryRecord &b) { return a.Name < b.Name; });
+    else
+        std::stable_sort(entries.begin(), entries.end(), [](const DeletedEntryRecord &a, const DeletedEntryRecord &b) {
+            return a.FirstCluster < b.FirstCluster;
+        });
+}
+
+QString EntryLine(int index, bool occupied, const QString &text)
+{
+    return QLatin1Char(' ') + QStringLiteral("%1").arg(index, 4, 10, QLatin1Char('0'))
+        + (occupied ? QStringLiteral("@ ") : QStringLiteral("  ")) + text;
+}
+
+int EntryLineIndex(const QString &line)
+{
+    const QString t = line.trimmed();
+    int64_t value = 0;
+    int digits = 0;
+    for (QChar c : t) {
+        if (!c.isDigit() || c.unicode() > '9')
+            break;
+        value = value * 10 + (c.unicode() - '0');
+        if (value > INT32_MAX)
+            return -1;
+        ++digits;
+    }
+    return digits == 0 ? -1 : int(value);
+}

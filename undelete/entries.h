@@ -1,0 +1,89 @@
+// The directory entries that quick undelete finds, deleted or existing, FAT or
+// NTFS: one record type, its file form (shared by DirEnt.dat and the disk
+// image index), the dates it holds, the sort of the entry list and the lines
+// of the two entry lists.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+// One directory entry. Dates are OLE automation dates: days since 30 December
+// 1899, the fraction being the time of day (below 0 the fraction still counts
+// forward: -1.25 is 29 December 1899, 06:00).
+struct DeletedEntryRecord {
+    QString Name;          // FAT: the 8.3 name, "?" for a deleted entry's first character; NTFS: lower case
+    QString LongName;      // FAT: the long name, else Name; NTFS: the long (Win32 or POSIX) name, lower case
+    QString Path;          // from the volume root, the entry's own name included, "\" between folders
+    int32_t MftIndex = 0;  // NTFS: the record number (16 or above); FAT: 0
+    double Created = 0;
+    double Accessed = 0;
+    double Modified = 0;
+    int32_t FirstCluster = 0;   // FAT: first cluster; NTFS: LCN of the data's first VCN (0 when resident)
+    int64_t Size = 0;           // bytes (the file form holds 32 bits of it)
+    int64_t Recoverable = 0;    // bytes a save can restore; 0: none or not judged yet
+    int32_t Attributes = 0;     // FAT attribute byte: 1 read-only, 2 hidden, 4 system, 8 label, 16 directory, 32 archive
+    int16_t Occupied = 0;       // -1: a cluster of the entry is in use by another file
+
+    bool IsEmpty() const { return Name.isEmpty(); }
+    // FAT: the name begins with "?"; an NTFS listing holds deleted records only.
+    bool IsDeleted() const { return MftIndex > 0 || Name.startsWith(QLatin1Char('?')); }
+    bool IsDirectory() const { return (Attributes & 16) != 0; }
+
+    bool operator==(const DeletedEntryRecord &) const = default;
+};
+
+// --- dates --------------------------------------------------------------------
+
+// The date of a calendar day and a time of day given as the run time's
+// DateSerial and TimeSerial take them: months, days, hours, minutes and
+// seconds out of range roll over (month 0 is December of the year before,
+// day 0 the last day of the month before, second 62 the next minute's 2).
+double OleDateSerial(int year, int month, int day, int hour = 0, int minute = 0, double second = 0);
+// The local date and time of an OLE date (to the millisecond).
+QDateTime OleDateToDateTime(double oleDate);
+double OleDateFromDateTime(const QDateTime &dateTime);
+// A FILETIME (100 ns units since 1601, UTC) as a local OLE date.
+double OleDateFromFileTime(uint64_t fileTime);
+
+// --- the file form ------------------------------------------------------------
+
+// Appends the record's file form: Name, LongName and Path each as an
+// unsigned 16-bit byte count and UTF-8 bytes (cut to 65,535 bytes at a
+// character boundary), then MftIndex (4), Created, Accessed, Modified (8 each,
+// the date's double), FirstCluster, Size, Recoverable, Attributes (4 each) and
+// Occupied (2), little-endian, no padding: 52 bytes and the texts. A size
+// beyond 32 bits is written as 0xFFFFFFFF.
+void AppendEntryRecord(QByteArray &out, const DeletedEntryRecord &record);
+QByteArray EntryRecordBytes(const DeletedEntryRecord &record);
+// The smallest file form of a record (three empty texts).
+constexpr int kEntryRecordMinBytes = 52;
+
+// Reads one record at pos and advances pos; false (pos unchanged) when the
+// bytes end inside the record.
+bool ReadEntryRecord(const char *data, qsizetype size, qsizetype &pos, DeletedEntryRecord &record);
+// Reads records 0..upperBound from the bytes into a fresh list. The count is
+// checked against the bytes before anything is allocated. True only when
+// every record was read; the list is left empty otherwise.
+bool ReadEntryRecords(const QByteArray &bytes, int upperBound, std::vector<DeletedEntryRecord> &records);
+// Records 0..upperBound in their file form, one after the other.
+QByteArray EntryRecordsBytes(const std::vector<DeletedEntryRecord> &records, int upperBound);
+
+// --- the entry list -----------------------------------------------------------
+
+// The list as a search starts it: the two empty slots 0 and 1.
+std::vector<DeletedEntryRecord> EmptyEntryList();
+// Cuts trailing empty slots, but never below index 1.
+void CutTrailingEmptySlots(std::vector<DeletedEntryRecord> &entries);
+// Sorts the list ascending: by Name (ordinal, UTF-16 code units) on NTFS,
+// else by FirstCluster (signed). Entries with equal keys keep their order.
+void SortEntryList(std::vector<DeletedEntryRecord> &entries, bool ntfs);
+
+// An entry line of List1 / List2: a blank, the index with at least four
+// digits, two blanks (an occupied line: "@" and a blank), the text.
+QString EntryLine(int index, bool occupied, const QString &text);
+// The index of an entry line: the leading number of the trimmed line's first
+// word ("0012@" gives 12); -1 when the line does not begin with a digit.
+int EntryLineIndex(const QString &line);
