@@ -29,6 +29,18 @@ void twoDimensional(PictureBits &dst, const PictureBits &src, F value)
     }
 }
 
+// An in-place pass over a[WB .. WB*H - 1 - WB]: each byte from the four
+// around it, two of which (a[i - 3], a[i - WB]) the pass has rewritten.
+template <typename F>
+void inPlace(PictureBits &bits, F step)
+{
+    const int64_t WB = bits.WB, n = int64_t(bits.a.size());
+    uint8_t *a = bits.a.data();
+    for (int64_t i = WB; i <= n - 1 - WB; ++i)
+        if (i >= 3 && i + 3 < n)
+            a[i] = step(a, i, WB);
+}
+
 PictureBits roundTrip(const QImage &picture) { return PictureBitsOf(picture); }
 
 void backInto(QImage &picture, const PictureBits &bits)
@@ -110,25 +122,17 @@ void SharpenMoreFilter(PictureBits &dst, const PictureBits &src)
 
 void UnsharpFilter(PictureBits &bits)
 {
-    const int64_t WB = bits.WB, n = int64_t(bits.a.size());
-    uint8_t *a = bits.a.data();
-    for (int64_t i = WB; i <= n - 1 - WB; ++i) {
-        if (i < 3 || i + 3 >= n)
-            continue;
+    inPlace(bits, [](const uint8_t *a, int64_t i, int64_t WB) {
         const double around = (double(a[i - WB]) + a[i - 3] + a[i + 3] + a[i + WB]) / 4.0;
-        a[i] = clampByte(RoundHalfEven(2.0 * a[i] - around));
-    }
+        return clampByte(RoundHalfEven(2.0 * a[i] - around));
+    });
 }
 
 void SoftenPicture(PictureBits &bits)
 {
-    const int64_t WB = bits.WB, n = int64_t(bits.a.size());
-    uint8_t *a = bits.a.data();
-    for (int64_t i = WB; i <= n - 1 - WB; ++i) {
-        if (i < 3 || i + 3 >= n)
-            continue;
-        a[i] = uint8_t((int(a[i - WB]) + a[i - 3] + a[i + 3] + a[i + WB]) / 4);
-    }
+    inPlace(bits, [](const uint8_t *a, int64_t i, int64_t WB) {
+        return uint8_t((int(a[i - WB]) + a[i - 3] + a[i + 3] + a[i + WB]) / 4);
+    });
 }
 
 void AddRandomNoise(PictureBits &bits, uint32_t seed)

@@ -11,6 +11,7 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 #include "tests/viewer/viewer_samples.h"
+#include "tests/viewer/viewer_window.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -28,13 +29,7 @@ protected:
     {
         SetMsgBoxPlainMode(false);
         w = &CreateMainWindow();
-        const QString dir = makeTempDir("browse");
-        w->CacheRoot = plat::toInternal(dir) + QStringLiteral("\\RIVozud\\");
-        w->ShownFolder.clear();
-        w->MakeDirNames();
-        w->CreateCacheFolders();
-        w->ShownFolder = w->CacheRoot;
-        cache = plat::toNative(w->CacheRoot);
+        cache = UseNewCache(*w, "browse");
         photo = asymmetricJpeg(makeTempDir("browsepic"), 60, 40);
         ASSERT_FALSE(photo.isEmpty());
     }

@@ -13,6 +13,7 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 #include "tests/viewer/viewer_samples.h"
+#include "tests/viewer/viewer_window.h"
 #include "viewer/ui/fullpicture.h"
 
 #include <QDir>
@@ -26,39 +27,13 @@ using namespace viewer_samples;
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const QByteArray &value) : name_(name), had_(qEnvironmentVariableIsSet(name))
-    {
-        old_ = qgetenv(name);
-        qputenv(name, value);
-    }
-    ~ScopedEnv()
-    {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char *name_;
-    bool had_;
-    QByteArray old_;
-};
-
 class PictureMouse : public ::testing::Test {
 protected:
     void SetUp() override
     {
         SetMsgBoxPlainMode(false);
         w = &CreateMainWindow();
-        const QString dir = makeTempDir("mouse");
-        w->CacheRoot = plat::toInternal(dir) + QStringLiteral("\\RIVozud\\");
-        w->ShownFolder.clear();
-        w->MakeDirNames();
-        w->CreateCacheFolders();
-        cache = plat::toNative(w->CacheRoot);
+        cache = UseNewCache(*w, "mouse");
         saveFolder = makeTempDir("mousesave");
         ChooserStartPath = plat::toInternal(saveFolder) + '\\';
         w->FilterActive = false;

@@ -83,19 +83,6 @@ protected:
     QString cache;
 };
 
-QByteArray taggedJpeg(const QString &dir, int width, int height, const QStringList &tags)
-{
-    const QString file = dir + "/tagged.jpg";
-    const QByteArray jpeg = asymmetricJpeg(dir, width, height);
-    if (jpeg.isEmpty() || !writeFileBytes(file, jpeg) || !exiftool(file, tags))
-        return {};
-    return readFileBytes(file);
-}
-
-#define REQUIRE(cond, what)                                                                                  \
-    if (!(cond))                                                                                             \
-    GTEST_SKIP() << what " missing"
-
 } // namespace
 
 TEST_F(PreviewWindow, ATaggedPortraitPhotoIsDrawnUprightWithItsSummaryAndProperties)

@@ -10,6 +10,7 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 #include "tests/viewer/viewer_samples.h"
+#include "tests/viewer/viewer_window.h"
 #include "viewer/pictureops.h"
 #include "viewer/thumbgrid.h"
 
@@ -30,13 +31,7 @@ protected:
     void SetUp() override
     {
         w = &CreateMainWindow();
-        const QString dir = makeTempDir("grid");
-        w->CacheRoot = plat::toInternal(dir) + QStringLiteral("\\RIVozud\\");
-        w->ShownFolder.clear();
-        w->MakeDirNames();
-        w->CreateCacheFolders();
-        w->ShownFolder = w->CacheRoot;
-        cache = plat::toNative(w->CacheRoot);
+        cache = UseNewCache(*w, "grid");
     }
     void TearDown() override { DestroyMainWindow(); }
 
@@ -71,19 +66,6 @@ QByteArray solidPicture(const QString &dir, const QString &format, const QString
     return readFileBytes(file);
 }
 
-QByteArray taggedPhoto(const QString &dir, const QStringList &tags)
-{
-    const QString file = dir + "/photo.jpg";
-    const QByteArray jpeg = asymmetricJpeg(dir, 60, 40);
-    if (jpeg.isEmpty() || !writeFileBytes(file, jpeg) || !exiftool(file, tags))
-        return {};
-    return readFileBytes(file);
-}
-
-#define REQUIRE(cond, what)                                                                                  \
-    if (!(cond))                                                                                             \
-    GTEST_SKIP() << what " missing"
-
 } // namespace
 
 TEST(GridArithmetic, LimitsSpacingLabelsAndPaths)
@@ -111,8 +93,8 @@ TEST(GridArithmetic, LimitsSpacingLabelsAndPaths)
 TEST_F(GridWindow, EveryFileHasACellWithItsPictureOrIconAndTheThumbnailsAreKept)
 {
     const QString work = makeTempDir("gridfiles");
-    const QByteArray upright = taggedPhoto(work, cameraTags("II"));
-    const QByteArray turned = taggedPhoto(work, QStringList{"-IFD0:Orientation#=6"});
+    const QByteArray upright = taggedJpeg(work, 60, 40, cameraTags("II"));
+    const QByteArray turned = taggedJpeg(work, 60, 40, QStringList{"-IFD0:Orientation#=6"});
     const QByteArray red = solidPicture(work, "png", "red");
     REQUIRE(!upright.isEmpty() && !turned.isEmpty() && !red.isEmpty(), "imagemagick, cjpeg or exiftool");
     put("R#0001.jpg", upright);

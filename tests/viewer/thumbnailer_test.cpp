@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "tests/support/fixtures.h"
 #include "tests/viewer/viewer_samples.h"
+#include "tests/viewer/viewer_window.h"
 #include "viewer/foundnames.h"
 #include "viewer/memdc.h"
 #include "viewer/thumbnailer.h"
@@ -28,27 +29,6 @@ QImage solid(int w, int h, QColor c)
     img.fill(c);
     return img;
 }
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const QByteArray &value) : name_(name), had_(qEnvironmentVariableIsSet(name))
-    {
-        old_ = qgetenv(name);
-        qputenv(name, value);
-    }
-    ~ScopedEnv()
-    {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char *name_;
-    bool had_;
-    QByteArray old_;
-};
 
 // A thumbnailer stub for PCX, TeX and Word files: logs its arguments, fails
 // for names holding "bad", hangs for names holding "hang", and otherwise
@@ -71,13 +51,7 @@ protected:
                                        + "/stub -s %s %u %o\nMimeType=image/x-pcx;text/x-tex;application/msword;\n"));
         env = std::make_unique<ScopedEnv>("XDG_DATA_DIRS", (dir + ":/usr/local/share:/usr/share").toUtf8());
         w = &CreateMainWindow();
-        const QString root = makeTempDir("stubcache");
-        w->CacheRoot = plat::toInternal(root) + QStringLiteral("\\RIVozud\\");
-        w->ShownFolder.clear();
-        w->MakeDirNames();
-        w->CreateCacheFolders();
-        w->ShownFolder = w->CacheRoot;
-        cache = plat::toNative(w->CacheRoot);
+        cache = UseNewCache(*w, "stubcache");
     }
     void TearDown() override
     {

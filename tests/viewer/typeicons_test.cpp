@@ -8,30 +8,9 @@
 #include <gtest/gtest.h>
 
 using namespace testing_support;
+using namespace viewer_samples;
 
 namespace {
-
-// The environment variable set for the test and put back after it.
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const QByteArray &value) : name_(name), had_(qEnvironmentVariableIsSet(name))
-    {
-        old_ = qgetenv(name);
-        qputenv(name, value);
-    }
-    ~ScopedEnv()
-    {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char *name_;
-    bool had_;
-    QByteArray old_;
-};
 
 bool sameImage(const QImage &a, const QImage &b)
 {

@@ -277,6 +277,15 @@ QByteArray syntheticDng()
     return t.build();
 }
 
+QByteArray taggedJpeg(const QString &dir, int width, int height, const QStringList &tags)
+{
+    const QString file = dir + "/tagged.jpg";
+    const QByteArray jpeg = asymmetricJpeg(dir, width, height);
+    if (jpeg.isEmpty() || !writeFileBytes(file, jpeg) || !exiftool(file, tags))
+        return {};
+    return readFileBytes(file);
+}
+
 bool writeScript(const QString &path, const QByteArray &body)
 {
     if (!writeFileBytes(path, QByteArray("#!/bin/sh\n") + body))

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
+#include <QtGlobal>
 #include <QStringList>
 #include <cstdint>
 #include <ostream>
@@ -88,4 +89,36 @@ bool writeScript(const QString &path, const QByteArray &body);
 // Colour of a pixel, with tolerance for JPEG.
 bool near(QColor a, QColor b, int tolerance = 60);
 
+// The asymmetric picture as a JPEG tagged by exiftool with the arguments.
+QByteArray taggedJpeg(const QString &dir, int width, int height, const QStringList &tags);
+
+// An environment variable set for a scope and put back (or unset) after it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const QByteArray &value) : name_(name), had_(qEnvironmentVariableIsSet(name))
+    {
+        old_ = qgetenv(name);
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (had_)
+            qputenv(name_, old_);
+        else
+            qunsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    const char *name_;
+    bool had_;
+    QByteArray old_;
+};
+
 } // namespace viewer_samples
+
+// A test that needs a tool skips without it.
+#define REQUIRE(cond, what)                                                                                  \
+    if (!(cond))                                                                                             \
+    GTEST_SKIP() << what " missing"

@@ -27,6 +27,39 @@ constexpr int kEscape = 27;
 
 } // namespace
 
+QString AskPictureTarget(int owner, const QString &title, QString folder, QString proposedName,
+                         const QString &description, const QString &extension, int flags, QString *asked)
+{
+    QString mode = QStringLiteral("Save");
+    QString dialogTitle = title;
+    QString filter = description + QStringLiteral("|*.") + extension;
+    QString defaultExtension = extension;
+    int filterIndex = 1;
+    const QString chosen =
+        FileDialog(mode, owner, proposedName, dialogTitle, folder, flags, filter, filterIndex, defaultExtension);
+    if (asked)
+        *asked = chosen;
+    if (chosen.isEmpty())
+        return QString();
+    const QString name = FileNamePart(chosen);
+    const qsizetype dot = name.lastIndexOf('.');
+    return (dot < 0 ? chosen : chosen.left(chosen.size() - name.size() + dot)) + '.' + extension;
+}
+
+bool ConfirmPictureTarget(int owner, const QString &target, const QString &title)
+{
+    if (CacheComponentIndex(target) >= 0) {
+        MsgBoxPositioned(owner, GetString(2652, QStringLiteral("The cache folders are emptied by the program: "
+                                                                "please choose another folder.")),
+                         plat::mb::IconExclamation, title);
+        return false;
+    }
+    return !FileExists(target)
+        || MsgBoxPositioned(owner, FormatString(GetString(2653, QStringLiteral("%0 already exists. Replace it?")), {target}),
+                            plat::mb::YesNo + plat::mb::IconQuestion + plat::mb::DefButton2, title)
+               == plat::id::Yes;
+}
+
 FrmFullPicture *FullPictureIfLoaded() { return g_full.get(); }
 
 FrmFullPicture &FullPictureWindow()
@@ -165,35 +198,17 @@ void FrmFullPicture::List1_Click()
     } else if (index == 2 && !List1.List(2).isEmpty()) {
         // The screen copy as a bitmap: the shown file's name proposed.
         List1.setVisible(false);
-        QString mode = QStringLiteral("Save");
-        int owner = hWnd();
-        QString name = ShownFileName.left(ShownFileName.indexOf('.') < 0 ? ShownFileName.size() : ShownFileName.indexOf('.'));
-        QString title = GetString(2650, QStringLiteral("Quilvane Screen Copy"));
-        QString folder = ChooserStartPath;
-        int flags = plat::ofn::OverwritePrompt | plat::ofn::CreatePrompt;
-        QString filter = GetString(2651, QStringLiteral("Bitmap")) + QStringLiteral("|*.bmp");
-        int filterIndex = 1;
-        QString extension = QStringLiteral("bmp");
-        const QString chosen = FileDialog(mode, owner, name, title, folder, flags, filter, filterIndex, extension);
-        if (chosen.isEmpty())
+        const QString title = GetString(2650, QStringLiteral("Quilvane Screen Copy"));
+        const qsizetype dot = ShownFileName.indexOf('.');
+        QString chosen;
+        const QString target = AskPictureTarget(hWnd(), title, ChooserStartPath, dot < 0 ? ShownFileName : ShownFileName.left(dot),
+                                                GetString(2651, QStringLiteral("Bitmap")), QStringLiteral("bmp"),
+                                                plat::ofn::OverwritePrompt | plat::ofn::CreatePrompt, &chosen);
+        if (target.isEmpty())
             return;
-        // Cut at the last "." of the file's own name, never of a folder's.
-        const QString fileName = FileNamePart(chosen);
-        QString target = chosen;
-        if (const qsizetype dot = fileName.lastIndexOf('.'); dot >= 0)
-            target = chosen.left(chosen.size() - fileName.size() + dot);
-        target += QStringLiteral(".bmp");
-        if (CacheComponentIndex(target) >= 0) {
-            MsgBoxPositioned(hWnd(), GetString(2652, QStringLiteral("The cache folders are emptied by the program: "
-                                                                     "please choose another folder.")),
-                             plat::mb::IconExclamation, title);
-            return;
-        }
-        if (target != chosen && FileExists(target)
-            && MsgBoxPositioned(hWnd(), FormatString(GetString(2653, QStringLiteral("%0 already exists. Replace it?")),
-                                                     {target}),
-                                plat::mb::YesNo + plat::mb::IconQuestion, title)
-                   != plat::id::Yes)
+        // (A name the dialog confirmed itself was asked about there.)
+        if (target == chosen ? CacheComponentIndex(target) >= 0 && !ConfirmPictureTarget(hWnd(), target, title)
+                             : !ConfirmPictureTarget(hWnd(), target, title))
             return;
         const QString native = plat::toNative(target);
         if (!native.isEmpty())

@@ -38,6 +38,18 @@ private:
     bool filtered_ = false;     // the filter was applied to the picture shown
 };
 
+// Asks with the Save dialog where a picture copy goes: the proposed name in
+// the folder, files of the kind (description, extension without its dot).
+// The answer with its extension made the kind's: the file name cut at its
+// last dot (never a folder's), the extension added; `asked` is the path the
+// dialog returned. Empty when cancelled.
+QString AskPictureTarget(int owner, const QString &title, QString folder, QString proposedName,
+                         const QString &description, const QString &extension, int flags, QString *asked = nullptr);
+// The target of a picture copy the user chose: never inside a cache folder
+// (they are emptied by the program), never over an existing file without
+// the user's yes. False, after saying why, when it must not be written.
+bool ConfirmPictureTarget(int owner, const QString &target, const QString &title);
+
 // The window when it is loaded; nullptr otherwise.
 FrmFullPicture *FullPictureIfLoaded();
 // The window, loaded (Form_Load) on first use.

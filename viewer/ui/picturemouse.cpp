@@ -290,31 +290,14 @@ void frmRecover::SaveShownPicture()
     QString folder = ChooserStartPath;
     if (!folder.isEmpty() && !folder.endsWith('\\'))
         folder += '\\';
-    QString mode = QStringLiteral("Save");
-    int owner = hWnd();
-    QString fileName = freeName(folder, base, QStringLiteral(".jpg"));
-    QString title = GetString(2654, QStringLiteral("Save the shown picture"));
-    int flags = plat::ofn::PathMustExist | plat::ofn::HideReadOnly;
-    QString filter = GetString(2655, QStringLiteral("JPEG picture")) + QStringLiteral("|*.jpg");
-    int filterIndex = 1;
-    QString extension = QStringLiteral("jpg");
-    const QString chosen = FileDialog(mode, owner, fileName, title, folder, flags, filter, filterIndex, extension);
-    if (chosen.isEmpty())
-        return;
+    const QString title = GetString(2654, QStringLiteral("Save the shown picture"));
     // Always a JPEG: the name's own extension becomes ".jpg".
-    const QString name = FileNamePart(chosen);
-    const qsizetype dot = name.lastIndexOf('.');
-    const QString target = (dot < 0 ? chosen : chosen.left(chosen.size() - name.size() + dot)) + QStringLiteral(".jpg");
-    if (CacheComponentIndex(target) >= 0) {
-        MsgBoxPositioned(hWnd(), GetString(2652, QStringLiteral("The cache folders are emptied by the program: "
-                                                                 "please choose another folder.")),
-                         plat::mb::IconExclamation, title);
+    const QString target = AskPictureTarget(hWnd(), title, folder, freeName(folder, base, QStringLiteral(".jpg")),
+                                            GetString(2655, QStringLiteral("JPEG picture")), QStringLiteral("jpg"),
+                                            plat::ofn::PathMustExist | plat::ofn::HideReadOnly);
+    if (target.isEmpty())
         return;
-    }
-    if (FileExists(target)
-        && MsgBoxPositioned(hWnd(), FormatString(GetString(2653, QStringLiteral("%0 already exists. Replace it?")), {target}),
-                            plat::mb::YesNo + plat::mb::IconQuestion + plat::mb::DefButton2, title)
-               != plat::id::Yes)
+    if (!ConfirmPictureTarget(hWnd(), target, title))
         return;
     if (SavePictureAsJpeg(picture, target, 100).isEmpty())
         MsgBoxPositioned(hWnd(), FormatString(GetString(1516, QStringLiteral("Cannot open %0 ")), {target}),
