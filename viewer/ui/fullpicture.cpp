@@ -94,6 +94,9 @@ FrmFullPicture::FrmFullPicture()
     Picture1.setBackColor(0x000000);
     if (QWidget *w = Picture1.widget())
         w->setFocusPolicy(Qt::StrongFocus);
+    // The popup in the window's own colours, not the black of the picture.
+    List1.setBackColor(0x80000005);
+    List1.setForeColor(0x80000008);
     List1.setVisible(false);
     Picture1.GotFocus = [this] { Picture1_GotFocus(); };
     Picture1.KeyDown = [this](int &k, int s) { Picture1_KeyDown(k, s); };
