@@ -84,6 +84,8 @@ frmRecover::frmRecover()
     LvwFiles.setView(plat::ListView::lvwIcon);
     LvwFiles.setMultiSelect(true);
     List3.setMultiSelect(2);
+    List1.setMultiSelect(2);
+    List2.setMultiSelect(2);
     Picture1.setBorderStyle(0);
     Picture4.setBorderStyle(0);
     Picture3.setBorderStyle(0);
@@ -116,7 +118,10 @@ void frmRecover::wireEvents()
     Drive1.Change = [this] { Drive1_Change(); };
     ListColors.Click = [this] { ListColors_Click(); };
     CmbTypeSelect.Click = [this] { CmbTypeSelect_Click(); };
+    List1.Click = [this] { List1_Click(); };
+    List1.DblClick = [this] { List1_DblClick(); };
     List2.Click = [this] { List2_Click(); };
+    List2.DblClick = [this] { List2_DblClick(); };
     List3.Click = [this] { List3_Click(); };
 
     CmdScan.Click = [this] { CmdScan_Click(); };

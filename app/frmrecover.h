@@ -22,8 +22,12 @@
 #include "platform/ui/drivelist.h"
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
+#include "recovery/saving.h"
 #include "undelete/entries.h"
+#include "undelete/fatwalk.h"
+#include "undelete/ntfsundelete.h"
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -262,6 +266,9 @@ public:
     void TruncateInfo(QString &text) const;
     void ShowDriveInfo();
     void UpdateDriveInfoLabel();
+    // The window's caption drawn on the empty preview while the cache root
+    // holds no file.
+    void PrintPicture1Title();
 
     // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
@@ -277,16 +284,9 @@ public:
     void CmdEnd_Click();                   // End command (shell)
     void CmbTypeSelect_Click();            // type presets (scan engine)
     void CmdShowScanTypes_Click();         // scan-type list (scan engine)
-    void CmdSaveAll_Click();               // saving (cache)
-    void CmdSaveAs_Click();                // saving (cache)
     void CmdBackup_Click();                // disk image backup (cache)
     void CmdScanBackup_Click();            // scan of a disk image (cache)
     void CmdMaxSpeed_Click();              // read-speed test (cache)
-    void CmdQuickUndelete_Click();         // quick undelete
-    void List2_Click();                    // deleted-entry list (quick undelete)
-    void SearchDeletedEntries(const QString &source);   // fills the entry list (quick undelete)
-    void CheckDeletedChain(int index);     // recoverable size of an entry (quick undelete)
-    void CloseMft();                       // closes an open NTFS volume (quick undelete)
     void FitThumbWidth(bool flag);         // fits TxtWidth to the thumbnails (viewer)
     // The camera facts in a unit's bytes (viewer's quick EXIF read); none yet.
     std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
@@ -298,8 +298,27 @@ public:
     void CmdOpen_Click();                  // open with (viewer)
     void CmdBrowse_Click();                // browse a folder (viewer)
     void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
-    // Draws a picture file into a picture box at the given size (viewer).
-    void DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+    // Draws a picture file into a picture box at the given size; true when
+    // it drew (viewer).
+    bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+    // The RAW converter's half-size preview of a RAW file written as
+    // previewFile; true when the file was made (viewer).
+    bool MakeRawPreview(const QString &rawFile, const QString &previewFile);
+    // Whether the desktop has a thumbnailer for the extension, and its
+    // thumbnail drawn into the picture box (viewer).
+    bool HasShellThumbnailHandler(const QString &extension);
+    bool DrawSystemThumbnail(const QString &file, plat::PictureBox &target);
+    void FindWhiteBand();                  // picture filters (viewer)
+    void ShowExifSummary();                // EXIF summary of the shown file (viewer)
+    void SetPopupText(int index, const QString &text);   // the preview popup's texts 0-4 (viewer)
+    void ResetPreviewRotation();           // extra rotation and filter flag back to 0 (viewer)
+    void SetShownFile(const QString &path);   // the file behind the preview (viewer)
+    void UpdateThumbsCaption();            // caption of the thumbnail toggle (viewer)
+    void RenderThumbnails();               // the thumbnail grid of the cache (viewer)
+    void OpenRecoveredFile(QString &path); // opens a file with its program (shell, lists)
+    // Moves a found file to the trash and removes it from the lists (shell, lists).
+    void RemoveRecoveredFile(int32_t &index, bool &force, bool &removed);
+    void SyncListSelections(int direction);   // List3 and LvwFiles in step (shell, lists)
 
     // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
@@ -419,6 +438,92 @@ public:
     // Records 0..upper bound of the entry list in their file form (for the
     // disk image's index file).
     QByteArray DeletedEntriesFileForm() const;
+
+    // ======================================================================
+    // Quick Undelete: the command, the FAT walk and DirEnt.dat
+    // (undelete/ui/quickundelete.cpp)
+    // ======================================================================
+    bool UndeleteListing = false;      // the command is filling the lists
+    QString UndeleteLastDrive;         // the source of the last listing
+    QString UndeleteLastKey;           // its source followed by the volume serial
+    FatWalkResult LastFatWalk;         // what the last FAT walk did
+    bool LastSearchReusedCache = false;   // the last search took DirEnt.dat
+
+    void CmdQuickUndelete_Click();
+    // Fills DeletedEntries for a source: the FAT walk (or DirEnt.dat), or
+    // the NTFS listing.
+    void SearchDeletedEntries(const QString &source);
+    // Appends the entries of the drive record's current folder.
+    void VulUndeleteList(const QString &filter);
+    // Recoverable and Occupied of an entry (a FAT entry from the FAT).
+    void CheckDeletedChain(int index);
+    // The type filter of the listing: ".jpg.cr2" from the ticked rows of
+    // LvwTypes, or "all".
+    QString UndeleteTypeFilter() const;
+    // WorkFolder & the source's DirEnt.dat name.
+    QString DirEntFilePath(const QString &source) const;
+    // Whether a cluster of the source is in use: the FAT arrays of the drive
+    // record, or the NTFS volume bitmap.
+    ClusterUse SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards);
+
+    // ======================================================================
+    // Quick undelete: entry information and the events of the entry lists
+    // (undelete/ui/entryinfo.cpp, undelete/ui/entryevents.cpp)
+    // ======================================================================
+    QStringList EntryInfoTexts;        // the information texts, by line count of List2 + 1
+    QString PreviewFileName;           // the name the selected entry is extracted under
+
+    void ShowEntryInformation(int index);
+    void List1_Click();
+    void List1_DblClick();
+    void List2_Click();
+    void List2_DblClick();
+    // The entry index of a line of List1 or List2; -1 for lines without one.
+    int EntryIndexOfLine(const plat::ListBox &list, int line) const;
+    // A line of an entry: its index in the line's text and as item data.
+    void AddEntryLine(plat::ListBox &list, int index, bool occupied, const QString &text);
+
+    // ======================================================================
+    // Quick undelete on NTFS through Fennick (undelete/ui/ntfsui.cpp; the
+    // module's state and work in undelete/ntfsundelete.*)
+    // ======================================================================
+    bool OpenMft(const QString &drive);
+    void CloseMft();
+    bool QuickUndeleteNtfs(const QString &drive, std::vector<DeletedEntryRecord> &entries, const QString &filter,
+                           double minMB, double maxMB);
+    // Writes the data of an MFT record into the open target file.
+    NtfsWrite RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target);
+    void ShowMftAccessDenied(const QString &drive);
+
+    // ======================================================================
+    // Saving: Save All, Save Selected and the undelete entries
+    // (recovery/ui/savingui.cpp, recovery/ui/undeletesave.cpp; the window-free
+    // parts in recovery/saving.*)
+    // ======================================================================
+    bool AskSaveName = true;           // ask for a target per entry
+    bool BatchSave = false;            // no warnings per entry
+    bool SavingExisting = false;       // List1's existing entries are saved
+    QString SaveName;                  // the entry being written
+    int32_t SaveFirstCluster = 0;
+    int64_t SaveSize = 0;
+    QString SaveSource;
+    SaveTally LastSaveTally;           // what the last save of entries gave
+    QString SavedFilePath;             // native path of the file the last entry was written to
+
+    void CmdSaveAll_Click();
+    void CmdSaveAs_Click();
+    // The folder chooser for the save folder; false on Cancel. A folder on
+    // the disk recovered from, or the cache, is refused and asked again.
+    bool ChooseSaveFolder(const QString &fallback, const QString &caption = QString());
+    void ShowSameDiskWarning();
+    // The target may not take saved files: on the physical disk of the
+    // source named in Searched.dat, or at or inside the cache root.
+    bool RefuseSaveTarget(const QString &target);
+    // Saves the selected lines of an entry list from firstLine on.
+    void SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool nameGiven, bool force);
+    // Writes one entry, cuts it to its size and dates it.
+    SaveOutcome SaveUndeleteEntry(QString &name, int index);
+    SaveOutcome WriteUndeleteEntryFile(QString &name, int index);
 
 private:
     void wireEvents();

@@ -12,22 +12,18 @@ void frmRecover::ShowGetStarted() {}           // waits for the Get Started pane
 void frmRecover::ListColors_Click() {}         // waits for the colour schemes
 void frmRecover::Form_QueryUnload(int &, int) {}   // waits for the close request and shutdown
 void frmRecover::CmdEnd_Click() {}             // waits for the End command and shutdown
+void frmRecover::OpenRecoveredFile(QString &) {}   // waits for the result lists
+void frmRecover::RemoveRecoveredFile(int32_t &, bool &, bool &removed) { removed = false; }   // waits for the result lists
+void frmRecover::SyncListSelections(int) {}    // waits for the found-file list selection
 
 // --- signature scan engine ----------------------------------------------------
 
 // --- recovered-file cache, saving and disk images -------------------------------
-void frmRecover::CmdSaveAll_Click() {}         // waits for Save All
-void frmRecover::CmdSaveAs_Click() {}          // waits for Save Selected
 void frmRecover::CmdBackup_Click() {}          // waits for the disk image backup
 void frmRecover::CmdScanBackup_Click() {}      // waits for Scan Backup
 void frmRecover::CmdMaxSpeed_Click() {}        // waits for the read-speed test
 
 // --- quick undelete ---------------------------------------------------------------
-void frmRecover::CmdQuickUndelete_Click() {}   // waits for Quick Undelete
-void frmRecover::List2_Click() {}              // waits for the entry list events
-void frmRecover::SearchDeletedEntries(const QString &) {}   // waits for the FAT walk and NTFS listing
-void frmRecover::CheckDeletedChain(int) {}     // waits for the recoverable-size check
-void frmRecover::CloseMft() {}                 // waits for the NTFS volume of quick undelete
 
 // --- picture viewer -----------------------------------------------------------------
 void frmRecover::List3_Click() {}              // waits for the preview pipeline
@@ -40,4 +36,14 @@ void frmRecover::SetThumbIconSpacing(int) {}   // waits for the thumbnail grid
 void frmRecover::FitThumbWidth(bool) {}        // waits for the thumbnail grid
 std::optional<ExifQuickFacts> frmRecover::ReadExifQuick(const unsigned char *, size_t) { return std::nullopt; }   // waits for the EXIF reader
 void frmRecover::RunRawPreview(const QString &) {}   // waits for the RAW converter
-void frmRecover::DrawThumbnail(const QString &, plat::PictureBox &, int, int) {}   // waits for the picture operations
+bool frmRecover::DrawThumbnail(const QString &, plat::PictureBox &, int, int) { return false; }   // waits for the picture operations
+bool frmRecover::MakeRawPreview(const QString &, const QString &) { return false; }   // waits for the RAW converter
+bool frmRecover::HasShellThumbnailHandler(const QString &) { return false; }   // waits for the file-type thumbnails
+bool frmRecover::DrawSystemThumbnail(const QString &, plat::PictureBox &) { return false; }   // waits for the shell thumbnails
+void frmRecover::FindWhiteBand() {}            // waits for the picture filters
+void frmRecover::ShowExifSummary() {}          // waits for the EXIF summary
+void frmRecover::SetPopupText(int, const QString &) {}   // waits for the preview popup
+void frmRecover::ResetPreviewRotation() {}     // waits for the picture operations and the popup
+void frmRecover::SetShownFile(const QString &) {}   // waits for the preview pipeline
+void frmRecover::UpdateThumbsCaption() {}      // waits for the thumbnail grid
+void frmRecover::RenderThumbnails() {}         // waits for the thumbnail grid
