@@ -161,8 +161,12 @@ FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord 
         const QByteArray buffer = h.readAt(ClusterToSector(runStart) * d.BytesPerSector, want);
         if (runStart == first)
             result.firstReadable = !buffer.isEmpty();
-        if (buffer.isEmpty() || out.write(buffer) != buffer.size())
+        if (buffer.isEmpty())
             break;
+        if (out.write(buffer) != buffer.size()) {
+            result.writeFailed = true;
+            break;
+        }
         result.bytes += buffer.size();
         if (buffer.size() < want || (keepGoing && !keepGoing()))
             break;

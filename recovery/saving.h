@@ -58,6 +58,7 @@ struct FatWriteResult {
     bool firstReadable = false; // the first cluster could be read
     bool complete = false;      // all the bytes asked for were written
     bool clustersInUse = false; // a cluster read is in use by a file now
+    bool writeFailed = false;   // the target took fewer bytes than given (full, or an error)
 };
 
 // Writes up to `bytes` bytes of an entry from its clusters into the file

@@ -193,8 +193,10 @@ void frmRecover::CmdSaveAll_Click()
                 if (i + 1 <= LvwFiles.ItemCount())
                     LvwFiles.RemoveItem(i + 1);
             }
-        keptPaths << QString();
-        keptOrientations.push_back(0.0f);
+        if (keptPaths.isEmpty()) {
+            keptPaths << QString();
+            keptOrientations.push_back(0.0f);
+        }
         FoundFilePaths = keptPaths;
         ItemOrientations = keptOrientations;
         CreateCacheFolders();

@@ -258,7 +258,7 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
         if (!done) {
             const FatWriteResult w =
                 WriteFatEntryData(SourceName, e, total, d.DriveType == QLatin1String("Fixed"), *out, running);
-            wrote = w.firstReadable;
+            wrote = w.firstReadable && !w.writeFailed;
             whole = w.complete && !w.clustersInUse && (!e.IsDeleted() || e.Recoverable >= e.Size);
         }
     }

@@ -116,7 +116,9 @@ TEST(StringTables, AllLanguagesHoldTheSameNumbers)
     QList<int> numbers = en.keys();
     std::sort(numbers.begin(), numbers.end());
     EXPECT_GE(numbers.first(), 1);
-    EXPECT_LE(numbers.last(), 1724);
+    // The specified texts end at 1724; the program's own texts take numbers
+    // from 2000 on.
+    EXPECT_LE(numbers.last(), 2999);
     for (int id : {kGerman, kDutch}) {
         QList<int> other = table(id).keys();
         std::sort(other.begin(), other.end());

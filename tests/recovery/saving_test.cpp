@@ -1,0 +1,364 @@
+// Saving: free names that never touch the user's files, Save Selected and
+// Save All of quick-undelete entries and of found files into a folder on
+// another file system, with a clash, a cancelled dialog and a full target,
+// and the refusal of the cache and of the disk recovered from.
+#include "tests/support/chooser_script.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/responder.h"
+#include "tests/undelete/undelete_support.h"
+
+#include "drive/chooserpath.h"
+#include "drive/files.h"
+#include "drive/ui/fileopui.h"
+#include "platform/paths.h"
+#include "recovery/saving.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <memory>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace testing_support;
+using namespace undelete_test;
+
+namespace {
+
+// A folder on another file system than the temporary folder (the cache).
+QString otherFileSystemFolder(const QString &hint)
+{
+    static std::vector<std::unique_ptr<QTemporaryDir>> kept;
+    const QString base = QFileInfo::exists("/dev/shm") ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    kept.push_back(std::make_unique<QTemporaryDir>(base + "/quilvane-" + hint + "-XXXXXX"));
+    return kept.back()->path();
+}
+
+// A small tmpfs, for a full target; empty when this machine may not mount.
+class SmallDisk {
+public:
+    explicit SmallDisk(int kib)
+    {
+        path_ = makeTempDir("full");
+        if (geteuid() != 0
+            || ::mount("tmpfs", path_.toLocal8Bit().constData(), "tmpfs", 0,
+                       QStringLiteral("size=%1k").arg(kib).toLatin1().constData())
+                != 0)
+            path_.clear();
+    }
+    ~SmallDisk()
+    {
+        if (!path_.isEmpty())
+            ::umount2(path_.toLocal8Bit().constData(), MNT_DETACH);
+    }
+    QString path() const { return path_; }
+
+private:
+    QString path_;
+};
+
+QString internalFolder(const QString &native)
+{
+    QString p = plat::toInternal(native);
+    return p.endsWith('\\') ? p : p + '\\';
+}
+
+QByteArray sha(const QString &native)
+{
+    return QCryptographicHash::hash(readFileBytes(native), QCryptographicHash::Sha256);
+}
+
+int lineOf(const plat::ListBox &list, const QString &ending)
+{
+    for (int i = 0; i < list.ListCount(); ++i)
+        if (list.List(i).endsWith(ending))
+            return i;
+    return -1;
+}
+
+// A FAT16 card with deleted files of known bytes.
+struct Card {
+    QString image;
+    QByteArray photo = patternBytes(30000, 1), note = patternBytes(10000, 2);
+};
+
+Card makeCard()
+{
+    Card c;
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 16384;
+    spec.sectorsPerCluster = 4;
+    c.image = makeFatImage(makeTempDir("savecard"), "card.img", spec);
+    if (c.image.isEmpty() || !mcopyData(c.image, "/PHOTO.JPG", c.photo) || !mcopyData(c.image, "/NOTE.TXT", c.note)
+        || !mcopyData(c.image, "/KEEP.TXT", "kept\r\n") || !mdel(c.image, "/PHOTO.JPG") || !mdel(c.image, "/NOTE.TXT"))
+        c.image.clear();
+    return c;
+}
+
+} // namespace
+
+TEST(SaveNames, FreeNamesNeverTouchTheUsersFiles)
+{
+    EXPECT_EQ(NextFreeName("IMG.JPG"), "IMG_0.JPG");
+    EXPECT_EQ(NextFreeName("IMG_0.JPG"), "IMG_1.JPG");
+    EXPECT_EQ(NextFreeName("DSC_0042.JPG"), "DSC_43.JPG");
+    EXPECT_EQ(NextFreeName("README"), "README_0");
+    EXPECT_EQ(NextFreeName("my_photo.jpg"), "my_photo_0.jpg");
+    EXPECT_EQ(NextFreeName("x_99999999999999999999.jpg"), "x_1000000000000000000.jpg");
+
+    const QString dir = makeTempDir("free");
+    writeFileBytes(dir + "/README", "the user's own file");
+    writeFileBytes(dir + "/PHOTO.JPG", "an older photo");
+    const QByteArray before = sha(dir + "/README");
+    QString name = "README";
+    auto f = CreateFreeTarget(dir, name);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(name, "README_0");
+    f->write("new");
+    f.reset();
+    EXPECT_EQ(sha(dir + "/README"), before);
+    for (const char *expected : {"PHOTO_0.JPG", "PHOTO_1.JPG"}) {
+        QString photo = "PHOTO.JPG";
+        ASSERT_TRUE(CreateFreeTarget(dir, photo));
+        EXPECT_EQ(photo, expected);
+    }
+    EXPECT_EQ(readFileBytes(dir + "/PHOTO.JPG"), "an older photo");
+    QString nowhere = "x.jpg";
+    EXPECT_FALSE(CreateFreeTarget(dir + "/missing/folder", nowhere));
+
+    EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo.png", ".jpg"), "D:\\Saved\\photo.jpg");
+    EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo", ".jpg"), "D:\\Saved\\photo.jpg");
+    EXPECT_EQ(ApplySaveExtension("D:\\ann\\my.photos\\x.png", ".jpg"), "D:\\ann\\my.photos\\x.jpg");
+    EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo.JPG", ".jpg"), "D:\\Saved\\photo.JPG");
+
+    EXPECT_EQ(EntrySaveName("?HOTO.JPG"), "%HOTO.JPG");
+    EXPECT_EQ(EntrySaveName("../../x.jpg"), "x.jpg");
+    EXPECT_EQ(EntrySaveName("a\\b\x01.jpg"), "ab.jpg");
+    EXPECT_EQ(EntrySaveName("///"), "entry");
+
+    EXPECT_FALSE(TargetOnSourceDisk("C:\\home\\ann\\", "C:"));
+    EXPECT_FALSE(TargetOnSourceDisk("D:\\saved\\", "C:\\images\\card.img"));
+}
+
+TEST(UndeleteSave, SaveSelectedWritesWholeDatedUnderAFreeName)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    MessageScript boxes;
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    const int line = lineOf(w.List2, "  ?HOTO.JPG");
+    ASSERT_GT(line, 1);
+    w.List2.setSelected(line, true);
+
+    const QString target = otherFileSystemFolder("sel");
+    writeFileBytes(target + "/%HOTO.JPG", "already there");
+    const QByteArray before = sha(target + "/%HOTO.JPG");
+    ChooserStartPath = internalFolder(target);
+    {
+        DialogScript dialogs;
+        dialogs.expect(internalFolder(target) + "%HOTO.JPG");
+        w.CmdSaveAs_Click();
+        ASSERT_EQ(dialogs.dialogs().size(), 1u);
+        EXPECT_EQ(dialogs.dialogs()[0].kind, plat::DialogKind::Save);
+    }
+    EXPECT_EQ(sha(target + "/%HOTO.JPG"), before);
+    EXPECT_EQ(readFileBytes(target + "/%HOTO_0.JPG"), card.photo);
+    const int index = w.EntryIndexOfLine(w.List2, line);
+    const QDateTime modified = OleDateToDateTime(w.DeletedEntries[size_t(index)].Modified);
+    EXPECT_LE(std::abs(QFileInfo(target + "/%HOTO_0.JPG").lastModified().secsTo(modified)), 1);
+    EXPECT_EQ(w.LastSaveTally.saved, 1);
+
+    // A cancelled dialog writes nothing.
+    w.List2.setSelected(line, true);
+    {
+        DialogScript dialogs;
+        dialogs.expectCancel();
+        w.CmdSaveAs_Click();
+    }
+    EXPECT_FALSE(QFileInfo::exists(target + "/%HOTO_1.JPG"));
+    EXPECT_EQ(QDir(target).entryList(QDir::Files).size(), 2);
+    QDir(target).removeRecursively();
+}
+
+TEST(UndeleteSave, SaveAllWritesEveryRecoverableEntry)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    MessageScript boxes;
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    const QString target = otherFileSystemFolder("all");
+    ChooserStartPath = internalFolder(target);
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_EQ(readFileBytes(target + "/%HOTO.JPG"), card.photo);
+    EXPECT_EQ(readFileBytes(target + "/%OTE.TXT"), card.note);
+    EXPECT_EQ(QDir(target).entryList(QDir::Files).size(), 2);
+    EXPECT_TRUE(w.List2.List(w.List2.ListCount() - 1).startsWith("Files saved in folder: "));
+    EXPECT_EQ(w.CmdSaveAll.Caption(), "Save All");
+    EXPECT_FALSE(w.OperationBusy || w.OperationRunning);
+    QDir(target).removeRecursively();
+}
+
+TEST(UndeleteSave, FullTargetLeavesNoHalfFile)
+{
+    SmallDisk disk(16);
+    if (disk.path().isEmpty())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    MessageScript boxes;
+    boxes.expect(plat::id::OK, "Not saved: 1");
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    ChooserStartPath = internalFolder(disk.path());
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    // The note fits, the photo does not: no piece of it stays.
+    EXPECT_EQ(readFileBytes(disk.path() + "/%OTE.TXT"), card.note);
+    EXPECT_FALSE(QFileInfo::exists(disk.path() + "/%HOTO.JPG"));
+    EXPECT_EQ(w.LastSaveTally.notSaved, 1);
+}
+
+namespace {
+
+// A cache root holding found files listed as the scan lists them.
+void fillCache(frmRecover &w, const QList<QPair<QString, QByteArray>> &files)
+{
+    w.List3.Clear();
+    w.FoundFilePaths.clear();
+    w.ItemOrientations.clear();
+    for (const auto &f : files) {
+        writeFileBytes(plat::toNative(w.CacheRoot) + "/" + f.first, f.second);
+        w.List3.AddItem(f.first);
+        w.FoundFilePaths << f.first;
+        w.ItemOrientations.push_back(0.0f);
+    }
+    w.FoundFilePaths << QString();
+    w.ItemOrientations.push_back(0.0f);
+    w.List2.setVisible(false);
+    w.List3.setVisible(true);
+}
+
+} // namespace
+
+TEST(FoundFileSave, SaveAllMovesAndKeepsWhatStays)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    InstallFileOperationUi();
+    const QList<QPair<QString, QByteArray>> files{
+        {"R#0001.jpg", patternBytes(5000, 11)}, {"R#0002.jpg", patternBytes(6000, 12)}, {"R#0003.png", patternBytes(7000, 13)}};
+    fillCache(w, files);
+    const QString cache = plat::toNative(w.CacheRoot);
+    const QString target = otherFileSystemFolder("found");
+    writeFileBytes(target + "/R#0002.jpg", "the user's older file");
+
+    // Cancel first: nothing moves.
+    ChooserStartPath = internalFolder(target);
+    {
+        ChooserScript chooser;
+        chooser.cancel();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_TRUE(QFileInfo::exists(cache + "/R#0001.jpg"));
+
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::Yes, "allready has files with the same name");
+        boxes.expect(plat::id::No, "R#0002.jpg");   // keep the user's file
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_EQ(readFileBytes(target + "/R#0001.jpg"), files[0].second);
+    EXPECT_EQ(readFileBytes(target + "/R#0003.png"), files[2].second);
+    EXPECT_EQ(readFileBytes(target + "/R#0002.jpg"), "the user's older file");
+    EXPECT_FALSE(QFileInfo::exists(cache + "/R#0001.jpg"));
+    // The file kept back stays in the cache and in the list.
+    EXPECT_TRUE(QFileInfo::exists(cache + "/R#0002.jpg"));
+    ASSERT_EQ(w.List3.ListCount(), 1);
+    EXPECT_EQ(w.List3.List(0), "R#0002.jpg");
+    EXPECT_EQ(w.FoundFilePaths, QStringList({"R#0002.jpg"}));
+    SetFileOperationUi({});
+    QDir(target).removeRecursively();
+}
+
+TEST(FoundFileSave, FullTargetKeepsTheFoundFile)
+{
+    SmallDisk disk(16);
+    if (disk.path().isEmpty())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    fillCache(w, {{"R#0001.jpg", patternBytes(200000, 21)}, {"R#0002.jpg", patternBytes(3000, 22)}});
+    ChooserStartPath = internalFolder(disk.path());
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::OK, "1 files were not saved");
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_EQ(readFileBytes(disk.path() + "/R#0002.jpg"), patternBytes(3000, 22));
+    EXPECT_EQ(readFileBytes(plat::toNative(w.CacheRoot) + "/R#0001.jpg"), patternBytes(200000, 21));
+    EXPECT_EQ(w.FoundFilePaths, QStringList({"R#0001.jpg"}));
+}
+
+TEST(FoundFileSave, SaveSelectedOfOneFileTakesItsExtension)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    fillCache(w, {{"R#0001.jpg", patternBytes(4000, 31)}});
+    w.List3.setSelected(0, true);
+    const QString target = otherFileSystemFolder("one");
+    QDir().mkpath(target + "/my.photos");
+    ChooserStartPath = internalFolder(target);
+    {
+        DialogScript dialogs;
+        dialogs.expect(internalFolder(target + "/my.photos") + "photo.png");
+        w.CmdSaveAs_Click();
+    }
+    EXPECT_EQ(readFileBytes(target + "/my.photos/photo.jpg"), patternBytes(4000, 31));
+    EXPECT_FALSE(QFileInfo::exists(plat::toNative(w.CacheRoot) + "/R#0001.jpg"));
+    QDir(target).removeRecursively();
+}
+
+TEST(FoundFileSave, TheCacheIsNoSaveFolder)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    const QString fallback = internalFolder(makeTempDir("fallback"));
+    ChooserStartPath = w.CacheRoot;
+    MessageScript boxes;
+    boxes.expect(plat::id::OK, "You are trying to save to the disk recovered from.");
+    ChooserScript chooser;
+    chooser.ok().cancel();
+    EXPECT_FALSE(w.ChooseSaveFolder(fallback));
+    ASSERT_EQ(chooser.offered.size(), 2);
+    EXPECT_EQ(chooser.offered[1], fallback);
+    EXPECT_TRUE(w.RefuseSaveTarget(w.CacheTempFolder));
+    EXPECT_TRUE(w.RefuseSaveTarget("E:\\Recovered\\")) << "the source itself";
+    EXPECT_FALSE(w.RefuseSaveTarget(fallback));
+}
