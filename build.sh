@@ -11,8 +11,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   dosfstools mtools ntfs-3g fuse3 exfatprogs sleuthkit fdisk util-linux coreutils xz-utils
   clang libclang-rt-14-dev
-  libimage-exiftool-perl imagemagick sox lame zip
-  python3
+  libimage-exiftool-perl imagemagick sox lame zip libjpeg-turbo-progs netpbm foremost
+  python3 xdg-utils
 )
 
 install_packages() {

@@ -36,7 +36,8 @@ bool frmRecover::BeginShutdown()
 
 bool frmRecover::RefuseWhileBusy()
 {
-    if (!OperationRunning && !OperationBusy)
+    // Once End was pressed no command starts: the next pass would cut it off.
+    if (!OperationRunning && !OperationBusy && EndPassCount == 0 && !ShuttingDown)
         return false;
     CheckBusy();
     return true;

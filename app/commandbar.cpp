@@ -44,8 +44,10 @@ struct CommandBarDesign {
     Place cmdLearn{105, 2340, 1700, 420};
     Place cmdShowScanTypes{1890, 2340, 1700, 420};
     Place cmdOpen{105, 2820, 1165, 420};
-    Place cmdRenderWidth{1335, 2820, 1120, 420};
-    Place txtWidth{2520, 2865, 600, 330};
+    // The thumbnail width box stands on the right end of its button, whose
+    // caption ends in blanks to leave room for it.
+    Place cmdRenderWidth{1335, 2820, 2305, 420};
+    Place txtWidth{2955, 2865, 600, 330};
     Place cmdMaxSpeed{105, 3300, 1165, 420};
     Place cmdBrowse{1335, 3300, 1120, 420};
     Place cmdEnd{2520, 3300, 1120, 420};
@@ -91,28 +93,19 @@ void frmRecover::ArrangeDefaultLayout()
     place(CmdBrowse, d.cmdBrowse);
     place(CmdEnd, d.cmdEnd);
 
-    // The window: the default width, the picture view in 3:2 on the left,
-    // the lists below it and the command panel on the right.
-    const double width = 10335;
-    const double pictureWidth = width - 3971;
-    const double pictureHeight = double(int((2 * (width - 3950)) / 3)) - 8;
-    const double listTop = pictureHeight + 28;
-    const double listHeight = 2400;
-    Move(Left(), Top(), width, listTop + listHeight + 495);
-    Picture1.Move(8, 8, pictureWidth, pictureHeight);
-    Picture5.Move(0, 0, pictureWidth + 30, pictureHeight + 30);
-    Picture5.ZOrder(1);
-    Picture7.Move(75, listTop + 90, 6325, listHeight - 160);
-    List1.Move(0, 0, pictureWidth + 12, pictureHeight + 8);
-    List2.Move(0, listTop, width - 3950, listHeight);
-    List3.Move(0, listTop, width - 3950, listHeight);
-    LvwFiles.Move(0, listTop, width - 3950, listHeight);
-    LvwTypes.Move(8, 8, pictureWidth, pictureHeight);
-    CmbTypeSelect.Move(pictureWidth - 2700 - 30, pictureHeight - 350, 2700, 315);
+    // The window's design state: the default width and the design sizes of
+    // the lists and popups; Form_Resize places everything for the screen.
+    Move(Left(), Top(), 10335);
+    Frame1.Move(10335 - 3942, 0, d.frameWidth, d.picture4.top + d.picture4.height);
+    List2.setHeight(4205);
+    List3.setHeight(4205);
+    LvwFiles.setHeight(4205);
+    CmbTypeSelect.Move(0, 0, 2700, 315);
     ListColors.Move(0, 0, 1800, 1000);
     ListFilters.Move(0, 0, 1800, 2400);
-    Frame1.Move(width - 3942, 0, d.frameWidth, d.picture4.top + d.picture4.height);
+    Picture7.Move(75, 0, 6325, 4045);
     txtExif.setVisible(false);
+    Form_Resize();
 }
 
 void frmRecover::LayoutCommandBar(double specsTop)

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "recovery/cachenames.h"
 
+#include <QWidget>
 #include <memory>
 
 namespace {
@@ -35,48 +36,28 @@ void DestroyMainWindow() { g_main.reset(); }
 frmRecover::frmRecover()
 {
     setCaption(ProgramTitle);
+    setFontSize(8.25);   // the window's design font; its controls take it over
     // The folder chooser stands beside the picture view.
     SetChooserPlacementSource([this]() -> std::optional<ChooserPlacement> {
         return ChooserPlacement{Left(), Top(), Picture1.Width(), Picture1.Top()};
     });
     WorkFolder = plat::programFolder() + kWorkSub;
 
-    // Design captions; the language captions replace them at start-up.
-    CmdBackup.setCaption(GetString(48, QStringLiteral("Backup Medium")));
-    CmdScanBackup.setCaption(GetString(49, QStringLiteral("Scan Backup")));
-    CmdQuickUndelete.setCaption(GetString(45, QStringLiteral("Quick Undelete")));
-    CmdScan.setCaption(GetString(1652, QStringLiteral("Scan")));
-    CmdSaveAll.setCaption(GetString(44, QStringLiteral("Save All")));
-    CmdSaveAs.setCaption(GetString(43, QStringLiteral("Save Selected")));
-    CmdShowFolder.setCaption(GetString(36, QStringLiteral("Explore Cache")));
-    CmdShowThumbs.setCaption(GetString(37, QStringLiteral("Thumbs")));
-    CmdLearn.setCaption(GetString(42, QStringLiteral("DO Vizorira")));
-    CmdShowScanTypes.setCaption(GetString(46, QStringLiteral("SearchTypes")));
-    CmdOpen.setCaption(GetString(41, QStringLiteral("Open With")));
-    CmdRenderWidth.setCaption(GetString(47, QStringLiteral("Render Width")) + QStringLiteral("     "));
-    CmdMaxSpeed.setCaption(GetString(39, QStringLiteral("Test Speed")));
-    CmdBrowse.setCaption(GetString(1531, QStringLiteral("Browse")));
-    CmdEnd.setCaption(GetString(40, QStringLiteral("End")));
-    ChkDeep.setCaption(GetString(33, QStringLiteral("DeepScan")));
-    ChkDamaged.setCaption(GetString(50, QStringLiteral("Damaged")));
-    txtSpecs.setText(GetString(52, QStringLiteral("Specifications")));
-    lblStatus.setCaption(GetString(51, QStringLiteral("Status")));
-    lblAbout.setCaption(GetString(55, QStringLiteral("About")));
-    lblHelp.setCaption(GetString(53, QStringLiteral("Help")));
+    // The command panel's design font size; its controls inherit it, so
+    // that the captions of every language fit their buttons.
+    Frame1.setFontSize(8);
+    // The width box covers the right end of its button: the caption starts
+    // at the left, its closing blanks run under the box.
+    if (QWidget *b = CmdRenderWidth.widget())
+        b->setStyleSheet(QStringLiteral("text-align: left; padding-left: 6px;"));
+    // Design captions: those of the language in use (English until start-up
+    // has chosen one).
+    SetLanguageCaptions();
     TxtWidth.setText(QStringLiteral("72"));
-    txtExif.setText(GetString(32, QStringLiteral("ExifInfo")) + QStringLiteral("\r\n"));
 
-    ListColors.AddItem(GetString(1495, QStringLiteral("Hide Me")));
-    ListColors.AddItem(GetString(1498, QStringLiteral("Layout Dark")));
-    ListColors.AddItem(GetString(1499, QStringLiteral("Layout Light")));
-    ListColors.AddItem(GetString(1707, QStringLiteral("Windows Theme")));
-    const std::pair<int, const char *> filters[] = {
-        {1495, "Hide Me"}, {1501, "File Info"},  {1502, "Rotate 90  CW"}, {1503, "Rotate 90CCW"},
-        {1504, "Rotate 180"}, {1409, "Reset Rotation"}, {1328, "Unsharp"}, {428, "Focus"},
-        {1329, "Sharpen"}, {1330, "SharpenMore"}, {1408, "Reset Filter"}};
-    for (const auto &f : filters)
-        ListFilters.AddItem(GetString(f.first, QString::fromLatin1(f.second)));
-
+    // The found files in white on the greys the colour schemes give the lists.
+    List3.setForeColor(0xFFFFFF);
+    LvwFiles.setForeColor(0xFFFFFF);
     ProgressBar1.setMin(0);
     ProgressBar1.setMax(100);
     LvwTypes.setView(plat::ListView::lvwReport);
@@ -114,14 +95,13 @@ frmRecover::~frmRecover()
 void frmRecover::wireEvents()
 {
     Timer1.Tick = [this] { Timer1_Timer(); };
+    Timer2.Tick = [this] { Timer2_Timer(); };
     Timer5.Tick = [this] { Timer5_Timer(); };
     Drive1.Change = [this] { Drive1_Change(); };
     ListColors.Click = [this] { ListColors_Click(); };
     CmbTypeSelect.Click = [this] { CmbTypeSelect_Click(); };
     List1.Click = [this] { List1_Click(); };
-    List1.DblClick = [this] { List1_DblClick(); };
     List2.Click = [this] { List2_Click(); };
-    List2.DblClick = [this] { List2_DblClick(); };
     List3.Click = [this] { List3_Click(); };
 
     CmdScan.Click = [this] { CmdScan_Click(); };
@@ -138,16 +118,11 @@ void frmRecover::wireEvents()
     CmdRenderWidth.Click = [this] { CmdRenderWidth_Click(); };
     CmdBrowse.Click = [this] { CmdBrowse_Click(); };
     CmdMaxSpeed.Click = [this] { CmdMaxSpeed_Click(); };
-    CmdEnd.Click = [this] {
-        if (!ShuttingDown)
-            CmdEnd_Click();
-    };
+    CmdEnd.Click = [this] { CmdEnd_Click(); };
 
-    // The close box never ends the program while an operation still runs or
-    // once the shutdown has begun; the close request handler decides the rest.
-    QueryUnload = [this](int &cancel, int mode) {
-        if (ShuttingDown || !CanShutDown())
-            cancel = 1;
-        Form_QueryUnload(cancel, mode);
-    };
+    // The close box: refused while an operation runs (and turned into a stop
+    // request while a scan runs); otherwise the shutdown.
+    QueryUnload = [this](int &cancel, int mode) { Form_QueryUnload(cancel, mode); };
+    UnloadEvent = [this](int &cancel) { Form_Unload(cancel); };
+    WireBehaviourEvents();
 }

@@ -32,6 +32,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -159,8 +160,8 @@ public:
     void EnableButtons();
     void ShowProgressPanel(const QString &caption, double count);
     void ClearFileView();
-    // The window's first size and the places of the controls outside the
-    // command panel, until the full layout of the resize handler exists.
+    // The design places of the command panel's controls and the design
+    // sizes of the lists, then the first layout (Form_Resize).
     void ArrangeDefaultLayout();
 
     int PictureOrientation = 0;       // 0 from the file; 1-8 EXIF; 101-108 rotated by the user
@@ -266,22 +267,161 @@ public:
     void TruncateInfo(QString &text) const;
     void ShowDriveInfo();
     void UpdateDriveInfoLabel();
-    // The window's caption drawn on the empty preview while the cache root
-    // holds no file.
+
+    // ======================================================================
+    // The window's behaviour: layout (app/layout.cpp), the result lists' keys
+    // and mouse (app/resultlists.cpp), colour schemes (app/colours.cpp),
+    // controls and options (app/options.cpp), the Get Started panel
+    // (app/getstarted.cpp), list selection and browsing status
+    // (app/selection.cpp), panels, About link and uninstall (app/panels.cpp).
+    // ======================================================================
+    bool StayMaximized = false;       // maximized once: a restored window is maximized again
+    int16_t ResizeDepth = 0;          // nesting of Form_Resize
+    QString SavedStatusText;          // the status line before the browsing text replaced it
+    QString LastExploredFolder;       // the folder CmdShowFolder_Click opened last
+    qint64 LastItemClickMs = std::numeric_limits<qint64>::min() / 2;   // LvwFiles_ItemClick's previous click
+
+    // Lays out every control for the window's size and state.
+    void Form_Resize();
+    // The window's outer width as the layout sees it (the maximized width
+    // while maximized).
+    double LayoutWidth() const;
+
+    // Result lists: keys and mouse (key codes and shift states as delivered).
+    void List1_MouseDown(int button, int shift, double x, double y);
+    void List1_KeyUp(int &keyCode, int shift);
+    void List2_KeyUp(int &keyCode, int shift);
+    void List3_KeyUp(int &keyCode, int shift);
+    void List2_MouseDown(int button, int shift, double x, double y);
+    void List3_KeyDown(int &keyCode, int shift);
+    void List3_MouseDown(int button, int shift, double x, double y);
+    void LvwFiles_DblClick();
+    void LvwFiles_ItemClick(int item);
+    void LvwFiles_KeyUp(int &keyCode, int shift);
+    void LvwFiles_MouseDown(int button, int shift, double x, double y);
+    void LvwFiles_KeyDown(int &keyCode, int shift);
+    // Opens a found file with its associated program; never runs it.
+    void OpenRecoveredFile(QString &path);
+    // Moves found file `index` of the shown folder to the trash and takes it
+    // out of the lists (also without the trash when force is set).
+    void RemoveRecoveredFile(int32_t &index, bool &force, bool &removed);
+    void ApplyToSelectedItems();
+    // Shift+S / Shift+C: the previews of the RAW files from the selected
+    // thumbnail on into the save folder.
+    void ExportRawPreviews();
+
+    // Colour schemes.
+    void ListColors_Click();
+
+    // Controls and options.
+    void CheckSpecs_Click();
+    void ChkDeep_MouseDown(int button, int shift, double x, double y);
+    void ChkDamaged_MouseDown(int button, int shift, double x, double y);
+    void ChkDamaged_Click();
+    // The user's click on ChkDeep or ChkDamaged (mouse or Space): taken back
+    // while an operation runs, so the option keeps its value; otherwise a
+    // click on ChkDamaged runs ChkDamaged_Click. Code that sets a box's
+    // value (the scan's read fallbacks) is not affected.
+    void OptionBox_UserClick(plat::CheckBox &box);
+    void Form_MouseDown(int button, int shift, double x, double y);
+    void Frame1_MouseDown(int button, int shift, double x, double y);
+    void lblSpecs_MouseDown(int button, int shift, double x, double y);
+    void ListFilters_LostFocus();
+    void ListFilters_MouseUp(int button, int shift, double x, double y);
+    void CmdShowFolder_Click();
+    void CmdOpen_Click();
+    void lblHelp_Click();
+
+    // Get Started panel.
+    void ShowGetStarted();
+
+    // Found-file list selection and browsing status.
+    void RememberListIndex();
+    void SelectListItem();
+    // 1: List3's selection to LvwFiles; any other value: LvwFiles' to List3.
+    void SyncListSelections(int16_t &direction);
+    void SyncListSelections(int direction);
+    void ShowBrowsingStatus();
+
+    // Panels, About link and the uninstall clean-up.
+    void Picture4_MouseDown(int button, int shift, double x, double y);
+    void Picture5_MouseDown(int button, int shift, double x, double y);
+    void lblAbout_Click();
+    // Removes the program's own files and folders from the program folder
+    // (the command word "uninstall").
+    void DelProgramTrees();
+
+    // The handlers of the controls above, wired once by the constructor.
+    void WireBehaviourEvents();
+
+    // ======================================================================
+    // Start-up (app/formload.cpp, app/captions.cpp), the drive choice
+    // (app/drivechoice.cpp) and the shutdown (app/shutdown.cpp)
+    // ======================================================================
+    // The program's start: the common controls (nothing to do), then the
+    // whole loading sequence. Form_Load runs once per process.
+    void Form_Initialize();
+    void Form_Load();
+    bool StartupFinished = false;     // Form_Load ran to its end
+    bool EndRequestedDuringLoad = false;   // a termination signal came while loading
+    bool VistaOrLater = false;
+    bool LowColourDisplay = false;    // the picture view has fewer than 24 bits per pixel
+    int OsMajorVersion = 0;
+    QString RawConverterCommand;      // the RAW converter's program (arguments follow, never a shell)
+    QString SystemVolumeSerialText;   // the system drive's volume serial, decimal (support report)
+    QString LastBackupImage;          // the image the last backup wrote; emptied at every drive choice
+
+    // Every caption, list row and column header in the chosen language.
+    void SetLanguageCaptions();
+    // The program's title on the empty picture view (nothing while the cache
+    // holds files).
     void PrintPicture1Title();
+
+    // The drive change: readiness (waiting up to 5 s), the source name, the
+    // Backup button, the drive information, and on a change of drive the
+    // NTFS volume closed and the lists refreshed.
+    void Drive1_Change();
+    // Refreshes Drive1 and chooses a ready removable drive, else the last
+    // source when it is a ready CD-ROM, else the first entry.
+    void RefreshDriveList();
+    // The start-up's drive choice: the recorded source, the refresh, the
+    // recorded serial; then Drive1_Change once.
+    void ChooseStartDrive();
+    QString RememberedDrive;          // the source the last drive change settled on
+    int DriveChangeDepth = 0;         // nesting of Drive1_Change
+    bool DriveChangeQuiet = false;    // code sets Drive1 without running the handler
+
+    // The End command in passes driven by Timer2, the close request, and the
+    // one shutdown they all reach.
+    int EndPassCount = 0;
+    void CmdEnd_Click();
+    void Timer2_Timer();
+    void Form_QueryUnload(int &cancel, int mode);
+    void Form_Unload(int &cancel);
+    void Form_Terminate();
+    // Keeps the picture, writes the settings, saves the found-file list,
+    // removes the temporary files, tidies the cache and ends the process.
+    // Runs once; while an operation still runs it asks it to stop and lets
+    // the End command's passes finish the work.
+    void ShutdownCleanup();
+    // The running operation is one End asks to stop (thumbnail rendering,
+    // scan, backup, repair or wipe, told by their captions).
+    bool EndMayStopOperation() const;
 
     // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void Drive1_Change();                  // drive change (shell, drive choice)
-    void RefreshDriveList();               // drive list refresh and choice (shell)
-    void RememberListIndex();              // found-file list selection (shell)
-    void SelectListItem();                 // found-file list selection (shell)
-    void ShowGetStarted();                 // Get Started panel (shell)
-    void ListColors_Click();               // colour schemes (shell)
-    void Form_QueryUnload(int &cancel, int mode);   // close request (shell)
-    void CmdEnd_Click();                   // End command (shell)
+    void StartupSystemChecks();            // registry hive and first-start checks (start-up checks)
+    void CheckVbRuntime();                 // run-time check after a new manifest (start-up checks)
+    void RecordVersion();                  // version and program path under the base key (start-up checks)
+    void CheckForUpdate(bool forced);      // online update check (update check)
+    void ResumeDamagedMediaRecovery();     // offer to resume a staged recovery (cache)
+    void ListDiskImages(QString &list);    // disk-image indexes, stale ones removed (cache)
+    void RenderThumbnails();               // thumbnail grid (viewer)
+    void UpdateThumbsCaption();            // thumbnail grid (viewer)
+    int GetBitsPerPixel(plat::PictureBox &box);    // colour depth of a picture box (viewer)
+    void AddRandomNoise(plat::PictureBox &box);    // noise effect on a picture box (viewer)
     void CmbTypeSelect_Click();            // type presets (scan engine)
     void CmdShowScanTypes_Click();         // scan-type list (scan engine)
     void CmdBackup_Click();                // disk image backup (cache)
@@ -294,10 +434,14 @@ public:
     void List3_Click();                    // preview of the selected file (viewer)
     void CmdShowThumbs_Click();            // thumbnail grid (viewer)
     void CmdRenderWidth_Click();           // thumbnail grid (viewer)
-    void CmdShowFolder_Click();            // explore the cache (viewer)
-    void CmdOpen_Click();                  // open with (viewer)
     void CmdBrowse_Click();                // browse a folder (viewer)
     void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
+    void List3_DblClick();                 // found-file double click (viewer)
+    void Picture1_MouseDown(int button, int shift, double x, double y);   // preview pane mouse (viewer)
+    void ShowExifSummary();                // EXIF summary beside the preview (viewer)
+    // Unloads the About box frmAboutRecvr when it is loaded, loads it anew,
+    // shows it without making it modal and brings it to the front (About box).
+    void frmAboutRecvr_Show();
     // Draws a picture file into a picture box at the given size; true when
     // it drew (viewer).
     bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
@@ -309,16 +453,9 @@ public:
     bool HasShellThumbnailHandler(const QString &extension);
     bool DrawSystemThumbnail(const QString &file, plat::PictureBox &target);
     void FindWhiteBand();                  // picture filters (viewer)
-    void ShowExifSummary();                // EXIF summary of the shown file (viewer)
     void SetPopupText(int index, const QString &text);   // the preview popup's texts 0-4 (viewer)
     void ResetPreviewRotation();           // extra rotation and filter flag back to 0 (viewer)
     void SetShownFile(const QString &path);   // the file behind the preview (viewer)
-    void UpdateThumbsCaption();            // caption of the thumbnail toggle (viewer)
-    void RenderThumbnails();               // the thumbnail grid of the cache (viewer)
-    void OpenRecoveredFile(QString &path); // opens a file with its program (shell, lists)
-    // Moves a found file to the trash and removes it from the lists (shell, lists).
-    void RemoveRecoveredFile(int32_t &index, bool &force, bool &removed);
-    void SyncListSelections(int direction);   // List3 and LvwFiles in step (shell, lists)
 
     // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
@@ -472,6 +609,8 @@ public:
     // ======================================================================
     QStringList EntryInfoTexts;        // the information texts, by line count of List2 + 1
     QString PreviewFileName;           // the name the selected entry is extracted under
+    // The file name of the entry last selected in List1 or List2.
+    QString SelectedEntryFileName() const { return PreviewFileName; }
 
     void ShowEntryInformation(int index);
     void List1_Click();
@@ -487,6 +626,7 @@ public:
     // Quick undelete on NTFS through Fennick (undelete/ui/ntfsui.cpp; the
     // module's state and work in undelete/ntfsundelete.*)
     // ======================================================================
+    bool MftWasOpened = false;         // an NTFS volume was opened in this run
     bool OpenMft(const QString &drive);
     void CloseMft();
     bool QuickUndeleteNtfs(const QString &drive, std::vector<DeletedEntryRecord> &entries, const QString &filter,

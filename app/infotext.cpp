@@ -3,12 +3,10 @@
 
 #include "drive/driveinfo.h"
 #include "drive/drivelist.h"
-#include "drive/files.h"
 #include "drive/strings.h"
 #include "platform/os.h"
 
 #include <QLocale>
-#include <QPainter>
 
 namespace {
 
@@ -108,45 +106,4 @@ void frmRecover::UpdateDriveInfoLabel()
     else
         lblSpecs.setCaption(DriveInfoText);
     plat::pumpEventsNow();
-}
-
-void frmRecover::PrintPicture1Title()
-{
-    if (CacheRoot.isEmpty() || CountFolderFiles(CacheRoot) > 0)
-        return;
-    // Double blanks become one, in a single pass over the caption.
-    QString title = Caption();
-    title.replace(QStringLiteral("  "), QStringLiteral(" "));
-    title = title.trimmed();
-    const int width = std::max(1, plat::twipsToPixels(Picture1.Width()));
-    const int height = std::max(1, plat::twipsToPixels(Picture1.Height()));
-    QImage canvas = Picture1.Picture();
-    if (canvas.size() != QSize(width, height)) {
-        QImage sized(width, height, QImage::Format_RGB32);
-        sized.fill(plat::colorFromVb(Picture1.BackColor()));
-        QPainter copy(&sized);
-        copy.drawImage(0, 0, canvas);
-        copy.end();
-        canvas = sized;
-    }
-    QPainter painter(&canvas);
-    QFont font = painter.font();
-    font.setPointSizeF(8);
-    painter.setFont(font);
-    // A dark grey glow as the shadow: the text printed with growing offset,
-    // brightening a step each time, then the yellow title.
-    quint32 glow = 0x444444;
-    for (int step = 3; step >= 1; --step) {
-        painter.setPen(plat::colorFromVb(glow));
-        for (int dx = -step; dx <= step; ++dx)
-            for (int dy = -step; dy <= step; ++dy)
-                painter.drawText(15 + dx, 41 + dy + painter.fontMetrics().ascent(), title);
-        glow += 0x050505;
-    }
-    painter.setPen(plat::colorFromVb(0x444444));
-    painter.drawText(15, 41 + painter.fontMetrics().ascent(), title);
-    painter.setPen(plat::colorFromVb(0x00FFFF));
-    painter.drawText(14, 40 + painter.fontMetrics().ascent(), title);
-    painter.end();
-    Picture1.setPicture(canvas);
 }

@@ -1,5 +1,7 @@
-// Quilvane: the program's main window.
+// Quilvane: the program's main window is its start; there is no other main
+// routine.
 #include "app/frmrecover.h"
+#include "app/startup.h"
 #include "drive/ui/fileopui.h"
 
 #include <QApplication>
@@ -7,29 +9,15 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
     InstallFileOperationUi();
+    InstallTerminationSignals();
 
     frmRecover &w = MainWindow();
-    w.LayoutCommandBar(270);
-    w.SetUpTypeList();
-    w.ReadRegistryEntries();
-    QString noSelection;
-    w.FillTypeList(noSelection);
-    w.RestoreScanTypeRows();
-    w.MakeDirNames();
-    w.CreateCacheFolders();
-    w.ShownFolder = w.CacheRoot;
-    w.RefillFoundFileList();
-    w.Drive1.Refresh();
-    w.SourceName = w.Drive1.Drive().left(2);
-    w.UpdateDriveInfoLabel();
-    w.EnableButtons();
-    w.SetToolTips();
-    w.Timer1.setEnabled(true);
-    w.Show();
-
-    const int rc = app.exec();
-    w.CreateRegistryEntries();
-    DestroyMainWindow();
-    return rc;
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&w] { w.Form_Terminate(); });
+    w.Form_Initialize();
+    w.Form_Load();
+    if (ProcessEndRequested())
+        return 0;
+    return app.exec();
 }

@@ -1,6 +1,7 @@
 #include "app/rightsadvice.h"
 
 #include "app/frmrecover.h"
+#include "app/startup.h"
 #include "drive/registry.h"
 #include "drive/sectors.h"
 #include "drive/strings.h"
@@ -8,53 +9,32 @@
 #include "drive/ui/msgbox.h"
 #include "platform/rawio.h"
 #include "platform/ui/msgbox.h"
+#include "scan/scanengine.h"
 
 #include <QTimer>
 #include <QWidget>
-#include <cstdlib>
 
 namespace {
-
-std::function<void()> &exitHook()
-{
-    static std::function<void()> hook;
-    return hook;
-}
-
-void endProgramNow()
-{
-    if (exitHook())
-        exitHook()();
-    else
-        std::exit(0);
-}
 
 QString adviceText()
 {
     const QString crlf = QStringLiteral("\r\n");
-    return GetString(818, QStringLiteral("Quilvane is able to scan removable media.")) + crlf + crlf
-        + GetString(1718, QStringLiteral("On this system, reading a medium sector by sector needs the right to read its device."))
-        + crlf + crlf + GetString(1719, QStringLiteral("Run Quilvane as root (for example: sudo quilvane),")) + crlf
-        + GetString(1720, QStringLiteral("or join the group 'disk' (sudo usermod -aG disk YOUR-NAME, then log in again),"))
-        + crlf
-        + GetString(1721, QStringLiteral("or give your user read permission on the card reader's device (for example with a udev rule)."))
+    return GetString(818, QStringLiteral("Quilvane is able to scan removable media.")) + crlf + crlf + RawAccessHowTo()
         + crlf + crlf + crlf + GetString(826, QStringLiteral("Do you want to abort operation and close Quilvane now?"));
 }
 
 } // namespace
 
-void SetProgramExitHook(std::function<void()> hook) { exitHook() = std::move(hook); }
-
-void ShowVistaAdvice(const QString &programFolder, int &force)
+bool ShowVistaAdvice(const QString &programFolder, int &force)
 {
     if (!IsVistaOrLater())
-        return;
+        return false;
     const bool shown = GetSetting(QStringLiteral("VIDAVE"), QStringLiteral("Startup"), QStringLiteral("VShown"),
                                   QStringLiteral("0"))
                            .trimmed()
                        != QLatin1String("0");
     if (force != -1 && shown)
-        return;
+        return false;
     if (force == 0) {
         // Whether the raw volume of the folder's drive opens for reading.
         plat::Handle h = programFolder.isEmpty() ? plat::Handle{}
@@ -64,21 +44,22 @@ void ShowVistaAdvice(const QString &programFolder, int &force)
         FlushClose(h);
     }
     if (force == 0)
-        return;
+        return false;
     frmRecover *w = MainWindowIfMade();
     const int owner = w ? w->hWnd() : 0;
     const int answer = MsgBoxPositioned(owner, adviceText(), plat::mb::YesNo + plat::mb::IconQuestion,
                                         GetString(827, QStringLiteral("Vista Compatibility")));
     if (answer != plat::id::Yes) {
         SaveSetting(QStringLiteral("VIDAVE"), QStringLiteral("Startup"), QStringLiteral("VShown"), QStringLiteral("-1"));
-        return;
+        return true;
     }
     // A running operation is stopped and the window closes through its own
     // shutdown, so that the found files and the settings are kept.
     if (w && w->OperationRunning) {
         w->OperationRunning = false;
         QTimer::singleShot(0, w->widget(), [w] { w->Unload(); });
-        return;
+        return true;
     }
-    endProgramNow();
+    EndProcess();
+    return true;
 }

@@ -9,7 +9,9 @@
 // of the program folder's drive cannot be opened; otherwise unless it was
 // answered No before). Yes ends the program: at once when no operation runs,
 // else the operation is stopped and the window closes the normal way.
-void ShowVistaAdvice(const QString &programFolder, int &force);
+// True when the advice was shown.
+bool ShowVistaAdvice(const QString &programFolder, int &force);
 
-// How the program ends at once (tests replace it).
+// How the program ends at once (EndProcess, app/startup.h); tests replace
+// it. Setting it also clears an earlier end request.
 void SetProgramExitHook(std::function<void()> hook);   // empty: the default

@@ -34,7 +34,8 @@ void frmRecover::SetToolTips()
     for (const auto &t : tips) {
         QString text = GetString(t.number, QString::fromUtf8(t.text));
         if (t.control == &Drive1)
-            text += QStringLiteral("\r\nUse a card reader to read data directly if the desired drive is not listed here.");
+            text += QStringLiteral("\r\n")
+                  + GetString(2259, QStringLiteral("Use a card reader to read data directly if the desired drive is not listed here."));
         t.control->setToolTipText(text);
     }
 

@@ -1,10 +1,13 @@
 // scan_core IMAGE CACHEDIR [TYPES]: the scan engine alone on a disk image,
 // without the main window. Found files are written into CACHEDIR (created
 // when missing; it should be empty). TYPES: extensions separated by commas
-// ("jpg,png,zip"); default every built-in type. Prints on its last lines the
-// bytes scanned, the seconds, MB/s and the number of found files.
+// ("jpg,png,zip"); default every built-in type. The table is built as the
+// program builds it from the ticked rows of its type list. Prints on its
+// last lines the bytes scanned, the seconds, MB/s and the number of found
+// files.
 #include "platform/paths.h"
 #include "scan/scanengine.h"
+#include "scan/scantable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,19 +28,14 @@ int main(int argc, char **argv)
     const QString cacheNative = QFileInfo(args[2]).absoluteFilePath();
     QDir().mkpath(cacheNative);
 
-    SignatureRows all, table;
-    BuildSignatureTable("all", all);
-    if (args.size() > 3) {
-        const QStringList wanted = args[3].toLower().split(',', Qt::SkipEmptyParts);
-        for (const SignatureRecord &r : all)
-            if (wanted.contains(QString::fromLatin1(r.Ext.mid(1))))
-                table.push_back(r);
-        if (table.empty()) {
-            std::fprintf(stderr, "no built-in type among %s\n", qPrintable(args[3]));
-            return 2;
-        }
-    } else {
-        table = all;
+    // The table the program builds from the ticked rows of its type list.
+    const QStringList types = args.size() > 3 ? args[3].split(',', Qt::SkipEmptyParts) : QStringList();
+    QByteArray filter;
+    SignatureRows table;
+    BuildScanFilter(BuiltInTypeRows(types), filter, table);
+    if (!HasSignatureRows(table)) {
+        std::fprintf(stderr, "no built-in type among %s\n", qPrintable(args[3]));
+        return 2;
     }
 
     ScanSource src;

@@ -1,12 +1,14 @@
-// scan_image IMAGE CACHEDIR [TYPES]: the whole scan through the main window,
-// headless. The image is attached as the removable drive E:, the cache root
+// scan_image [--bad FIRST-LAST]... [--slow MS] IMAGE CACHEDIR [TYPES]: the
+// whole scan through the main window, headless. The image is attached as the
+// removable drive E: (with the layer's fault injection: reads of the sectors
+// FIRST to LAST fail, each failing read taking MS milliseconds), the cache root
 // is CACHEDIR\RIVozud\, the types are ticked in the scan-type list (TYPES:
 // extensions separated by commas, "jpg,png,zip"; default every built-in
 // type), and the Scan command's handler runs with every question answered
 // by its default button and every folder dialog by the folder it offers.
 // The program's home is a temporary folder, removed at the end. Prints on
-// its last lines the bytes scanned, the seconds, MB/s and the number of
-// found files; the found files stay in CACHEDIR\RIVozud\.
+// its last lines the bytes scanned, the seconds, MB/s, the number of found
+// files and the unreadable sectors; the found files stay in CACHEDIR\RIVozud\.
 #include "app/frmrecover.h"
 #include "drive/driveinfo.h"
 #include "platform/drives.h"
@@ -53,9 +55,38 @@ int main(int argc, char **argv)
     qputenv("QUILVANE_HOME", home.path().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    plat::VirtualDriveOptions opts;
+    opts.typeCode = plat::DriveTypeRemovable;
+    opts.readOnly = true;
+    for (int i = 1; i < args.size();) {
+        const QString option = args[i];
+        if ((option != QLatin1String("--bad") && option != QLatin1String("--slow")) || i + 1 >= args.size()) {
+            ++i;
+            continue;
+        }
+        const QString value = args[i + 1];
+        args.remove(i, 2);
+        bool ok = true;
+        if (option == QLatin1String("--slow")) {
+            opts.slowMs = value.toInt(&ok);
+        } else {
+            for (const QString &range : value.split(',', Qt::SkipEmptyParts)) {
+                bool a = false, b = true;
+                const qint64 first = range.section('-', 0, 0).toLongLong(&a);
+                const qint64 last = range.contains('-') ? range.section('-', 1).toLongLong(&b) : first;
+                ok = ok && a && b && first >= 0 && last >= first;
+                if (ok)
+                    opts.badSectors.append({first, last});
+            }
+        }
+        if (!ok) {
+            std::fprintf(stderr, "bad value for %s: %s\n", qPrintable(option), qPrintable(value));
+            return 2;
+        }
+    }
     if (args.size() < 3) {
-        std::fprintf(stderr, "usage: scan_image IMAGE CACHEDIR [TYPES]\n");
+        std::fprintf(stderr, "usage: scan_image [--bad FIRST-LAST[,FIRST-LAST...]]... [--slow MS] IMAGE CACHEDIR [TYPES]\n");
         return 2;
     }
     const QString image = QFileInfo(args[1]).absoluteFilePath();
@@ -69,9 +100,6 @@ int main(int argc, char **argv)
 
     plat::DriveTable &drives = plat::DriveTable::instance();
     drives.setExclusive(true);
-    plat::VirtualDriveOptions opts;
-    opts.typeCode = plat::DriveTypeRemovable;
-    opts.readOnly = true;
     if (!drives.attachImage('E', image, opts)) {
         std::fprintf(stderr, "cannot attach %s\n", qPrintable(image));
         return 1;
@@ -123,6 +151,13 @@ int main(int argc, char **argv)
     std::printf("seconds: %.3f\n", seconds);
     std::printf("MB/s: %.1f\n", seconds > 0 ? double(r.bytesScanned) / 1048576.0 / seconds : 0.0);
     std::printf("found files: %lld\n", static_cast<long long>(w.FoundFiles.FoundFileNames.size()));
+    std::printf("unreadable sectors: %lld\n", static_cast<long long>(r.unreadable.count()));
+    if (r.unreadable.count() > 0) {
+        std::printf("unreadable runs: %lld (%s)\n", static_cast<long long>(r.unreadable.runs()),
+                    qPrintable(r.unreadable.text()));
+        std::printf("damaged found files: %lld\n", static_cast<long long>(r.damagedFiles));
+    }
+    std::printf("failed reads: %lld\n", static_cast<long long>(r.failedReads));
     const bool ran = w.ScanFinished;
     plat::setMessageResponder({});
     plat::setDialogResponder({});

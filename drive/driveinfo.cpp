@@ -3,6 +3,7 @@
 #include "drive/fat.h"
 #include "drive/sectors.h"
 #include "platform/drives.h"
+#include "platform/volumefacts.h"
 
 #include <cmath>
 #include <cstring>
@@ -12,10 +13,6 @@ namespace {
 uint32_t u8(const QByteArray &b, int o) { return o >= 0 && o < b.size() ? uint8_t(b[o]) : 0; }
 uint32_t u16(const QByteArray &b, int o) { return u8(b, o) | (u8(b, o + 1) << 8); }
 uint32_t u32(const QByteArray &b, int o) { return u16(b, o) | (u16(b, o + 2) << 16); }
-
-bool powerOfTwo(int64_t v) { return v > 0 && !(v & (v - 1)); }
-
-constexpr int64_t kMaxFatBytes = 512ll * 1024 * 1024;
 
 // The first character of a number's decimal text, as the fingerprint counts it.
 uint32_t leadingCharCode(int32_t v)
@@ -58,19 +55,64 @@ QString fatTypeByClusterCount(const QByteArray &b)
     return clusters < 4085 ? QStringLiteral("FAT12") : QStringLiteral("FAT16");
 }
 
-// Whether the FAT geometry can be read without reading out of bounds or
-// allocating without end.
-bool fatGeometrySane(const DriveInfoRecord &d)
+bool parsedFileSystem(const QString &fs)
 {
-    const int64_t bps = d.BytesPerSector;
-    if (bps != 512 && bps != 1024 && bps != 2048 && bps != 4096)
+    return fs == "FAT12" || fs == "FAT16" || fs == "FAT32" || fs == "exFAT" || fs == "NTFS";
+}
+
+// Whether the boot sector's layout of the record's file system lies on the
+// medium (mediumBytes < 0: not known), by the volume facts' own rules.
+bool layoutFits(const DriveInfoRecord &d, const QByteArray &boot, int64_t mediumBytes)
+{
+    if (d.FileSystem == "NTFS")
+        return plat::parseNtfsLayout(boot, mediumBytes).has_value();
+    if (d.FileSystem == "exFAT")
+        return plat::parseExfatLayout(boot, mediumBytes).has_value();
+    return plat::parseFatLayout(boot, mediumBytes).has_value();
+}
+
+// Whether the record's data area (FirstDataSector and TotalClusters clusters
+// after it) lies on the medium.
+bool dataAreaFits(const DriveInfoRecord &d, int64_t mediumBytes)
+{
+    const int64_t bps = d.BytesPerSector, spc = std::max<int64_t>(1, d.SectorsPerCluster);
+    if (mediumBytes < 0)
+        return true;
+    if (bps <= 0 || d.FirstDataSector < 0 || d.TotalClusters < 0 || d.TotalClusters > 9.0e18)
         return false;
-    if (!powerOfTwo(d.SectorsPerCluster) || d.NumberOfFats == 0 || d.SectorsPerFat <= 0)
-        return false;
-    if (d.SectorsPerFat * bps > kMaxFatBytes)
-        return false;
-    const int64_t meta = d.ReservedSectors + int64_t(d.NumberOfFats) * d.SectorsPerFat;
-    return d.TotalSectors <= 0 || meta < d.TotalSectors;
+    int64_t sectors = 0, bytes = 0;
+    return !__builtin_mul_overflow(int64_t(d.TotalClusters), spc, &sectors)
+           && !__builtin_add_overflow(sectors, d.FirstDataSector, &sectors)
+           && !__builtin_mul_overflow(sectors, bps, &bytes) && bytes <= mediumBytes;
+}
+
+// The record of a medium whose boot sector states a layout that does not lie
+// on it: a medium without a file system, read from sector 0. A name the
+// volume facts know but refused is dropped; other names stay as the system
+// reports them. Sizes become the medium's own when the record's clusters do
+// not fit it either; its size in sectors is the one the platform reports.
+void describeWithoutFileSystem(DriveInfoRecord &d, QChar letter, int64_t mediumBytes)
+{
+    if (parsedFileSystem(d.FileSystem))
+        d.FileSystem.clear();
+    d.SectorsPerFat = 0;
+    d.FirstRootDirSector = 0;
+    d.RootDirSectorsMinusOne = 0;
+    d.FirstDataSector = 0;
+    d.FirstCluster = 0;
+    d.RootCluster = 0;
+    if (auto g = plat::diskGeometry(letter))
+        d.TotalSectors = double(g->totalClusters) * g->sectorsPerCluster;
+    if (mediumBytes >= 0 && !dataAreaFits(d, mediumBytes)) {
+        if (d.BytesPerSector != 512 && d.BytesPerSector != 1024 && d.BytesPerSector != 2048
+            && d.BytesPerSector != 4096)
+            d.BytesPerSector = 512;
+        d.SectorsPerCluster = 1;
+        d.TotalClusters = double(mediumBytes / d.BytesPerSector);
+        d.TotalSectors = d.TotalClusters;
+        d.TotalMB = double(mediumBytes) / 1024.0 / 1024.0;
+        d.FreeMB = 0;
+    }
 }
 
 } // namespace
@@ -212,6 +254,12 @@ void GetDriveInfo(const QString &source)
         d.BytesPerSector = int32_t(bps);
     d.TotalMB = d.TotalClusters / 1024.0 / 1024.0 * d.SectorsPerCluster * d.BytesPerSector;
     d.FreeMB = freeClusters / 1024.0 / 1024.0 * d.SectorsPerCluster * d.BytesPerSector;
+
+    // A data area that does not lie on the medium was stated by a boot
+    // sector that lies: the scan must not start past the medium's end.
+    const int64_t medium = MediumBytes(root);
+    if (!dataAreaFits(d, medium))
+        describeWithoutFileSystem(d, root[0].toUpper(), medium);
 }
 
 void ParseBootSector(const QString &root)
@@ -276,8 +324,14 @@ void ParseBootSector(const QString &root)
         d.RootCluster = 2;
     }
 
+    // Nothing is read by a layout that does not lie on the medium.
+    const int64_t medium = MediumBytes(root);
+    if (parsedFileSystem(d.FileSystem) && !layoutFits(d, b, medium)) {
+        describeWithoutFileSystem(d, root[0].toUpper(), medium);
+        return;
+    }
     const bool fat = d.FileSystem == "FAT12" || d.FileSystem == "FAT16" || d.FileSystem == "FAT32";
-    if (d.ReservedSectors == 0 || !fat || !fatGeometrySane(d))
+    if (d.ReservedSectors == 0 || !fat)
         return;
 
     const int64_t fatBytes = int64_t(d.BytesPerSector) * d.SectorsPerFat;

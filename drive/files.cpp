@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -122,6 +123,10 @@ struct Walk {
     QStringList &list;
     dev_t dev;
     QSet<QPair<quint64, quint64>> seen;
+    // When set, each file path is handed to it instead of the list; false
+    // ends the walk at once.
+    std::function<bool(const QString &)> visit = {};
+    bool stopped = false;
 };
 
 void appendPath(QStringList &list, const QString &path)
@@ -140,6 +145,8 @@ void walkSubfolders(Walk &w, const QString &native, const QString &internal)
     if (!entries)
         return;
     for (const Entry &e : *entries) {
+        if (w.stopped)
+            return;
         if (!e.dir || e.dev != w.dev)
             continue;
         const QPair<quint64, quint64> id(quint64(e.dev), quint64(e.ino));
@@ -158,9 +165,17 @@ void walkFiles(Walk &w, const QString &native, const QString &internal, bool fil
         auto entries = listDir(native);
         if (!entries)
             return;
-        for (const Entry &e : *entries)
-            if (e.file)
-                appendPath(w.list, internal + QLatin1Char('\\') + e.name);
+        for (const Entry &e : *entries) {
+            if (!e.file)
+                continue;
+            const QString path = internal + QLatin1Char('\\') + e.name;
+            if (!w.visit) {
+                appendPath(w.list, path);
+            } else if (!w.visit(path)) {
+                w.stopped = true;
+                return;
+            }
+        }
     }
     walkSubfolders(w, native, internal);
 }
@@ -320,7 +335,14 @@ bool trashAllowed(const Source &s)
         + QStringLiteral("/Trash");
     if (!lstatOf(s.native, file) || !statOf(QDir::homePath(), home) || !statOf(nearestExisting(trashDir), trash))
         return false;
-    return file.st_dev == home.st_dev && file.st_dev == trash.st_dev;
+    if (file.st_dev != home.st_dev || file.st_dev != trash.st_dev)
+        return false;
+    // The trash's folders must be there (made when missing): without them
+    // QFile::moveToTrash puts the file into "files" of the working folder.
+    struct stat files, info;
+    return QDir().mkpath(trashDir + QStringLiteral("/files")) && QDir().mkpath(trashDir + QStringLiteral("/info"))
+        && lstatOf(trashDir + QStringLiteral("/files"), files) && S_ISDIR(files.st_mode)
+        && lstatOf(trashDir + QStringLiteral("/info"), info) && S_ISDIR(info.st_mode);
 }
 
 int deleteSources(const std::vector<Source> &items, int flags)
@@ -338,7 +360,13 @@ int deleteSources(const std::vector<Source> &items, int flags)
         bool done = false;
         if (toTrash) {
             if (trashAllowed(s)) {
-                done = QFile::moveToTrash(s.native);
+                QString inTrash;
+                done = QFile::moveToTrash(s.native, &inTrash);
+                if (done && !QFileInfo(inTrash).isAbsolute()) {
+                    // Not the trash it was meant for: the file goes back.
+                    QFile::rename(inTrash, s.native);
+                    done = false;
+                }
                 if (!done && fallbackSetting() == TrashFallback::Fail) {
                     rc = kErrAccess;
                     continue;
@@ -659,15 +687,26 @@ QString FindFileInTree(const QString &folder, const QString &text)
     QString f = folder + QLatin1Char('\\');
     while (f.contains(QLatin1String("\\\\")))
         f.replace(QLatin1String("\\\\"), QLatin1String("\\"));
-    QStringList list;
-    ListFolderFiles(f, list);
-    for (const QString &p : list) {
-        if (p.isEmpty())
-            continue;
-        if (text.isEmpty() || p.contains(text, Qt::CaseInsensitive) || ShortPath(p).contains(text, Qt::CaseInsensitive))
-            return p;
-    }
-    return QString();
+    // The files are looked at in the order of ListFolderFiles, but the walk
+    // ends at the first match: a whole drive is not listed first.
+    QString native, internal;
+    dev_t dev;
+    ino_t ino;
+    if (!startWalk(f, native, internal, dev, ino))
+        return QString();
+    QStringList unused;
+    QString found;
+    Walk w{unused, dev, {}};
+    w.visit = [&](const QString &p) {
+        if (text.isEmpty() || p.contains(text, Qt::CaseInsensitive) || ShortPath(p).contains(text, Qt::CaseInsensitive)) {
+            found = p;
+            return false;
+        }
+        return true;
+    };
+    w.seen.insert({quint64(dev), quint64(ino)});
+    walkFiles(w, native, internal, true);
+    return found;
 }
 
 // --- paths and names -----------------------------------------------------------
@@ -834,6 +873,15 @@ bool DeleteFolder(const QString &folder, bool toRecycleBin, bool confirm)
     if (!confirm)
         flags |= FOF_NOCONFIRMATION;
     return ShellFileOperation(FO_DELETE, withoutTrailingSlash(folder), QString(), flags) == 0;
+}
+
+bool TrashFile(const QString &path)
+{
+    const TrashFallback before = fallbackSetting();
+    fallbackSetting() = TrashFallback::Fail;
+    const bool done = RecycleFile(path);
+    fallbackSetting() = before;
+    return done;
 }
 
 bool RecycleFile(const QString &path)

@@ -43,6 +43,8 @@ void ListSubfolderFiles(const QString &folder, QStringList &list);
 
 // The first listed path below the folder that contains the text without
 // regard to case; an empty text matches the first path; empty when none.
+// The walk stops at the first match and lets pending input be processed
+// between sub-folders.
 QString FindFileInTree(const QString &folder, const QString &text);
 
 // --- paths and names -----------------------------------------------------------
@@ -141,6 +143,10 @@ bool DeleteFolder(const QString &folder, bool toRecycleBin, bool confirm);
 // Into the recycle bin without question or progress (paths longer than 4
 // characters).
 bool RecycleFile(const QString &path);
+// Into the desktop's trash only: when the trash cannot take the file (it lies
+// on a removable or other volume, or the trash refuses), the file stays where
+// it is and the result is false, whatever SetTrashFallback says.
+bool TrashFile(const QString &path);
 // Move with the simple progress; silently when the target contains
 // "\RIVozud"; silently and without questions when silent is true.
 bool MoveFiles(const QString &source, const QString &target, bool silent);

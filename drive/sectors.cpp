@@ -5,20 +5,23 @@
 #include "platform/os.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 bool requestValid(int64_t sector, int64_t byteOffset, int64_t length)
 {
-    return sector >= 0 && byteOffset >= 0 && length > 0 && DriveInfo().BytesPerSector > 0;
+    return sector >= 0 && byteOffset >= 0 && length > 0 && byteOffset <= INT64_MAX - length
+           && DriveInfo().BytesPerSector > 0;
 }
 
 // Whole sectors from the first sector covering offset + length.
 int64_t coveringBytes(int64_t byteOffset, int64_t length)
 {
     const int64_t bps = DriveInfo().BytesPerSector;
-    return ((byteOffset + length - 1) / bps + 1) * bps;
+    int64_t bytes = 0;
+    return __builtin_mul_overflow((byteOffset + length - 1) / bps + 1, bps, &bytes) ? INT64_MAX : bytes;
 }
 
 QChar driveLetter(const QString &drive)
@@ -32,7 +35,22 @@ QByteArray readWhole(plat::Handle &h, int64_t sector, int64_t byteOffset, int64_
         h.close();
         return {};
     }
-    QByteArray buffer(coveringBytes(byteOffset, length), '\0');
+    // The whole sectors asked for, but no more than the medium holds from
+    // here: a count a boot sector states never allocates past the medium.
+    int64_t size = coveringBytes(byteOffset, length);
+    const int64_t end = h.size(), at = h.pos();
+    if (end >= 0 && at >= 0) {
+        const int64_t bps = DriveInfo().BytesPerSector;
+        const int64_t avail = std::max<int64_t>(0, end - at);
+        size = std::min(size, (avail / bps + (avail % bps ? 1 : 0)) * bps);
+    } else {
+        size = std::min<int64_t>(size, int64_t(1) << 30);   // a medium of unknown size: one read's most
+    }
+    if (size <= 0) {
+        h.close();
+        return {};
+    }
+    QByteArray buffer(size, '\0');
     qint64 got = 0;
     const bool ok = h.read(buffer.data(), buffer.size(), &got);
     h.close();
@@ -183,6 +201,19 @@ plat::Handle OpenRawVolume(const QString &drive)
     if (!letterColon.match(drive).hasMatch())
         return {};
     return plat::openVolume(drive[0].toUpper(), plat::Access::Read);
+}
+
+int64_t MediumBytes(const QString &drive)
+{
+    const QChar letter = driveLetter(drive);
+    if (!letter.isLetter())
+        return -1;
+    plat::Handle h = plat::openVolume(letter, plat::Access::Read);
+    if (!h.valid())
+        return -1;
+    const int64_t size = h.size();
+    h.close();
+    return size;
 }
 
 namespace {

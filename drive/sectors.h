@@ -28,6 +28,10 @@ bool IsWinNT();
 bool SeekSector(plat::Handle &handle, int64_t sector);
 
 plat::Handle OpenRawVolume(const QString &drive);
+// The size in bytes of a drive's raw volume (the device's, or the window of
+// an image attached as a drive), read from the medium itself; -1 when it
+// cannot be opened.
+int64_t MediumBytes(const QString &drive);
 bool OpenDriveRead(const QString &drive, int64_t sector, plat::Handle &handle);
 bool OpenDriveWrite(const QString &drive, int64_t sector, plat::Handle &handle);
 bool OpenFileAtSector(const QString &path, int64_t sector, plat::Handle &handle);

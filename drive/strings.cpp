@@ -214,9 +214,13 @@ void MapLcid(int &lcid)
 
 int SystemDefaultLanguageId()
 {
+    // The message precedence of POSIX, with GNU's LANGUAGE first; LANGUAGE
+    // is a list ("de:en") whose first entry counts.
     QByteArray value;
-    for (const char *variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    for (const char *variable : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
         value = qgetenv(variable);
+        if (qstrcmp(variable, "LANGUAGE") == 0)
+            value = value.split(':').value(0);
         if (!value.isEmpty())
             break;
     }

@@ -52,8 +52,8 @@ QString LanguageName();
 // 2067 give 1043; 1031, 2055, 3079, 4103 and 5127 give 1031; any other gives 9.
 void MapLcid(int &lcid);
 
-// The system's default locale id, taken from the locale environment (LC_ALL,
-// then LC_MESSAGES, then LANG): "de_CH.UTF-8" gives 2055, "nl_BE" 2067. "C",
+// The system's default locale id, taken from the locale environment (the
+// first entry of LANGUAGE, then LC_ALL, LC_MESSAGES, LANG): "de_CH.UTF-8" gives 2055, "nl_BE" 2067. "C",
 // "POSIX", an unset environment and an unknown language give 1033.
 int SystemDefaultLanguageId();
 

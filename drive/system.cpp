@@ -5,6 +5,7 @@
 #include "drive/strings.h"
 #include "platform/os.h"
 #include "platform/paths.h"
+#include "platform/processes.h"
 #include "platform/text.h"
 
 #include <QDeadlineTimer>
@@ -20,6 +21,7 @@
 #include <climits>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -188,19 +190,12 @@ std::vector<StartedProgram> &startedPrograms()
 // zombie; 0 when there is no such process.
 quint64 processStartTime(qint64 pid, bool *zombie = nullptr)
 {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = f.readAll();
-    const qsizetype close = stat.lastIndexOf(')');
-    if (close < 0)
-        return 0;
-    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-    if (fields.size() < 20)
+    const std::optional<plat::ProcessFacts> f = plat::processFacts(pid);
+    if (!f)
         return 0;
     if (zombie)
-        *zombie = fields[0] == "Z";
-    return fields[19].toULongLong();
+        *zombie = f->zombie;
+    return f->startTicks;
 }
 
 bool launch(const QString &program, const QStringList &args, const QString &dir)
@@ -469,6 +464,14 @@ int RunProgram(const QString &program, const QStringList &args, int timeoutMs, Q
     p.start(program, args);
     if (!p.waitForStarted(10000))
         return -1;
+    // Recorded while it runs: a helper that outlives a crash of the program
+    // is ended at the next start (and only such a one).
+    const qint64 childPid = p.processId();
+    plat::recordChild(childPid);
+    struct Forget {
+        qint64 pid;
+        ~Forget() { plat::forgetChild(pid); }
+    } forget{childPid};
     p.closeWriteChannel();
     const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(timeoutMs));
     while (p.state() != QProcess::NotRunning) {

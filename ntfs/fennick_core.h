@@ -4,39 +4,21 @@
 // library (hidden visibility); tests and the fuzz target compile it directly.
 #pragma once
 
+#include "ntfs/fennick_boot.h"
+
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
 namespace fennick_core {
 
-inline uint16_t ld16(const uint8_t *p) { uint16_t v; memcpy(&v, p, 2); return v; }
-inline uint32_t ld32(const uint8_t *p) { uint32_t v; memcpy(&v, p, 4); return v; }
-inline uint64_t ld64(const uint8_t *p) { uint64_t v; memcpy(&v, p, 8); return v; }
 inline void st16(uint8_t *p, uint16_t v) { memcpy(p, &v, 2); }
 
 constexpr uint32_t kFileSignature = 0x454C4946;   // "FILE"
 constexpr uint32_t kBadSignature = 0x44414142;    // "BAAD"
 constexpr uint32_t kEndMarker = 0xFFFFFFFF;
-constexpr uint32_t kMinRecordSize = 512;
-constexpr uint32_t kMaxRecordSize = 65536;
-constexpr uint32_t kMaxClusterSize = 2u * 1024 * 1024;
-
-// Volume geometry from a boot sector.
-struct Geometry {
-    uint32_t bytesPerSector = 0;
-    uint32_t clusterSize = 0;
-    uint32_t recordSize = 0;
-    uint64_t totalSectors = 0;
-    uint64_t mftLcn = 0;
-    uint64_t volumeBytes = 0;   // totalSectors x bytesPerSector
-};
-
-// Record size from the u32 at 0x40 (>= 128: 2^(256 - v) bytes; else v
-// clusters); 0 when the value gives no usable size.
-uint32_t recordSizeFrom(uint32_t value, uint32_t clusterSize);
-// Checks "NTFS" and the geometry of a 512-byte boot sector.
-bool parseBootSector(const uint8_t *boot, Geometry *g);
+// The boot sector's reader (Geometry, recordSizeFrom, parseBootSector) is in
+// fennick_boot.h, shared with the program's volume facts.
 
 // The update-sequence fix-up of one record in place, stride 512 whatever the
 // sector size. Idempotent: a sector whose last word already holds its saved

@@ -678,7 +678,7 @@ std::optional<VolumeInfo> volumeInformation(QChar letter)
     Handle h = openVolume(e->letter, Access::Read);
     if (h.valid()) {
         VolumeReadFn read = readerOf(h);
-        std::optional<VolumeInfo> info = ownVolumeInfo(read);
+        std::optional<VolumeInfo> info = ownVolumeInfo(read, h.size());
         if (!info || (info->fsName != "FAT" && info->fsName != "FAT32")) {
             auto facts = probeBlkid(e->device, e->windowOffset, e->windowLength >= 0 ? e->windowLength : 0);
             if (info && facts)
@@ -730,7 +730,7 @@ std::optional<DiskGeometry> diskGeometry(QChar letter)
     Handle h = openVolume(e->letter, Access::Read);
     if (!h.valid())
         return std::nullopt;
-    std::optional<DiskGeometry> g = ownGeometry(readerOf(h));
+    std::optional<DiskGeometry> g = ownGeometry(readerOf(h), h.size());
     // NTFS tells its free clusters only through its bitmap.
     if (g && g->freeClusters == 0)
         if (auto free = freeClustersOf(h))

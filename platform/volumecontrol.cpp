@@ -24,8 +24,6 @@ quint32 le16(const QByteArray &b, qsizetype o)
 {
     return o + 1 < b.size() ? quint32(quint8(b[o])) | quint32(quint8(b[o + 1])) << 8 : 0;
 }
-quint32 le32(const QByteArray &b, qsizetype o) { return le16(b, o) | le16(b, o + 2) << 16; }
-quint64 le64(const QByteArray &b, qsizetype o) { return quint64(le32(b, o)) | quint64(le32(b, o + 4)) << 32; }
 
 // The whole bitmap of a volume, one bit a cluster, set = in use.
 struct FullBitmap {
@@ -34,28 +32,22 @@ struct FullBitmap {
     QElapsedTimer age;
 };
 
-QByteArray readAt(Handle &h, qint64 offset, qint64 length) { return h.readAt(offset, length); }
+VolumeReadFn readerOf(Handle &h)
+{
+    return [&h](qint64 offset, qint64 length) { return h.readAt(offset, length); };
+}
 
 void setBit(QByteArray &bits, quint64 c) { bits[qsizetype(c / 8)] = char(quint8(bits[qsizetype(c / 8)]) | (1u << (c % 8))); }
 
 // NTFS keeps its bitmap in the $DATA of record 6 of the master file table,
 // which lies in the table's first run. The record is read here; the library
 // decodes its runs and reads the data.
-bool ntfsBitmap(Handle &h, const QByteArray &boot, FullBitmap *bm)
+bool ntfsBitmap(Handle &h, const NtfsLayout &l, FullBitmap *bm)
 {
     if (h.windowOffset != 0)
         return false;   // the library reads a volume from its file's start
-    const quint32 bps = le16(boot, 11), spcByte = quint8(boot[13]);
-    const quint64 spc = spcByte <= 0x80 ? spcByte : (spcByte >= 0xF4 ? (1ull << (256 - spcByte)) : 0);
-    const qint32 perRecord = qint8(quint8(boot[64]));
-    if (bps < 256 || bps > 4096 || (bps & (bps - 1)) || spc == 0)
-        return false;
-    const quint64 cluster = quint64(bps) * spc;
-    const quint64 recordSize = perRecord < 0 ? (1ull << -perRecord) : quint64(perRecord) * cluster;
-    const quint64 clusters = le64(boot, 40) * bps / cluster;
-    if (recordSize < 512 || recordSize > 65536 || clusters == 0 || clusters > (1ull << 40))
-        return false;
-    QByteArray rec = readAt(h, qint64(le64(boot, 48) * cluster + 6 * recordSize), qint64(recordSize));
+    const quint64 recordSize = l.recordBytes;
+    QByteArray rec = h.readAt(qint64(l.mftOffset + 6 * recordSize), qint64(recordSize));
     if (quint64(rec.size()) != recordSize || !rec.startsWith("FILE"))
         return false;
     // The update-sequence fix-up: word i goes to the end of 512-byte block i - 1.
@@ -76,8 +68,10 @@ bool ntfsBitmap(Handle &h, const QByteArray &boot, FullBitmap *bm)
     bool ok = false;
     const void *attr = FindUnnamedAttribute(rec.data(), 0x80);
     if (attr && quint8(static_cast<const char *>(attr)[8]) == 1) {
-        bm->clusters = clusters;
-        bm->bits = QByteArray(qsizetype((clusters + 7) / 8), '\0');
+        // One bit for each cluster the medium holds: the layout has checked
+        // the volume against it.
+        bm->clusters = l.clusterCount;
+        bm->bits = QByteArray(qsizetype((l.clusterCount + 7) / 8), '\0');
         uint64_t vcn = 0;
         const int64_t bytes = bm->bits.size();
         ok = ReadVCN(v, attr, &vcn, &bytes, bm->bits.data()) == 1;
@@ -88,51 +82,29 @@ bool ntfsBitmap(Handle &h, const QByteArray &boot, FullBitmap *bm)
 
 std::optional<FullBitmap> computeBitmap(Handle &h)
 {
-    const QByteArray boot = readAt(h, 0, 512);
+    const QByteArray boot = h.readAt(0, 512);
     if (boot.size() < 512)
         return std::nullopt;
+    const qint64 medium = h.size();
+    const VolumeReadFn read = readerOf(h);
     FullBitmap bm;
-    if (auto l = parseFatLayout(boot)) {
+    if (auto l = parseFatLayout(boot, medium)) {
         bm.clusters = l->clusterCount + 2;
         bm.bits = QByteArray(qsizetype((bm.clusters + 7) / 8), '\0');
-        const QByteArray fat = readAt(h, qint64(l->reservedSectors) * l->bytesPerSector,
-                                      qint64(l->sectorsPerFat) * l->bytesPerSector);
         setBit(bm.bits, 0);
         setBit(bm.bits, 1);
-        for (quint64 c = 2; c < bm.clusters; ++c) {
-            quint32 v = 1;   // a FAT shorter than the volume: counted in use
-            if (l->fatBits == 32 && qsizetype(c * 4 + 4) <= fat.size())
-                v = le32(fat, qsizetype(c * 4)) & 0x0FFFFFFF;
-            else if (l->fatBits == 16 && qsizetype(c * 2 + 2) <= fat.size())
-                v = le16(fat, qsizetype(c * 2));
-            else if (l->fatBits == 12 && qsizetype(c * 3 / 2 + 2) <= fat.size()) {
-                const quint32 w = le16(fat, qsizetype(c * 3 / 2));
-                v = (c & 1) ? w >> 4 : w & 0xFFF;
-            }
+        // An entry the medium does not deliver counts as in use.
+        forEachFatEntry(read, *l, [&bm](quint64 c, qint64 v) {
             if (v != 0)
                 setBit(bm.bits, c);
-        }
-    } else if (boot.mid(3, 8) == "EXFAT   ") {
-        const quint32 bpsShift = quint8(boot[108]), spcShift = quint8(boot[109]);
-        if (bpsShift < 9 || bpsShift > 12 || spcShift > 25 - bpsShift)
+            return true;
+        });
+    } else if (auto x = parseExfatLayout(boot, medium)) {
+        const auto entry = exfatBitmapOf(read, *x);
+        if (!entry)
             return std::nullopt;
-        const qint64 bps = qint64(1) << bpsShift, spc = qint64(1) << spcShift;
-        const quint64 heap = le32(boot, 88), count = le32(boot, 92), root = le32(boot, 96);
-        if (root < 2 || root - 2 >= count)
-            return std::nullopt;
-        const QByteArray dir = readAt(h, (qint64(heap) + qint64(root - 2) * spc) * bps, spc * bps);
-        qsizetype at = -1;
-        for (qsizetype i = 0; i + 32 <= dir.size() && quint8(dir[i]) != 0; i += 32)
-            if (quint8(dir[i]) == 0x81) {
-                at = i;
-                break;
-            }
-        if (at < 0)
-            return std::nullopt;
-        const quint64 first = le32(dir, at + 20), length = le64(dir, at + 24);
-        if (first < 2 || first - 2 >= count || length < (count + 7) / 8 || length > (count + 7) / 8 + quint64(spc * bps))
-            return std::nullopt;
-        const QByteArray raw = readAt(h, (qint64(heap) + qint64(first - 2) * spc) * bps, qint64((count + 7) / 8));
+        const quint64 count = x->clusterCount;
+        const QByteArray raw = h.readAt(entry->offset, qint64((count + 7) / 8));
         bm.clusters = count + 2;
         bm.bits = QByteArray(qsizetype((bm.clusters + 7) / 8), '\0');
         setBit(bm.bits, 0);
@@ -142,8 +114,8 @@ std::optional<FullBitmap> computeBitmap(Handle &h)
             if (used)
                 setBit(bm.bits, i + 2);
         }
-    } else if (boot.mid(3, 8) == "NTFS    ") {
-        if (!ntfsBitmap(h, boot, &bm))
+    } else if (auto n = parseNtfsLayout(boot, medium)) {
+        if (!ntfsBitmap(h, *n, &bm))
             return std::nullopt;
     } else {
         return std::nullopt;

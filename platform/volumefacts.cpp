@@ -1,6 +1,7 @@
 #include "platform/volumefacts.h"
 
 #include "platform/text.h"
+#include "ntfs/fennick_boot.h"
 
 #include <blkid/blkid.h>
 #include <fcntl.h>
@@ -86,87 +87,51 @@ QString fatLabel(const VolumeReadFn &read, const FatLayout &l)
 
 quint64 fatFreeClusters(const VolumeReadFn &read, const FatLayout &l)
 {
-    const qint64 fatStart = qint64(l.reservedSectors) * l.bytesPerSector;
-    const qint64 fatBytes = qint64(l.sectorsPerFat) * l.bytesPerSector;
-    QByteArray fat = read(fatStart, fatBytes);
     quint64 free = 0;
-    for (quint64 c = 2; c < l.clusterCount + 2; ++c) {
-        quint32 v;
-        if (l.fatBits == 32) {
-            if (qint64(c * 4 + 4) > fat.size())
-                break;
-            v = u32(fat, int(c * 4)) & 0x0FFFFFFF;
-        } else if (l.fatBits == 16) {
-            if (qint64(c * 2 + 2) > fat.size())
-                break;
-            v = u16(fat, int(c * 2));
-        } else {
-            const qint64 o = qint64(c) * 3 / 2;
-            if (o + 2 > fat.size())
-                break;
-            quint32 w = u16(fat, int(o));
-            v = (c & 1) ? (w >> 4) : (w & 0xFFF);
-        }
+    forEachFatEntry(read, l, [&free](quint64, qint64 v) {
+        if (v < 0)
+            return false;
         if (v == 0)
             ++free;
-    }
+        return true;
+    });
     return free;
 }
 
 bool isExfat(const QByteArray &b) { return b.size() >= 512 && b.mid(3, 8) == "EXFAT   "; }
 bool isNtfs(const QByteArray &b) { return b.size() >= 512 && b.mid(3, 8) == "NTFS    "; }
 
-struct ExfatLayout {
-    quint32 bytesPerSector, sectorsPerCluster, clusterCount, rootCluster;
-    quint64 heapOffset, fatOffset, volumeLength;
-};
-
-std::optional<ExfatLayout> parseExfat(const QByteArray &b)
-{
-    if (!isExfat(b))
-        return std::nullopt;
-    const quint32 bpsShift = u8(b, 108), spcShift = u8(b, 109);
-    if (bpsShift < 9 || bpsShift > 12 || spcShift > 25 - bpsShift)
-        return std::nullopt;
-    ExfatLayout l{1u << bpsShift, 1u << spcShift, u32(b, 92), u32(b, 96), u32(b, 88), u32(b, 80), u64(b, 72)};
-    if (l.clusterCount == 0 || l.heapOffset == 0)
-        return std::nullopt;
-    return l;
-}
-
-// Free clusters of an exFAT volume from its allocation bitmap, found in the
-// root folder's first cluster (entry type 0x81).
+// Free clusters of an exFAT volume from its allocation bitmap, read a piece
+// at a time; only the clusters whose bits the medium delivers count.
 quint64 exfatFree(const VolumeReadFn &read, const ExfatLayout &l)
 {
-    const qint64 clusterBytes = qint64(l.sectorsPerCluster) * l.bytesPerSector;
-    if (l.rootCluster < 2 || l.rootCluster - 2 >= l.clusterCount)
+    const auto bm = exfatBitmapOf(read, l);
+    if (!bm)
         return 0;
-    QByteArray root = read((qint64(l.heapOffset) + qint64(l.rootCluster - 2) * l.sectorsPerCluster) * l.bytesPerSector,
-                           clusterBytes);
-    for (int i = 0; i + 32 <= root.size(); i += 32) {
-        if (quint8(root[i]) == 0)
+    constexpr qint64 kPiece = 1 << 20;
+    const quint64 count = l.clusterCount;
+    const qint64 bytes = qint64((count + 7) / 8);
+    quint64 used = 0, known = 0;
+    for (qint64 at = 0; at < bytes; at += kPiece) {
+        const qint64 want = qMin(kPiece, bytes - at);
+        const QByteArray bits = read(bm->offset + at, want);
+        for (qsizetype i = 0; i < bits.size(); ++i) {
+            quint32 v = quint8(bits[i]);
+            const quint64 firstBit = quint64(at + i) * 8;
+            if (firstBit + 8 > count)
+                v &= (1u << (count - firstBit)) - 1;   // bits past the last cluster
+            used += quint64(__builtin_popcount(v));
+        }
+        known = qMin(count, quint64(at + bits.size()) * 8);
+        if (bits.size() < want)
             break;
-        if (quint8(root[i]) != 0x81)
-            continue;
-        const quint32 first = u32(root, i + 20);
-        const quint64 length = u64(root, i + 24);
-        if (first < 2 || first - 2 >= l.clusterCount || length > (l.clusterCount + 7) / 8 + quint64(clusterBytes))
-            return 0;
-        QByteArray bits = read((qint64(l.heapOffset) + qint64(first - 2) * l.sectorsPerCluster) * l.bytesPerSector,
-                               qint64(length));
-        quint64 used = 0;
-        const quint64 n = qMin<quint64>(l.clusterCount, quint64(bits.size()) * 8);
-        for (quint64 c = 0; c < n; ++c)
-            if (quint8(bits[int(c / 8)]) & (1u << (c % 8)))
-                ++used;
-        return n - used;
     }
-    return 0;
+    return known - qMin(known, used);
 }
 
 } // namespace
 
-std::optional<FatLayout> parseFatLayout(const QByteArray &b)
+std::optional<FatLayout> parseFatLayout(const QByteArray &b, qint64 mediumBytes)
 {
     if (b.size() < 512 || isNtfs(b) || isExfat(b))
         return std::nullopt;
@@ -203,25 +168,136 @@ std::optional<FatLayout> parseFatLayout(const QByteArray &b)
     else
         l.fatBits = 32;
     // The FAT must have an entry for every cluster.
-    const quint64 needBytes = l.fatBits == 12 ? ((l.clusterCount + 2) * 3 + 1) / 2 : (l.clusterCount + 2) * (l.fatBits / 8);
-    if (needBytes > l.sectorsPerFat * l.bytesPerSector)
-        l.clusterCount = qMin<quint64>(l.clusterCount,
-                                       l.fatBits == 12 ? (l.sectorsPerFat * l.bytesPerSector * 2) / 3 - 2
-                                                       : l.sectorsPerFat * l.bytesPerSector / (l.fatBits / 8) - 2);
+    const quint64 fatBytes = l.sectorsPerFat * l.bytesPerSector;
+    const quint64 entries = l.fatBits == 12 ? fatBytes * 2 / 3 : fatBytes / (l.fatBits / 8);
+    if (entries < 3)
+        return std::nullopt;
+    l.clusterCount = qMin<quint64>(l.clusterCount, entries - 2);
     l.rootCluster = l.fatBits == 32 ? u32(b, 44) : 0;
+    // The volume lies on the medium, from its first sector to its last.
+    if (mediumBytes >= 0 && l.totalSectors > quint64(mediumBytes) / l.bytesPerSector)
+        return std::nullopt;
+    if (l.clusterCount == 0)
+        return std::nullopt;
     return l;
 }
 
-std::optional<VolumeInfo> ownVolumeInfo(const VolumeReadFn &read)
+std::optional<ExfatLayout> parseExfatLayout(const QByteArray &b, qint64 mediumBytes)
+{
+    if (!isExfat(b))
+        return std::nullopt;
+    const quint32 bpsShift = u8(b, 108), spcShift = u8(b, 109);
+    if (bpsShift < 9 || bpsShift > 12 || spcShift > 25 - bpsShift)
+        return std::nullopt;
+    ExfatLayout l;
+    l.bytesPerSector = 1u << bpsShift;
+    l.sectorsPerCluster = 1u << spcShift;
+    l.heapOffset = u32(b, 88);
+    l.clusterCount = u32(b, 92);
+    l.rootCluster = u32(b, 96);
+    if (l.clusterCount == 0 || l.heapOffset == 0)
+        return std::nullopt;
+    if (mediumBytes >= 0) {
+        const quint64 mediumSectors = quint64(mediumBytes) / l.bytesPerSector;
+        if (l.heapOffset >= mediumSectors || l.clusterCount > (mediumSectors - l.heapOffset) / l.sectorsPerCluster)
+            return std::nullopt;
+    }
+    return l;
+}
+
+std::optional<NtfsLayout> parseNtfsLayout(const QByteArray &b, qint64 mediumBytes)
+{
+    fennick_core::Geometry g;
+    if (!isNtfs(b) || !fennick_core::parseBootSector(reinterpret_cast<const uint8_t *>(b.constData()), &g))
+        return std::nullopt;
+    if (mediumBytes >= 0 && g.volumeBytes > quint64(mediumBytes))
+        return std::nullopt;
+    NtfsLayout l;
+    l.bytesPerSector = g.bytesPerSector;
+    l.sectorsPerCluster = g.clusterSize / g.bytesPerSector;
+    l.recordBytes = g.recordSize;
+    l.clusterCount = g.totalSectors / l.sectorsPerCluster;
+    l.mftOffset = g.mftLcn * g.clusterSize;
+    if (l.clusterCount == 0)
+        return std::nullopt;
+    return l;
+}
+
+std::optional<ExfatBitmap> exfatBitmapOf(const VolumeReadFn &read, const ExfatLayout &l)
+{
+    const qint64 clusterBytes = qint64(l.sectorsPerCluster) * l.bytesPerSector;
+    auto clusterOffset = [&l](quint32 c) {
+        return (qint64(l.heapOffset) + qint64(c - 2) * l.sectorsPerCluster) * l.bytesPerSector;
+    };
+    if (l.rootCluster < 2 || l.rootCluster - 2 >= l.clusterCount)
+        return std::nullopt;
+    // The root folder's first cluster, a piece at a time: the entry stands
+    // near its start.
+    constexpr qint64 kPiece = 64 * 1024;
+    for (qint64 at = 0; at < clusterBytes; at += kPiece) {
+        const QByteArray dir = read(clusterOffset(l.rootCluster) + at, qMin(kPiece, clusterBytes - at));
+        for (int i = 0; i + 32 <= dir.size(); i += 32) {
+            if (quint8(dir[i]) == 0)
+                return std::nullopt;
+            if (quint8(dir[i]) != 0x81)
+                continue;
+            const quint32 first = u32(dir, i + 20);
+            const quint64 length = u64(dir, i + 24);
+            const quint64 need = (quint64(l.clusterCount) + 7) / 8;
+            if (first < 2 || first - 2 >= l.clusterCount || length < need || length > need + quint64(clusterBytes))
+                return std::nullopt;
+            return ExfatBitmap{first, length, clusterOffset(first)};
+        }
+        if (dir.size() < qMin(kPiece, clusterBytes - at))
+            break;
+    }
+    return std::nullopt;
+}
+
+void forEachFatEntry(const VolumeReadFn &read, const FatLayout &l, const std::function<bool(quint64, qint64)> &fn)
+{
+    const qint64 fatStart = qint64(l.reservedSectors) * l.bytesPerSector;
+    auto entryByte = [&l](quint64 c) -> qint64 {
+        return l.fatBits == 32 ? qint64(c) * 4 : l.fatBits == 16 ? qint64(c) * 2 : qint64(c) * 3 / 2;
+    };
+    constexpr quint64 kPiece = 1 << 18;   // entries a read: 1 MiB of FAT32
+    const quint64 end = l.clusterCount + 2;
+    for (quint64 c0 = 2; c0 < end; c0 += kPiece) {
+        const quint64 c1 = qMin(end, c0 + kPiece);
+        const qint64 b0 = entryByte(c0), b1 = entryByte(c1 - 1) + (l.fatBits == 32 ? 4 : 2);
+        const QByteArray piece = read(fatStart + b0, b1 - b0);
+        for (quint64 c = c0; c < c1; ++c) {
+            const int o = int(entryByte(c) - b0);
+            qint64 v = -1;
+            if (l.fatBits == 32) {
+                if (o + 4 <= piece.size())
+                    v = u32(piece, o) & 0x0FFFFFFF;
+            } else if (o + 2 <= piece.size()) {
+                const quint32 w = u16(piece, o);
+                v = l.fatBits == 16 ? w : (c & 1) ? w >> 4 : w & 0xFFF;
+            }
+            if (!fn(c, v))
+                return;
+        }
+    }
+}
+
+std::optional<VolumeInfo> ownVolumeInfo(const VolumeReadFn &read, qint64 mediumBytes)
 {
     const QByteArray b = read(0, 512);
     if (b.size() < 512)
         return std::nullopt;
-    if (isNtfs(b))
+    if (isNtfs(b)) {
+        if (!parseNtfsLayout(b, mediumBytes))
+            return std::nullopt;
         return VolumeInfo{QString(), u32(b, 72), QStringLiteral("NTFS")};
-    if (isExfat(b))
+    }
+    if (isExfat(b)) {
+        if (!parseExfatLayout(b, mediumBytes))
+            return std::nullopt;
         return VolumeInfo{QString(), u32(b, 100), QStringLiteral("exFAT")};
-    auto l = parseFatLayout(b);
+    }
+    auto l = parseFatLayout(b, mediumBytes);
     if (!l)
         return std::nullopt;
     VolumeInfo info;
@@ -233,24 +309,24 @@ std::optional<VolumeInfo> ownVolumeInfo(const VolumeReadFn &read)
     return info;
 }
 
-std::optional<DiskGeometry> ownGeometry(const VolumeReadFn &read)
+std::optional<DiskGeometry> ownGeometry(const VolumeReadFn &read, qint64 mediumBytes)
 {
     const QByteArray b = read(0, 512);
     if (b.size() < 512)
         return std::nullopt;
     if (isNtfs(b)) {
-        const quint32 bps = u16(b, 11), spc = u8(b, 13);
-        if (!powerOfTwo(bps) || bps < 256 || bps > 4096 || spc == 0)
+        const auto n = parseNtfsLayout(b, mediumBytes);
+        if (!n)
             return std::nullopt;
-        // Cluster counts above 128 are stored as a negative power of two.
-        const quint32 clusterSectors = spc <= 128 ? spc : (1u << (256 - spc)) / bps;
-        if (clusterSectors == 0)
-            return std::nullopt;
-        return DiskGeometry{clusterSectors, bps, 0, u64(b, 40) / clusterSectors};
+        return DiskGeometry{n->sectorsPerCluster, n->bytesPerSector, 0, n->clusterCount};
     }
-    if (auto x = parseExfat(b))
+    if (isExfat(b)) {
+        const auto x = parseExfatLayout(b, mediumBytes);
+        if (!x)
+            return std::nullopt;
         return DiskGeometry{x->sectorsPerCluster, x->bytesPerSector, exfatFree(read, *x), x->clusterCount};
-    auto l = parseFatLayout(b);
+    }
+    auto l = parseFatLayout(b, mediumBytes);
     if (!l)
         return std::nullopt;
     return DiskGeometry{l->sectorsPerCluster, l->bytesPerSector, fatFreeClusters(read, *l), l->clusterCount};

@@ -14,6 +14,13 @@ namespace plat {
 // at the end or on failure.
 using VolumeReadFn = std::function<QByteArray(qint64 offset, qint64 length)>;
 
+// The layouts below are read from a boot sector, which is untrusted: each is
+// checked for sense and, given the medium's size in bytes (the handle's size;
+// negative when it is not known), against the medium. A volume whose data
+// area begins or ends past the medium's end, or whose clusters or records
+// have a size no file system uses, has no layout: the medium is then one
+// without a file system. Counts are 64-bit and checked.
+
 struct FatLayout {
     int fatBits = 0;              // 12, 16 or 32
     quint32 bytesPerSector = 0;
@@ -25,21 +32,56 @@ struct FatLayout {
     quint64 sectorsPerFat = 0;
     quint64 rootDirSectors = 0;
     quint64 firstDataSector = 0;  // sector of cluster 2
-    quint64 clusterCount = 0;
+    quint64 clusterCount = 0;     // clusters the FAT has entries for
     quint32 rootCluster = 0;      // FAT32
 };
 
-// The BPB of a FAT volume checked for sense (sector size 512..4096, a power
-// of two cluster size, FATs inside the volume); empty otherwise.
-std::optional<FatLayout> parseFatLayout(const QByteArray &boot);
+// The BPB of a FAT volume: sector size 512..4096, a power of two cluster
+// size, at most 4 FATs of at most 512 MiB inside the volume.
+std::optional<FatLayout> parseFatLayout(const QByteArray &boot, qint64 mediumBytes);
+
+struct ExfatLayout {
+    quint32 bytesPerSector = 0;
+    quint32 sectorsPerCluster = 0;
+    quint32 clusterCount = 0;
+    quint32 rootCluster = 0;
+    quint64 heapOffset = 0;       // sector of cluster 2
+};
+std::optional<ExfatLayout> parseExfatLayout(const QByteArray &boot, qint64 mediumBytes);
+
+struct NtfsLayout {
+    quint32 bytesPerSector = 0;
+    quint32 sectorsPerCluster = 0;
+    quint32 recordBytes = 0;      // one record of the master file table
+    quint64 clusterCount = 0;
+    quint64 mftOffset = 0;        // byte offset of the master file table
+};
+// By the rules of the NTFS library's own boot-sector reader.
+std::optional<NtfsLayout> parseNtfsLayout(const QByteArray &boot, qint64 mediumBytes);
+
+// The allocation bitmap of an exFAT volume, from its entry (type 0x81) in the
+// root folder's first cluster: empty when there is none, or its length does
+// not fit the volume's clusters.
+struct ExfatBitmap {
+    quint32 firstCluster = 0;
+    quint64 length = 0;           // bytes, as the entry states
+    qint64 offset = 0;            // byte offset of its first cluster
+};
+std::optional<ExfatBitmap> exfatBitmapOf(const VolumeReadFn &read, const ExfatLayout &l);
+
+// Calls fn(cluster, value) for the clusters 2 .. clusterCount + 1 in order,
+// value being the cluster's entry in the first FAT (FAT32: the low 28 bits),
+// read from the medium a piece at a time; -1 for an entry the medium did not
+// deliver. fn returns false to stop.
+void forEachFatEntry(const VolumeReadFn &read, const FatLayout &l, const std::function<bool(quint64, qint64)> &fn);
 
 // Name, serial and label from the volume's own boot sector and root folder
 // (FAT, exFAT, NTFS); empty for other file systems.
-std::optional<VolumeInfo> ownVolumeInfo(const VolumeReadFn &read);
+std::optional<VolumeInfo> ownVolumeInfo(const VolumeReadFn &read, qint64 mediumBytes);
 
 // Geometry from the volume's own structures (FAT, exFAT, NTFS; NTFS reports
 // no free clusters); empty for other file systems.
-std::optional<DiskGeometry> ownGeometry(const VolumeReadFn &read);
+std::optional<DiskGeometry> ownGeometry(const VolumeReadFn &read, qint64 mediumBytes);
 
 // libblkid on a device or file window: TYPE, LABEL and UUID.
 struct BlkidFacts {

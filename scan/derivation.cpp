@@ -41,7 +41,7 @@ QByteArray slice(const QByteArray &text, int64_t start1, int64_t length)
 
 bool usable(const QByteArray &sig1)
 {
-    return sig1.size() >= UsableFirstSignature;
+    return IsUsableFirstSignature(sig1);
 }
 
 // The texts of a slot that is no longer in use: nothing of a sample is kept.

@@ -13,7 +13,8 @@
 #include <QByteArray>
 #include <cstdint>
 
-// A variant slot is usable (gives a scan row) with a first signature this long.
+// A variant slot is usable (gives a scan row) with a first signature this
+// long, of three distinct byte values at least (IsUsableFirstSignature).
 constexpr qsizetype UsableFirstSignature = 4;
 // The bytes of a sample: its start and its end.
 constexpr qsizetype SampleHeadBytes = 1024;
@@ -62,7 +63,7 @@ double VariantReliability(int32_t matches, int32_t analysed);
 bool UpdateLearnedType(LearnedTypeRecord &record, const QByteArray &ext, const SampleBytes &sample);
 
 // Pruning and merging after a learning run, on the plain record: a variant
-// stays with a first signature of 4 bytes or more, a reliability of 0.5 and
+// stays with a usable first signature (IsUsableFirstSignature), a reliability of 0.5 and
 // 5 matches (fewer matches are kept in an unattended run); a variant with
 // more than 10 matches drops the weak others and takes in the strong ones
 // whose signatures it shares.

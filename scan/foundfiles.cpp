@@ -142,14 +142,65 @@ int64_t TrueEndLength(const unsigned char *unit, int64_t length, int64_t fileLen
     return fileLength - length + pos;
 }
 
-int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes)
+PictureFormat TrueEndFormat(const QString &extension, const unsigned char *head, size_t n)
+{
+    const QString e = bareExtension(extension);
+    if (e.isEmpty() || !trueEndList().contains(e))
+        return PictureFormat::None;
+    return PictureFormatOfHeader(head, n, e == QLatin1String("BMP"), e == QLatin1String("PCX"));
+}
+
+unsigned char *TrueEndCutter::space(size_t n)
+{
+    if (buffer_.size() < n)
+        buffer_.resize(n);
+    return buffer_.data();
+}
+
+PictureExtent TrueEndCutter::walk(int fd, int64_t length, PictureFormat format)
+{
+    if (format == PictureFormat::Tiff) {
+        const ReadBytesAt read = [fd](int64_t offset, unsigned char *into, size_t n) -> size_t {
+            size_t got = 0;
+            while (got < n) {
+                const ssize_t r = ::pread(fd, into + got, n - got, off_t(offset + int64_t(got)));
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r <= 0)
+                    break;
+                got += size_t(r);
+            }
+            return got;
+        };
+        return WalkTiff(read, length);
+    }
+    // The others run from the start: the file is read in order until the
+    // walk has what it needs.
+    constexpr size_t kBlock = 1 << 20;
+    unsigned char *block = space(kBlock);
+    PictureWalker walker(format);
+    int64_t at = 0;
+    while (at < length && walker.wantsMore()) {
+        const ssize_t r = ::pread(fd, block, size_t(std::min<int64_t>(kBlock, length - at)), off_t(at));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        walker.feed(block, size_t(r));
+        at += r;
+    }
+    return walker.result();
+}
+
+int64_t TrueEndCutter::cut(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes,
+                           const PictureExtent *known, int64_t knownLength)
 {
     const QByteArray path = nativePath.toLocal8Bit();
     const int fd = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || unitBytes <= 0) {
         ::close(fd);
         return -1;
     }
@@ -157,33 +208,51 @@ int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t secto
     const bool raw = IsRawExtension(ext), crw = ext == QLatin1String("CRW");
     int64_t length = st.st_size;
     const int64_t original = length;
-    // A BMP states its size in its header; its last rows may be black.
-    int64_t floor = 0;
-    if (ext == QLatin1String("BMP")) {
-        unsigned char h[6] = {};
-        if (::pread(fd, h, 6, 0) == 6 && h[0] == 'B' && h[1] == 'M') {
-            const int64_t stated = int64_t(h[2]) | (int64_t(h[3]) << 8) | (int64_t(h[4]) << 16) | (int64_t(h[5]) << 24);
-            if (stated <= original)
-                floor = stated;
-        }
+
+    // The picture's own structure.
+    unsigned char head[16] = {};
+    const ssize_t headBytes = length > 0 ? ::pread(fd, head, sizeof head, 0) : 0;
+    const PictureFormat format = TrueEndFormat(ext, head, size_t(std::max<ssize_t>(0, headBytes)));
+    PictureExtent extent;
+    if (format != PictureFormat::None) {
+        if (known && known->walk != PictureExtent::Walk::None && knownLength == length)
+            extent = *known;
+        else
+            extent = walk(fd, length, format);
+    }
+    if (extent.walk == PictureExtent::Walk::Complete && extent.end > 0 && extent.end <= length) {
+        if (extent.end < length && ::ftruncate(fd, off_t(extent.end)) == 0)
+            length = extent.end;
+        ::close(fd);
+        return length;
+    }
+
+    // The zero rule, never below what the structure holds.
+    int64_t floor = extent.walk == PictureExtent::Walk::Incomplete ? std::min(extent.end, length) : 0;
+    if (ext == QLatin1String("BMP") && headBytes >= 6 && head[0] == 'B' && head[1] == 'M') {
+        // A BMP states its size in its header; its last rows may be black.
+        const int64_t stated = int64_t(head[2]) | (int64_t(head[3]) << 8) | (int64_t(head[4]) << 16)
+                               | (int64_t(head[5]) << 24);
+        if (stated <= original)
+            floor = std::max(floor, stated);
     }
     // The file's tail is read in blocks of many units, so a file that ends
     // in a long zero stretch is cut in few reads; the cut is made once.
     const int64_t blockBytes = std::max<int64_t>(1, (1048576 / unitBytes)) * unitBytes;
-    std::vector<unsigned char> block;
+    unsigned char *block = nullptr;
     int64_t blockStart = 0, blockEnd = 0;
-    while (length >= unitBytes && length > 0) {
+    while (length >= unitBytes && length > floor) {
         const int64_t n = std::min<int64_t>(unitBytes, length);
-        if (length - n < blockStart || length > blockEnd) {
+        if (!block || length - n < blockStart || length > blockEnd) {
             blockEnd = length;
             blockStart = std::max<int64_t>(0, length - blockBytes);
-            block.resize(size_t(blockEnd - blockStart));
-            if (::pread(fd, block.data(), block.size(), off_t(blockStart)) != ssize_t(block.size())) {
+            block = space(size_t(blockEnd - blockStart));
+            if (::pread(fd, block, size_t(blockEnd - blockStart), off_t(blockStart)) != ssize_t(blockEnd - blockStart)) {
                 ::close(fd);
                 return -1;
             }
         }
-        const unsigned char *unit = block.data() + (length - n - blockStart);
+        const unsigned char *unit = block + (length - n - blockStart);
         const int64_t keep = std::max(floor, TrueEndLength(unit, n, length, unitBytes, sectorBytes, raw, crw));
         if (keep >= length)
             break;
@@ -196,6 +265,12 @@ int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t secto
         length = original;
     ::close(fd);
     return length;
+}
+
+int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes)
+{
+    TrueEndCutter cutter;
+    return cutter.cut(nativePath, unitBytes, sectorBytes);
 }
 
 bool DateFoundFile(const QString &nativePath, const QDateTime &date)

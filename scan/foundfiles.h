@@ -3,6 +3,8 @@
 // that may name and size it, its true end, and its date.
 #pragma once
 
+#include "scan/picturewalk.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -45,9 +47,36 @@ bool IsRawExtension(const QString &extension);
 int64_t TrueEndLength(const unsigned char *lastUnit, int64_t lastUnitLength, int64_t fileLength,
                       int64_t unitBytes, int32_t sectorBytes, bool raw, bool crw);
 
-// Cuts a found file (native path) to its true end, repeating while the whole
-// last unit was zero. A BMP is never cut below the size its header states.
-// Returns the new length, -1 when the file could not be read.
+// The structure walk of a found file of the true-end list, by its first
+// bytes: JPEG, PNG, GIF, TIFF and the RAW formats built on TIFF by their
+// signatures, BMP and PCX when the extension names them. None for the rest.
+PictureFormat TrueEndFormat(const QString &extension, const unsigned char *head, size_t n);
+
+// Cuts found files to their true end, with one buffer for a whole pass.
+//
+// A picture whose structure walk succeeds inside the file is cut where its
+// structure ends. Otherwise (cut short by the next file, fragmented,
+// damaged, or a type without a walk) the zero rule applies: trailing zero
+// sectors and bytes of the last unit are stepped over, repeating while the
+// whole last unit was zero; a RAW file keeps one zero byte more. It never
+// cuts below the structure as far as it held, nor a BMP below the size its
+// header states.
+class TrueEndCutter {
+public:
+    // known: the walk the scan made while it wrote the file, valid for a
+    // file of knownLength bytes; without it (or when the file's length
+    // differs) the file is walked here, read at most once. Returns the new
+    // length, -1 when the file could not be read.
+    int64_t cut(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes,
+                const PictureExtent *known = nullptr, int64_t knownLength = -1);
+
+private:
+    unsigned char *space(size_t n);
+    PictureExtent walk(int fd, int64_t length, PictureFormat format);
+    std::vector<unsigned char> buffer_;
+};
+
+// One file, with a cutter of its own.
 int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes);
 
 // Moves a file's modification time back to the date; a later date is not

@@ -156,6 +156,21 @@ bool isHexText(const QByteArray &t)
 
 } // namespace
 
+bool IsUsableFirstSignature(const QByteArray &sig1)
+{
+    if (sig1.size() < 4)
+        return false;
+    bool seen[256] = {};
+    int distinct = 0;
+    for (char c : sig1)
+        if (!seen[uint8_t(c)]) {
+            seen[uint8_t(c)] = true;
+            if (++distinct == 3)
+                return true;
+        }
+    return false;
+}
+
 QByteArray SerializeLearnedTypeRecord(const LearnedTypeRecord &r)
 {
     Writer w;

@@ -47,6 +47,12 @@ struct LearnedTypeRecord {
     bool operator==(const LearnedTypeRecord &) const = default;
 };
 
+// A learned first signature that may start a found file: at least 4 bytes
+// holding at least three distinct byte values. Starts such as 00000000,
+// FFFFFFFF or 0000FFFF are those of empty and erased stretches of any
+// medium, not of a type.
+bool IsUsableFirstSignature(const QByteArray &sig1);
+
 // What a read found.
 enum class LearnedTypeStatus {
     Ok,          // a record was read

@@ -470,7 +470,7 @@ void LearningRun::sample(const QStringList &samples, int stride, const LearnCall
             ++analysed_;
             const int v = std::clamp<int>(record_.CurrentVariant, 0, LearnedVariants - 1);
             const auto slot = size_t(v);
-            if (record_.Sig1[slot].size() >= UsableFirstSignature && j % ringStep == 0)
+            if (IsUsableFirstSignature(record_.Sig1[slot]) && j % ringStep == 0)
                 AddToSampleRing(ext, s);
 
             if (cb.sampled) {

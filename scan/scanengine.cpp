@@ -143,7 +143,27 @@ struct ScanEngine::Impl {
     int64_t seqPosition = -1;   // where the sequential handle stands
 
     ReadBuffer buf;
-    std::vector<unsigned char> unitBad;   // per unit of the buffer: a sector could not be read
+    std::vector<unsigned char> unitBad;     // per unit of the buffer: a sector could not be read
+    std::vector<unsigned char> sectorBad;   // per sector of the buffer: zero-filled, its read failed
+    int64_t spu = 1;                        // sectors per unit
+
+    // Careful reading.
+    enum class MediumStop { None, Ended, Lost };
+    static constexpr int64_t kNarrowChunk = 2048;   // sectors of one read back from a good probe
+    int64_t statedEnd = 0;              // the sector after the last unit
+    int64_t realEnd = INT64_MAX;        // the medium's end, once a read met it
+    int64_t badFrom = -1, badTo = -1;   // the last bad run crossed; may reach past the current read
+    MediumStop mediumStop = MediumStop::None;
+    int64_t stopSector = -1;            // where the medium ended or stopped answering
+    bool anyRead = false;               // some sector could be read
+    int64_t lastGood = -1;              // the last sector read
+    int lastErrno = 0;
+    int64_t failedReads = 0;
+    std::vector<unsigned char> scratch;   // probes and reads back, outside the buffer
+    UnreadableSectors unreadableLog;
+    bool fileDamaged = false;           // the open found file holds zero-filled sectors
+    bool smartScan = false;             // free clusters only
+    int64_t damagedFiles = 0;
     std::vector<unsigned char> lastHead;
     bool haveLastHead = false;
     int64_t U = 512;
@@ -162,6 +182,18 @@ struct ScanEngine::Impl {
     bool runActive = false;
     int64_t runUnitBase = 0;       // unit of the buffer's first byte
     int64_t failedRunUnit = -1;    // first unit of a run whose write failed
+
+    // The open picture's structure, followed while its units are written.
+    PictureWalker walker;
+    bool walking = false;
+    bool estimateOpen = false;     // a picture whose size may give its expected length
+    bool estimateLimit = false;    // limitBytes is that estimate
+    struct Walked {
+        PictureExtent extent;
+        int64_t length = -1;       // the file's length when it was closed
+    };
+    std::vector<Walked> walks;     // by counter - firstNew
+    int64_t firstNew = 0;
 
     DeletedEntryCursor cursor;
     double totalBytes = 0;
@@ -255,76 +287,244 @@ struct ScanEngine::Impl {
         return pos.valid();
     }
 
-    void markBad(int64_t firstByte, int64_t endByte, int64_t bufferUnitBase)
+    // --- careful reading ----------------------------------------------------
+    //
+    // Sectors are numbered from the start of the medium. A read that fails is
+    // narrowed down to the sectors whose own reads fail: those, and only
+    // those, are zero-filled and counted. A bad run is crossed by probing
+    // single sectors at doubling distances (a failing read may take long on
+    // a failing card) and its end is then found by reading back from the
+    // first good probe, so that no readable sector before it is given up.
+
+    // The medium went away: no later read can succeed.
+    static bool mediumGone(int e) { return e == ENOMEDIUM || e == ENODEV || e == ENXIO || e == ESHUTDOWN; }
+
+    // One read of the sectors [s, s + n): the bytes read (whole sectors; a
+    // last partial sector of the medium is completed with zeros), 0 at the
+    // end of the medium, -1 when it failed (its errno in lastErrno).
+    int64_t readSectors(plat::Handle &h, int64_t s, int64_t n, unsigned char *into, int64_t *tracked)
     {
-        for (int64_t u = firstByte / U; u * U < endByte; ++u) {
-            const size_t i = size_t(bufferUnitBase + u);
-            if (i < unitBad.size())
-                unitBad[i] = 1;
+        if (s >= realEnd)
+            return 0;
+        errno = 0;
+        int64_t r = readAt(h, s * bps, n * bps, into, tracked);
+        if (r < 0) {
+            lastErrno = errno ? errno : EIO;
+            ++failedReads;
+            return -1;
+        }
+        if (r == 0) {
+            realEnd = std::min(realEnd, s);
+            return 0;
+        }
+        anyRead = true;
+        lastGood = s + (r - 1) / bps;
+        if (const int64_t part = r % bps) {
+            std::memset(into + r, 0, size_t(bps - part));
+            r += bps - part;
+        }
+        return r;
+    }
+
+    enum class ReadStop { Complete, End, Failed };
+
+    // Reads [s, s + n) as far as it comes; the sectors read from s on.
+    int64_t readRun(plat::Handle &h, int64_t s, int64_t n, unsigned char *into, int64_t *tracked, ReadStop &why)
+    {
+        int64_t done = 0;
+        while (done < n) {
+            const int64_t r = readSectors(h, s + done, n - done, into + done * bps, tracked);
+            if (r <= 0) {
+                why = r == 0 ? ReadStop::End : ReadStop::Failed;
+                return done;
+            }
+            done += r / bps;
+        }
+        why = ReadStop::Complete;
+        return n;
+    }
+
+    void stopAt(MediumStop kind, int64_t sector)
+    {
+        if (mediumStop == MediumStop::None) {
+            mediumStop = kind;
+            stopSector = sector;
         }
     }
 
-    // Reads n bytes at offset, zero where sectors cannot be read. Failing
-    // stretches are measured by probing single sectors at growing distances
-    // and then halving back, so a long damaged stretch costs few reads.
-    int64_t carefulRead(int64_t offset, int64_t n, unsigned char *into, int64_t bufferUnitBase)
+    // Zero-fills the buffer's sectors [s, e); `into` holds sector s at buffer
+    // sector `slot`.
+    void zeroBad(int64_t s, int64_t e, unsigned char *into, int64_t slot)
     {
-        int64_t p = 0, readable = 0;
-        std::vector<unsigned char> probe(static_cast<size_t>(bps));
-        auto probeOk = [&](int64_t at) -> int {
-            const int64_t r = readAt(pos, offset + at, bps, probe.data(), nullptr);
-            return r > 0 ? 1 : (r == 0 ? 0 : -1);
-        };
-        while (p < n) {
-            const int64_t r = readAt(pos, offset + p, n - p, into + p, nullptr);
-            if (r > 0) {
-                p += r;
-                readable += r;
+        std::memset(into, 0, size_t((e - s) * bps));
+        for (int64_t k = slot; k < slot + (e - s); ++k) {
+            if (size_t(k) < sectorBad.size())
+                sectorBad[size_t(k)] = 1;
+            if (size_t(k / spu) < unitBad.size())
+                unitBad[size_t(k / spu)] = 1;
+        }
+    }
+
+    // The first sector at or after p whose own read fails, reading the good
+    // ones into the buffer (growing reads; after a failing one, single
+    // sectors). e when every sector up to e could be read.
+    int64_t firstFailing(int64_t p, int64_t e, const std::function<unsigned char *(int64_t)> &at)
+    {
+        int64_t chunk = 1;
+        while (p < e) {
+            const int64_t n = std::min(chunk, e - p);
+            ReadStop why;
+            const int64_t got = readRun(pos, p, n, at(p), nullptr, why);
+            p += got;
+            if (why == ReadStop::Complete) {
+                chunk = std::min<int64_t>(chunk * 2, 4096);
                 continue;
             }
-            if (r == 0) {   // the end of the medium
-                std::memset(into + p, 0, size_t(n - p));
-                break;
+            if (why == ReadStop::End) {
+                stopAt(MediumStop::Ended, p);
+                return p;
             }
-            int64_t lo = p, hi = -1, step = bps;
-            bool end = false;
-            for (;;) {
-                const int64_t q = lo + step;
-                if (q >= n)
-                    break;
-                const int ok = probeOk(q);
-                if (ok > 0) {
-                    hi = q;
-                    break;
-                }
-                if (ok == 0) {
-                    end = true;
-                    break;
-                }
-                lo = q;
-                step *= 2;
+            if (mediumGone(lastErrno)) {
+                stopAt(MediumStop::Lost, p);
+                return p;
             }
-            if (hi < 0) {
-                std::memset(into + p, 0, size_t(n - p));
-                if (!end)
-                    markBad(p, n, bufferUnitBase);
-                break;
-            }
-            while (hi - lo > bps) {
-                const int64_t mid = lo + ((hi - lo) / bps / 2) * bps;
-                if (probeOk(mid) > 0)
-                    hi = mid;
-                else
-                    lo = mid;
-            }
-            std::memset(into + p, 0, size_t(hi - p));
-            markBad(p, hi, bufferUnitBase);
-            p = hi;
+            if (n - got == 1 || got > 0)
+                return p;   // a read of it alone failed, or one stopped short right before it
+            chunk = 1;
         }
-        return readable;
+        return e;
     }
 
-    int64_t handleReadError(int64_t unit, int64_t &units, unsigned char *into)
+    // Whether the last sector read reads again, from the medium itself.
+    bool stillAnswers()
+    {
+        if (lastGood < 0)
+            return false;
+        const int64_t at = lastGood;
+        ::posix_fadvise(pos.fd, off_t(pos.windowOffset + at * bps), off_t(bps), POSIX_FADV_DONTNEED);
+        scratch.resize(std::max(scratch.size(), size_t(bps)));
+        return readSectors(pos, at, 1, scratch.data(), nullptr) > 0;
+    }
+
+    // Crosses the bad run that begins at b (its read failed): probes at
+    // doubling distances, past the current read when need be, up to the
+    // first good sector G, then reads back from G to the run's true end.
+    // Leaves the run in [badFrom, badTo). False when nothing could be read
+    // from b to the end of the medium (the medium stopped answering there).
+    bool crossBadRun(int64_t b)
+    {
+        std::vector<unsigned char> &probe = scratch;
+        probe.resize(size_t(bps) * kNarrowChunk);
+        int64_t last = b, distance = 1, good = -1;
+        int64_t end = std::min(statedEnd, realEnd);
+        while (last + 1 < end) {
+            const int64_t q = std::min(last + distance, end - 1);
+            const int64_t r = readSectors(pos, q, 1, probe.data(), nullptr);
+            if (r > 0) {
+                good = q;
+                break;
+            }
+            if (r == 0) {   // the medium is shorter than it says: probe before its end
+                end = std::min(end, q);
+                continue;
+            }
+            if (mediumGone(lastErrno))
+                break;
+            last = q;
+            distance *= 2;
+        }
+        if (good < 0) {
+            // Nothing answers up to the end. When a sector read before still
+            // reads, the medium is there and its tail is bad; else it went away.
+            if (!mediumGone(lastErrno) && stillAnswers()) {
+                badFrom = b;
+                badTo = end;
+                return true;
+            }
+            stopAt(MediumStop::Lost, b);
+            return false;
+        }
+        // The readable sectors just before the good one: reads growing back
+        // from it; when one fails, single sectors back to the first failing.
+        int64_t first = good, size = 1;
+        while (first - 1 > last) {
+            const int64_t lo = std::max(last + 1, first - size);
+            const int64_t r = readSectors(pos, lo, first - lo, probe.data(), nullptr);
+            if (r == (first - lo) * bps) {
+                first = lo;
+                size = std::min<int64_t>(size * 2, kNarrowChunk);
+                continue;
+            }
+            while (first - 1 > last && readSectors(pos, first - 1, 1, probe.data(), nullptr) > 0)
+                --first;
+            break;
+        }
+        badFrom = b;
+        badTo = first;
+        cb.yield();
+        return true;
+    }
+
+    // Reads the sectors [s, e) carefully into `into` (buffer sector `slot`
+    // holds s). Every sector is read or, when its read failed, zero-filled
+    // and marked. Stops short only where the medium ended or stopped
+    // answering (mediumStop). `failed`: a read from s has just failed
+    // (`proven`: right after a read that stopped short there, so s itself is
+    // the bad sector). The sectors delivered from s on.
+    int64_t carefulRead(int64_t s, int64_t e, unsigned char *into, int64_t slot, bool failed = false,
+                        bool proven = false)
+    {
+        const auto at = [&](int64_t k) { return into + (k - s) * bps; };
+        if (!openPositioned()) {
+            stopAt(MediumStop::Lost, s);
+            return 0;
+        }
+        int64_t p = s;
+        while (p < e) {
+            if (p >= badFrom && p < badTo) {
+                const int64_t q = std::min(e, badTo);
+                zeroBad(p, q, at(p), slot + (p - s));
+                p = q;
+                failed = false;
+                continue;
+            }
+            if (!failed) {
+                ReadStop why;
+                const int64_t got = readRun(pos, p, e - p, at(p), nullptr, why);
+                p += got;
+                if (why == ReadStop::Complete)
+                    break;
+                if (why == ReadStop::End) {
+                    stopAt(MediumStop::Ended, p);
+                    return p - s;
+                }
+                if (mediumGone(lastErrno)) {
+                    stopAt(MediumStop::Lost, p);
+                    return p - s;
+                }
+                proven = got > 0;
+            }
+            failed = false;
+            if (!proven) {
+                // A read that fails as a whole does not say where: the
+                // first sector whose own read fails.
+                p = firstFailing(p, e, at);
+                if (mediumStop != MediumStop::None)
+                    return p - s;
+                if (p >= e)
+                    break;
+            }
+            if (!crossBadRun(p))
+                return p - s;
+        }
+        return e - s;
+    }
+
+    // HandleReadError from the byte `fromByte` of the read on, where the
+    // read failed: the bytes before it are already in the buffer (`proven`:
+    // the read stopped short there, so the sector there is the bad one).
+    int64_t handleReadError(int64_t unit, int64_t &units, unsigned char *into, int64_t fromByte = 0,
+                            bool proven = false)
     {
         if (self->mode_ == ScanMode::Normal) {
             if (self->upr_ > 8)
@@ -338,16 +538,13 @@ struct ScanEngine::Impl {
             seq.close();
             handleOpen = false;
         }
-        const int64_t base = (into - buf.data()) / U;
-        if (!openPositioned()) {
-            std::memset(into, 0, size_t(units * U));
-            markBad(0, units * U, base);
-            cb.yield();
-            return 0;
-        }
-        const int64_t readable = carefulRead(g.offsetOfUnit(unit), units * U, into, base);
+        const int64_t s = g.offsetOfUnit(unit) / bps;
+        const int64_t e = s + units * spu;
+        const int64_t from = std::min(e, s + fromByte / bps);
+        const int64_t slot = (into - buf.data()) / bps;
+        const int64_t got = carefulRead(from, e, into + (from - s) * bps, slot + (from - s), true, proven);
         cb.yield();
-        return readable;
+        return (from - s + got) * bps;
     }
 
     // --- found files --------------------------------------------------------
@@ -396,18 +593,31 @@ struct ScanEngine::Impl {
         runLen = 0;
     }
 
-    void appendUnit(size_t at, size_t len)
+    // The expected length of a picture from its size: width x height x 6
+    // bytes for one at least 1001 pixels wide.
+    void applyEstimate(int64_t width, int64_t height)
+    {
+        if (!estimateOpen || width < 1001 || height <= 0)
+            return;
+        limitBytes = uint64_t(width) * uint64_t(height) * 6;
+        estimateLimit = true;
+    }
+
+    // Appends a unit to the open file; the bytes it takes of it.
+    size_t appendUnit(size_t at, size_t len)
     {
         if (!fileOpen || fileComplete)
-            return;
+            return 0;
         size_t allowed = len;
-        if (limitBytes > 0) {
+        // The estimate never ends a picture whose structure goes on.
+        const bool heldOpen = estimateLimit && walking && walker.wantsMore();
+        if (limitBytes > 0 && !heldOpen) {
             const uint64_t room = limitBytes > uint64_t(fileBytes) ? limitBytes - uint64_t(fileBytes) : 0;
             allowed = size_t(std::min<uint64_t>(room, len));
         }
         if (allowed == 0) {
             fileComplete = true;
-            return;
+            return 0;
         }
         if (runActive && runStart + runLen == at) {
             runLen += allowed;
@@ -420,6 +630,13 @@ struct ScanEngine::Impl {
         fileBytes += int64_t(allowed);
         if (allowed < len)
             fileComplete = true;
+        if (walking && walker.wantsMore()) {
+            const bool sized = walker.width() > 0;
+            walker.feed(buf.data() + at, allowed);
+            if (!sized && walker.width() > 0)
+                applyEstimate(walker.width(), walker.height());
+        }
+        return allowed;
     }
 
     QString fileNative(int64_t i) const { return cacheNative + '/' + found.FoundFileNames[int(i)]; }
@@ -429,7 +646,8 @@ struct ScanEngine::Impl {
         FoundFileEvent e;
         e.index = i;
         e.name = found.FoundFileNames[int(i)];
-        e.displayLine = FoundFileDisplayLine(i, fileDesc);
+        e.damaged = fileDamaged;
+        e.displayLine = fileDamaged ? DamagedFileDisplayLine(i, fileDesc) : FoundFileDisplayLine(i, fileDesc);
         e.bytes = uint64_t(fileBytes);
         return e;
     }
@@ -478,10 +696,20 @@ struct ScanEngine::Impl {
                 cb.fileDropped(e);
             return;
         }
+        if (!forResume && i >= firstNew) {
+            const size_t k = size_t(i - firstNew);
+            if (walks.size() <= k)
+                walks.resize(k + 1);
+            walks[k].extent = walking ? walker.result() : PictureExtent{};
+            walks[k].length = fileBytes;
+        }
+        walking = false;
         if (!forResume && pictureDate.isValid())
             DateFoundFile(fileNative(i), pictureDate);
         if (!forResume)
             ++filesKept;
+        if (fileDamaged)
+            ++damagedFiles;
         if (cb.fileKept)
             cb.fileKept(eventOf(i));
         if (!forResume) {
@@ -503,6 +731,8 @@ struct ScanEngine::Impl {
 
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
     {
+        walking = false;
+        estimateOpen = estimateLimit = false;
         const SignatureRecord &r = table[size_t(row)];
         const QString rowExt = latin(r.Ext);
         QString name;
@@ -538,16 +768,27 @@ struct ScanEngine::Impl {
         found.EntryDates.push_back(entryDate);
         fileOpen = true;
         fileComplete = false;
+        fileDamaged = false;
         fileBytes = 0;
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
         const qsizetype dot = name.indexOf('.');
         fileExt = dot >= 0 ? name.mid(dot).toLower() : QString();
         fileDesc = latin(r.Desc).trimmed();
         pictureDate = QDateTime();
+        // Pictures are followed through their structure as they are written.
+        const PictureFormat format = TrueEndFormat(fileExt, window, windowLength);
+        if (format != PictureFormat::None && format != PictureFormat::Tiff) {
+            walker = PictureWalker(format);
+            walking = true;
+        }
+        // A multi-page TIFF is no bigger for its first page's size.
+        estimateOpen = entrySize == 0 && isPictureExtension(fileExt) && !IsRawExtension(fileExt)
+                       && format != PictureFormat::Tiff && !fileExt.startsWith(QLatin1String(".tif"));
         if (cb.readExifQuick && (isPictureExtension(fileExt) || IsRawExtension(fileExt))
             && windowHasExifMarker(window, windowLength)) {
             if (auto facts = cb.readExifQuick(window, windowLength)) {
                 pictureDate = exifDate(facts->dateText);
+                applyEstimate(facts->width, facts->height);
                 QString model = facts->model;
                 model.remove(QStringLiteral("DIGITAL"));
                 if (!model.trimmed().isEmpty())
@@ -572,6 +813,7 @@ struct ScanEngine::Impl {
         }
         fd = f;
         fileOpen = true;
+        fileDamaged = opt.resume.fileDamaged;
         fileBytes = st.st_size;
         const uint64_t entrySize = found.FoundFileSizes[size_t(i)];
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
@@ -611,6 +853,17 @@ struct ScanEngine::Impl {
 
     ScanResult run();
     ScanResult finish(ScanResult &r, int64_t current, bool stopped, int64_t startCounter);
+    void composeEnd(ScanResult &r, int64_t current, bool stopped);
+    QString statusLine(const ScanResult &r, bool early) const;
+    QString unreadableReport() const;
+
+    // How far the scan got, as the progress bar shows it; an early end never
+    // says 100.
+    int percentAt(int64_t unit) const
+    {
+        const double done = double(unit - g.firstUnit) / double(std::max<int64_t>(1, g.unitCount));
+        return std::clamp(int(std::floor(done * 100.0)), 0, 99);
+    }
 };
 
 ScanResult ScanEngine::Impl::run()
@@ -621,6 +874,7 @@ ScanResult ScanEngine::Impl::run()
         r.end = ScanEnd::BadGeometry;
         r.messageTitle = GetString(38, QStringLiteral("Scan"));
         r.messageText = GetString(562, QStringLiteral("Cannot read the disk."));
+        r.statusText = r.messageText;
         if (cb.message)
             cb.message(r.messageTitle, r.messageText);
         return r;
@@ -639,6 +893,7 @@ ScanResult ScanEngine::Impl::run()
         r.messageText = QStringLiteral("The cache folder %0 lies on the disk being scanned. Please choose a cache "
                                        "folder on another disk.")
                             .replace(QStringLiteral("%0"), opt.cacheFolder);
+        r.statusText = GetString(273, QStringLiteral("Cannot use the same disk for saving."));
         if (cb.message)
             cb.message(r.messageTitle, r.messageText);
         return r;
@@ -668,12 +923,16 @@ ScanResult ScanEngine::Impl::run()
     f.recoveryStage = opt.RecoveryStage;
     self->upr_ = UnitsPerRead(f);
 
-    const bool smart = opt.SmartScanActive && !src.image && opt.mode == ScanMode::Normal && cb.nextFreeRun;
+    smartScan = opt.SmartScanActive && !src.image && opt.mode == ScanMode::Normal && cb.nextFreeRun;
+    const bool smart = smartScan;
     // The window of a unit reaches 1024 bytes: units of less than that wait
     // for the next read, so a window never depends on where a read ends.
     const int64_t carryNeed = smart || U >= 1024 ? 0 : (1024 + U - 1) / U - 1;
     buf.assign(size_t((self->upr_ + carryNeed) * U), 0);
     unitBad.assign(size_t(self->upr_ + carryNeed), 0);
+    spu = U / bps;
+    sectorBad.assign(size_t((self->upr_ + carryNeed) * spu), 0);
+    statedEnd = g.offsetOfUnit(g.endUnit()) / bps;
     lastHead.assign(size_t(bps), 0);
 
     // Where the scan begins.
@@ -684,6 +943,7 @@ ScanResult ScanEngine::Impl::run()
         found.clear();
     const bool resumedFile = !newScan && opt.resume.fileOpen && found.counter() >= 0;
     const int64_t startCounter = resumedFile ? found.counter() : found.counter() + 1;
+    firstNew = std::max<int64_t>(0, startCounter);
 
     cursor.reset(&opt.deletedEntries, &g, extensions, cacheNative);
     cursor.seek(current);
@@ -692,15 +952,26 @@ ScanResult ScanEngine::Impl::run()
     seq = cb.openSource(src);
     if (!seq.valid()) {
         const int e = plat::lastOpenError();
+        r.messageTitle = GetString(561, QStringLiteral("Scan disk ")) + src.name;
         if (rightsError(e)) {
+            // The advice, when due, says how raw access is granted; else
+            // the scan says it itself.
             r.end = ScanEnd::RightsMissing;
-            if (cb.restrictedRights)
-                r.exitRequested = cb.restrictedRights();
+            const QString first = FormatString(GetString(2107, QStringLiteral("Cannot open %0 for reading: the "
+                                                                              "program lacks the right to read the "
+                                                                              "device.")),
+                                               {src.name});
+            r.messageText = first + QStringLiteral("\n\n") + RawAccessHowTo();
+            r.statusText = FormatString(GetString(2112, QStringLiteral("No right to read %0")),
+                                        {src.name});
+            const bool adviceShown = cb.restrictedRights && cb.restrictedRights();
+            if (!adviceShown && cb.message)
+                cb.message(r.messageTitle, r.messageText);
         } else {
             r.end = ScanEnd::CannotOpen;
-            r.messageTitle = GetString(561, QStringLiteral("Scan disk ")) + src.name;
             r.messageText =
                 GetString(560, QStringLiteral("Disk is either protected by Windows or damaged and unreadable."));
+            r.statusText = GetString(562, QStringLiteral("Cannot read the disk."));
             if (cb.message)
                 cb.message(r.messageTitle, r.messageText);
         }
@@ -755,44 +1026,68 @@ ScanResult ScanEngine::Impl::run()
 
         unsigned char *into = buf.data() + carried * U;
         std::fill(unitBad.begin() + carried, unitBad.end(), 0);
+        std::fill(sectorBad.begin() + carried * spu, sectorBad.end(), 0);
         int64_t newBytes = 0;
         bool atEnd = want <= 0;
         if (want > 0) {
-            const int64_t off = g.offsetOfUnit(readUnit);
-            int64_t got = handleOpen ? readAt(seq, off, want * U, into, &seqPosition)
-                                     : (openPositioned() ? readAt(pos, off, want * U, into, nullptr) : -1);
-            if (got > 0 && got < U) {
-                // Less than a unit: the end of the medium, or damage right after.
-                const int64_t more = handleOpen ? readAt(seq, off + got, want * U - got, into + got, &seqPosition)
-                                                : readAt(pos, off + got, want * U - got, into + got, nullptr);
-                if (more == 0)
-                    atEnd = true;
-                else
-                    got = -1;
-            }
-            if (got < 0) {
-                int64_t units = want;
-                int64_t readable = handleReadError(readUnit, units, into);
-                if (firstRead && readable == 0) {
-                    if (src.driveType == QLatin1String("Removable") && cb.reloadMedia) {
-                        cb.reloadMedia(src);
-                        pos.close();
-                        if (openPositioned())
-                            readable = carefulRead(g.offsetOfUnit(readUnit), units * U, into, carried);
-                    }
-                    if (readable == 0) {
-                        unreadableMedium = true;
-                        break;
-                    }
-                }
-                want = units;
-                newBytes = want * U;
-            } else if (got == 0) {
-                atEnd = true;
+            const int64_t s = g.offsetOfUnit(readUnit) / bps;
+            const int64_t slot = carried * spu;
+            int64_t got = 0;   // sectors now in the buffer from s on
+            if (s >= badFrom && s < badTo) {
+                // Inside a bad run already crossed: it is not read again.
+                got = carefulRead(s, s + want * spu, into, slot);
             } else {
-                newBytes = atEnd ? got : (got / U) * U;
+                ReadStop why = ReadStop::Failed;
+                if (handleOpen)
+                    got = readRun(seq, s, want * spu, into, &seqPosition, why);
+                else if (openPositioned())
+                    got = readRun(pos, s, want * spu, into, nullptr, why);
+                else
+                    lastErrno = ENODEV;   // the source does not open again: it went away
+                if (why == ReadStop::End) {
+                    stopAt(MediumStop::Ended, s + got);
+                } else if (why == ReadStop::Failed && mediumGone(lastErrno)) {
+                    stopAt(MediumStop::Lost, s + got);
+                } else if (why == ReadStop::Failed) {
+                    int64_t units = want;
+                    got = handleReadError(readUnit, units, into, got * bps, got > 0) / bps;
+                    want = units;
+                }
+            }
+            if (firstRead && !anyRead && mediumStop != MediumStop::None) {
+                // Nothing at all could be read. A card is taken out and put
+                // in again once; then the scan gives up.
+                if (src.driveType == QLatin1String("Removable") && cb.reloadMedia) {
+                    cb.reloadMedia(src);
+                    pos.close();
+                    badFrom = badTo = -1;
+                    realEnd = INT64_MAX;
+                    mediumStop = MediumStop::None;
+                    stopSector = -1;
+                    std::fill(unitBad.begin() + carried, unitBad.end(), 0);
+                    std::fill(sectorBad.begin() + carried * spu, sectorBad.end(), 0);
+                    got = carefulRead(s, s + want * spu, into, slot);
+                }
+                if (!anyRead) {
+                    unreadableMedium = true;
+                    break;
+                }
+            }
+            if (mediumStop == MediumStop::Ended && stopSector > g.offsetOfUnit(end - 1) / bps) {
+                // The medium's end inside its last unit: the scan's own end.
+                mediumStop = MediumStop::None;
+                atEnd = true;
+                newBytes = got * bps;
+            } else if (mediumStop != MediumStop::None) {
+                // Whole units before the stop are examined; the rest waits
+                // for the resume.
+                atEnd = true;
+                newBytes = std::max<int64_t>(0, (stopSector - s) / spu) * U;
+            } else {
+                newBytes = want * U;
             }
         }
+        const bool firstBuffer = firstRead;
         firstRead = false;
 
         const int64_t wholeNew = newBytes / U;
@@ -816,6 +1111,10 @@ ScanResult ScanEngine::Impl::run()
             const bool bad = unitBad[size_t(i)];
             if (bad) {
                 ++unreadable;
+                const int64_t first = g.offsetOfUnit(u) / bps;
+                for (int64_t k = 0; k < spu; ++k)
+                    if (sectorBad[size_t(i * spu + k)])
+                        unreadableLog.add(first + k, 1);
             } else if (found.counter() < 0) {
                 // Units alike while nothing is found: the wiped medium.
                 const unsigned char *prev =
@@ -835,7 +1134,10 @@ ScanResult ScanEngine::Impl::run()
             } else if (fileOpen && useAux && aux.match(p, headLen, p, winLen) >= 0) {
                 fileComplete = true;
             }
-            appendUnit(at, len);
+            const size_t put = appendUnit(at, len);
+            if (bad && put > 0)
+                for (int64_t k = 0; k * bps < int64_t(put); ++k)
+                    fileDamaged = fileDamaged || sectorBad[size_t(i * spu + k)];
             ++done;
         }
         if (found.counter() < 0 && done > 0) {
@@ -854,11 +1156,12 @@ ScanResult ScanEngine::Impl::run()
         if (carried > 0) {
             std::memmove(buf.data(), buf.data() + examine * U, size_t(validBytes - examine * U));
             std::memmove(unitBad.data(), unitBad.data() + examine, size_t(carried));
+            std::memmove(sectorBad.data(), sectorBad.data() + examine * spu, size_t(carried * spu));
         }
         budgetTest(false);
         if (outOfSpace)
             break;
-        progress(current, false);
+        progress(current, firstBuffer);   // the first figures at once
         cb.yield();
         if (atEnd || (final && carried == 0))
             break;
@@ -868,6 +1171,7 @@ ScanResult ScanEngine::Impl::run()
         r.end = ScanEnd::Unreadable;
         r.messageTitle = GetString(38, QStringLiteral("Scan"));
         r.messageText = GetString(562, QStringLiteral("Cannot read the disk."));
+        r.statusText = r.messageText;
         seq.close();
         pos.close();
         if (fileOpen)
@@ -893,7 +1197,8 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     seq.close();
     pos.close();
     handleOpen = false;
-    const bool pending = stopped || outOfSpace;
+    const bool mediumStopped = mediumStop != MediumStop::None;
+    const bool pending = stopped || outOfSpace || mediumStopped;
     const bool resumeOpen = pending && fileOpen;
     closeFile(resumeOpen);
 
@@ -905,9 +1210,11 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     r.finalMode = self->mode_;
     r.budgetMB = budgetMB;
     r.filesFound = filesKept;
-    const double elapsed = std::max(1.0, std::floor(r.seconds));
-    r.statusText = FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
-                                {wholeText(std::floor(r.seconds)), oneDecimal(double(r.unitsScanned) * U / kMB / elapsed)});
+    r.unreadable = unreadableLog;
+    r.damagedFiles = damagedFiles;
+    r.failedReads = failedReads;
+    r.stoppedAtPercent = pending ? percentAt(current) : -1;
+    r.statusText = statusLine(r, pending);
     if (cb.progress) {
         ScanProgress p;
         p.minimum = progressMin;
@@ -929,65 +1236,145 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     if (cb.saveScanList)
         cb.saveScanList();
     const int64_t last = found.counter();
-    if (g.clusterBytes() >= 512)
+    if (g.clusterBytes() >= 512) {
+        // Pictures the scan followed while writing them are not read again;
+        // the others (a resumed file, TIFF) are read once, through one buffer.
+        TrueEndCutter cutter;
         for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i) {
             if (resumeOpen && i == last)
                 continue;
             if (found.CutToEntry[size_t(i)] || !IsTrueEndExtension(found.FoundFileNames[int(i)]))
                 continue;
-            CutToTrueEnd(fileNative(i), g.clusterBytes(), bps);
+            const size_t k = size_t(i - firstNew);
+            const Walked *w = i >= firstNew && k < walks.size() ? &walks[k] : nullptr;
+            cutter.cut(fileNative(i), g.clusterBytes(), bps, w ? &w->extent : nullptr, w ? w->length : -1);
         }
+    }
     for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i)
         if (found.EntryDates[size_t(i)].isValid() && !(resumeOpen && i == last))
             DateFoundFile(fileNative(i), found.EntryDates[size_t(i)]);
 
     cb.setLastCluster(QStringLiteral("0"));
     const bool complete = current >= g.endUnit();
-    if (!pending || complete || r.finalMode == ScanMode::Damaged || opt.mode == ScanMode::Damaged) {
+    // A medium that ended or stopped answering keeps its resume point in
+    // every mode: the scan goes on there once the medium answers again.
+    const bool damaged = r.finalMode == ScanMode::Damaged || opt.mode == ScanMode::Damaged;
+    if (!pending || complete || (damaged && !mediumStopped)) {
         r.resume = ScanResumePoint{};
     } else {
         r.resume.unit = current;
         r.resume.offset = g.offsetOfUnit(current);
         r.resume.unitBytes = int32_t(U);
         r.resume.fileOpen = resumeOpen;
+        r.resume.fileDamaged = resumeOpen && fileDamaged;
     }
 
-    if (outOfSpace) {
-        r.end = ScanEnd::OutOfSpace;
-        r.budgetMB = -1;
-        r.messageTitle = GetString(589, QStringLiteral("Out of disk space"));
-        r.messageText = GetString(587, QStringLiteral("Ran out of free disk space while scanning. Execution aborted."))
-                        + QStringLiteral("\n")
-                        + FormatString(GetString(588, QStringLiteral("Please resume scanning after freeing space on "
-                                                                     "the target disk: %0")),
-                                       {opt.cacheFolder.left(2)});
-    } else if (stopped) {
-        r.end = ScanEnd::Stopped;
-    } else if (found.counter() < 0) {
-        r.messageTitle = GetString(592, QStringLiteral("Scan")) + QStringLiteral(" ") + src.name;
-        const int64_t readUnits = r.unitsScanned - unreadable;
-        if (unreadable > 0 && double(unreadable) >= 0.9 * double(r.unitsScanned)) {
-            r.end = ScanEnd::Unreadable;
-            r.messageTitle = GetString(38, QStringLiteral("Scan"));
-            r.messageText = GetString(562, QStringLiteral("Cannot read the disk."));
-        } else if (readUnits > 0 && double(identical) >= 0.9 * double(g.unitCount - unreadable)) {
-            r.end = ScanEnd::Wiped;
-            r.messageText = GetString(590, QStringLiteral("Not any data retrievable.")) + QStringLiteral("\n")
-                            + FormatString(GetString(1410, QStringLiteral("Disk %0 is wiped and entirely empty!")),
-                                           {src.name});
-        } else {
-            r.end = ScanEnd::NoFiles;
-            r.messageText = GetString(593, QStringLiteral("Data found but no recoverable files.")) + QStringLiteral("\n")
-                            + GetString(594, QStringLiteral("Adjust the file types and/or use DeepScan."));
-        }
-    } else {
-        r.end = ScanEnd::Finished;
-    }
+    composeEnd(r, current, stopped);
     if (cb.phase)
         cb.phase(ScanPhase::Done);
     if (!r.messageText.isEmpty() && cb.message)
         cb.message(r.messageTitle, r.messageText);
     return r;
+}
+
+QString ScanEngine::Impl::statusLine(const ScanResult &r, bool early) const
+{
+    // The line holds about forty characters: with unreadable sectors their
+    // count takes the place of the average.
+    const double elapsed = std::max(1.0, std::floor(r.seconds));
+    const QString seconds = wholeText(std::floor(r.seconds));
+    const QString percent = QString::number(r.stoppedAtPercent);
+    const QString bad = QString::number(unreadableLog.count());
+    if (unreadableLog.count() > 0)
+        return early ? FormatString(GetString(2111, QStringLiteral("Stopped at %0 %. Unreadable sectors: %1")),
+                                    {percent, bad})
+                     : FormatString(GetString(2110, QStringLiteral("Finished: %0 s. Unreadable sectors: %1")),
+                                    {seconds, bad});
+    if (early)
+        return FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds")),
+                            {percent, seconds});
+    return FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
+                        {seconds, oneDecimal(double(r.unitsScanned) * U / kMB / elapsed)});
+}
+
+QString ScanEngine::Impl::unreadableReport() const
+{
+    QString t = FormatString(GetString(2100, QStringLiteral("Sectors that could not be read: %0. They were filled "
+                                                            "with zeros.")),
+                             {QString::number(unreadableLog.count())})
+                + QStringLiteral("\n")
+                + FormatString(GetString(2101, QStringLiteral("Unreadable sectors of the medium: %0")),
+                               {unreadableLog.text()});
+    if (damagedFiles > 0)
+        t += QStringLiteral("\n")
+             + FormatString(GetString(2102, QStringLiteral("Found files that hold unreadable sectors: %0. They are "
+                                                           "marked with ! in the list and may be damaged.")),
+                            {QString::number(damagedFiles)});
+    return t;
+}
+
+void ScanEngine::Impl::composeEnd(ScanResult &r, int64_t current, bool stopped)
+{
+    const QString nl = QStringLiteral("\n");
+    const QString resumeHint = GetString(2105, QStringLiteral("When the medium can be read again, press Scan to "
+                                                              "resume where the scan stopped."));
+    QStringList parts;
+    r.messageTitle = GetString(592, QStringLiteral("Scan")) + QStringLiteral(" ") + src.name;
+    if (outOfSpace) {
+        r.end = ScanEnd::OutOfSpace;
+        r.budgetMB = -1;
+        r.messageTitle = GetString(589, QStringLiteral("Out of disk space"));
+        parts << GetString(587, QStringLiteral("Ran out of free disk space while scanning. Execution aborted.")) + nl
+                     + FormatString(GetString(588, QStringLiteral("Please resume scanning after freeing space on "
+                                                                  "the target disk: %0")),
+                                    {opt.cacheFolder.left(2)});
+    } else if (mediumStop == MediumStop::Ended) {
+        r.end = ScanEnd::MediumEnded;
+        parts << FormatString(GetString(2103, QStringLiteral("Scan stopped at %0 %: the medium ended after %1 MB, "
+                                                             "before its stated size of %2 MB.")),
+                              {QString::number(percentAt(current)), wholeText(double(stopSector) * bps / kMB),
+                               wholeText(double(statedEnd) * bps / kMB)})
+                     + nl + resumeHint;
+    } else if (mediumStop == MediumStop::Lost) {
+        r.end = ScanEnd::MediumLost;
+        parts << FormatString(GetString(2104, QStringLiteral("Scan stopped at %0 %: the medium stopped answering at "
+                                                             "sector %1.")),
+                              {QString::number(percentAt(current)), QString::number(stopSector)})
+                     + nl + resumeHint;
+    } else if (stopped) {
+        r.end = ScanEnd::Stopped;
+    } else if (found.counter() < 0) {
+        const int64_t readUnits = r.unitsScanned - unreadable;
+        const bool alike = readUnits > 0 && double(identical) >= 0.9 * double(g.unitCount - unreadable);
+        if (smartScan) {
+            // Only the free clusters were read: the evidence is about them.
+            r.end = ScanEnd::NoFiles;
+            parts << FormatString(GetString(2108, QStringLiteral("No lost files were found in the free space of "
+                                                                 "disk %0.")),
+                                  {src.name})
+                         + nl
+                         + GetString(2109, QStringLiteral("SmartScan searched only the free space; to search the "
+                                                          "whole disk, answer No to SmartScan."));
+        } else if (alike && unreadableLog.count() == 0) {
+            r.end = ScanEnd::Wiped;
+            parts << GetString(590, QStringLiteral("Not any data retrievable.")) + nl
+                         + FormatString(GetString(1410, QStringLiteral("Disk %0 is wiped and entirely empty!")),
+                                        {src.name});
+        } else if (alike) {
+            // What could be read is alike; what could not is unknown.
+            r.end = ScanEnd::NoFiles;
+            parts << GetString(590, QStringLiteral("Not any data retrievable."));
+        } else {
+            r.end = ScanEnd::NoFiles;
+            parts << GetString(593, QStringLiteral("Data found but no recoverable files.")) + nl
+                         + GetString(594, QStringLiteral("Adjust the file types and/or use DeepScan."));
+        }
+    } else {
+        r.end = ScanEnd::Finished;
+    }
+    if (unreadableLog.count() > 0)
+        parts << unreadableReport();
+    r.messageText = parts.join(QStringLiteral("\n\n"));
 }
 
 ScanEngine::ScanEngine(const ScanSource &source, const SignatureRows &table, ScanOptions options,
@@ -1043,23 +1430,77 @@ int AskResumeScan(ScanResumeState &state, const QString &source, const QString &
     return 0;
 }
 
-QString RestrictedRightsTitle() { return GetString(827, QStringLiteral("Vista Compatibility")); }
-
-QString RestrictedRightsText()
+QString RawAccessHowTo()
 {
-    const QString five = QStringLiteral("     ");
-    QStringList lines;
-    lines << GetString(817, QStringLiteral("Windows 7/Vista is protecting access to the registry, system disk and internet."))
-          << QString() << GetString(818, QStringLiteral("Quilvane is able to scan removable media."))
-          << GetString(819, QStringLiteral("However, if you want Quilvane running unrestricted or for scanning the system "
-                                           "disk, then please run Quilvane as administrator."))
-          << QString() << GetString(1447, QStringLiteral("Log in as Administrator."))
-          << five + GetString(1700, QStringLiteral("Right-click on the Quilvane.exe file."))
-          << five + GetString(1448, QStringLiteral("click 'Properties'"))
-          << five + GetString(1449, QStringLiteral("click the tab 'Compatibility'"))
-          << five + GetString(1450, QStringLiteral("check the box 'Execute this program as Administrator'."))
-          << five + GetString(1451, QStringLiteral("click 'OK'"))
-          << five + GetString(1452, QStringLiteral("close  and restart Quilvane.")) << QString() << QString()
-          << GetString(826, QStringLiteral("Do you want to abort operation and close Quilvane now?"));
-    return lines.join(QStringLiteral("\r\n"));
+    const QString crlf = QStringLiteral("\r\n");
+    return GetString(1718, QStringLiteral("On this system, reading a medium sector by sector needs the right to read "
+                                          "its device."))
+           + crlf + crlf + GetString(1719, QStringLiteral("Run Quilvane as root (for example: sudo quilvane),")) + crlf
+           + GetString(1720, QStringLiteral("or join the group 'disk' (sudo usermod -aG disk YOUR-NAME, then log in "
+                                            "again),"))
+           + crlf
+           + GetString(1721, QStringLiteral("or give your user read permission on the card reader's device (for "
+                                            "example with a udev rule)."));
+}
+
+QString DamagedFileDisplayLine(int64_t counter, const QString &description)
+{
+    // The counter word carries the mark; middle words give way as in the
+    // plain line.
+    QString line = FoundFileDisplayLine(counter, description);
+    const qsizetype blank = line.indexOf(QLatin1Char(' '));
+    line.insert(blank < 0 ? line.size() : blank, QLatin1Char('!'));
+    if (line.size() <= 16)
+        return line;
+    QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    while (words.size() > 2 && words.join(QLatin1Char(' ')).size() > 16)
+        words.removeAt(words.size() - 2);
+    return words.join(QLatin1Char(' ')).left(16);
+}
+
+// --- unreadable sectors ---------------------------------------------------------
+
+void UnreadableSectors::add(int64_t first, int64_t count)
+{
+    if (count <= 0)
+        return;
+    const int64_t last = first + count - 1;
+    count_ += count;
+    if (runs_ > 0) {
+        auto &prev = runs_ <= kKept ? first_.back() : last_.back();
+        if (first <= prev.second + 1) {
+            prev.second = std::max(prev.second, last);
+            return;
+        }
+    }
+    ++runs_;
+    if (runs_ <= kKept) {
+        first_.push_back({first, last});
+        return;
+    }
+    last_.push_back({first, last});
+    if (int(last_.size()) > kKept)
+        last_.erase(last_.begin());
+}
+
+std::vector<std::pair<int64_t, int64_t>> UnreadableSectors::firstRuns() const { return first_; }
+std::vector<std::pair<int64_t, int64_t>> UnreadableSectors::lastRuns() const { return last_; }
+
+QString UnreadableSectors::text() const
+{
+    const auto one = [](const std::pair<int64_t, int64_t> &r) {
+        return r.first == r.second ? QString::number(r.first)
+                                   : QString::number(r.first) + QLatin1Char('-') + QString::number(r.second);
+    };
+    QStringList head, tail;
+    for (const auto &r : first_)
+        head << one(r);
+    for (const auto &r : last_)
+        tail << one(r);
+    const QString sep = QStringLiteral(", ");
+    if (tail.isEmpty())
+        return head.join(sep);
+    // Runs left out between the first and the last ones are shown as "...".
+    const bool gap = runs_ > int64_t(first_.size() + last_.size());
+    return head.join(sep) + (gap ? QStringLiteral(" ... ") : sep) + tail.join(sep);
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The careful modes: the DeepScan and Damaged boxes of the window.
@@ -39,6 +40,8 @@ enum class ScanEnd {
     RightsMissing,   // opening was refused for want of rights
     BadGeometry,     // no units to scan (unknown sector size, no size)
     CacheOnSource,   // the cache folder lies on the disk being scanned
+    MediumEnded,     // the medium ended before its stated end; a resume is possible
+    MediumLost,      // the medium stopped answering; a resume is possible
 };
 
 // The source of a scan.
@@ -57,6 +60,7 @@ struct ScanResumePoint {
     int64_t offset = -1;         // its byte offset on the medium; -1 none
     int32_t unitBytes = 0;
     bool fileOpen = false;       // the last found file goes on at the resume
+    bool fileDamaged = false;    // ... and already holds sectors that could not be read
 };
 
 // The camera facts of a picture (the viewer's quick EXIF read).
@@ -77,6 +81,27 @@ struct FoundFileEvent {
     QString name;                // in the cache folder
     QString displayLine;         // "##000 " + description, at most 16 characters
     uint64_t bytes = 0;
+    bool damaged = false;        // holds sectors that could not be read (zero-filled)
+};
+
+// The sectors a scan could not read, in runs of the medium's sector numbers
+// (first and last, inclusive). Runs are added in rising order; touching runs
+// are joined. The first and the last few runs are kept for the report.
+class UnreadableSectors {
+public:
+    static constexpr int kKept = 3;
+    void add(int64_t first, int64_t count);
+    int64_t count() const { return count_; }
+    int64_t runs() const { return runs_; }
+    std::vector<std::pair<int64_t, int64_t>> firstRuns() const;   // at most kKept
+    std::vector<std::pair<int64_t, int64_t>> lastRuns() const;    // at most kKept, after firstRuns
+    // "2100-4400, 5000, 6000-6010 ... 90000-90020"
+    QString text() const;
+
+private:
+    int64_t count_ = 0, runs_ = 0;
+    std::vector<std::pair<int64_t, int64_t>> first_;
+    std::vector<std::pair<int64_t, int64_t>> last_;   // a ring of the latest runs
 };
 
 struct ScanOptions {
@@ -123,7 +148,8 @@ struct ScanCallbacks {
     // Free MB of the cache folder's drive. Default: GetDiskSpaceMB.
     std::function<int64_t(const QString &cacheFolder)> freeSpaceMB;
     // Opening refused for want of rights: the window shows the advice on
-    // restricted rights (ShowVistaAdvice); true: the user wants to end the program.
+    // restricted rights (ShowVistaAdvice) when it is due. True when it was
+    // shown; otherwise the scan shows its own message on rights.
     std::function<bool()> restrictedRights;
     // Opens the source for reading at offset 0. Default: OpenDriveRead /
     // OpenFileAtSector by the source.
@@ -154,11 +180,15 @@ struct ScanResult {
     double seconds = 0;
     int64_t filesFound = 0;         // found files kept by this scan
     int64_t identicalUnits = 0;
-    int64_t unreadableUnits = 0;
+    int64_t unreadableUnits = 0;     // units holding an unreadable sector
+    UnreadableSectors unreadable;    // the sectors zero-filled because their reads failed
+    int64_t damagedFiles = 0;        // found files holding such sectors
+    int64_t failedReads = 0;         // reads that failed (each may have taken long)
+    int stoppedAtPercent = -1;       // an early end: how far the scan got
     ScanMode finalMode = ScanMode::Normal;   // the mode the reads ended in
     ScanResumePoint resume;          // cleared after a full scan or in damaged mode
     int64_t budgetMB = 0;            // -1 after the out-of-space stop
-    QString statusText;              // "Finished: %0 seconds. Average: %1 MB/sec"
+    QString statusText;              // the status line at the end; never a template
     QString messageTitle, messageText;   // the end message, shown through `message`
     bool exitRequested = false;      // the advice on restricted rights was answered Yes
 };
@@ -182,9 +212,10 @@ public:
     // Moves Normal -> DeepScan (units per read halved once when above 8;
     // `units` is cut to the new size) -> Damaged, closes the sequential
     // handle (later reads are positioned) and reads the units again at the
-    // failed position; the sectors that still fail are found by probing and
-    // are zero in `into`, every other sector holds its data. Returns the
-    // bytes that could be read.
+    // failed position, carefully: exactly the sectors whose reads fail are
+    // zero in `into`, every other sector holds its data. `into` lies in the
+    // scan's read buffer. Returns the bytes now in `into`: all of them,
+    // unless the medium ended or stopped answering on the way.
     int64_t HandleReadError(int64_t unit, int64_t &units, unsigned char *into);
 
 private:
@@ -211,7 +242,10 @@ int AskResumeScan(ScanResumeState &state, const QString &source, const QString &
                   int cacheFiles, const QString &title,
                   const std::function<bool(const QString &, const QString &)> &askYesNo);
 
-// The texts of the advice on restricted rights (title, body), for the
-// window's Yes/No question.
-QString RestrictedRightsTitle();
-QString RestrictedRightsText();
+// How raw access to a medium is granted on this system (the lines of the
+// advice on restricted rights).
+QString RawAccessHowTo();
+
+// A found file's line in the list when the file holds sectors that could not
+// be read: the counter carries the mark, "007! JPEG File".
+QString DamagedFileDisplayLine(int64_t counter, const QString &description);

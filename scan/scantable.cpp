@@ -10,9 +10,6 @@ QByteArray ScanTypeFilter;
 
 namespace {
 
-// A learned variant gives a scan row only with a first signature this long.
-constexpr qsizetype UsableSig1Bytes = 4;
-
 void appendEntries(QByteArray &filter, const TypeListRows &rows, const QString &origin)
 {
     for (const TypeListRow &row : rows)
@@ -36,8 +33,8 @@ void appendLearnedRows(SignatureRows &work, const QByteArray &learnedPart, const
         const QByteArray ext = record.Ext.mid(1);
         for (int j = 0; j < LearnedVariants; ++j) {
             const auto v = size_t(j);
-            if (record.Sig1[v].size() < UsableSig1Bytes)
-                continue;
+            if (!IsUsableFirstSignature(record.Sig1[v]))
+                continue;   // too short, or the start of empty stretches
             const auto listed = std::find_if(rows.begin(), rows.end(), [&](const TypeListRow &row) {
                 return row.Text.toLower() == ext && row.Origin == AdaptiveOrigin() && row.Checked
                     && row.Variant == j;
@@ -66,6 +63,23 @@ QString AdaptiveOrigin()
 QString ProgramOrigin()
 {
     return GetString(364, QStringLiteral("Program"));
+}
+
+TypeListRows BuiltInTypeRows(const QStringList &types)
+{
+    SignatureRows all;
+    BuildSignatureTable("all", all);
+    TypeListRows rows;
+    QByteArrayList listed;
+    for (const SignatureRecord &r : all) {
+        if (r.Ext.size() < 2 || listed.contains(r.Ext + r.Desc))
+            continue;
+        listed << r.Ext + r.Desc;
+        const QByteArray text = r.Ext.mid(1).toUpper();
+        const bool ticked = types.isEmpty() || types.contains(QString::fromLatin1(text), Qt::CaseInsensitive);
+        rows.push_back({text, r.Desc, ProgramOrigin(), 0, ticked});
+    }
+    return rows;
 }
 
 QByteArray MakeScanFilter(const TypeListRows &rows)

@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <vector>
 
@@ -32,6 +33,13 @@ QString ProgramOrigin();
 // "|", the same of every ticked built-in row, "|".
 extern QByteArray ScanTypeFilter;
 
+// The built-in rows as the scan-type list shows them (one per extension and
+// description, origin text 364), ticked when their type is among `types`
+// (type names such as "JPG", any case), or all of them when `types` is
+// empty. For the tools that build a table as the program does without the
+// window.
+TypeListRows BuiltInTypeRows(const QStringList &types = {});
+
 // The filter of the ticked rows (the text only).
 QByteArray MakeScanFilter(const TypeListRows &rows);
 // Makes the filter of the ticked rows into `filter` and loads the table from it.
@@ -41,7 +49,8 @@ void BuildScanFilter(const TypeListRows &rows);
 
 // Rebuilds the table from a filter. The filter is cut at its first "|": the
 // text before it names learned types (".jpg" + description), whose usable
-// variants (first signature of 4 bytes or more) give rows when their row is
+// variants (first signature of 4 bytes or more and three distinct byte
+// values, IsUsableFirstSignature) give rows when their row is
 // ticked in the list; the rest, with every "|" removed, selects built-in rows.
 // On return the filter holds that built-in part. Never fewer than one row.
 void LoadScanTypes(QByteArray &filter, const TypeListRows &rows, SignatureRows &table);

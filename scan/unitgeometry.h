@@ -14,6 +14,9 @@
 
 struct DriveInfoRecord;
 
+// The largest unit: the largest cluster a file system states (exFAT's 32 MiB).
+constexpr int64_t kMaxUnitBytes = int64_t(32) * 1024 * 1024;
+
 struct UnitGeometry {
     int64_t firstUnit = 0;        // number of the first unit
     int64_t unitCount = 0;        // units to scan
@@ -25,11 +28,13 @@ struct UnitGeometry {
     QString fileSystem;           // "FAT32", "NTFS", ... or empty (raw)
 
     // Usable: a sector size of 512, 1024, 2048 or 4096, whole sectors a
-    // unit, and at least one unit.
+    // unit of at most kMaxUnitBytes, and at least one unit, all of them
+    // within 64-bit offsets.
     bool valid() const;
     int64_t endUnit() const { return firstUnit + unitCount; }
     int64_t clusterBytes() const { return int64_t(clusterSectors) * bytesPerSector; }
-    int64_t totalBytes() const { return unitCount * int64_t(unitBytes); }
+    // The bytes of all units; INT64_MAX when that does not fit 64 bits.
+    int64_t totalBytes() const;
 
     // The byte offset of unit u (the one conversion from unit to medium).
     int64_t offsetOfUnit(int64_t u) const { return baseOffset + (u - firstUnit) * int64_t(unitBytes); }
@@ -44,7 +49,18 @@ struct UnitGeometry {
 
 // The geometry of a drive from its record. Under DeepScan the units are
 // single sectors; otherwise one allocation unit each (at least 512 bytes).
-UnitGeometry GeometryOfDrive(const DriveInfoRecord &record, bool deepScan);
+// With the medium's size (mediumBytes >= 0) the geometry is fitted to it as
+// FitGeometryToMedium does.
+UnitGeometry GeometryOfDrive(const DriveInfoRecord &record, bool deepScan, int64_t mediumBytes = -1);
+
+// A geometry that does not fit a medium of mediumBytes (not usable, a data
+// area that starts or ends past the medium's end) came from a boot sector
+// that lies: it becomes the medium's raw geometry, single sectors from
+// offset 0 over the whole medium (of the geometry's sector size when that is
+// usable, else 512 bytes). A last unit cut short by the medium's end still
+// fits. A negative size (not known) leaves the geometry as it is; 0 gives an
+// invalid one.
+void FitGeometryToMedium(UnitGeometry &g, int64_t mediumBytes);
 
 // Cuts image units to at most 8 sectors: sectors per unit halved while 9 or
 // more, the unit count doubled at each step.
@@ -58,8 +74,8 @@ UnitGeometry GeometryOfImageIndex(int32_t bytesPerSector, int32_t sectorsPerClus
                                   int64_t firstDataSector);
 
 // The geometry an image's own boot sector gives (FAT12/16/32, exFAT, NTFS),
-// with units of at most 8 sectors; without a known boot sector, 512-byte
-// units over the whole file. fileLength bounds the unit count.
+// with units of at most 8 sectors; without a known boot sector, or with one
+// whose geometry does not fit the file, 512-byte units over the whole file.
 UnitGeometry GeometryOfBootSector(const QByteArray &boot, int64_t fileLength);
 // The same for an image file by its native path; an invalid geometry when
 // the file cannot be read or is empty.

@@ -31,11 +31,6 @@ QString DirEntFileName(const QString &source)
     return QLatin1Char('I') + QString::fromLatin1(hash.toHex().left(8)) + kSuffix;
 }
 
-QString DirEntFilePattern()
-{
-    return QLatin1Char('*') + kSuffix;
-}
-
 bool WriteDirEntFile(const QString &nativePath, uint32_t fingerprint, uint32_t serial,
                      const std::vector<DeletedEntryRecord> &entries)
 {
@@ -87,9 +82,10 @@ DirEntRead ReadDirEntFile(const QString &nativePath, uint32_t fingerprint, uint3
 int DeleteDirEntFiles(const QString &workFolderNative)
 {
     int removed = 0;
+    static const QRegularExpression own(QStringLiteral("^([A-Za-z]|I[0-9a-f]{8})DirEnt\\.dat$"));
     const QDir dir(workFolderNative);
-    for (const QString &name : dir.entryList({DirEntFilePattern()}, QDir::Files | QDir::Hidden))
-        if (name.endsWith(kSuffix) && QFile::remove(dir.filePath(name)))
+    for (const QString &name : dir.entryList({QLatin1Char('*') + kSuffix}, QDir::Files | QDir::Hidden))
+        if (own.match(name).hasMatch() && QFile::remove(dir.filePath(name)))
             ++removed;
     return removed;
 }

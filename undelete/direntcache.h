@@ -16,8 +16,6 @@
 // "I", eight hexadecimal digits of a hash of the path, and "DirEnt.dat", so
 // that two sources never share one file.
 QString DirEntFileName(const QString &source);
-// The pattern of every such file, for the clean-up at shutdown.
-QString DirEntFilePattern();   // "*DirEnt.dat"
 
 // Writes the file whole or not at all (a temporary file renamed over it).
 bool WriteDirEntFile(const QString &nativePath, uint32_t fingerprint, uint32_t serial,
@@ -33,5 +31,7 @@ enum class DirEntRead {
 DirEntRead ReadDirEntFile(const QString &nativePath, uint32_t fingerprint, uint32_t serial,
                           std::vector<DeletedEntryRecord> &entries);
 
-// Deletes every DirEnt.dat of the work folder (native path); the count.
+// Deletes every file of the work folder (native path) that DirEntFileName
+// names (one letter, or "I" and eight hexadecimal digits, before
+// "DirEnt.dat"); the count.
 int DeleteDirEntFiles(const QString &workFolderNative);

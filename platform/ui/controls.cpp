@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFocusEvent>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHash>
@@ -906,8 +907,47 @@ QPushButton *CommandButton::button() const { return static_cast<QPushButton *>(w
 void CommandButton::setCaption(const QString &caption)
 {
     caption_ = caption;
+    // Blanks at the end of a caption only push the centred text aside.
+    QString shown = caption;
+    while (shown.endsWith(QLatin1Char(' ')))
+        shown.chop(1);
     if (auto *b = button())
-        b->setText(caption);
+        b->setText(shown);
+    fitCaption();
+}
+
+void CommandButton::applyGeometry()
+{
+    Control::applyGeometry();
+    fitCaption();
+}
+
+void CommandButton::fitCaption()
+{
+    auto *b = button();
+    if (!b || b->text().isEmpty() || b->width() <= 0)
+        return;
+    QFont f = b->font();
+    if (fittedPoints_ > 0 && f.pointSizeF() == fittedPoints_)
+        f.setPointSizeF(designPoints_);   // start again from the font before the fit
+    else
+        designPoints_ = f.pointSizeF();
+    if (designPoints_ <= 0)
+        return;
+    const double room = b->width() - 6;
+    double points = designPoints_;
+    while (points > 6 && QFontMetricsF(f).horizontalAdvance(b->text()) > room) {
+        points -= 0.25;
+        f.setPointSizeF(points);
+    }
+    if (points < designPoints_) {
+        fittedPoints_ = points;
+        b->setFont(f);
+    } else if (fittedPoints_ > 0) {
+        fittedPoints_ = 0;
+        f.setPointSizeF(designPoints_);
+        b->setFont(f);
+    }
 }
 
 void CommandButton::setValue(bool pressed)
@@ -1378,6 +1418,8 @@ void ListBox::setSelected(int index, bool selected)
                 l->clearSelection();
         } else {
             l->item(index)->setSelected(selected);
+            if (selected)   // the selected item becomes the current one, as by a click
+                l->setCurrentRow(index, QItemSelectionModel::NoUpdate);
         }
     }
     Click();
@@ -2026,11 +2068,14 @@ void ListView::setItemSelected(int index, bool selected)
     CodeChange c(codeDepth_);
     QItemSelectionModel *sel = icons_->selectionModel();
     QModelIndex mi = it->index();
-    if (selected && !multiSelect_)
+    if (selected && !multiSelect_) {
         sel->setCurrentIndex(mi, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    else
+    } else {
         sel->select(mi, (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
                             QItemSelectionModel::Rows);
+        if (selected)   // the selected item becomes the current one
+            sel->setCurrentIndex(mi, QItemSelectionModel::NoUpdate);
+    }
 }
 
 QString ListView::ItemTag(int index) const

@@ -285,6 +285,7 @@ private:
 class CommandButton : public Control {
 public:
     explicit CommandButton(Control *container, const QString &caption = {});
+    // The caption as set; shown without blanks at its end.
     QString Caption() const { return caption_; }
     void setCaption(const QString &caption);
     // Value = True presses the button from code: raises Click.
@@ -292,9 +293,17 @@ public:
     bool Default() const;
     void setDefault(bool isDefault);
 
+protected:
+    void applyGeometry() override;
+
 private:
     QPushButton *button() const;
+    // A caption wider than the button is shown in a smaller font (down to
+    // 6 points) rather than cut off; the font returns when it fits again.
+    void fitCaption();
     QString caption_;
+    double designPoints_ = 0;   // the font before fitCaption made it smaller
+    double fittedPoints_ = 0;   // the size fitCaption set; 0 none
 };
 
 class Label : public Control {
@@ -404,7 +413,8 @@ public:
     // selection without Click. An index beyond the list is ignored.
     int ListIndex() const;
     void setListIndex(int index);
-    // Setting an item's selection by code raises Click.
+    // Setting an item's selection by code raises Click; an item selected by
+    // code becomes the current item (ListIndex) of a multi-selection list.
     bool Selected(int index) const;
     void setSelected(int index, bool selected);
     int SelCount() const;

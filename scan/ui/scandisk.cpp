@@ -7,6 +7,7 @@
 #include "drive/bitmap.h"
 #include "drive/driveinfo.h"
 #include "drive/files.h"
+#include "drive/sectors.h"
 #include "drive/strings.h"
 #include "drive/ui/msgbox.h"
 #include "platform/paths.h"
@@ -65,7 +66,11 @@ void frmRecover::ScanDisk()
         DiskImageIndex index;
         if (ReadDiskImageIndex(DiskImageIndexPath(WorkFolder, SourceName), index)) {
             source.geometry = GeometryOfImageIndex(index.bytesPerSector, index.sectorsPerCluster,
-                                                   int64_t(index.totalClusters), index.firstDataSector);
+                                                   index.totalClusters >= 1 && index.totalClusters < 9.0e18
+                                                       ? int64_t(index.totalClusters)
+                                                       : 0,
+                                                   index.firstDataSector);
+            FitGeometryToMedium(source.geometry, QFileInfo(native).size());
             LoadDeletedEntriesFromIndex(index.entryRecords, index.lastEntryIndex);
         } else {
             // Without an index the image's own boot sector gives the units,
@@ -84,8 +89,10 @@ void frmRecover::ScanDisk()
     if (!deep)
         ChkDamaged.setValue(0);
     const bool damaged = deep && ChkDamaged.Value() == 1;
+    // Units that do not fit the medium came from a boot sector that lies:
+    // the medium is then read as one without a file system.
     if (!source.image)
-        source.geometry = GeometryOfDrive(record, deep);
+        source.geometry = GeometryOfDrive(record, deep, MediumBytes(SourceName));
 
     // Free clusters only on a drive read cluster by cluster.
     if (source.image || deep)
@@ -134,8 +141,11 @@ void frmRecover::ScanDisk()
     Drive1.setEnabled(false);
     const bool learnEnabled = CmdLearn.Enabled();
     CmdLearn.setEnabled(false);
-    ShowProgressPanel(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s"))
-                          .replace(QStringLiteral("&&"), QStringLiteral("&")),
+    // The progress line is filled from the start; the scan gives its first
+    // figures after its first read.
+    ShowProgressPanel(FormatString(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s"))
+                                       .replace(QStringLiteral("&&"), QStringLiteral("&")),
+                                   {QStringLiteral("0"), QStringLiteral("-"), QStringLiteral("0.0")}),
                       double(std::max<int64_t>(1, source.geometry.endUnit())));
 
     CreateCacheFolders();
@@ -191,6 +201,10 @@ void frmRecover::ScanDisk()
     cb.modeChanged = [this](ScanMode m) {
         ChkDeep.setValue(m != ScanMode::Normal ? 1 : 0);
         ChkDamaged.setValue(m == ScanMode::Damaged ? 1 : 0);
+        if (m == ScanMode::Damaged) {
+            ChkDamaged.setVisible(true);
+            ChkDamaged.ZOrder(0);
+        }
     };
     cb.phase = [this](ScanPhase ph) {
         switch (ph) {
@@ -238,8 +252,7 @@ void frmRecover::ScanDisk()
     };
     cb.restrictedRights = [] {
         int force = 1;
-        ShowVistaAdvice(plat::programFolder(), force);
-        return false;
+        return ShowVistaAdvice(plat::programFolder(), force);
     };
     cb.reloadMedia = [drive](const ScanSource &) {
         QString d = drive;

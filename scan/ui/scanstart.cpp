@@ -113,8 +113,8 @@ QString frmRecover::ChooseCacheFolder(const QString &proposal)
 void frmRecover::CmdScan_Click()
 {
     // 1. Guards.
-    if (CmdEnd.ToolTipText().isEmpty()) {
-        CheckBusy();   // start-up is not finished
+    if (CmdEnd.ToolTipText().isEmpty() || EndPassCount > 0 || ShuttingDown) {
+        CheckBusy();   // start-up is not finished, or the program is ending
         return;
     }
     ListFilters.setVisible(false);

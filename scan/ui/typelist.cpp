@@ -159,7 +159,7 @@ void frmRecover::FillTypeList(QString &selection)
                 if (record.Sig1[v].isEmpty())
                     continue;
                 anySignature = true;
-                if (record.Matches[v] < 5)
+                if (record.Matches[v] < 5 || !IsUsableFirstSignature(record.Sig1[v]))
                     continue;
                 PendingRow row;
                 row.text = type.toUpper();

@@ -74,7 +74,6 @@ TEST_F(Settings, TheWholeSchemaRoundTrips)
     w->BrowseStartFolder = "E:\\Pics\\";
     w->BackupFolder = "E:\\Images\\";
     ChooserStartPath = "E:\\Saved\\";
-    w->Move(-1200, 300, 12000, 9000);
     w->ListColors.setListIndex(3);
     w->RenderedThumbWidth = 96;
     w->SourceDrive = "e:";
@@ -90,6 +89,7 @@ TEST_F(Settings, TheWholeSchemaRoundTrips)
     addRows(3);
     w->LvwTypes.setItemChecked(2, true);
     w->ResultViewState = 1;
+    w->Move(-1200, 300, 12000, 9000);   // after the boxes, which lay the window out
     w->CreateRegistryEntries();
 
     EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, "Software\\Zentarix\\Quilvane"));

@@ -102,6 +102,43 @@ TEST(VolumeBitmap, ARunAcrossTheWindowBorderIsMeasuredWhole)
     detachDrive('E');
 }
 
+TEST(VolumeBitmap, AFatReadInPiecesAgreesWithMtools)
+{
+    // More than 2^18 clusters, so the FAT is read in more than one piece;
+    // the file's clusters cross the border between the first two pieces.
+    const QString dir = makeTempDir("bmp");
+    FatImageSpec spec;
+    spec.fatBits = 32;
+    spec.sizeKiB = 143360;
+    spec.sectorsPerCluster = 1;
+    const QString img = makeFatImage(dir, "p.img", spec);
+    ASSERT_FALSE(img.isEmpty());
+    ASSERT_TRUE(patchFile(img, 512 + 492, le32Bytes(262138)));   // the info sector's next free cluster
+    ASSERT_TRUE(mcopyData(img, "/A.BIN", patternBytes(13 * 512, 9)));
+    const auto a = clustersOf(img, "/A.BIN");
+    ASSERT_EQ(a, (QList<QPair<int64_t, int64_t>>{{262139, 262151}}));
+    attachAndRead(img);
+
+    const auto g = plat::diskGeometry('E');
+    ASSERT_TRUE(g);
+    EXPECT_EQ(qint64(g->freeClusters) * 512, mdirBytesFree(img));
+    int64_t start = 262000, run = 0, last = 0;
+    EXPECT_EQ(FindFreeClusterRun("E:", start, run, last), 262001);
+    EXPECT_EQ(last, 262138);
+    start = 262139;
+    EXPECT_EQ(FindFreeClusterRun("E:", start, run, last), 262152);
+    EXPECT_EQ(last, int64_t(DriveInfo().TotalClusters) + 1);
+    bool close = false;
+    for (int64_t c : {262145, 262146, 262151}) {
+        int64_t cl = c;
+        EXPECT_FALSE(IsClusterFree("E:", cl, close)) << c;
+    }
+    close = true;
+    int64_t cl = 262152;
+    EXPECT_TRUE(IsClusterFree("E:", cl, close));
+    detachDrive('E');
+}
+
 TEST(VolumeBitmap, TheHeldVolumeNeverAnswersForAnotherDrive)
 {
     const QString dir = makeTempDir("bmh");

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 using testing_support::makeTempDir;
+using testing_support::PrivateHome;
 using testing_support::readFileBytes;
 using testing_support::writeFileBytes;
 
@@ -48,32 +49,6 @@ QStringList entriesOf(const QString &native)
 }
 
 // A private home with its own trash for the tests that trash.
-class PrivateHome {
-public:
-    PrivateHome()
-        : oldHome_(qgetenv("HOME")), oldData_(qgetenv("XDG_DATA_HOME"))
-    {
-        home_ = makeTempDir(QStringLiteral("home"));
-        qputenv("HOME", home_.toLocal8Bit());
-        qputenv("XDG_DATA_HOME", (home_ + QStringLiteral("/.local/share")).toLocal8Bit());
-        QDir().mkpath(home_ + QStringLiteral("/.local/share"));
-    }
-    ~PrivateHome()
-    {
-        qputenv("HOME", oldHome_);
-        if (oldData_.isEmpty())
-            qunsetenv("XDG_DATA_HOME");
-        else
-            qputenv("XDG_DATA_HOME", oldData_);
-    }
-    QString home() const { return home_; }
-    QString trashFiles() const { return home_ + QStringLiteral("/.local/share/Trash/files"); }
-    QString trashInfo() const { return home_ + QStringLiteral("/.local/share/Trash/info"); }
-
-private:
-    QByteArray oldHome_, oldData_;
-    QString home_;
-};
 
 struct UiRecorder {
     int progressCalls = 0;

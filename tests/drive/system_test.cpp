@@ -215,7 +215,9 @@ TEST(System, AssociatedProgramsAndBrowser)
     ASSERT_TRUE(writeFileBytes(root + "/data/applications/mail.desktop",
                                "[Desktop Entry]\nName=Mail\nExec=mailer %U\n"));
     ASSERT_TRUE(writeFileBytes(root + "/notes.txt", "hello"));
-    ASSERT_TRUE(writeFileBytes(root + "/thing.qvzzz", QByteArray(64, '\x01')));
+    // Zero bytes: content that no type database claims (bytes of 1 read as a
+    // TGA picture, which an installed viewer may take).
+    ASSERT_TRUE(writeFileBytes(root + "/thing.qvzzz", QByteArray(64, '\0')));
     const QString r = plat::toInternal(root);
 
     QString message = QStringLiteral("stale");

@@ -144,6 +144,13 @@ TEST(DriveTable, VolumeFactsOfOtherFileSystems)
         ASSERT_TRUE(g);
         EXPECT_GT(g->freeClusters, 0u);
         EXPECT_LT(g->freeClusters, g->totalClusters);
+        // The allocation bitmap, counted as exfatprogs counts it.
+        QByteArray dump;
+        if (haveTool("dump.exfat") && runTool("dump.exfat", {img}, &dump) == 0) {
+            const int at = dump.indexOf("Free Clusters:");
+            ASSERT_GE(at, 0);
+            EXPECT_EQ(g->freeClusters, dump.mid(at + 14, dump.indexOf('\n', at) - at - 14).trimmed().toULongLong());
+        }
         detachDrive('E');
     }
     if (haveTool("mkntfs")) {

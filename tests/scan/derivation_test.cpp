@@ -156,7 +156,7 @@ TEST(Derivation, SixSeedsThenTheSeventhSample)
 {
     LearnedTypeRecord r;
     const QByteArray heads[6] = {"MAGIaaaaaaaaaaaa", "MAGIbbbbbbbbbbbb", "MAGICccccccccccc",
-                                 "MAGICddddddddddd", "MAGIeeeeeeeeeeee", "QQQQffffffffffff"};
+                                 "MAGICddddddddddd", "MAGIeeeeeeeeeeee", "QRSTffffffffffff"};
     for (int i = 0; i < 6; ++i) {
         ASSERT_TRUE(UpdateLearnedType(r, ".xyz", sample(heads[i], "body", "END")));
         EXPECT_EQ(r.CurrentVariant, i);
@@ -209,7 +209,7 @@ TEST(Derivation, ANarrowedStartGoesToTheSlotThatHoldsIt)
     LearnedTypeRecord r;
     r.Ext = ".xyz";
     r.Desc = "XYZ       ";
-    const QByteArray sig1[6] = {"WWWW", "VVVV", "ABCDEFGHIJ", "ABCDEFGHIJKLMNOP", "UUUU", "TTTT"};
+    const QByteArray sig1[6] = {"WXYZ", "VUTS", "ABCDEFGHIJ", "ABCDEFGHIJKLMNOP", "UVWX", "TSRQ"};
     for (size_t i = 0; i < 6; ++i) {
         r.Sig1[i] = sig1[i];
         r.Sig2[i] = "nothing-like-it";
@@ -382,7 +382,7 @@ TEST(Derivation, FirstSignatureStaysAPrefixOfEveryCountedSample)
             for (size_t k = 0; k < 6; ++k) {
                 if (r.Sig1[k].isEmpty())
                     continue;
-                EXPECT_GE(r.Sig1[k].size(), 4);
+                EXPECT_TRUE(IsUsableFirstSignature(r.Sig1[k])) << r.Sig1[k].toHex().toStdString();
                 for (const QByteArray &h : counted[k])
                     if (!h.startsWith(r.Sig1[k])) {
                         ADD_FAILURE() << "slot " << k << " after " << n << " samples: "
@@ -428,4 +428,47 @@ TEST(Derivation, FirstSignatureStaysAPrefixOfEveryCountedSample)
         mixed.push_back(real[(i * 7) % real.size()]);
     EXPECT_GT(check(mixed), 10);
     EXPECT_GT(check(real), 10);
+}
+
+// Files that begin with the same few zero (or FF) bytes share nothing but
+// what every empty stretch of a medium holds: no variant is learned from
+// them, interactive or unattended, and a seeded slot never narrows to it.
+TEST(Derivation, StartsOfEmptyStretchesAreNeverLearned)
+{
+    EXPECT_FALSE(IsUsableFirstSignature(QByteArray(4, '\0')));
+    EXPECT_FALSE(IsUsableFirstSignature(QByteArray(16, '\xFF')));
+    EXPECT_FALSE(IsUsableFirstSignature(QByteArray::fromHex("0000FFFF")));
+    EXPECT_FALSE(IsUsableFirstSignature(QByteArray::fromHex("00000000000001")));
+    EXPECT_FALSE(IsUsableFirstSignature(QByteArray::fromHex("4142")));
+    EXPECT_TRUE(IsUsableFirstSignature(QByteArray::fromHex("000001BA")));   // MPEG: three values
+    EXPECT_TRUE(IsUsableFirstSignature("%PDF"));
+
+    for (const char lead : {'\0', '\xFF'}) {
+        std::mt19937 rng(77);
+        LearnedTypeRecord r;
+        int counted = 0;
+        for (int i = 0; i < 60; ++i) {
+            QByteArray head(4, lead);
+            for (int b = 4; b < 16; ++b)
+                head += char(rng() % 251 + 1);
+            counted += UpdateLearnedType(r, ".zz", sample(head, QByteArray::number(i)));
+            for (size_t k = 0; k < 6; ++k) {
+                if (!r.Sig1[k].isEmpty() && r.Matches[k] > 0) {
+                    EXPECT_TRUE(IsUsableFirstSignature(r.Sig1[k])) << r.Sig1[k].toHex().toStdString();
+                }
+            }
+        }
+        EXPECT_LE(counted, 6);   // only the seeds, each counted once
+        for (bool unattended : {false, true}) {
+            LearnedTypeRecord pruned = r;
+            PruneLearnedType(pruned, unattended);
+            for (size_t k = 0; k < 6; ++k)
+                EXPECT_TRUE(pruned.Sig1[k].isEmpty() || IsUsableFirstSignature(pruned.Sig1[k]))
+                    << pruned.Sig1[k].toHex().toStdString();
+            int reliable = 0;
+            for (size_t k = 0; k < 6; ++k)
+                reliable += !pruned.Sig1[k].isEmpty() && pruned.Matches[k] >= 5;
+            EXPECT_EQ(reliable, 0);
+        }
+    }
 }

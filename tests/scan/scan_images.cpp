@@ -1,6 +1,7 @@
 #include "tests/scan/scan_images.h"
 
 #include "platform/paths.h"
+#include "scan/scantable.h"
 #include "tests/support/fixtures.h"
 
 #include <QBuffer>
@@ -161,6 +162,14 @@ QString makeReformattedImage(const QString &dir, const QString &name, const QLis
         != 0)
         return {};
     return image;
+}
+
+SignatureRows programTable(const QStringList &types)
+{
+    QByteArray filter;
+    SignatureRows table;
+    BuildScanFilter(BuiltInTypeRows(types), filter, table);
+    return table;
 }
 
 ScanSource imageSource(const QString &imageNative)

@@ -33,6 +33,10 @@ QList<CorpusFile> makeCorpus(const QString &dir);
 QString makeReformattedImage(const QString &dir, const QString &name, const QList<CorpusFile> &files,
                              int sectorsPerCluster = 8, int sizeKiB = 270000);
 
+// The scan table the program builds when every built-in type (or those
+// named, "JPG") is ticked in the scan-type list.
+SignatureRows programTable(const QStringList &types = {});
+
 // The source of a scan of an image file.
 ScanSource imageSource(const QString &imageNative);
 

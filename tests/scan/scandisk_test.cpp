@@ -56,7 +56,7 @@ protected:
         plat::DriveTable::instance().resetVirtual();
         plat::DriveTable::instance().setExclusive(true);
         w = &CreateMainWindow();
-        BuildSignatureTable("all", SignatureTable);
+        SignatureTable = programTable();
     }
     void TearDown() override
     {

@@ -16,12 +16,7 @@ using namespace scan_images;
 
 namespace {
 
-SignatureRows allTypes()
-{
-    SignatureRows t;
-    BuildSignatureTable("all", t);
-    return t;
-}
+SignatureRows allTypes() { return programTable(); }
 
 struct Corpus {
     QString dir, image;

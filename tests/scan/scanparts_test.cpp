@@ -108,6 +108,7 @@ TEST(UnitGeometry, OneOffsetRuleForFatNtfsAndRawSources)
     ntfs[11] = 0x00;
     ntfs[12] = 0x02;
     ntfs[13] = 64;
+    ntfs[0x40] = char(0xF6);   // records of 1 KiB
     const qint64 total = 1 << 20;
     for (int i = 0; i < 8; ++i)
         ntfs[40 + i] = char((total >> (8 * i)) & 0xFF);
@@ -200,12 +201,12 @@ TEST(FoundFiles, NamesFromTheMediumStayInsideTheCacheAndNeverOverwrite)
 TEST(FoundFiles, TheTrueEndCutStepsBackOnlyOverZeroBytes)
 {
     const QString dir = makeTempDir("trueend");
-    // A JPEG-like file of whole 4 KiB units whose last sector holds 1 to 511 bytes.
+    // A file of a type without a structure walk, of whole 4 KiB units, whose
+    // last sector holds 1 to 511 bytes.
     for (int tail = 1; tail <= 511; tail += (tail < 450 ? 7 : 3)) {
         QByteArray data = patternBytes(3 * 4096 + 512 * 3 + tail - 2, uint32_t(tail)) + QByteArray::fromHex("FFD9");
-        data.replace(0, 4, QByteArray::fromHex("FFD8FFE0"));
         const QByteArray slack((4096 - data.size() % 4096) % 4096 + 4096, '\0');
-        const QString path = dir + QStringLiteral("/t%1.jpg").arg(tail);
+        const QString path = dir + QStringLiteral("/t%1.ico").arg(tail);
         writeFileBytes(path, data + slack);
         EXPECT_EQ(CutToTrueEnd(path, 4096, 512), data.size()) << tail;
         EXPECT_EQ(readFileBytes(path), data) << tail;
@@ -272,8 +273,7 @@ TEST(ScanEngine, DeletedEntriesNameAndCutTheirFiles)
     const QString cache = makeTempDir("cache");
     opt.cacheFolder = scan_images::cacheInternal(cache);
     FoundFileList found;
-    SignatureRows table;
-    BuildSignatureTable("all", table);
+    SignatureRows table = scan_images::programTable();
     ScanEngine engine(src, table, opt, scan_images::quietCallbacks(), found);
     EXPECT_EQ(engine.run().end, ScanEnd::Finished);
     EXPECT_EQ(found.FoundFileNames.value(j0), "IMG_0001.JPG");

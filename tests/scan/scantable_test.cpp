@@ -6,6 +6,8 @@
 #include "drive/strings.h"
 #include "platform/paths.h"
 #include "scan/learnedtypes.h"
+#include "tests/scan/scan_images.h"
+#include "tests/support/fixtures.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -221,6 +223,45 @@ TEST_F(ScanTable, DamagedLearnedFileGivesNoRows)
     BuildScanFilter(rows, filter, table);
     ASSERT_EQ(table.size(), 1u);
     EXPECT_EQ(table[0].Ext, QByteArray(".png"));
+}
+
+// A hand-written learned-type file whose variants start with the bytes of
+// empty or erased stretches, all ticked and "reliable": none gives a row,
+// and a zero-filled medium scanned with the table finds nothing.
+TEST_F(ScanTable, LearnedVariantsThatMatchEmptyStretchesGiveNoRows)
+{
+    LearnedTypeRecord r;
+    r.Ext = ".zz";
+    r.Desc = "ZZ        ";
+    const QByteArray starts[] = {QByteArray(4, '\0'), QByteArray(8, '\xFF'), QByteArray::fromHex("0000FFFF"),
+                                 QByteArray::fromHex("00000000000000000000000000000001"), "ZZ\x01\x02"};
+    for (size_t v = 0; v < 5; ++v) {
+        r.Sig1[v] = starts[v];
+        r.Matches[v] = 94;
+        r.Analysed[v] = 100;
+    }
+    ASSERT_TRUE(WriteLearnedTypeRecord(LearnedTypeFileName(".zz"), r));
+    TypeListRows rows = builtInRows(false);
+    for (int v = 0; v < 5; ++v)
+        rows.push_back(learnedRow("zz", v, true));
+    QByteArray filter;
+    SignatureRows table;
+    BuildScanFilter(rows, filter, table);
+    ASSERT_EQ(table.size(), 1u);
+    EXPECT_EQ(table[0].Sig1, QByteArray("ZZ\x01\x02"));
+
+    const QString dir = testing_support::makeTempDir("zeros");
+    testing_support::writeFileBytes(dir + "/zero.img", QByteArray(8 << 20, '\0'));
+    const QString cache = testing_support::makeTempDir("cache");
+    ScanOptions opt;
+    opt.cacheFolder = scan_images::cacheInternal(cache);
+    opt.freeMemoryMB = 0;
+    FoundFileList found;
+    ScanCallbacks cb = scan_images::quietCallbacks();
+    ScanEngine engine(scan_images::imageSource(dir + "/zero.img"), table, opt, cb, found);
+    EXPECT_EQ(engine.run().end, ScanEnd::Wiped);
+    EXPECT_TRUE(found.FoundFileNames.isEmpty());
+    EXPECT_TRUE(QDir(cache).entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(ScanTable, AuxiliaryTableHoldsTheUntickedTypesOfDeletedEntries)

@@ -34,6 +34,23 @@ QString testHome()
     return home;
 }
 
+PrivateHome::PrivateHome() : oldHome_(qgetenv("HOME")), oldData_(qgetenv("XDG_DATA_HOME"))
+{
+    home_ = makeTempDir(QStringLiteral("home"));
+    qputenv("HOME", home_.toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home_ + QStringLiteral("/.local/share")).toLocal8Bit());
+    QDir().mkpath(home_ + QStringLiteral("/.local/share"));
+}
+
+PrivateHome::~PrivateHome()
+{
+    qputenv("HOME", oldHome_);
+    if (oldData_.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", oldData_);
+}
+
 QString makeTempDir(const QString &hint)
 {
     auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/quilvane-" + hint + "-XXXXXX");

@@ -71,6 +71,23 @@ SampleCard makeSampleCard(const QString &dir, int fatBits, bool fullRoot = false
 // Bytes of a deterministic pattern, different for every seed.
 QByteArray patternBytes(qint64 size, quint32 seed);
 
+// HOME and XDG_DATA_HOME in a fresh temporary folder for the object's life:
+// the desktop's trash lies there, on the file system of the temporary folders.
+class PrivateHome {
+public:
+    PrivateHome();
+    ~PrivateHome();
+    PrivateHome(const PrivateHome &) = delete;
+    PrivateHome &operator=(const PrivateHome &) = delete;
+    QString home() const { return home_; }
+    QString trashFiles() const { return home_ + QStringLiteral("/.local/share/Trash/files"); }
+    QString trashInfo() const { return home_ + QStringLiteral("/.local/share/Trash/info"); }
+
+private:
+    QByteArray oldHome_, oldData_;
+    QString home_;
+};
+
 // Attaches an image as a removable virtual drive letter through the layer.
 bool attachRemovable(QChar letter, const QString &imageNative);
 void detachDrive(QChar letter);

@@ -251,5 +251,10 @@ TEST(DirEntCache, LongListingIsCachedReusedAndRefusedForAnotherMedium)
     EXPECT_EQ(DirEntFileName("e:\\"), "eDirEnt.dat");
     EXPECT_EQ(DeleteDirEntFiles(plat::toNative(w.WorkFolder)), 0);
     ASSERT_TRUE(WriteDirEntFile(cache, 1, 2, w.DeletedEntries));
-    EXPECT_EQ(DeleteDirEntFiles(plat::toNative(w.WorkFolder)), 1);
+    const QString work = plat::toNative(w.WorkFolder);
+    const QString imageCache = work + "/" + DirEntFileName("C:\\images\\card.img");
+    ASSERT_TRUE(writeFileBytes(imageCache, "x") && writeFileBytes(work + "/xyDirEnt.dat", "x"));
+    EXPECT_EQ(DeleteDirEntFiles(work), 2);
+    EXPECT_FALSE(QFile::exists(imageCache));
+    EXPECT_TRUE(QFile::exists(work + "/xyDirEnt.dat")) << "only the program's own names go";
 }

@@ -204,6 +204,8 @@ void frmRecover::List2_Click()
                                 + QStringLiteral(" kB"));
     }
 
+    // A right click saves the selected entry under this name.
+    SaveName = PreviewFileName;
     const QString kept = lblSpecs.Caption();
     ShowExifSummary();
     lblSpecs.setCaption(kept);

@@ -32,6 +32,7 @@ int64_t megabytesToBytes(double mb)
 bool frmRecover::OpenMft(const QString &drive)
 {
     MUndeleteNTFS &m = NtfsModule();
+    MftWasOpened = true;
     if (m.OpenMft(drive))
         return true;
     ShowMftAccessDenied(drive);

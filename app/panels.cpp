@@ -1,0 +1,65 @@
+// The panels' mouse, the About link and the clean-up of the command word
+// "uninstall".
+#include "app/frmrecover.h"
+
+#include "drive/files.h"
+#include "platform/paths.h"
+#include "recovery/cacheguard.h"
+#include "recovery/cachenames.h"
+
+#include <QWidget>
+
+namespace {
+
+// The trees are removed only from a program folder that carries one of the
+// program's own words, so that a program folder set to a user's folder
+// never loses anything but the scratch files.
+bool carriesProgramWord(const QString &folder)
+{
+    for (const char *word : {"RIVozud", "Quilvane", "Zentarix"})
+        if (folder.contains(QLatin1String(word), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+} // namespace
+
+void frmRecover::Picture4_MouseDown(int button, int shift, double x, double y)
+{
+    double wx = x, wy = y;
+    if (QWidget *panel = Picture4.widget()) {
+        if (QWidget *window = widget()) {
+            const QPoint at = panel->mapTo(window, QPoint(plat::twipsToPixels(x), plat::twipsToPixels(y)));
+            wx = plat::pixelsToTwips(at.x());
+            wy = plat::pixelsToTwips(at.y());
+        }
+    }
+    Form_MouseDown(button, shift, wx, wy);
+    ShowGetStarted();
+}
+
+void frmRecover::Picture5_MouseDown(int, int, double, double) { ShowGetStarted(); }
+
+void frmRecover::lblAbout_Click()
+{
+    if (OperationRunning || OperationBusy) {
+        CheckBusy();
+        return;
+    }
+    frmAboutRecvr_Show();
+}
+
+void frmRecover::DelProgramTrees()
+{
+    const QString program = plat::programFolder();
+    DeleteFiles(program + QStringLiteral("temp*.*"), false, false);
+    DeleteFiles(program + QStringLiteral("version.txt"), false, false);
+    if (!carriesProgramWord(program))
+        return;
+    // The folders under the names the program gives them; the delete never
+    // follows a link and stays inside the program folder.
+    const QString manual = QStringLiteral("Manual\\");
+    for (const QString &tree : {kBinSub, kWorkSub, manual + QStringLiteral("English"), manual + QStringLiteral("Deutsch"),
+                                manual + QStringLiteral("Nederlands"), manual})
+        DeleteCacheTree(program + tree);
+}

@@ -1,0 +1,175 @@
+// The whole loading sequence of the main window, headless: in each of the
+// three languages, with stored settings, with the command words uninstall
+// and cache, and the splash gone at its end.
+#include "tests/app/startup_fixture.h"
+
+#include "drive/registry.h"
+#include "drive/ui/chooser.h"
+#include "recovery/cachenames.h"
+#include "tests/support/responder.h"
+
+#include <QDir>
+#include <QWidget>
+
+using namespace app_tests;
+using testing_support::MessageScript;
+using testing_support::readFileBytes;
+using testing_support::writeFileBytes;
+
+namespace {
+
+class Loading : public FreshHome {
+protected:
+    // A new home and a new window, with the locale given.
+    void freshStart(const QByteArray &lang)
+    {
+        ReleaseInstanceLock();
+        UnloadSplashForm();
+        home = testing_support::makeTempDir(QStringLiteral("home"));
+        env.set("QUILVANE_HOME", home.toLocal8Bit());
+        env.locale(lang);
+        plat::Settings::instance().reload();
+        exits = 0;
+        w = &CreateMainWindow();
+    }
+    void store(const char *name, const QVariant &value)
+    {
+        RegSetValue(HKEY_CURRENT_USER, frmRecover::ProgramKey, QString::fromLatin1(name), value);
+    }
+};
+
+} // namespace
+
+TEST_F(Loading, StartsInEachLanguageWithTheStoredSettings)
+{
+    const struct {
+        QByteArray lang;
+        int language;
+        const char *end, *learn, *caption;
+    } runs[] = {
+        {"en_GB.UTF-8", 9, "End", "DO Vizorira", "Quilvane Pro       File & Media Recovery"},
+        {"de_AT.UTF-8", 1031, "Beenden", "Lernmodus", "Quilvane Pro       Datei- & Medienrettung"},
+        {"nl_BE.UTF-8", 1043, "Afsluiten", "DO Vizorira", "Quilvane Pro       Bestands- & mediaherstel"},
+    };
+    const QString images = testing_support::makeTempDir("card");
+    testing_support::FatImageSpec spec;
+    const QString card = testing_support::makeFatImage(images, "card.img", spec);
+    ASSERT_FALSE(card.isEmpty());
+
+    for (const auto &run : runs) {
+        freshStart(run.lang);
+        ASSERT_TRUE(testing_support::attachRemovable('E', card));
+        store("TW", 96);
+        store("ML", -200);
+        store("MT", 300);
+        store("MW", 0);
+        store("LMaxMB", "0,5#");
+        {
+            MessageScript none;
+            w->Form_Load();
+        }
+        SCOPED_TRACE(run.lang.constData());
+        EXPECT_EQ(exits, 0);
+        EXPECT_EQ(CurrentLanguageId(), run.language);
+        EXPECT_TRUE(w->StartupFinished);
+        EXPECT_TRUE(w->Enabled());
+        EXPECT_TRUE(w->Visible());
+        EXPECT_FALSE(w->widget()->isHidden());
+        EXPECT_EQ(w->MousePointer(), 0);
+        EXPECT_FALSE(w->OperationRunning);
+        EXPECT_TRUE(w->Timer1.Enabled());
+        EXPECT_EQ(w->Timer1.Interval(), 1000);
+        EXPECT_EQ(SplashFormIfMade(), nullptr) << "the splash is gone";
+
+        // Captions and tool tips in the language.
+        EXPECT_EQ(w->Caption(), QString::fromUtf8(run.caption));
+        EXPECT_EQ(w->CmdEnd.Caption(), QString::fromUtf8(run.end));
+        EXPECT_EQ(w->CmdLearn.Caption(), QString::fromUtf8(run.learn));
+        EXPECT_EQ(w->CmdEnd.ToolTipText(), GetString(856, "End Quilvane."));
+        EXPECT_FALSE(w->ListColors.List(3).isEmpty());
+        EXPECT_TRUE(w->Drive1.ToolTipText().contains(GetString(2259, "x"))) << "the card reader hint translated";
+        for (plat::Control *c : std::initializer_list<plat::Control *>{
+                 &w->CmdSaveAll, &w->CmdSaveAs, &w->CmdOpen, &w->CmdMaxSpeed, &w->CmdQuickUndelete, &w->CmdScan,
+                 &w->CmdShowFolder, &w->CmdShowThumbs, &w->CmdLearn, &w->TxtWidth, &w->CmdRenderWidth,
+                 &w->CmdShowScanTypes, &w->ChkDeep, &w->CmdBackup, &w->CmdScanBackup, &w->CmdBrowse, &w->lblAbout,
+                 &w->lblHelp})
+            EXPECT_FALSE(c->ToolTipText().isEmpty());
+
+        // The settings read, the card chosen, the manual in the language.
+        EXPECT_EQ(w->TxtWidth.Text(), "96");
+        EXPECT_EQ(w->ThumbWidth, 96);
+        EXPECT_EQ(w->Left(), 0) << "a place off the screen goes to the corner";
+        EXPECT_EQ(w->Top(), 0);
+        EXPECT_EQ(w->SizeLimitMax, 0.5);
+        EXPECT_EQ(w->ListColors.ListIndex(), 2);
+        EXPECT_EQ(w->Drive1.Drive().left(2), "e:");
+        EXPECT_EQ(w->SourceName, "e:");
+        EXPECT_EQ(w->CmdBackup.Caption(), FormatString(GetString(1407, "Backup %0\\"), {"e:"}));
+        EXPECT_TRUE(w->CacheRoot.endsWith(kCacheFolderName + "\\"));
+        EXPECT_FALSE(w->DateSeparator.isEmpty());
+        EXPECT_EQ(GetSetting(ProgramFileBaseName(), "MultiLang", "LangId"), QString::number(run.language));
+        const QByteArray manual = readFileBytes(homeFile("Manual/Manual.htm"));
+        EXPECT_EQ(manual, readFileBytes(homeFile("Manual/" + LanguageName() + "/Quilvane Pro - hilfe.html")));
+        EXPECT_TRUE(QFile::exists(homeFile(ProgramFileBaseName() + ".exe.manifest")));
+        testing_support::detachDrive('E');
+    }
+}
+
+TEST_F(Loading, UninstallCleansUpAndEndsWithoutWindowOrSettings)
+{
+    freshStart("en_US.UTF-8");
+    SetProgramArguments(QStringList{"UnInstall"});
+    const QString root = w->DefaultCacheRoot();
+    QDir().mkpath(plat::toNative(root));
+    ASSERT_TRUE(writeFileBytes(plat::toNative(root) + "/R#0001.jpg", "x"));
+    {
+        MessageScript none;
+        w->Form_Load();
+    }
+    EXPECT_EQ(exits, 1);
+    EXPECT_FALSE(w->StartupFinished);
+    EXPECT_TRUE(w->widget()->isHidden());
+    EXPECT_FALSE(QFile::exists(plat::toNative(root) + "/R#0001.jpg"));
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, frmRecover::ProgramKey)) << "no setting written";
+    EXPECT_EQ(SplashFormIfMade(), nullptr);
+}
+
+TEST_F(Loading, CacheGivenOrAskedOnTheCommandLine)
+{
+    // A stored cache with files gives way to the one given, also when that
+    // one is still empty, and is kept as the previous cache.
+    freshStart("en_US.UTF-8");
+    const QString storedNative = testing_support::makeTempDir("stored") + "/" + kCacheFolderName;
+    QDir().mkpath(storedNative);
+    const QString stored = plat::toInternal(storedNative + "/");
+    ASSERT_TRUE(writeFileBytes(plat::toNative(stored) + "/R#0001.jpg", "x"));
+    store("TCache", stored);
+    const QString given = testing_support::makeTempDir("given");
+    SetProgramArguments(QStringList{"cache=" + given});
+    {
+        MessageScript none;
+        w->Form_Load();
+    }
+    EXPECT_EQ(w->CacheRoot, plat::toInternal(given + "/") + kCacheFolderName + "\\");
+    EXPECT_EQ(w->PrevCacheRoot, stored);
+    EXPECT_TRUE(QDir(given + "/" + kCacheFolderName).exists());
+
+    // "cache" alone asks; an empty answer leaves the cache as it was.
+    freshStart("en_US.UTF-8");
+    SetProgramArguments(QStringList{"cache"});
+    int asked = 0;
+    SetInputBoxResponder([&](const InputBoxRequest &r) {
+        ++asked;
+        EXPECT_EQ(r.title, "Quilvane Cache");
+        EXPECT_EQ(r.prompt, "Cache:");
+        return QString();
+    });
+    {
+        MessageScript none;
+        w->Form_Load();
+    }
+    SetInputBoxResponder({});
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(w->CacheRoot, w->DefaultCacheRoot());
+    EXPECT_TRUE(w->StartupFinished);
+}

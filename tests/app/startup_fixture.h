@@ -1,0 +1,111 @@
+// A fresh program home for each start-up or shutdown test: its own settings
+// store, work folder and manual; the end of the process recorded instead of
+// done; no pauses, no fade, a fixed random seed; and the locale variables
+// set for the test and put back afterwards.
+#pragma once
+
+#include "app/frmrecover.h"
+#include "app/rightsadvice.h"
+#include "app/splash.h"
+#include "app/startup.h"
+#include "drive/strings.h"
+#include "drive/ui/msgbox.h"
+#include "platform/drives.h"
+#include "platform/paths.h"
+#include "platform/processes.h"
+#include "platform/settings.h"
+#include "platform/ui/msgbox.h"
+#include "tests/support/fixtures.h"
+
+#include <QDate>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace app_tests {
+
+class EnvironmentGuard {
+public:
+    void set(const char *name, const std::optional<QByteArray> &value)
+    {
+        if (!saved_.count(name))
+            saved_[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+        if (value)
+            qputenv(name, *value);
+        else
+            qunsetenv(name);
+    }
+    // Only this locale counts for the language.
+    void locale(const QByteArray &lang)
+    {
+        set("LANGUAGE", std::nullopt);
+        set("LC_ALL", std::nullopt);
+        set("LC_MESSAGES", std::nullopt);
+        set("LANG", lang);
+    }
+    void restore()
+    {
+        for (const auto &[name, value] : saved_) {
+            if (value)
+                qputenv(name.c_str(), *value);
+            else
+                qunsetenv(name.c_str());
+        }
+        saved_.clear();
+    }
+    ~EnvironmentGuard() { restore(); }
+
+private:
+    std::map<std::string, std::optional<QByteArray>> saved_;
+};
+
+class FreshHome : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        home = testing_support::makeTempDir(QStringLiteral("home"));
+        env.set("QUILVANE_HOME", home.toLocal8Bit());
+        env.locale("en_US.UTF-8");
+        plat::Settings::instance().reload();
+        plat::DriveTable::instance().resetVirtual();
+        plat::DriveTable::instance().setExclusive(true);
+        SetProgramExitHook([this] { ++exits; });
+        SetManifestPauseMs(0);
+        SetProgramArguments(QStringList{});
+        SetInstanceEndWaitMs(300);
+        SetWindowOpacityOverride(false);
+        SetProgramRandomSeed(7u);
+        SetMsgBoxPlainMode(false);
+        SetCurrentLanguageId(9);
+        w = &CreateMainWindow();
+    }
+    void TearDown() override
+    {
+        ReleaseInstanceLock();
+        UnloadSplashForm();
+        DestroyMainWindow();
+        SetProgramExitHook({});
+        SetProgramArguments(std::nullopt);
+        SetWindowOpacityOverride(std::nullopt);
+        SetProgramRandomSeed(std::nullopt);
+        plat::setProcessHooks({});
+        plat::setClockHook({});
+        plat::DriveTable::instance().resetVirtual();
+        plat::DriveTable::instance().setExclusive(true);
+        SetCurrentLanguageId(9);
+        env.restore();
+        plat::Settings::instance().reload();
+    }
+
+    QString homeFile(const QString &relative) const { return home + QLatin1Char('/') + relative; }
+
+    EnvironmentGuard env;
+    QString home;
+    frmRecover *w = nullptr;
+    int exits = 0;
+};
+
+} // namespace app_tests
