@@ -74,7 +74,7 @@ void frmRecover::Drive1_Change()
     CmbTypeSelect.setVisible(false);
     // 2.
     SourceName = sourceNameOf(Drive1.Drive());
-    LastBackupImage.clear();
+    ImageFilePath.clear();
     // 3. - 4. Up to 5 seconds for the drive to become ready.
     bool ready = driveReady(SourceName);
     const qint64 start = plat::monotonicMs();

@@ -112,6 +112,8 @@ void frmRecover::wireEvents()
     CmdShowScanTypes.Click = [this] { CmdShowScanTypes_Click(); };
     CmdLearn.Click = [this] { CmdLearn_Click(); };
     CmdBackup.Click = [this] { CmdBackup_Click(); };
+    CmdBackup.KeyPress = [this](int &key) { CmdBackup_KeyPress(key); };
+    Drive1.KeyPress = [this](int &key) { Drive1_KeyPress(key); };
     CmdScanBackup.Click = [this] { CmdScanBackup_Click(); };
     CmdOpen.Click = [this] { CmdOpen_Click(); };
     CmdShowFolder.Click = [this] { CmdShowFolder_Click(); };

@@ -20,12 +20,16 @@
 #include "drive/registry.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/drivelist.h"
+#include "platform/rawwrite.h"
+#include "recovery/diskimage.h"
+#include "recovery/mediatools.h"
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
 #include "recovery/saving.h"
 #include "undelete/entries.h"
 #include "undelete/fatwalk.h"
 #include "undelete/ntfsundelete.h"
+#include "viewer/canvas.h"
 
 #include <QFile>
 #include <QString>
@@ -257,8 +261,6 @@ public:
     // ======================================================================
     QString DriveInfoText;          // the text lblSpecs shows
     QString DescribedSource;        // the source the text was built for
-    double ReadSpeedMBs = 0;        // measured by Test Speed; 0 when none
-    uint32_t ReadSpeedSerial = 0;   // the serial of the medium it was measured on
 
     // Appends a line to an information text, wrapped to 36 characters
     // (after a "" where possible), ended by CR LF.
@@ -369,7 +371,6 @@ public:
     int OsMajorVersion = 0;
     QString RawConverterCommand;      // the RAW converter's program (arguments follow, never a shell)
     QString SystemVolumeSerialText;   // the system drive's volume serial, decimal (support report)
-    QString LastBackupImage;          // the image the last backup wrote; emptied at every drive choice
 
     // Every caption, list row and column header in the chosen language.
     void SetLanguageCaptions();
@@ -409,53 +410,48 @@ public:
     bool EndMayStopOperation() const;
 
     // ======================================================================
+    // Start-up checks and the version record (app/startupchecks.cpp), the
+    // update check (app/updatecheck.cpp)
+    // ======================================================================
+    // The hive of the program key: the stored choice, or (first start, or
+    // "clean" on the command line) the first of HKEY_LOCAL_MACHINE,
+    // HKEY_USERS and HKEY_CURRENT_USER whose base key can be written; on the
+    // first start with a hive, the system checks.
+    void StartupSystemChecks();
+    // The run-time check after a new manifest: nothing to check here.
+    void CheckVbRuntime();
+    // Version and ActPath under the base key, written when they changed.
+    void RecordVersion();
+    // The online update check: unforced it acts when the last check lies 15
+    // days or more back; forced (the About box) at once.
+    void CheckForUpdate(bool forced);
+    // The About box (app/frmabout.cpp): unloads frmAboutRecvr when it is
+    // loaded, loads it anew, shows it without making it modal and brings it
+    // to the front.
+    void frmAboutRecvr_Show();
+
+    // ======================================================================
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    void StartupSystemChecks();            // registry hive and first-start checks (start-up checks)
-    void CheckVbRuntime();                 // run-time check after a new manifest (start-up checks)
-    void RecordVersion();                  // version and program path under the base key (start-up checks)
-    void CheckForUpdate(bool forced);      // online update check (update check)
-    void ResumeDamagedMediaRecovery();     // offer to resume a staged recovery (cache)
-    void ListDiskImages(QString &list);    // disk-image indexes, stale ones removed (cache)
     void RenderThumbnails();               // thumbnail grid (viewer)
     void UpdateThumbsCaption();            // thumbnail grid (viewer)
     int GetBitsPerPixel(plat::PictureBox &box);    // colour depth of a picture box (viewer)
     void AddRandomNoise(plat::PictureBox &box);    // noise effect on a picture box (viewer)
     void CmbTypeSelect_Click();            // type presets (scan engine)
     void CmdShowScanTypes_Click();         // scan-type list (scan engine)
-    void CmdBackup_Click();                // disk image backup (cache)
-    void CmdScanBackup_Click();            // scan of a disk image (cache)
-    void CmdMaxSpeed_Click();              // read-speed test (cache)
-    void FitThumbWidth(bool flag);         // fits TxtWidth to the thumbnails (viewer)
-    // The camera facts in a unit's bytes (viewer's quick EXIF read); none yet.
-    std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
-    void RunRawPreview(const QString &cacheFile);   // the RAW converter's preview (viewer)
-    void List3_Click();                    // preview of the selected file (viewer)
     void CmdShowThumbs_Click();            // thumbnail grid (viewer)
     void CmdRenderWidth_Click();           // thumbnail grid (viewer)
     void CmdBrowse_Click();                // browse a folder (viewer)
     void SetThumbIconSpacing(int width);   // thumbnail grid spacing (viewer)
     void List3_DblClick();                 // found-file double click (viewer)
     void Picture1_MouseDown(int button, int shift, double x, double y);   // preview pane mouse (viewer)
-    void ShowExifSummary();                // EXIF summary beside the preview (viewer)
-    // Unloads the About box frmAboutRecvr when it is loaded, loads it anew,
-    // shows it without making it modal and brings it to the front (About box).
-    void frmAboutRecvr_Show();
-    // Draws a picture file into a picture box at the given size; true when
-    // it drew (viewer).
-    bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
-    // The RAW converter's half-size preview of a RAW file written as
-    // previewFile; true when the file was made (viewer).
-    bool MakeRawPreview(const QString &rawFile, const QString &previewFile);
-    // Whether the desktop has a thumbnailer for the extension, and its
-    // thumbnail drawn into the picture box (viewer).
-    bool HasShellThumbnailHandler(const QString &extension);
-    bool DrawSystemThumbnail(const QString &file, plat::PictureBox &target);
-    void FindWhiteBand();                  // picture filters (viewer)
-    void SetPopupText(int index, const QString &text);   // the preview popup's texts 0-4 (viewer)
-    void ResetPreviewRotation();           // extra rotation and filter flag back to 0 (viewer)
-    void SetShownFile(const QString &path);   // the file behind the preview (viewer)
+    // The desktop's thumbnail of a file drawn centred into the box (twips);
+    // true when one was drawn (viewer's shell thumbnails).
+    bool DrawSystemThumbnail(PictureCanvas &box, double width, double height, const QString &file);
+    void SoftenPicture(PictureCanvas &box);                        // picture filters (viewer)
+    void FindWhiteBand(PictureCanvas &box);                        // picture filters (viewer)
+    void ApplyPictureFilter(PictureCanvas &box, QString &name);    // picture filters (viewer)
 
     // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
@@ -491,8 +487,6 @@ public:
     // Hides the quick-undelete lists and shows the found-file list and the
     // picture view in front.
     void ShowPictureView();
-    // The small icon of a file type (picture viewer; empty until it exists).
-    QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
 
     // ======================================================================
     // The scan (scan/ui/scandisk.cpp) and the Scan command
@@ -526,6 +520,11 @@ public:
 
     // The scan of SourceName into CacheRoot with the table SignatureTable.
     void ScanDisk();
+    // The end of the scan's finishing pass on the window: the progress bar
+    // reset, "Explore Cache", the file view cleared (and rendered again in
+    // the thumbnail view), the thumbnails' caption, the buttons, the first
+    // result and the Scan caption.
+    void ShowScanResults();
     void CmdScan_Click();
 
     // The Scan command (scan/ui/scanstart.cpp)
@@ -539,6 +538,50 @@ public:
     QString ChooseCacheFolder(const QString &proposal);
     // The Scan command's end: the list of the cache root, the flags cleared.
     void EndScanCommand();
+
+    // ======================================================================
+    // Disk images and media tools (recovery/ui/backupui.cpp,
+    // recovery/ui/mediatoolsui.cpp, recovery/ui/stagedrecoveryui.cpp)
+    // ======================================================================
+    QString ImageFilePath;            // the image Backup Medium writes; emptied at every drive choice
+    double MeasuredSpeedMBps = 0;     // measured by Test Speed; 0 when none
+    uint32_t MeasuredSpeedSerial = 0; // the serial of the medium it was measured on
+    BackupResult LastBackupResult;    // what the last copy ended with
+
+    // Backup Medium: start, or stop the running copy.
+    void CmdBackup_Click();
+    // The copy of SourceName into BackupFolder (stage 2: backuptemp.dat).
+    void BackupDiskImage();
+    // The index files of the work folder's DiskImages\, "|"-terminated; stale
+    // ones removed.
+    void ListDiskImages(QString &list);
+    // Scan Backup: the scan of a disk image instead of the medium.
+    void CmdScanBackup_Click();
+    // The image stage 2 writes and the final stage scans.
+    QString BackupTempPath() const;
+    // R on the Backup button: an image written back onto the medium.
+    void CmdBackup_KeyPress(int &keyAscii);
+    // W (wipe), R (repair) and F (format) on the drive list.
+    void Drive1_KeyPress(int &keyAscii);
+    // The tools' guard: no operation runs, the source is a removable drive
+    // with a FAT layout and not the system's drive. Otherwise keys do nothing.
+    bool MediaToolAllowed();
+    // The question of a writing tool, naming the medium (label, size,
+    // device); the identity of the medium it named. False: refused (the
+    // layer's reason shown) or not confirmed.
+    bool ConfirmMediumTool(const QString &text, const QString &title, plat::MediumIdentity &identity);
+    void ShowWriteRefusal(plat::WriteRefusal why);
+    void RestoreDiskImage();
+    void WipeMedium(bool repair);
+    void FormatMedium();
+    void RunFormat(const plat::MediumIdentity &identity);
+    QString ResultWord(const WriteOutcome &out, bool flushed) const;
+    WriteOutcome LastWriteOutcome;    // of the last wipe or repair
+    plat::FormatResult LastFormatResult;
+    // Test Speed.
+    void CmdMaxSpeed_Click();
+    // At start-up: the staged recovery of a medium whose scan never ended.
+    void ResumeDamagedMediaRecovery();
 
     // ======================================================================
     // Learning of new types (scan/ui/learn*.cpp)
@@ -665,9 +708,64 @@ public:
     SaveOutcome SaveUndeleteEntry(QString &name, int index);
     SaveOutcome WriteUndeleteEntryFile(QString &name, int index);
 
+    // ======================================================================
+    // Picture viewer: the found-file preview, the picture operations on the
+    // window's boxes, the EXIF summary, RAW previews and type icons
+    // (viewer/ui/*.cpp; the window-free parts in viewer/*.cpp)
+    // ======================================================================
+    PictureCanvas Picture1Canvas;     // what Picture1 shows; drawn also while Picture1 is hidden
+    PictureCanvas Picture2Canvas;     // the work surface of the type thumbnails
+    QStringList ExifLines{QString(), QString(), QString(), QString(), QString()};
+    QString ExifSummaryText;          // the summary lblSpecs shows for the picture
+    QString LastConvertedFile;        // the picture the preview shows (a conversion or the file)
+    QString ConverterCommandText;     // the last conversion as text, and the found file it ran for
+    QString ConverterCommandFile;
+    bool PictureCopyFlag = false;     // set while a rotation or filter is copied to other items
+    double PreviewSizeEstimate = 0;   // kB the shown picture's pixels suggest; 0 none
+
+    // The preview of the selected found file: drawn the right way up with its
+    // EXIF summary; RAW files through the converter, other types by their
+    // type icon. With Picture1 hidden (the grid renders) only the files:
+    // conversions and thumbnails.
+    void List3_Click();
+    // Draws a picture file into a picture box fitted into width x height
+    // (twips): Picture1 draws through its canvas. True when it drew.
+    bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
+    // Draws a picture file into Picture1's canvas as the preview does: the
+    // EXIF listing into ExifLines when asked, the grid thumbnail when named.
+    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr);
+    // Picture1's canvas at the size it draws at: the box while it is shown, a
+    // grid cell (the thumbnail size) while it is hidden.
+    void PreparePicture1Canvas();
+    // Picture1 shows its canvas.
+    void ShowPicture1Canvas();
+    // The summary of ExifLines in lblSpecs (while txtExif is hidden) and the
+    // full list in txtExif.
+    void ShowExifSummary();
+    // The scan's preview of a found RAW file: its embedded thumbnail into the
+    // cache's Conv folder.
+    void RunRawPreview(const QString &cacheFile);
+    // The RAW step of the preview; true when a conversion was drawn.
+    bool PreviewRawFile(const QString &name, double &estimate);
+    // The icon of a file type (flags 1: small).
+    QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
+    // ThumbWidth and ThumbHeight from TxtWidth, smaller for many files.
+    void FitThumbWidth(int fileCount);
+    // The camera facts in a unit's bytes (the quick EXIF read, buffer mode);
+    // the date in the EXIF form "yyyy:MM:dd HH:mm:ss". None without facts.
+    std::optional<ExifQuickFacts> ReadExifQuick(const unsigned char *bytes, size_t size);
+
 private:
     void wireEvents();
+    void previewEmptyFile(int index, const QString &name);
+    bool previewShellThumbnail(const QString &name);
+    void previewTypeIcon(const QString &name, const QString &ext, double sizeKB);
+    void companionExif(int index, const QString &name);
 };
+
+// Test Speed's measurement of a drive: MB/s into mbps (also returned); 0
+// when nothing could be measured (the drive could not be opened: a notice).
+double DriveSpeedTest(const QString &drive, double &mbps);
 
 // The program's main window, made on first use.
 frmRecover &MainWindow();

@@ -73,8 +73,8 @@ void frmRecover::ShowDriveInfo()
         FormatInfo(SourceName.mid(SourceName.lastIndexOf('\\') + 1), info);
         shownFileSystem = QStringLiteral("File");
     }
-    if (ReadSpeedMBs != 0 && ReadSpeedSerial == d.VolumeSerial)
-        FormatInfo(GetString(1428, QStringLiteral("Read speed:")) + " " + formatNumber(ReadSpeedMBs, 2, false) + " "
+    if (MeasuredSpeedMBps != 0 && MeasuredSpeedSerial == d.VolumeSerial)
+        FormatInfo(GetString(1428, QStringLiteral("Read speed:")) + " " + formatNumber(MeasuredSpeedMBps, 2, false) + " "
                        + GetString(1429, QStringLiteral("MB/sec")),
                    info);
     else

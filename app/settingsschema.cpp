@@ -6,6 +6,7 @@
 #include "drive/driveinfo.h"
 #include "drive/files.h"
 #include "platform/paths.h"
+#include "platform/settings.h"
 #include "recovery/cacheguard.h"
 #include "recovery/cachenames.h"
 #include "recovery/scanlist.h"
@@ -96,6 +97,8 @@ void frmRecover::CreateRegistryEntries()
         return;
     RememberListIndex();
     MakeLongPath();
+    // Every value in one write of the settings file.
+    plat::SettingsBatch batch;
 
     const int32_t h = RegistryHive;
     RegCreateKeyIfMissing(h, BaseKey);

@@ -2,7 +2,8 @@
 # make_card.sh IMAGE [MiB]: a card image for the scan benchmarks. A FAT32
 # image (8-sector clusters from 300 MiB on, else 1; serial DEADBEEF) is filled by mcopy with pictures,
 # sound and ZIP files made by ImageMagick, sox and zip, and PDF files, from
-# random content (so they do not shrink), then formatted again in place so that no
+# random content (so they do not shrink), the JPEG files tagged with a camera's
+# EXIF block by exiftool, then formatted again in place so that no
 # directory knows them; the files stay where they were written. Default size
 # 1024 MiB, filled to about nine tenths.
 set -euo pipefail
@@ -36,6 +37,13 @@ while [ "$used" -lt "$budget" ]; do
            printf '\nendstream endobj\ntrailer << /Root 1 0 R >>\n%%%%EOF\n'; } > "$f.pdf"; add "$f.pdf" ;;
   esac
 done
+
+# The pictures carry a camera's EXIF block, as a card's photos do.
+if command -v exiftool > /dev/null && ls "$work"/files/*.jpg > /dev/null 2>&1; then
+  exiftool -q -overwrite_original -IFD0:Make=Canon "-IFD0:Model=Canon EOS 5D" -ExifIFD:ExposureTime=1/125 \
+    -ExifIFD:FNumber=5.6 -ExifIFD:FocalLength=35 -ExifIFD:ISO=200 "-ExifIFD:DateTimeOriginal=2009:03:12 13:45:10" \
+    "$work"/files/*.jpg
+fi
 
 rm -f "$image"
 # FAT32 needs 65525 clusters: small images get 512-byte clusters.

@@ -76,6 +76,7 @@ int main(int argc, char **argv)
                 src.geometry.unitBytes, static_cast<long long>(engine.unitsPerRead()));
     std::printf("bytes: %lld\n", static_cast<long long>(r.bytesScanned));
     std::printf("seconds: %.3f\n", seconds);
+    std::printf("finishing pass seconds: %.3f\n", r.finishingSeconds);
     std::printf("MB/s: %.1f\n", seconds > 0 ? double(r.bytesScanned) / 1048576.0 / seconds : 0.0);
     std::printf("found: %lld\n", static_cast<long long>(found.FoundFileNames.size()));
     return r.end == ScanEnd::Finished ? 0 : 1;

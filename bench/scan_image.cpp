@@ -10,6 +10,7 @@
 // its last lines the bytes scanned, the seconds, MB/s, the number of found
 // files and the unreadable sectors; the found files stay in CACHEDIR\RIVozud\.
 #include "app/frmrecover.h"
+#include "bench/default_answer.h"
 #include "drive/driveinfo.h"
 #include "platform/drives.h"
 #include "platform/paths.h"
@@ -23,27 +24,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdio>
-
-namespace {
-
-// The button a box gives when the user presses Enter.
-int defaultAnswer(const plat::MessageRequest &r)
-{
-    static const QList<QList<int>> buttons = {
-        {plat::id::OK},
-        {plat::id::OK, plat::id::Cancel},
-        {plat::id::Abort, plat::id::Retry, plat::id::Ignore},
-        {plat::id::Yes, plat::id::No, plat::id::Cancel},
-        {plat::id::Yes, plat::id::No},
-        {plat::id::Retry, plat::id::Cancel},
-    };
-    const int set = r.style & plat::mb::ButtonMask;
-    const QList<int> &b = buttons.value(set, buttons[0]);
-    const int def = (r.style & plat::mb::DefButtonMask) / plat::mb::DefButton2;
-    return b.value(def, b[0]);
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -135,6 +115,32 @@ int main(int argc, char **argv)
     }
     w.SourceName = QStringLiteral("E:");
     GetDriveInfo(w.SourceName);
+    // For comparisons: SCAN_NO_EXIF=1 switches the quick EXIF read of found
+    // pictures off, SCAN_NO_DRAW=1 the drawing of found pictures.
+    const bool noExif = qEnvironmentVariableIntValue("SCAN_NO_EXIF") != 0;
+    const bool noDraw = qEnvironmentVariableIntValue("SCAN_NO_DRAW") != 0;
+    int exifReads = 0, draws = 0;
+    qint64 exifNs = 0;
+    w.AdjustScanCallbacks = [&](ScanCallbacks &cb) {
+        if (noExif)
+            cb.readExifQuick = nullptr;
+        else if (auto read = cb.readExifQuick)
+            cb.readExifQuick = [&exifReads, &exifNs, read](const unsigned char *b, size_t n) {
+                ++exifReads;
+                QElapsedTimer t;
+                t.start();
+                auto facts = read(b, n);
+                exifNs += t.nsecsElapsed();
+                return facts;
+            };
+        if (noDraw)
+            cb.drawPicture = nullptr;
+        else if (auto draw = cb.drawPicture)
+            cb.drawPicture = [&draws, draw](const QString &f) {
+                ++draws;
+                draw(f);
+            };
+    };
 
     QElapsedTimer wall;
     wall.start();
@@ -149,6 +155,7 @@ int main(int argc, char **argv)
     std::printf("command seconds: %.3f\n", commandSeconds);
     std::printf("bytes scanned: %lld\n", static_cast<long long>(r.bytesScanned));
     std::printf("seconds: %.3f\n", seconds);
+    std::printf("finishing pass seconds: %.3f\n", r.finishingSeconds);
     std::printf("MB/s: %.1f\n", seconds > 0 ? double(r.bytesScanned) / 1048576.0 / seconds : 0.0);
     std::printf("found files: %lld\n", static_cast<long long>(w.FoundFiles.FoundFileNames.size()));
     std::printf("unreadable sectors: %lld\n", static_cast<long long>(r.unreadable.count()));
@@ -158,6 +165,8 @@ int main(int argc, char **argv)
         std::printf("damaged found files: %lld\n", static_cast<long long>(r.damagedFiles));
     }
     std::printf("failed reads: %lld\n", static_cast<long long>(r.failedReads));
+    std::printf("quick EXIF reads: %d%s in %.3f ms, pictures offered to the view: %d%s\n", exifReads,
+                noExif ? " (off)" : "", double(exifNs) / 1e6, draws, noDraw ? " (off)" : "");
     const bool ran = w.ScanFinished;
     plat::setMessageResponder({});
     plat::setDialogResponder({});

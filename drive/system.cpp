@@ -8,7 +8,10 @@
 #include "platform/processes.h"
 #include "platform/text.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -221,36 +224,130 @@ bool openWithDesktop(const QString &target)
 
 int &connectTimeout()
 {
-    static int s = 20;
+    static int s = 15;
     return s;
 }
 
 int &stallTimeout()
 {
-    static int s = 60;
+    static int s = 30;
     return s;
 }
 
-size_t writeToFd(char *data, size_t size, size_t count, void *user)
+std::function<bool(int &, QString &)> &connectedHook()
 {
-    const int fd = *static_cast<int *>(user);
+    static std::function<bool(int &, QString &)> hook;
+    return hook;
+}
+
+struct DownloadSink {
+    int fd = -1;
+    qint64 written = 0;
+    qint64 limit = 0;
+};
+
+size_t writeToSink(char *data, size_t size, size_t count, void *user)
+{
+    auto *sink = static_cast<DownloadSink *>(user);
     const size_t total = size * count;
+    if (sink->written + qint64(total) > sink->limit)
+        return 0;   // larger than allowed: the transfer fails
     size_t done = 0;
     while (done < total) {
-        const ssize_t n = ::write(fd, data + done, total - done);
+        const ssize_t n = ::write(sink->fd, data + done, total - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return 0;   // makes the transfer fail
         done += size_t(n);
     }
+    sink->written += qint64(total);
     return total;
 }
 
+// The window repaints while a download runs, but takes no commands: a
+// download never runs a second command of the user inside the first.
 int keepResponsive(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    plat::pumpEvents();
+    static QElapsedTimer since;
+    if (QCoreApplication::instance() && (!since.isValid() || since.elapsed() >= 20)) {
+        since.restart();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
     return 0;
+}
+
+bool isWebLink(const QString &url)
+{
+    static const QRegularExpression web(QStringLiteral("^https?://"), QRegularExpression::CaseInsensitiveOption);
+    return web.match(url).hasMatch();
+}
+
+// Downloads into an open file; true only for a complete reply of a success
+// status, written and flushed to the disk.
+bool downloadInto(const QString &url, int fd, qint64 maxBytes)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    CURL *curl = curl_easy_init();
+    if (!curl)
+        return false;
+    const QByteArray u = url.toUtf8();
+    DownloadSink sink{fd, 0, maxBytes > 0 ? maxBytes : kDownloadTextLimit};
+    curl_slist *headers = nullptr;
+    // There is no cache of our own; these keep proxies from answering with
+    // an old copy.
+    headers = curl_slist_append(headers, "Cache-Control: no-cache");
+    headers = curl_slist_append(headers, "Pragma: no-cache");
+    curl_easy_setopt(curl, CURLOPT_URL, u.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(connectTimeout()));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(stallTimeout()));
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(sink.limit));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Quilvane");
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeToSink);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, keepResponsive);
+    bool ok = curl_easy_perform(curl) == CURLE_OK;
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    ok = ok && status >= 200 && status < 300;
+    curl_off_t expected = -1, got = 0;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+    curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &got);
+    ok = ok && (expected < 0 || expected == got);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return ::fsync(fd) == 0 && ok;
+}
+
+// "1" in /sys/class/net/<name>/flags's IFF_UP bit.
+bool interfaceUp(const QString &name)
+{
+    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+        return false;
+    QFile f(QStringLiteral("/sys/class/net/") + name + QStringLiteral("/flags"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    bool ok = false;
+    const uint flags = QString::fromLatin1(f.read(64)).trimmed().toUInt(&ok, 16);
+    return ok && (flags & 0x1) != 0;
+}
+
+QByteArray readSmallFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.read(1 << 20);
 }
 
 } // namespace
@@ -272,6 +369,25 @@ QString GetOsVersionText(int &major)
         + QString::number(id.minor) + QStringLiteral(" Build: ") + vbStr(id.build);
 }
 
+QString GetKernelVersionText()
+{
+    const plat::KernelFacts k = plat::kernelFacts();
+    if (k.sysname.isEmpty())
+        return {};
+    // "6.1.0-18-amd64": the numbers before the first character that is
+    // neither a digit nor a point.
+    QString numbers;
+    for (const QChar c : k.release) {
+        if (!c.isDigit() && c != QLatin1Char('.'))
+            break;
+        numbers += c;
+    }
+    const QStringList parts = numbers.split(QLatin1Char('.'));
+    auto part = [&](int i) { return parts.value(i).left(9).toInt(); };
+    return QStringLiteral("OS: ") + k.sysname + QLatin1Char(' ') + QStringLiteral(" Win version:") + vbStr(part(0))
+        + QLatin1Char('.') + QString::number(part(1)) + QStringLiteral(" Build: ") + vbStr(part(2));
+}
+
 bool IsVistaOrLater()
 {
     int major = 0;
@@ -285,7 +401,7 @@ double BytesToMB(double bytes)
     return std::round(mb * 100.0) / 100.0;
 }
 
-int GetFreeMemoryMB()
+qint64 GetFreeMemoryBytes()
 {
     QFile f(QStringLiteral("/proc/meminfo"));
     if (!f.open(QIODevice::ReadOnly))
@@ -301,9 +417,12 @@ int GetFreeMemoryMB()
             freeKiB = parts[1].toLongLong();
     }
     const qint64 kib = availableKiB >= 0 ? availableKiB : freeKiB;
-    if (kib < 0)
-        return 0;
-    const double mb = std::nearbyint(BytesToMB(double(kib) * 1024.0));
+    return kib < 0 || kib > (qint64(1) << 52) ? 0 : kib * 1024;
+}
+
+int GetFreeMemoryMB()
+{
+    const double mb = std::nearbyint(BytesToMB(double(GetFreeMemoryBytes())));
     return mb > double(INT_MAX) ? INT_MAX : int(mb);
 }
 
@@ -510,18 +629,79 @@ bool EndStartedProgram(qint64 pid)
     return ::kill(pid_t(pid), SIGTERM) == 0;
 }
 
-// --- downloads -------------------------------------------------------------------
+// --- the internet and downloads ----------------------------------------------------
+
+QString DefaultRouteInterface(const QByteArray &ipv4Routes, const QByteArray &ipv6Routes,
+                              const std::function<bool(const QString &)> &isUp)
+{
+    auto usable = [&](const QString &iface) { return !iface.isEmpty() && iface != QLatin1String("lo") && isUp(iface); };
+    // Iface Destination Gateway Flags RefCnt Use Metric Mask ...; RTF_UP = 1.
+    const QList<QByteArray> v4 = ipv4Routes.split('\n');
+    for (qsizetype i = 1; i < v4.size(); ++i) {
+        const QList<QByteArray> f = v4[i].simplified().split(' ');
+        if (f.size() < 8)
+            continue;
+        bool ok = false;
+        const uint flags = f[3].toUInt(&ok, 16);
+        if (ok && f[1] == "00000000" && f[7] == "00000000" && (flags & 0x1) && usable(QString::fromLatin1(f[0])))
+            return QString::fromLatin1(f[0]);
+    }
+    // dest prefix src prefix next-hop metric refcnt use flags iface.
+    for (const QByteArray &line : ipv6Routes.split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() < 10)
+            continue;
+        bool ok = false;
+        const uint flags = f[8].toUInt(&ok, 16);
+        if (ok && f[0] == QByteArray(32, '0') && f[1] == "00" && (flags & 0x1) && usable(QString::fromLatin1(f[9])))
+            return QString::fromLatin1(f[9]);
+    }
+    return {};
+}
+
+bool IsInternetConnected(int &flags, QString &name)
+{
+    if (connectedHook())
+        return connectedHook()(flags, name);
+    name = DefaultRouteInterface(readSmallFile(QStringLiteral("/proc/net/route")),
+                                 readSmallFile(QStringLiteral("/proc/net/ipv6_route")), interfaceUp);
+    flags = name.isEmpty() ? 0 : 2;
+    return !name.isEmpty();
+}
+
+void SetInternetConnectedHook(std::function<bool(int &flags, QString &name)> hook) { connectedHook() = std::move(hook); }
 
 void SetDownloadTimeouts(int connectSeconds, int stallSeconds)
 {
-    connectTimeout() = connectSeconds > 0 ? connectSeconds : 20;
-    stallTimeout() = stallSeconds > 0 ? stallSeconds : 60;
+    connectTimeout() = connectSeconds > 0 ? connectSeconds : 15;
+    stallTimeout() = stallSeconds > 0 ? stallSeconds : 30;
 }
 
-bool DownloadReplaceFile(const QString &url, const QString &target)
+bool DownloadUrlToFile(const QString &url, const QString &file, qint64 maxBytes)
 {
-    static const QRegularExpression web(QStringLiteral("^https?://"), QRegularExpression::CaseInsensitiveOption);
-    if (!web.match(url).hasMatch())
+    if (!isWebLink(url))
+        return false;
+    const QString native = plat::toNative(file);
+    if (native.isEmpty() || QFileInfo(native).isDir())
+        return false;
+    const QByteArray path = enc(native);
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = downloadInto(url, fd, maxBytes);
+    ok = ::close(fd) == 0 && ok;
+    if (!ok)
+        ::unlink(path.constData());
+    return ok;
+}
+
+bool DownloadReplaceFile(const QString &url, const QString &target, qint64 maxBytes)
+{
+    if (!isWebLink(url))
+        return false;
+    int flags = 0;
+    QString connection;
+    if (!IsInternetConnected(flags, connection))
         return false;
     const QString native = plat::toNative(target);
     if (native.isEmpty())
@@ -540,46 +720,9 @@ bool DownloadReplaceFile(const QString &url, const QString &target)
     // The new file gets the old one's permissions (a new one the usual 0644).
     struct stat old;
     ::fchmod(fd, ::stat(enc(native).constData(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    CURL *curl = curl_easy_init();
-    bool ok = curl != nullptr;
-    if (ok) {
-        const QByteArray u = url.toUtf8();
-        int out = fd;
-        curl_slist *headers = nullptr;
-        headers = curl_slist_append(headers, "Cache-Control: no-cache");
-        headers = curl_slist_append(headers, "Pragma: no-cache");
-        curl_easy_setopt(curl, CURLOPT_URL, u.constData());
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-        curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(connectTimeout()));
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(stallTimeout()));
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(curl, CURLOPT_USERAGENT, "Quilvane");
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeToFd);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &out);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, keepResponsive);
-        ok = curl_easy_perform(curl) == CURLE_OK;
-        long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        ok = ok && status >= 200 && status < 300;
-        curl_off_t expected = -1, got = 0;
-        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
-        curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &got);
-        ok = ok && (expected < 0 || expected == got);
-        curl_slist_free_all(headers);
-        curl_easy_cleanup(curl);
-    }
-    ok = ::fsync(fd) == 0 && ok;
+    bool ok = downloadInto(url, fd, maxBytes);
     ok = ::close(fd) == 0 && ok;
+    // The rename replaces the old file in one step: it is never lost.
     if (ok)
         ok = ::rename(tmpl.constData(), enc(native).constData()) == 0;
     if (!ok) {

@@ -24,6 +24,14 @@ bool IsVistaOrLater();
 double BytesToMB(double bytes);
 // The available physical memory in MB (from 64-bit byte counts).
 int GetFreeMemoryMB();
+// The available physical memory in bytes (MemAvailable, else MemFree); 0
+// when it cannot be read.
+qint64 GetFreeMemoryBytes();
+// The running kernel in the form of the system version text, for reports
+// read by people: "OS: " + kernel name + " " + " Win version:" + " major" +
+// "." + "minor" + " Build: " + " third number" of its release ("Linux 6.1.0"
+// gives "OS: Linux  Win version: 6.1 Build:  0"). Empty when unknown.
+QString GetKernelVersionText();
 QString GetComputerNameText();
 // The login name; the default when it has fewer than 2 characters.
 QString GetWindowsUserName(const QString &defaultName);
@@ -85,15 +93,37 @@ bool StartedProgramRunning(qint64 pid);
 // process (also a new one that got the id of an ended program).
 bool EndStartedProgram(qint64 pid);
 
-// --- downloads -------------------------------------------------------------------
+// --- the internet and downloads ----------------------------------------------------
 
-// Downloads the http or https link into a file beside the target and renames
-// it over the target once it is complete. True only when the download and
-// the replacement succeeded; a failed download (refused, not found, cut off,
-// timed out) leaves the old target as it was and no partial file.
-bool DownloadReplaceFile(const QString &url, const QString &target);
-// The longest time a download may stall and its connection time-out, in
-// seconds (tests shorten them).
+// Whether the computer is connected: a default route (IPv4 or IPv6) on an
+// interface that is up and is not the loopback. flags gets 2 (a LAN
+// connection) or 0, name the interface of the route (empty when none).
+bool IsInternetConnected(int &flags, QString &name);
+// The interface of the first usable default route in the texts of
+// /proc/net/route and /proc/net/ipv6_route; isUp tells whether an interface
+// is up. Empty when there is none.
+QString DefaultRouteInterface(const QByteArray &ipv4Routes, const QByteArray &ipv6Routes,
+                              const std::function<bool(const QString &)> &isUp);
+// Replaces the connection test (tests); empty: the routes of the system.
+void SetInternetConnectedHook(std::function<bool(int &flags, QString &name)> hook);
+
+// The largest file a download may bring (the notice and version texts).
+constexpr qint64 kDownloadTextLimit = 1 << 20;
+
+// Downloads the http or https link into the file, fresh from the server (no
+// cache): the file is written and complete, or removed. Redirects are
+// followed only to http and https; an error status, a reply cut short, a
+// reply larger than maxBytes or a stalled transfer fail. While it runs the
+// window repaints but takes no input.
+bool DownloadUrlToFile(const QString &url, const QString &file, qint64 maxBytes = kDownloadTextLimit);
+// When the computer is connected: downloads the link into a new file beside
+// the target (named after the target's file name, its dots made dashes) and
+// renames it over the target once it is complete. True only when the target
+// was replaced; a failed download (refused, not found, cut off, timed out,
+// too large) leaves the old target as it was and no partial file.
+bool DownloadReplaceFile(const QString &url, const QString &target, qint64 maxBytes = kDownloadTextLimit);
+// The connection time-out and the longest time a download may stall, in
+// seconds (15 and 30; tests shorten them; 0 restores the default).
 void SetDownloadTimeouts(int connectSeconds, int stallSeconds);
 
 // --- the system information tool ---------------------------------------------------

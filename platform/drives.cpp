@@ -23,12 +23,7 @@ namespace plat {
 
 namespace {
 
-struct MountRec {
-    QString majMin;
-    QString mountPoint;
-    QString fsType;
-    QString source;
-};
+using MountRec = MountRecord;
 
 QString unescapeMount(const QString &s)
 {
@@ -524,6 +519,17 @@ bool DriveTable::attachImage(QChar letter, const QString &imageNative, const Vir
     return true;
 }
 
+bool DriveTable::attachDevice(QChar letter, const QString &deviceNative, const VirtualDriveOptions &opts)
+{
+    letter = letter.toUpper();
+    if (!letter.isLetter() || letter.unicode() > 'Z' || deviceNative.isEmpty())
+        return false;
+    impl()->attached.insert(letter, VirtualDef{false, true, deviceNative, opts});
+    impl()->absent.remove(letter);
+    impl()->rebuild();
+    return true;
+}
+
 bool DriveTable::attachFolder(QChar letter, const QString &folderNative, int typeCode)
 {
     letter = letter.toUpper();
@@ -568,6 +574,12 @@ void DriveTable::resetVirtual()
 }
 
 // ---- queries ------------------------------------------------------------
+
+QList<MountRecord> mountTable() { return readMounts(); }
+
+QString readSysText(const QString &path) { return readSys(path); }
+
+QHash<QString, QString> udevProperties(const QString &majMin) { return udevProps(majMin); }
 
 namespace {
 

@@ -4,6 +4,7 @@
 // or images attached in-process).
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -67,6 +68,9 @@ public:
     // Virtual drives in-process (tests, and users' attached images).
     bool attachImage(QChar letter, const QString &imageNative, const VirtualDriveOptions &opts = {});
     bool attachFolder(QChar letter, const QString &folderNative, int typeCode = DriveTypeFixed);
+    // A block device given a letter (a loop device in tests); its type,
+    // read-only mark and sector size come from the options.
+    bool attachDevice(QChar letter, const QString &deviceNative, const VirtualDriveOptions &opts = {});
     void detach(QChar letter);
     void setMediumPresent(QChar letter, bool present);
     // Only the virtual drives are listed (deterministic tests); C: stays.
@@ -118,6 +122,19 @@ QString driveRootNative(QChar letter);
 
 // The logical sector size of a letter's volume (512 when unknown).
 int volumeSectorSize(QChar letter);
+
+// The mounts of the system as /proc/self/mountinfo lists them.
+struct MountRecord {
+    QString majMin;       // "8:17" of the mounted device (0:N for FUSE and the like)
+    QString mountPoint;
+    QString fsType;
+    QString source;       // "/dev/sdb1", "/dev/loop0", a server path ...
+};
+QList<MountRecord> mountTable();
+// A trimmed text file of sysfs, or empty.
+QString readSysText(const QString &path);
+// The properties udev recorded for a block device ("8:16"): ID_SERIAL, ...
+QHash<QString, QString> udevProperties(const QString &majMin);
 
 // The physical disks, as the system's disk-drive query lists them.
 struct DiskDriveRow {

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <sys/utsname.h>
+
 namespace plat {
 
 namespace {
@@ -10,6 +12,11 @@ OsIdentity &identity()
 {
     static OsIdentity id;
     return id;
+}
+std::optional<KernelFacts> &kernelOverride()
+{
+    static std::optional<KernelFacts> facts;
+    return facts;
 }
 std::function<bool()> &inputHook()
 {
@@ -21,6 +28,18 @@ std::function<bool()> &inputHook()
 OsIdentity osIdentity() { return identity(); }
 void setOsIdentity(const OsIdentity &id) { identity() = id; }
 void resetOsIdentity() { identity() = OsIdentity{}; }
+
+KernelFacts kernelFacts()
+{
+    if (kernelOverride())
+        return *kernelOverride();
+    struct utsname u {};
+    if (::uname(&u) != 0)
+        return {};
+    return {QString::fromLocal8Bit(u.sysname), QString::fromLocal8Bit(u.release), QString::fromLocal8Bit(u.machine)};
+}
+
+void setKernelFacts(std::optional<KernelFacts> facts) { kernelOverride() = std::move(facts); }
 
 bool inputPending()
 {

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace plat {
 
@@ -19,6 +20,16 @@ struct OsIdentity {
 OsIdentity osIdentity();
 void setOsIdentity(const OsIdentity &id);   // tests
 void resetOsIdentity();
+
+// The running kernel as uname(2) names it; only reports to people (the
+// support report) use it, never a decision of the program. Injectable.
+struct KernelFacts {
+    QString sysname;   // "Linux"
+    QString release;   // "6.1.0-18-amd64"
+    QString machine;   // "x86_64"
+};
+KernelFacts kernelFacts();
+void setKernelFacts(std::optional<KernelFacts> facts);   // tests; nullopt: uname
 
 // True when the window system has input waiting (GetInputState). Injectable.
 bool inputPending();

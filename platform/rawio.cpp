@@ -2,6 +2,9 @@
 
 #include "platform/drives.h"
 #include "platform/paths.h"
+#include "platform/rawwrite.h"
+
+#include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -29,8 +32,6 @@ int safeFd(int fd)
     }
     return fd;
 }
-
-bool mountedBelow(const QString &disk);
 } // namespace
 
 namespace {
@@ -212,6 +213,12 @@ Handle openNative(const QString &nativePath, Access access, bool create)
         openError() = EISDIR;
         return h;
     }
+    // A device is written only through the guard of platform/rawwrite.h.
+    if (access == Access::ReadWrite && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) {
+        ::close(fd);
+        openError() = EACCES;
+        return h;
+    }
     h.fd = safeFd(fd);
     return h;
 }
@@ -221,61 +228,108 @@ Handle openFile(const QString &internalPath, Access access, bool create)
     return openNative(toNative(internalPath), access, create);
 }
 
-Handle openVolume(QChar letter, Access access)
+Handle createFile(const QString &nativePath, CreateMode mode)
 {
     Handle h;
-    auto e = DriveTable::instance().entry(letter.toUpper());
-    if (!e || e->device.isEmpty() || e->mediumAbsent) {
+    if (nativePath.isEmpty()) {
         openError() = ENOENT;
         return h;
     }
-    if (access == Access::ReadWrite) {
-        // Raw writes only to removable media that nothing has mounted.
-        bool refuse = e->readOnly || e->typeCode != DriveTypeRemovable || e->kind == DriveKind::RootFs;
-        if (e->kind != DriveKind::VirtualImage)
-            refuse = refuse || !e->mountPoint.isEmpty() || mountedBelow(e->disk);
-        if (refuse) {
-            openError() = EACCES;
-            return h;
-        }
-    }
-    int flags = (access == Access::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-    if (access == Access::ReadWrite && e->kind != DriveKind::VirtualImage)
-        flags |= O_EXCL;
-    int fd = ::open(e->device.toLocal8Bit().constData(), flags);
+    int flags = O_RDWR | O_CLOEXEC | O_CREAT | O_NOFOLLOW;
+    flags |= mode == CreateMode::Exclusive ? O_EXCL : 0;
+    int fd = ::open(QFile::encodeName(nativePath).constData(), flags, 0644);
     if (fd < 0) {
         openError() = errno;
         return h;
     }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        openError() = EINVAL;
+        return h;
+    }
+    if (mode == CreateMode::Truncate && ::ftruncate(fd, 0) != 0) {
+        openError() = errno;
+        ::close(fd);
+        return h;
+    }
     h.fd = safeFd(fd);
-    h.windowOffset = e->windowOffset;
-    h.windowLength = e->windowLength;
-    if (!e->badSectors.isEmpty()) {
+    return h;
+}
+
+namespace {
+// The volume's handle over an open descriptor: its window and faults.
+Handle volumeHandle(int fd, const DriveEntry &e)
+{
+    Handle h;
+    h.fd = safeFd(fd);
+    h.windowOffset = e.windowOffset;
+    h.windowLength = e.windowLength;
+    if (!e.badSectors.isEmpty()) {
         auto f = std::make_shared<FaultSpec>();
-        f->badSectors = e->badSectors;
-        f->sectorSize = e->sectorSize > 0 ? e->sectorSize : 512;
-        f->slowMs = e->slowMs;
+        f->badSectors = e.badSectors;
+        f->sectorSize = e.sectorSize > 0 ? e.sectorSize : 512;
+        f->slowMs = e.slowMs;
         h.faults = f;
     }
     ::lseek(h.fd, off_t(h.windowOffset), SEEK_SET);
     return h;
 }
+} // namespace
+
+Handle openVolume(QChar letter, Access access)
+{
+    auto e = DriveTable::instance().entry(letter.toUpper());
+    if (!e || e->device.isEmpty() || e->mediumAbsent) {
+        openError() = ENOENT;
+        return {};
+    }
+    if (access == Access::ReadWrite) {
+        // Every raw write goes through the guard of platform/rawwrite.h.
+        int err = 0;
+        const int fd = openGuardedForWrite(*e, nullptr, nullptr, &err);
+        if (fd < 0) {
+            openError() = err;
+            return {};
+        }
+        return volumeHandle(fd, *e);
+    }
+    int fd = ::open(QFile::encodeName(e->device).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        openError() = errno;
+        return {};
+    }
+    return volumeHandle(fd, *e);
+}
+
+Handle openVolumeUncached(QChar letter, bool *direct)
+{
+    *direct = false;
+    auto e = DriveTable::instance().entry(letter.toUpper());
+    if (!e || e->device.isEmpty() || e->mediumAbsent) {
+        openError() = ENOENT;
+        return {};
+    }
+    const QByteArray dev = QFile::encodeName(e->device);
+    const bool aligned = e->windowOffset % 4096 == 0;
+    int fd = aligned ? ::open(dev.constData(), O_RDONLY | O_CLOEXEC | O_DIRECT) : -1;
+    if (fd >= 0) {
+        *direct = true;
+    } else {
+        fd = ::open(dev.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            openError() = errno;
+            return {};
+        }
+        // What the page cache holds of the volume would be read at memory speed.
+        ::fdatasync(fd);
+        ::posix_fadvise(fd, off_t(e->windowOffset), off_t(qMax<qint64>(0, e->windowLength)), POSIX_FADV_DONTNEED);
+        if (e->windowLength < 0)
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    }
+    return volumeHandle(fd, *e);
+}
 
 int lastOpenError() { return openError(); }
-
-namespace {
-// Whether any partition of a disk (or the disk itself) is mounted.
-bool mountedBelow(const QString &disk)
-{
-    if (disk.isEmpty())
-        return false;
-    const QString name = disk.section('/', -1);
-    for (const DriveEntry &d : DriveTable::instance().entries())
-        if (d.disk.section('/', -1) == name && !d.mountPoint.isEmpty() && d.kind != DriveKind::VirtualImage
-            && d.kind != DriveKind::VirtualFolder)
-            return true;
-    return false;
-}
-} // namespace
 
 } // namespace plat

@@ -62,6 +62,18 @@ Handle openFile(const QString &internalPath, Access access, bool create = false)
 // A file by its native path.
 Handle openNative(const QString &nativePath, Access access, bool create = false);
 
+// A new file for writing by its native path: Exclusive fails when the name
+// exists (a name taken race-free); Truncate empties an existing regular
+// file (never a device, a folder or a link's target outside the name).
+enum class CreateMode { Exclusive, Truncate };
+Handle createFile(const QString &nativePath, CreateMode mode);
+
+// A letter's volume for reads that must reach the medium, not the page
+// cache (the read-speed test): O_DIRECT where the device takes it (*direct
+// true; reads then need 4096-aligned buffers, offsets and lengths), else a
+// plain read-only handle whose cached pages were dropped first.
+Handle openVolumeUncached(QChar letter, bool *direct);
+
 // The errno of the last failed open, for the advice on restricted rights.
 int lastOpenError();
 

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QRecursiveMutex>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -341,6 +342,32 @@ struct Settings::Impl {
     QRecursiveMutex mutex;
     std::vector<std::unique_ptr<Hive>> hives;
 
+    // An open batch: the hives changed in it, each locked until it ends.
+    struct Batched {
+        Hive *hive = nullptr;
+        QString file;
+        std::unique_ptr<HiveLock> lock;
+        bool dirty = false;
+    };
+    int batchDepth = 0;
+    std::vector<Batched> batched;
+
+    void endBatch()
+    {
+        for (Batched &b : batched) {
+            if (!b.dirty)
+                continue;
+            if (writeAtomically(b.file, serialize(*b.hive))) {
+                b.hive->file = b.file;
+                b.hive->stamp = stampOf(b.file);
+            } else {
+                b.hive->loaded = false;   // what the file holds again
+                refresh(*b.hive);
+            }
+        }
+        batched.clear();
+    }
+
     Hive *hive(int32_t id)
     {
         if (Settings::hiveName(id).isEmpty())
@@ -390,6 +417,22 @@ struct Settings::Impl {
         if (h.readOnly)
             return SettingsAccessDenied;
         const QString file = Settings::instance().hiveFileNative(h.id);
+        if (batchDepth > 0) {
+            auto b = std::find_if(batched.begin(), batched.end(),
+                                  [&](const Batched &x) { return x.hive == &h && x.file == file; });
+            if (b == batched.end()) {
+                auto lock = std::make_unique<HiveLock>(file);
+                if (!lock->held())
+                    return SettingsAccessDenied;
+                refresh(h);
+                batched.push_back({&h, file, std::move(lock), false});
+                b = batched.end() - 1;
+            }
+            bool changed = false;
+            const int rc = change(h.root, changed);
+            b->dirty |= rc == SettingsOk && changed;
+            return rc;
+        }
         HiveLock lock(file);
         if (!lock.held())
             return SettingsAccessDenied;
@@ -409,6 +452,21 @@ struct Settings::Impl {
         return rc;
     }
 };
+
+SettingsBatch::SettingsBatch()
+{
+    Settings::Impl *i = Settings::instance().impl();
+    QMutexLocker lock(&i->mutex);
+    ++i->batchDepth;
+}
+
+SettingsBatch::~SettingsBatch()
+{
+    Settings::Impl *i = Settings::instance().impl();
+    QMutexLocker lock(&i->mutex);
+    if (--i->batchDepth == 0)
+        i->endBatch();
+}
 
 Settings &Settings::instance()
 {

@@ -83,9 +83,22 @@ public:
     void reload();
 
 private:
+    friend class SettingsBatch;
     Settings() = default;
     struct Impl;
     Impl *impl();
+};
+
+// While a batch lives, the changes of every hive are kept in memory and
+// written once, atomically, when the last batch ends; the lock of a changed
+// hive is held until then, so other instances never see half of a batch.
+// A program that writes many values at once (all settings) opens one.
+class SettingsBatch {
+public:
+    SettingsBatch();
+    ~SettingsBatch();
+    SettingsBatch(const SettingsBatch &) = delete;
+    SettingsBatch &operator=(const SettingsBatch &) = delete;
 };
 
 // The per-user settings store: application, section and key to text, kept in

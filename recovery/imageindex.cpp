@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -13,13 +15,24 @@ namespace {
 constexpr qint64 kMaxRecordBytes = 64LL << 20;
 constexpr qint64 kMaxTextBytes = 8192;
 
-// The general decimal form of a number, with the blank of a positive one.
-QByteArray numberText(double v)
+// The smallest record of the file form: three empty texts and the fields.
+constexpr qint64 kMinRecordBytes = 52;
+constexpr int32_t kMaxEntryIndex = 1000000;
+
+} // namespace
+
+QByteArray IndexNumberText(double v)
 {
-    QByteArray t = std::floor(v) == v && std::fabs(v) < 1e15 ? QByteArray::number(qint64(v))
-                                                             : QByteArray::number(v, 'g', 15);
-    return v >= 0 ? ' ' + t : t;
+    if (!std::isfinite(v))
+        v = 0;
+    QByteArray t = std::floor(v) == v && std::fabs(v) < 1e15 ? QByteArray::number(qint64(std::fabs(v)))
+                                                             : QByteArray::number(std::fabs(v), 'G', 15);
+    if (t.startsWith("0."))
+        t.remove(0, 1);   // ".5"
+    return (v >= 0 ? " " : "-") + t;
 }
+
+namespace {
 
 QByteArray quotedLine(const QByteArray &text) { return '"' + text + "\"\r\n"; }
 
@@ -72,19 +85,25 @@ bool ReadDiskImageIndex(const QString &indexPath, DiskImageIndex &index)
     index.lastEntryIndex = int32_t(last);
     f.seek(at);
     index.entryRecords = f.read(kMaxRecordBytes);
+    // The count is the file's word: never more entries than its bytes can hold.
+    const qint64 fit = index.entryRecords.size() / kMinRecordBytes - 1;
+    index.lastEntryIndex = int32_t(std::min<qint64>({qint64(index.lastEntryIndex), fit, kMaxEntryIndex}));
     return true;
 }
 
 bool WriteDiskImageIndex(const QString &indexPath, const DiskImageIndex &index)
 {
     const QString native = plat::toNative(indexPath);
-    QDir().mkpath(QFileInfo(native).absolutePath());
-    QFile f(native);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (native.isEmpty() || index.imagePath.contains(QLatin1Char('"')))
         return false;
-    QByteArray out = quotedLine(plat::toAnsi(index.imagePath)) + quotedLine(numberText(index.bytesPerSector))
-                     + quotedLine(numberText(index.sectorsPerCluster)) + quotedLine(numberText(index.totalClusters))
-                     + quotedLine(numberText(double(index.firstDataSector)))
-                     + quotedLine(numberText(index.lastEntryIndex)) + index.entryRecords;
-    return f.write(out) == out.size() && f.flush();
+    QDir().mkpath(QFileInfo(native).absolutePath());
+    // Written beside and renamed over: a reader never sees half an index.
+    QSaveFile f(native);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray out = quotedLine(plat::toAnsi(index.imagePath)) + quotedLine(IndexNumberText(index.bytesPerSector))
+                     + quotedLine(IndexNumberText(index.sectorsPerCluster)) + quotedLine(IndexNumberText(index.totalClusters))
+                     + quotedLine(IndexNumberText(double(index.firstDataSector)))
+                     + quotedLine(IndexNumberText(index.lastEntryIndex)) + index.entryRecords;
+    return f.write(out) == out.size() && f.commit();
 }

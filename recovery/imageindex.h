@@ -24,10 +24,18 @@ struct DiskImageIndex {
 // The index file of an image (internal paths).
 QString DiskImageIndexPath(const QString &workFolder, const QString &imagePath);
 
+// A number as the index writes it (the BASIC form): a blank before a value
+// of 0 and above, a minus sign before a negative one; whole numbers below
+// 1E15 in full, others with up to 15 significant digits (".5", "1E+15").
+QByteArray IndexNumberText(double v);
+
 // Reads an index. False when the file is missing, unreadable or its six
 // lines are not there, or a value lies outside what a medium can have
 // (sector size other than 512 to 4096, clusters of no or more than 65536
-// sectors, a negative count); the records are kept only up to 64 MiB.
+// sectors, a negative count); the records are kept only up to 64 MiB, and
+// the upper bound is cut to what the records' bytes can hold (at most
+// 1,000,000).
 bool ReadDiskImageIndex(const QString &indexPath, DiskImageIndex &index);
-// Writes an index (the folder is created when missing).
+// Writes an index atomically (the folder is created when missing). Refused
+// for an image path holding a double quote, which line 1 cannot carry.
 bool WriteDiskImageIndex(const QString &indexPath, const DiskImageIndex &index);

@@ -4,6 +4,7 @@
 #include "platform/text.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstdio>
 #include <cmath>
 #include <limits>
@@ -155,8 +156,9 @@ double RecordNumberValue(const QString &text)
 
 bool ScanListCountAccepted(int count, int folderFileCount)
 {
-    const double u = double(folderFileCount) - 1;
-    return count > 0 && count <= folderFileCount && double(count) > 0.9 * u;
+    const int listed = std::min(folderFileCount, ScanListCapacity);
+    const double u = double(listed) - 1;
+    return count > 0 && count <= listed && double(count) > 0.9 * u;
 }
 
 bool IsSafeListedName(const QString &name)
@@ -173,10 +175,9 @@ bool IsSafeListedName(const QString &name)
 
 QByteArray EncodeScanList(const ScanListData &d)
 {
-    if (d.items.size() > 32767)
-        return {};
-    for (const ScanListItem &item : d.items)
-        if (!IsSafeListedName(item.fileName) || !representable(item.fileName))
+    const size_t n = std::min(d.items.size(), size_t(ScanListCapacity));
+    for (size_t i = 0; i < n; ++i)
+        if (!IsSafeListedName(d.items[i].fileName) || !representable(d.items[i].fileName))
             return {};
     Writer w;
     w.text(d.lastScanDriveType);
@@ -184,8 +185,9 @@ QByteArray EncodeScanList(const ScanListData &d)
     w.number(d.resumePosition);
     w.number(d.thumbWidth);
     w.number(d.thumbCounter);
-    w.number(double(d.items.size()));
-    for (const ScanListItem &item : d.items) {
+    w.number(double(n));
+    for (size_t i = 0; i < n; ++i) {
+        const ScanListItem &item = d.items[i];
         w.text(item.displayText);
         w.text(item.fileName);
         w.number(item.orientation);
@@ -258,10 +260,8 @@ bool WriteScanListFile(const QString &internalPath, const ScanListData &data)
     if (native.isEmpty())
         return false;
     const QByteArray bytes = EncodeScanList(data);
-    if (bytes.isEmpty()) {
-        QFile::remove(native);
+    if (bytes.isEmpty())
         return false;
-    }
     const QString temp = native + QStringLiteral(".tmp");
     QFile f(temp);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))

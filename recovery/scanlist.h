@@ -14,6 +14,10 @@
 #include <cstdint>
 #include <vector>
 
+// The most items the found-file list shows, and so the most a list file
+// holds: a folder of more files is listed by its first 32,760.
+constexpr int ScanListCapacity = 32760;
+
 struct ScanListItem {
     QString displayText;
     QString fileName;       // name of the file in the cache root, no folder
@@ -40,10 +44,12 @@ struct ScanListData {
     bool smartScan = false;
 };
 
-// The file's bytes. A display text or another free text keeps its place on
-// its line: '"' becomes "'" and control characters "_". A file name that
-// could not be read back as it is ('"', a control character, "/", "\", a
-// character Windows-1252 lacks) makes the encoding fail (empty result).
+// The file's bytes: the header, the first ScanListCapacity items (a longer
+// list is written with the items a list file holds), the trailer. A
+// display text or another free text keeps its place on its line: '"'
+// becomes "'" and control characters "_". A file name that could not be
+// read back as it is ('"', a control character, "/", "\", a character
+// Windows-1252 lacks) makes the encoding fail (empty result).
 QByteArray EncodeScanList(const ScanListData &data);
 
 enum class ScanListStatus {
@@ -55,7 +61,9 @@ enum class ScanListStatus {
 
 // Reads what EncodeScanList wrote. folderFileCount is the number of files of
 // the folder the list describes; the file is accepted only when its count n
-// satisfies n > 0, n <= folderFileCount and n > 0.9 x (folderFileCount - 1).
+// satisfies n > 0, n <= m and n > 0.9 x (m - 1), where m is folderFileCount
+// but never more than ScanListCapacity (a list file of a fuller folder
+// holds that many).
 // The header is read into data in every case but Missing; items and trailer
 // only on acceptance. A name holding "/", "\", NUL, a control character, '"'
 // or "?", or equal to "." or "..", refuses the file.
@@ -68,9 +76,9 @@ bool ScanListCountAccepted(int count, int folderFileCount);
 bool IsSafeListedName(const QString &name);
 
 // Writes the file next to itself first and renames it into place, so that a
-// crash never leaves the list half written. False when it could not be
-// written (the old file then stays) or the list could not be encoded (the
-// old file is removed: it no longer describes the folder).
+// crash never leaves the list half written and an existing file is only
+// ever replaced by a complete new one. False when it could not be written
+// or the list could not be encoded; the old file then stays.
 bool WriteScanListFile(const QString &internalPath, const ScanListData &data);
 ScanListStatus ReadScanListFile(const QString &internalPath, int folderFileCount, ScanListData &data);
 

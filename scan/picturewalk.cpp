@@ -197,6 +197,8 @@ void PictureWalker::bmpHeader()
     int64_t pixels = 0;
     if (compression == 0 || compression == 3 || compression == 6) {
         const int64_t stride = ((w * bpp + 31) / 32) * 4;
+        if (ht > (int64_t(1) << 34) / stride)
+            return fail();   // more than a BMP's 32-bit size field can state
         pixels = stride * ht;
     } else {
         pixels = imageSize;   // run-length, JPEG or PNG data: the header's size
@@ -471,10 +473,9 @@ bool PictureWalker::feed(const unsigned char *p, size_t n)
             p += k;
             n -= k;
             pos_ += int64_t(k);
+            held_ = ff ? pos_ - 1 : pos_;   // the data before the FF holds
             if (ff)
                 state_ = JEntropyFF;
-            else
-                held_ = pos_;
             break;
         }
         case JTrailer: {
@@ -631,8 +632,6 @@ PictureExtent PictureWalker::result() const
     case Failed:
         r.walk = PictureExtent::Walk::Incomplete;
         r.end = std::min(held_, pos_);
-        if (format_ == PictureFormat::Bmp)
-            r.end = held_;   // the pixels the header describes, even past these bytes
         return r;
     case XPaletteMark:
         // The lines ended with the bytes: a 16-colour picture is whole.
@@ -754,6 +753,8 @@ private:
         if (e.count > kMaxValues)
             return false;
         const int64_t total = int64_t(e.count) * size;
+        if (total == 0)
+            return true;
         if (total > 4 && !within(u32(e.value), total))
             return false;
         std::vector<unsigned char> raw(static_cast<size_t>(total));
@@ -921,7 +922,8 @@ PictureExtent WalkPicture(PictureFormat format, const unsigned char *p, size_t n
             if (offset < 0 || uint64_t(offset) > n)
                 return 0;
             const size_t m = std::min(k, n - size_t(offset));
-            std::memcpy(into, p + offset, m);
+            if (m > 0)
+                std::memcpy(into, p + offset, m);
             return m;
         };
         return WalkTiff(read, int64_t(n));

@@ -71,6 +71,8 @@ private:
 };
 
 constexpr double kMB = 1048576.0;
+// The bytes a sequential read brings in at a time (see the main loop).
+constexpr int64_t kPieceBytes = int64_t(1) << 20;
 
 QString latin(const QByteArray &b) { return QString::fromLatin1(b); }
 
@@ -597,7 +599,7 @@ struct ScanEngine::Impl {
     // bytes for one at least 1001 pixels wide.
     void applyEstimate(int64_t width, int64_t height)
     {
-        if (!estimateOpen || width < 1001 || height <= 0)
+        if (!estimateOpen || width < 1001 || height <= 0 || width > (1 << 20) || height > (1 << 20))
             return;
         limitBytes = uint64_t(width) * uint64_t(height) * 6;
         estimateLimit = true;
@@ -1023,6 +1025,11 @@ ScanResult ScanEngine::Impl::run()
         }
         if (want <= 0 && carried == 0)
             break;
+        // A plain sequential read comes in pieces that are examined and
+        // written while they are still in the processor's cache; the medium
+        // sees the same stream of requests.
+        if (handleOpen && self->mode_ == ScanMode::Normal)
+            want = std::min(want, std::max<int64_t>(1, kPieceBytes / U));
 
         unsigned char *into = buf.data() + carried * U;
         std::fill(unitBad.begin() + carried, unitBad.end(), 0);
@@ -1236,11 +1243,29 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     if (cb.saveScanList)
         cb.saveScanList();
     const int64_t last = found.counter();
+    // The progress bar counts the new files through the pass.
+    const int64_t firstFile = std::max<int64_t>(0, startCounter);
+    auto passProgress = [&](int64_t done) {
+        if (!cb.progress)
+            return;
+        ScanProgress p;
+        p.maximum = std::max<int64_t>(1, last - firstFile + 1);
+        p.value = done;
+        p.elapsedSeconds = int64_t(r.seconds);
+        p.text = r.statusText;
+        cb.progress(p);
+    };
+    passProgress(0);
+    const auto passStart = std::chrono::steady_clock::now();
     if (g.clusterBytes() >= 512) {
         // Pictures the scan followed while writing them are not read again;
         // the others (a resumed file, TIFF) are read once, through one buffer.
         TrueEndCutter cutter;
-        for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i) {
+        for (int64_t i = firstFile; i <= last; ++i) {
+            if ((i - firstFile) % 256 == 255) {
+                passProgress(i - firstFile);
+                cb.yield();
+            }
             if (resumeOpen && i == last)
                 continue;
             if (found.CutToEntry[size_t(i)] || !IsTrueEndExtension(found.FoundFileNames[int(i)]))
@@ -1253,6 +1278,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i)
         if (found.EntryDates[size_t(i)].isValid() && !(resumeOpen && i == last))
             DateFoundFile(fileNative(i), found.EntryDates[size_t(i)]);
+    r.finishingSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - passStart).count();
 
     cb.setLastCluster(QStringLiteral("0"));
     const bool complete = current >= g.endUnit();

@@ -178,6 +178,7 @@ struct ScanResult {
     int64_t unitsScanned = 0;
     int64_t bytesScanned = 0;
     double seconds = 0;
+    double finishingSeconds = 0;    // the finishing pass (true ends, dates)
     int64_t filesFound = 0;         // found files kept by this scan
     int64_t identicalUnits = 0;
     int64_t unreadableUnits = 0;     // units holding an unreadable sector

@@ -87,6 +87,15 @@ int MsgBoxTimed(const QString &owner, const QString &text, int style, const QStr
     return MsgBoxTimed(owner, text, copy, title);
 }
 
+int MsgBox(const QString &text, int style, const QString &title)
+{
+    plat::MessageRequest request;
+    request.text = text;
+    request.title = title;
+    request.style = style;
+    return plat::showMessage(request);
+}
+
 int MsgBoxPositioned(int owner, const QString &text, int style, const QString &title)
 {
     plat::MessageRequest request;

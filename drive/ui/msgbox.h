@@ -25,6 +25,10 @@ int MsgBoxTimed(const QString &owner, const QString &text, int style, const QStr
 // A task-modal box centred over its owner, without time-out; the answer.
 int MsgBoxPositioned(int owner, const QString &text, int style, const QString &title);
 
+// The plain box of the run time: application-modal, placed by the window
+// system, no time-out; the answer.
+int MsgBox(const QString &text, int style, const QString &title);
+
 // The time-out of a self-closing box of this style, before style 1's change:
 // the style as a signed 16-bit number divided by 259 (truncated toward
 // zero), times 6000, plus 4000 ms. Not positive: the box has no time-out.

@@ -9,13 +9,22 @@
 #include "platform/ui/msgbox.h"
 #include "recovery/freespace.h"
 
+#include "platform/paths.h"
+
+#include <QFileInfo>
+#include <algorithm>
+
 void frmRecover::CheckTargetFreeSpace(const QString &cacheFolder, int &result, bool &room)
 {
     room = false;
     FreeSpaceFacts f;
     int32_t total = 0;
     f.cacheFreeMB = GetDiskSpaceMB(cacheFolder, total);
-    f.sourceFreeMB = GetDiskSpaceMB(SourceName, total);
+    // An image's scan writes at most the image's size; the free space of
+    // the disk holding the image is no measure of it.
+    f.sourceFreeMB = ScanningImage
+                         ? int32_t(std::min<qint64>(QFileInfo(plat::toNative(SourceName)).size() / 1048576, INT32_MAX))
+                         : GetDiskSpaceMB(SourceName, total);
     f.sourceTotalMB = DriveInfo().TotalMB;
     f.cacheFolder = cacheFolder;
     f.resumePosition = ResumePosition;

@@ -13,11 +13,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 
 namespace {
-
-constexpr int kMaxListItems = 32760;
 
 // The plain files of a folder (hidden files and links left out), by name
 // without regard to case.
@@ -82,7 +81,8 @@ bool frmRecover::LoadScanList()
     if (ShownFolder != CacheRoot || CacheRoot.isEmpty() || !FileExists(ScanListFile()))
         return false;
     ScanListData d;
-    const ScanListStatus status = ReadScanListFile(ScanListFile(), int(FoundFilePaths.size()), d);
+    const int folderFiles = int(FoundFilePaths.size());
+    const ScanListStatus status = ReadScanListFile(ScanListFile(), folderFiles, d);
     bool loaded = false;
     if (status != ScanListStatus::Missing) {
         LastScanDriveType = d.lastScanDriveType;
@@ -98,8 +98,18 @@ bool frmRecover::LoadScanList()
         for (int i = 0; i < n; ++i) {
             FoundFilePaths << d.items[size_t(i)].fileName;
             ItemOrientations.push_back(d.items[size_t(i)].orientation);
-            if (i < kMaxListItems)
+            if (i < ScanListCapacity)
                 List3.AddItem(d.items[size_t(i)].displayText);
+        }
+        // A list file holds at most ScanListCapacity items: the arrays take
+        // the folder's other files behind them, as a listing would.
+        if (folderFiles > n && n == ScanListCapacity) {
+            const QSet<QString> listed(FoundFilePaths.begin(), FoundFilePaths.end());
+            for (const QString &name : plainFileNames(ShownFolder))
+                if (!listed.contains(name)) {
+                    FoundFilePaths << name;
+                    ItemOrientations.push_back(0.0f);
+                }
         }
         if (FoundFilePaths.isEmpty()) {
             FoundFilePaths << QString();
@@ -159,7 +169,7 @@ void frmRecover::RefillFoundFileList()
             const QStringList names = plainFileNames(ShownFolder);
             for (int k = 0; k < names.size() && k < FoundFilePaths.size(); ++k) {
                 FoundFilePaths[k] = names[k];
-                if (k < kMaxListItems)
+                if (k < ScanListCapacity)
                     List3.AddItem(FoundFileDisplayText(names[k]));
             }
             ThumbCounter = 0;

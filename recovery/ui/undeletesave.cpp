@@ -86,8 +86,7 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
             if (!AskSaveName && outcome != SaveOutcome::NotSaved && outcome != SaveOutcome::Cancelled
                 && name.contains(QLatin1Char('.')) && kPictureList.contains(name.right(4), Qt::CaseInsensitive)) {
                 Picture1.Cls();
-                DrawThumbnail(SavedFilePath, Picture1, plat::twipsToPixels(Picture1.Width()),
-                              plat::twipsToPixels(Picture1.Height()));
+                DrawThumbnail(plat::toInternal(SavedFilePath), Picture1, int(Picture1.Width()), int(Picture1.Height()));
             }
         } else if (AskSaveName) {
             if (r == 0 && m == 0) {

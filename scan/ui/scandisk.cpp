@@ -19,8 +19,10 @@
 #include "scan/signatures.h"
 #include "scan/unitgeometry.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -204,6 +206,8 @@ void frmRecover::ScanDisk()
         if (m == ScanMode::Damaged) {
             ChkDamaged.setVisible(true);
             ChkDamaged.ZOrder(0);
+        } else if (m == ScanMode::Normal) {
+            ChkDamaged.setVisible(false);   // the finishing pass unticks both and hides it again
         }
     };
     cb.phase = [this](ScanPhase ph) {
@@ -215,7 +219,7 @@ void frmRecover::ScanDisk()
             CmdScan.setCaption(GetString(337, QStringLiteral("Flushing, wait...")));
             break;
         case ScanPhase::Done:
-            CmdScan.setCaption(GetString(38, QStringLiteral("Scan")));
+            ShowScanResults();
             break;
         }
     };
@@ -235,7 +239,7 @@ void frmRecover::ScanDisk()
         ItemOrientations.resize(size_t(FoundFilePaths.size()), 0.0f);
         if (i < List3.ListCount())
             List3.setList(i, e.displayLine);
-        else
+        else if (i < ScanListCapacity)   // files from 32,760 on get no line
             List3.AddItem(e.displayLine);
     };
     cb.fileDropped = [this](const FoundFileEvent &e) {
@@ -278,7 +282,13 @@ void frmRecover::ScanDisk()
     cb.saveScanList = [this] { SaveScanList(); };
     cb.readExifQuick = [this](const unsigned char *bytes, size_t size) { return ReadExifQuick(bytes, size); };
     cb.rawPreview = [this](const QString &file) { RunRawPreview(file); };
-    cb.drawPicture = [this](const QString &file) {
+    // Found pictures show in the picture view as they come, at most one a
+    // second: a decode of every picture would cost more than the scan.
+    auto lastDrawn = std::make_shared<QElapsedTimer>();
+    cb.drawPicture = [this, lastDrawn](const QString &file) {
+        if (lastDrawn->isValid() && lastDrawn->elapsed() < 1000)
+            return;
+        lastDrawn->start();
         DrawThumbnail(file, Picture1, int(Picture1.Width()), int(Picture1.Height()));
     };
     if (AdjustScanCallbacks)
@@ -306,6 +316,14 @@ void frmRecover::ScanDisk()
     if (!r.statusText.isEmpty())
         lblStatus.setCaption(r.statusText);
     SaveScanList();
+    // More files than the list shows: the list file holds the first ones.
+    const int64_t foundCount = FoundFiles.counter() + 1;
+    if (foundCount > ScanListCapacity && r.end != ScanEnd::Stopped)
+        MsgBoxPositioned(hWnd(),
+                         FormatString(GetString(2050, QStringLiteral("The found-file list shows the first %0 of the %1 "
+                                                                      "files found; all of them are in the cache folder.")),
+                                      {QString::number(ScanListCapacity), QString::number(foundCount)}),
+                         plat::mb::IconInformation, GetString(592, QStringLiteral("Scan")) + QStringLiteral(" ") + drive);
 
     OperationRunning = false;
     ScanFinished = true;
@@ -313,4 +331,19 @@ void frmRecover::ScanDisk()
     Drive1.setEnabled(true);
     CmdLearn.setEnabled(learnEnabled);
     EnableButtons();
+}
+
+void frmRecover::ShowScanResults()
+{
+    // The end of the finishing pass: the progress bar back, the results in
+    // the views, the buttons and the first result.
+    ProgressBar1.setValue(ProgressBar1.Min());
+    CmdShowFolder.setCaption(GetString(36, QStringLiteral("Explore Cache")));
+    ClearFileView();
+    if (ResultViewState == 1)
+        RenderThumbnails();
+    UpdateThumbsCaption();
+    EnableButtons();
+    List3_Click();
+    CmdScan.setCaption(GetString(38, QStringLiteral("Scan")));
 }

@@ -267,8 +267,10 @@ void frmRecover::CmdScan_Click()
                 resume = ScanResumeUnit();
             } else {
                 resume = 0;
-                if (SourceName.startsWith(CacheRoot.left(1), Qt::CaseInsensitive) && !chooserAnswered) {
-                    // The cache on the drive being read: choose another.
+                if (!ScanningImage && SourceName.startsWith(CacheRoot.left(1), Qt::CaseInsensitive)
+                    && !chooserAnswered) {
+                    // The cache on the drive being read: choose another. (An
+                    // image is a file: a cache beside it cannot overwrite it.)
                     refused = true;
                     continue;
                 }

@@ -29,6 +29,7 @@ protected:
         env.set("QUILVANE_HOME", home.toLocal8Bit());
         env.locale(lang);
         plat::Settings::instance().reload();
+        keepProgramKeyInUserHive();
         exits = 0;
         w = &CreateMainWindow();
     }

@@ -85,11 +85,11 @@ TEST_F(InfoText, DriveInformationOfACardAndOfAnImage)
     EXPECT_EQ(l[10], "Sectors/cluster: 4");
 
     // A speed measured on this medium is shown; one of another medium is not.
-    w->ReadSpeedMBs = 12.345;
-    w->ReadSpeedSerial = 0xDEADBEEF;
+    w->MeasuredSpeedMBps = 12.345;
+    w->MeasuredSpeedSerial = 0xDEADBEEF;
     w->ShowDriveInfo();
     EXPECT_EQ(lines(w->lblSpecs.Caption())[3], "Read speed: 12.35 MB/sec");
-    w->ReadSpeedSerial = 1;
+    w->MeasuredSpeedSerial = 1;
     w->ShowDriveInfo();
     EXPECT_EQ(lines(w->lblSpecs.Caption())[3], "");
 

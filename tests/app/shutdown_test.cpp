@@ -283,7 +283,9 @@ TEST(ProgramProcess, TerminationSignalEndsTheProgramTheNormalWay)
     EXPECT_FALSE(plat::InstanceLock::isHeld(lock));
     const QByteArray written = testing_support::readFileBytes(settings);
     EXPECT_TRUE(written.contains("\"LastStage\"=\"0\"")) << written.constData();
-    EXPECT_TRUE(written.contains("[HKEY_CURRENT_USER\\Software\\Zentarix\\Quilvane Pro]"));
+    // The first start keeps the program key in the first hive it can write.
+    EXPECT_TRUE(testing_support::readFileBytes(home + "/config/HKEY_LOCAL_MACHINE.reg")
+                    .contains("[HKEY_LOCAL_MACHINE\\Software\\Zentarix\\Quilvane Pro]"));
     EXPECT_TRUE(written.contains("\"LangId\"=\"1031\""));
     EXPECT_TRUE(QFile::exists(home + "/Manual/Manual.htm"));
     EXPECT_TRUE(testing_support::readFileBytes(home + "/Manual/Manual.htm").contains("lang=\"de\""));

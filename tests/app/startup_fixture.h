@@ -70,6 +70,7 @@ protected:
         env.set("QUILVANE_HOME", home.toLocal8Bit());
         env.locale("en_US.UTF-8");
         plat::Settings::instance().reload();
+        keepProgramKeyInUserHive();
         plat::DriveTable::instance().resetVirtual();
         plat::DriveTable::instance().setExclusive(true);
         SetProgramExitHook([this] { ++exits; });
@@ -98,6 +99,14 @@ protected:
         SetCurrentLanguageId(9);
         env.restore();
         plat::Settings::instance().reload();
+    }
+
+    // The hive choice of an earlier start: the program key in the user's
+    // hive, where the tests store their settings.
+    static void keepProgramKeyInUserHive()
+    {
+        plat::saveUserSetting(QStringLiteral("Zentarix"), QStringLiteral("Quilvane"), QStringLiteral("Reg"),
+                              QString::number(plat::HiveCurrentUser));
     }
 
     QString homeFile(const QString &relative) const { return home + QLatin1Char('/') + relative; }

@@ -7,6 +7,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/httpserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,13 +17,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <optional>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 using testing_support::makeTempDir;
@@ -30,89 +25,6 @@ using testing_support::readFileBytes;
 using testing_support::writeFileBytes;
 
 namespace {
-
-// A small HTTP server on 127.0.0.1 in its own thread (the download blocks
-// the test's thread). Paths: /file (complete), /empty, /cut (the connection
-// closes half-way through the announced body), anything else 404.
-class HttpServer {
-public:
-    explicit HttpServer(QByteArray body) : body_(std::move(body))
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = 0;
-        int one = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (::bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || ::listen(fd_, 8) != 0)
-            return;
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~HttpServer()
-    {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        ::close(fd_);
-    }
-    QString url(const char *path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(QLatin1String(path)); }
-    bool ok() const { return port_ != 0; }
-    int requests() const { return requests_; }
-
-private:
-    void serve()
-    {
-        while (!stop_) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0)
-                continue;
-            QByteArray request;
-            char buf[4096];
-            while (!request.contains("\r\n\r\n")) {
-                const ssize_t n = ::recv(c, buf, sizeof buf, 0);
-                if (n <= 0)
-                    break;
-                request.append(buf, n);
-            }
-            ++requests_;
-            const QByteArray path = request.split(' ').value(1);
-            QByteArray reply;
-            if (path == "/file") {
-                reply = "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body_.size())
-                    + "\r\nConnection: close\r\n\r\n" + body_;
-            } else if (path == "/empty") {
-                reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-            } else if (path == "/cut") {
-                reply = "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body_.size())
-                    + "\r\nConnection: close\r\n\r\n" + body_.left(body_.size() / 2);
-            } else {
-                reply = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found";
-            }
-            for (qsizetype done = 0; done < reply.size();) {
-                const ssize_t n = ::send(c, reply.constData() + done, size_t(reply.size() - done), MSG_NOSIGNAL);
-                if (n <= 0)
-                    break;
-                done += n;
-            }
-            ::shutdown(c, SHUT_WR);
-            ::close(c);
-        }
-    }
-
-    QByteArray body_;
-    int fd_ = -1;
-    quint16 port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> requests_{0};
-    std::thread thread_;
-};
 
 class EnvGuard {
 public:
@@ -309,9 +221,19 @@ TEST(System, DownloadsReplaceOnlyWhenComplete)
     QByteArray body;
     for (int i = 0; i < 20000; ++i)
         body.append(char('A' + i % 23));
-    HttpServer server(body);
+    testing_support::LocalHttpServer server;
     ASSERT_TRUE(server.ok());
+    server.serve("/file", body);
+    server.serve("/empty", {});
+    server.route("/cut", testing_support::LocalHttpServer::Route::cutAfter(body, body.size() / 2));
+    server.route("/away", testing_support::LocalHttpServer::Route::redirect("file:///etc/hostname"));
+    server.route("/error", testing_support::LocalHttpServer::Route::reply(500, "a page about the error"));
     SetDownloadTimeouts(5, 5);
+    SetInternetConnectedHook([](int &flags, QString &name) {
+        flags = 2;
+        name = QStringLiteral("eth0");
+        return true;
+    });
     const QString folder = makeTempDir(QStringLiteral("dl")) + "/.config.d/v1.2";
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString target = folder + "/update.info.txt";
@@ -319,13 +241,14 @@ TEST(System, DownloadsReplaceOnlyWhenComplete)
     const QString t = plat::toInternal(target);
     const QStringList onlyTarget{QStringLiteral("update.info.txt")};
 
-    EXPECT_FALSE(DownloadReplaceFile(server.url("/missing"), t));
+    // Failures of every kind leave the old file and nothing beside it.
+    for (const char *path : {"/missing", "/cut", "/away", "/error"}) {
+        EXPECT_FALSE(DownloadReplaceFile(server.url(path), t)) << path;
+        EXPECT_EQ(readFileBytes(target), QByteArray("old contents")) << path;
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), onlyTarget) << path;
+    }
+    EXPECT_FALSE(DownloadReplaceFile(server.url("/file"), t, body.size() - 1));   // larger than allowed
     EXPECT_EQ(readFileBytes(target), QByteArray("old contents"));
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), onlyTarget);
-
-    EXPECT_FALSE(DownloadReplaceFile(server.url("/cut"), t));
-    EXPECT_EQ(readFileBytes(target), QByteArray("old contents"));
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), onlyTarget);
 
     EXPECT_TRUE(DownloadReplaceFile(server.url("/file"), t));
     EXPECT_EQ(readFileBytes(target), body);
@@ -335,10 +258,44 @@ TEST(System, DownloadsReplaceOnlyWhenComplete)
     EXPECT_TRUE(QFileInfo(folder + "/new").exists());
     EXPECT_EQ(QFileInfo(folder + "/new").size(), 0);
 
-    const int before = server.requests();
+    // The plain download writes the file itself, and removes what it began.
+    EXPECT_TRUE(DownloadUrlToFile(server.url("/file"), plat::toInternal(folder + "/direct")));
+    EXPECT_EQ(readFileBytes(folder + "/direct"), body);
+    EXPECT_FALSE(DownloadUrlToFile(server.url("/cut"), plat::toInternal(folder + "/direct")));
+    EXPECT_FALSE(QFileInfo::exists(folder + "/direct"));
+
+    const int before = server.requests().size();
     EXPECT_FALSE(DownloadReplaceFile(QStringLiteral("file:///etc/hostname"), t));
     EXPECT_FALSE(DownloadReplaceFile(server.url("/file"), plat::toInternal(folder + "/no/such/folder/x.txt")));
-    EXPECT_EQ(server.requests(), before);
+    // Without a connection nothing is asked.
+    SetInternetConnectedHook([](int &flags, QString &) {
+        flags = 0;
+        return false;
+    });
+    EXPECT_FALSE(DownloadReplaceFile(server.url("/file"), plat::toInternal(folder + "/other")));
+    EXPECT_EQ(server.requests().size(), before);
     EXPECT_EQ(readFileBytes(target), body);
+    SetInternetConnectedHook({});
     SetDownloadTimeouts(0, 0);
+}
+
+TEST(System, ConnectionIsADefaultRouteOnAnInterfaceThatIsUp)
+{
+    const QByteArray header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    const QByteArray v4 = header
+        + "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+          "lo\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
+          "wlan0\t00000000\t010200C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n";
+    const QByteArray v6Default = QByteArray(32, '0') + " 00 " + QByteArray(32, '0') + " 00 " + QByteArray(32, '0')
+        + " 00000400 00000001 00000000 00000003 ";
+    const auto up = [](const QString &name) { return name != QLatin1String("down0"); };
+
+    EXPECT_EQ(DefaultRouteInterface(v4, {}, up), "wlan0");   // the loopback and a subnet route do not count
+    EXPECT_EQ(DefaultRouteInterface(header, v6Default + "eth1\n", up), "eth1");
+    EXPECT_EQ(DefaultRouteInterface(header, v6Default + "lo\n", up), "");
+    EXPECT_EQ(DefaultRouteInterface(v4, {}, [](const QString &) { return false; }), "");
+    QByteArray downRoute = v4;
+    downRoute.replace("wlan0", "down0");
+    EXPECT_EQ(DefaultRouteInterface(downRoute, {}, up), "");
+    EXPECT_EQ(DefaultRouteInterface("garbage\n\t\t\n00000000", "x y z", up), "");
 }

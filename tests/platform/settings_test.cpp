@@ -246,6 +246,38 @@ TEST_F(SettingsStore, PerUserStoreWritesThrough)
     EXPECT_FALSE(saveUserSetting(QString(), QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("v")));
 }
 
+// Many values in a batch: read back at once from memory, on disk in one
+// write when the batch ends (the file keeps its old bytes until then);
+// a batch within a batch writes with the outer one.
+TEST_F(SettingsStore, ABatchWritesItsValuesOnce)
+{
+    Settings &s = Settings::instance();
+    const QString file = s.hiveFileNative(HiveCurrentUser);
+    ASSERT_EQ(s.setText(HiveCurrentUser, kKey, QStringLiteral("Before"), QStringLiteral("1")), SettingsOk);
+    const QByteArray before = readFileBytes(file);
+    {
+        SettingsBatch batch;
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(s.setNumber(HiveCurrentUser, kKey, QStringLiteral("V%1").arg(i), i + 1), SettingsOk);
+        {
+            SettingsBatch inner;
+            saveUserSetting(QStringLiteral("Zentarix"), QStringLiteral("Quilvane"), QStringLiteral("FreeMB"),
+                            QStringLiteral("77"));
+        }
+        EXPECT_EQ(s.value(HiveCurrentUser, kKey, QStringLiteral("V199"))->number, 200);
+        EXPECT_EQ(userSetting(QStringLiteral("Zentarix"), QStringLiteral("Quilvane"), QStringLiteral("FreeMB")),
+                  QStringLiteral("77"));
+        EXPECT_EQ(readFileBytes(file), before);
+    }
+    EXPECT_NE(readFileBytes(file), before);
+    s.reload();
+    EXPECT_EQ(s.value(HiveCurrentUser, kKey, QStringLiteral("V0"))->number, 1);
+    EXPECT_EQ(s.value(HiveCurrentUser, kKey, QStringLiteral("V199"))->number, 200);
+    EXPECT_EQ(s.value(HiveCurrentUser, kKey, QStringLiteral("Before"))->text, QStringLiteral("1"));
+    EXPECT_EQ(userSetting(QStringLiteral("Zentarix"), QStringLiteral("Quilvane"), QStringLiteral("FreeMB")),
+              QStringLiteral("77"));
+}
+
 TEST_F(SettingsStore, AKilledWriterLeavesTheOldFileWhole)
 {
     const QString home = makeTempDir(QStringLiteral("writer"));

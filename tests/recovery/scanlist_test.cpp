@@ -100,12 +100,33 @@ TEST(ScanListFile, FreeTextsCannotBreakTheLinesAndUnsafeNamesAreNotWritten)
         d.items[0].fileName = bad;
         EXPECT_TRUE(EncodeScanList(d).isEmpty()) << bad.toStdString();
     }
-    // An unwritable list removes the old file: it no longer describes the folder.
+    // A list that cannot be written leaves the old file: a list file is only
+    // ever replaced by a complete new one.
     const QString dir = makeTempDir();
     const QString file = plat::toInternal(dir) + QStringLiteral("\\1.dat");
     ASSERT_TRUE(WriteScanListFile(file, sample()));
     EXPECT_FALSE(WriteScanListFile(file, d));
-    EXPECT_FALSE(QFile::exists(dir + "/1.dat"));
+    EXPECT_EQ(readFileBytes(dir + "/1.dat"), EncodeScanList(sample()));
+}
+
+// A list longer than a list file holds is written with its first 32,760
+// items, and that file describes a folder of more files.
+TEST(ScanListFile, AListPastItsCapacityIsWrittenWithTheItemsItHolds)
+{
+    ScanListData d = sample();
+    d.items.clear();
+    for (int i = 0; i < 40000; ++i)
+        d.items.push_back({QStringLiteral("%1 JPEG").arg(i), QStringLiteral("R#%1.jpg").arg(i, 4, 10, QChar('0')), 0});
+    const QByteArray bytes = EncodeScanList(d);
+    ASSERT_FALSE(bytes.isEmpty());
+    ScanListData back;
+    EXPECT_EQ(DecodeScanList(bytes, 40000, back), ScanListStatus::Loaded);
+    ASSERT_EQ(int(back.items.size()), ScanListCapacity);
+    EXPECT_EQ(back.items.back().fileName, QStringLiteral("R#32759.jpg"));
+    EXPECT_EQ(back.smartScan, d.smartScan);   // the trailer follows the items it holds
+    EXPECT_TRUE(ScanListCountAccepted(ScanListCapacity, 40000));
+    EXPECT_FALSE(ScanListCountAccepted(ScanListCapacity - 4000, 40000));
+    EXPECT_FALSE(ScanListCountAccepted(ScanListCapacity + 1, 40000));
 }
 
 TEST(ScanListFile, TheCountMustFitTheFolder)

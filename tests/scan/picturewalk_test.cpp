@@ -90,28 +90,6 @@ TEST(PictureWalks, ToolMadePicturesEndWhereTheirStructureEnds)
     }
 }
 
-TEST(PictureWalks, TheExtentOfAPictureCutShortCoversItsBytes)
-{
-    REQUIRE_PICTURES();
-    for (const Picture &p : pictures()) {
-        SCOPED_TRACE(p.name.toStdString());
-        const PictureFormat f = formatOf(p);
-        const qsizetype cut = p.data.size() - 10;
-        const PictureExtent e = walk(f, p.data.left(cut));
-        // Sequential formats held up to the cut; a TIFF whose IFD lies
-        // behind the cut gives only its header.
-        if (f != PictureFormat::Tiff && f != PictureFormat::Bmp) {
-            EXPECT_GE(e.end, cut - 800) << e.end;   // a PCX palette or an MPF picture may be open
-        }
-    }
-    // A TIFF-based RAW file whose IFDs come first, cut inside its raw data:
-    // everything up to the cut belongs to it.
-    const QByteArray raw = makeRaw(pictures().first().data, true, false, 21);
-    const PictureExtent e = walk(PictureFormat::Tiff, raw.left(raw.size() - 5000));
-    EXPECT_EQ(e.walk, PictureExtent::Walk::Incomplete);
-    EXPECT_EQ(e.end, raw.size() - 5000);
-}
-
 TEST(PictureWalks, MultiPictureIndexesAreFollowedOnlyWhenTheyHold)
 {
     REQUIRE_PICTURES();
@@ -273,4 +251,43 @@ TEST(PictureCards, APictureCutShortByTheNextFileLosesNothing)
     EXPECT_EQ(readFileBytes(cache + '/' + found.FoundFileNames[0]), jpeg);
     EXPECT_EQ(readFileBytes(cache + '/' + found.FoundFileNames[1]), rawCut);
     EXPECT_EQ(readFileBytes(cache + '/' + found.FoundFileNames[2]), png);
+}
+
+// A scan stopped while a picture is being written and resumed: the
+// resumed file is walked from the cache and cut as a whole scan cuts it.
+TEST(PictureCards, AResumedScanCutsItsOpenPictureByItsStructure)
+{
+    REQUIRE_PICTURES();
+    const QString dir = makeTempDir("resumecard");
+    QList<QPair<QString, QByteArray>> files;
+    for (const Picture &p : pictures())
+        files.append({p.name, p.data});
+    const QString image = makeRandomCard(dir, "r.img", files, 1);
+    ASSERT_FALSE(image.isEmpty());
+    const ScanSource src = scan_images::imageSource(image);
+    int stoppedInAFile = 0;
+    for (const int stopAfter : {1, 2, 3}) {
+        SCOPED_TRACE(stopAfter);
+        const QString cache = makeTempDir("cache");
+        ScanOptions opt;
+        opt.cacheFolder = scan_images::cacheInternal(cache);
+        opt.freeMemoryMB = 0;
+        FoundFileList found;
+        ScanCallbacks cb = scan_images::quietCallbacks();
+        auto reads = std::make_shared<int>(0);
+        cb.stopRequested = [reads, stopAfter] { return ++*reads > stopAfter; };
+        SignatureRows table = scan_images::programTable();
+        ScanResult first = ScanEngine(src, table, opt, cb, found).run();
+        ASSERT_EQ(first.end, ScanEnd::Stopped);
+        stoppedInAFile += first.resume.fileOpen;
+        ScanOptions more = opt;
+        more.resume = first.resume;
+        ASSERT_EQ(ScanEngine(src, table, more, scan_images::quietCallbacks(), found).run().end, ScanEnd::Finished);
+        QSet<QByteArray> got;
+        for (const QString &name : QDir(cache).entryList(QDir::Files))
+            got.insert(sha(readFileBytes(cache + '/' + name)));
+        for (const Picture &p : pictures())
+            EXPECT_TRUE(got.contains(sha(p.data))) << p.name.toStdString() << " not found whole";
+    }
+    EXPECT_GT(stoppedInAFile, 0);
 }

@@ -93,20 +93,9 @@ private:
     std::deque<bool> answers_;
 };
 
-QString imageMagick()
-{
-    for (const QString &p : {QStringLiteral("/usr/bin/convert-im6.q16"), QStringLiteral("/usr/bin/convert")})
-        if (QFile::exists(p))
-            return p;
-    return QStringLiteral("convert");
-}
-
 QByteArray picture(const QString &dir, const QString &name, const QStringList &args)
 {
-    const QString out = dir + '/' + name;
-    if (runTool(imageMagick(), args + QStringList{out}) != 0)
-        return {};
-    return readFileBytes(out);
+    return imageMagickPicture(dir, name, args);
 }
 
 // A card as a camera leaves it after two pictures were deleted: NOTES.TXT is

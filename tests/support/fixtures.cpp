@@ -291,6 +291,22 @@ QByteArray patternBytes(qint64 size, quint32 seed)
     return b;
 }
 
+QString imageMagickProgram()
+{
+    for (const QString &p : {QStringLiteral("/usr/bin/convert-im6.q16"), QStringLiteral("/usr/bin/convert")})
+        if (QFile::exists(p))
+            return p;
+    return QStringLiteral("convert");
+}
+
+QByteArray imageMagickPicture(const QString &dir, const QString &name, const QStringList &args)
+{
+    const QString out = dir + '/' + name;
+    if (runTool(imageMagickProgram(), args + QStringList{out}) != 0)
+        return {};
+    return readFileBytes(out);
+}
+
 bool attachRemovable(QChar letter, const QString &imageNative)
 {
     plat::VirtualDriveOptions opts;

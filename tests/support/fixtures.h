@@ -68,6 +68,12 @@ struct SampleCard {
 };
 SampleCard makeSampleCard(const QString &dir, int fatBits, bool fullRoot = false);
 
+// ImageMagick's convert (the Debian name first).
+QString imageMagickProgram();
+// A picture made by convert with the arguments and written to dir/name;
+// its bytes, empty when convert failed.
+QByteArray imageMagickPicture(const QString &dir, const QString &name, const QStringList &args);
+
 // Bytes of a deterministic pattern, different for every seed.
 QByteArray patternBytes(qint64 size, quint32 seed);
 

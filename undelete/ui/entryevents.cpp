@@ -10,6 +10,8 @@
 #include "platform/os.h"
 #include "platform/paths.h"
 #include "recovery/cacheguard.h"
+#include "viewer/rawconv.h"
+#include "viewer/typeicons.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -53,6 +55,15 @@ private:
     QString kept_;
 };
 
+// The preview popup's texts 0 to 4 (the file line, the display note) empty.
+void clearPopupTexts(QStringList &lines)
+{
+    while (lines.size() < 5)
+        lines.append(QString());
+    for (int i = 0; i < 5; ++i)
+        lines[i].clear();
+}
+
 } // namespace
 
 void frmRecover::List2_Click()
@@ -63,8 +74,7 @@ void frmRecover::List2_Click()
     OperationBusy = true;
     const int line = List2.ListIndex();
     LentSaveFolder lent(CacheTempFolder);
-    for (int i = 0; i < 5; ++i)
-        SetPopupText(i, QString());
+    clearPopupTexts(ExifLines);
 
     const int index = EntryIndexOfLine(List2, line);
     bool toEnd = false;
@@ -100,8 +110,7 @@ void frmRecover::List2_Click()
         } else {
             Picture1.setVisible(false);
             Picture1.Cls();
-            for (int i = 0; i < 5; ++i)
-                SetPopupText(i, QString());
+            clearPopupTexts(ExifLines);
             const QString extension = f.mid(f.lastIndexOf(QLatin1Char('.')));
             if (DriveInfo().DriveType != QLatin1String("Removable")) {
                 // On a fixed disk only the current preview stays in Temp.
@@ -116,7 +125,7 @@ void frmRecover::List2_Click()
             } else {
                 AskSaveName = false;
                 BatchSave = true;
-                ResetPreviewRotation();
+                PictureOrientation = 0;
                 const QString name = QString::number(index) + f;
                 const QString p = ChooserStartPath + name;
                 if (r.Recoverable != 0 && !FileExists(p)) {
@@ -130,26 +139,32 @@ void frmRecover::List2_Click()
                 }
                 AskSaveName = true;
                 BatchSave = false;
-                const int width = plat::twipsToPixels(Picture1.Width()), height = plat::twipsToPixels(Picture1.Height());
+                const int width = int(Picture1.Width()), height = int(Picture1.Height());
                 if (inList(last4, kRawList)) {
+                    // The converter's half-size picture, made once.
                     const QString j = p.left(p.lastIndexOf(QLatin1Char('.')) + 1) + QStringLiteral("jpg");
-                    if (FileExists(j) || MakeRawPreview(p, j))
+                    if (FileExists(j)
+                        || RunConverter({ConvertKind::HalfSize, p, j}, kConverterLimitMs, [] { plat::pumpEvents(); }))
                         Picture1.setVisible(DrawThumbnail(j, Picture1, width, height));
                 }
                 if (!Picture1.Visible()) {
                     if (inList(List2.List(line).right(4), kPictureList)) {
                         Picture1.setVisible(DrawThumbnail(p, Picture1, width, height));
                         if (Picture1.Visible())
-                            SetPopupText(4, GetString(674, QStringLiteral("Display Full File")));
+                            ExifLines[4] = GetString(674, QStringLiteral("Display Full File"));
                     } else if (HasShellThumbnailHandler(f.mid(f.indexOf(QLatin1Char('.'))))) {
-                        Picture1.setVisible(DrawSystemThumbnail(p, Picture1));
+                        Picture1Canvas.Cls();
+                        const bool drawn = DrawSystemThumbnail(Picture1Canvas, Picture1.Width(), Picture1.Height(), p);
+                        if (drawn)
+                            ShowPicture1Canvas();
+                        Picture1.setVisible(drawn);
                         txtExif.setText(kCrLf + r.LongName + QStringLiteral(": ") + QLatin1Char(' ')
                                         + QString::number(r.Size / 1024) + QStringLiteral("kB"));
                         if (Picture1.Visible()) {
-                            FindWhiteBand();
-                            SetPopupText(0, r.LongName + QLatin1Char(' ')
-                                                + kiloBytes(QFileInfo(plat::toNative(p)).size()) + QStringLiteral("kB"));
-                            SetPopupText(4, GetString(678, QStringLiteral("Display System Thumb")));
+                            FindWhiteBand(Picture1Canvas);
+                            ExifLines[0] = r.LongName + QLatin1Char(' ') + kiloBytes(QFileInfo(plat::toNative(p)).size())
+                                + QStringLiteral("kB");
+                            ExifLines[4] = GetString(678, QStringLiteral("Display System Thumb"));
                         }
                     }
                 }
@@ -157,9 +172,9 @@ void frmRecover::List2_Click()
                 if (Picture1.Visible()) {
                     Picture1.Refresh();
                     caption.replace(GetString(680, QStringLiteral("probable")), GetString(681, QStringLiteral("possible")));
-                    SetShownFile(p);
+                    LastConvertedFile = p;
                 } else {
-                    SetShownFile(QString());
+                    LastConvertedFile.clear();
                     if (r.Recoverable != 0) {
                         const QString cannot = GetString(1437, QStringLiteral("Cannot produce a picture"));
                         caption.replace(QChar(1), QStringLiteral("     ") + cannot + kCrLf);
@@ -200,8 +215,8 @@ void frmRecover::List2_Click()
         EntryInfoTexts[at] = caption;
         const QString extracted = CacheTempFolder + QString::number(index) + f;
         if (!f.isEmpty() && FileExists(extracted))
-            SetPopupText(0, f + QLatin1Char(' ') + kiloBytes(QFileInfo(plat::toNative(extracted)).size())
-                                + QStringLiteral(" kB"));
+            ExifLines[0] = f + QLatin1Char(' ') + kiloBytes(QFileInfo(plat::toNative(extracted)).size())
+                + QStringLiteral(" kB");
     }
 
     // A right click saves the selected entry under this name.
@@ -248,8 +263,7 @@ void frmRecover::List1_Click()
 {
     if (OperationBusy)
         return;
-    for (int i = 0; i < 5; ++i)
-        SetPopupText(i, QString());
+    clearPopupTexts(ExifLines);
     const int line = List1.ListIndex();
     const int index = EntryIndexOfLine(List1, line);
     if (line == 0 || line == 1) {

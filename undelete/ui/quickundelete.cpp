@@ -321,7 +321,7 @@ void frmRecover::CmdQuickUndelete_Click()
         UndeleteLastKey = SourceName + QString::number(SourceVolumeSerial);
         plat::setScreenMousePointer(kPointerDefault);
         CmdQuickUndelete.setCaption(GetString(45, QStringLiteral("Quick Undelete")));
-        ResetPreviewRotation();
+        PictureOrientation = 0;
         UndeleteListing = false;
         OperationRunning = false;
         OperationBusy = false;

@@ -1,0 +1,127 @@
+// The support report line by line, its facts on a fake system, the browser's
+// name, and the mail link with its encoding and its length limit.
+#include "app/supportreport.h"
+
+#include "drive/strings.h"
+#include "drive/system.h"
+#include "platform/os.h"
+#include "tests/app/startup_fixture.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace app_tests;
+
+TEST(SupportReport, TheReportHasItsEightPartsLineByLine)
+{
+    SetCurrentLanguageId(9);
+    SupportFacts f;
+    f.utcTime = "2026-12-08 02:58:17 UTC";
+    f.freeMemoryMB = 3071.5;
+    f.freeDiskMB = 0.25;
+    f.osLine = "OS: Linux  Win version: 6.1 Build:  0";
+    f.systemDriveSerial = "-1234567890";
+    f.userName = "anna";
+    f.browserCommand = "\"C:\\Program Files\\Mozilla Firefox\\firefox.exe\" -osint -url \"%1\"";
+    EXPECT_EQ(FormatProgramDataReport(f),
+              "Please type your message here: \r\n\r\n\r\n"
+              "Date: 2026-12-08 02:58:17 UTC\r\n"
+              "Free memory:  3071.5MB\r\n"
+              "Free disk space:  .25MB\r\n"
+              "OS: Linux  Win version: 6.1 Build:  0\r\n"
+              "System Drive: -1234567890\r\n"
+              "Windows User: anna\r\n"
+              "Browser: firefox.exe\r\n");
+
+    SetCurrentLanguageId(1031);
+    EXPECT_TRUE(FormatProgramDataReport(f).startsWith("Bitte geben Sie hier Ihre Nachricht ein: \r\n\r\n\r\nDate: "));
+    SetCurrentLanguageId(9);
+
+    for (const auto &[value, text] : std::vector<std::pair<double, QString>>{
+             {0, " 0"}, {12, " 12"}, {0.5, " .5"}, {1234.56, " 1234.56"}, {2.1, " 2.1"}, {-1.25, "-1.25"}, {-0.5, "-.5"}})
+        EXPECT_EQ(ReportNumberText(value), text) << value;
+}
+
+TEST(SupportReport, TheFactsComeFromTheSystem)
+{
+    plat::setKernelFacts(plat::KernelFacts{"Linux", "6.1.0-18-amd64", "x86_64"});
+    SetUtcClock([] { return QDateTime(QDate(2026, 12, 8), QTime(2, 58, 17), Qt::UTC); });
+    const QString report = MakeProgramDataReport("-42");
+    plat::setKernelFacts(std::nullopt);
+    SetUtcClock({});
+
+    const QStringList lines = report.split("\r\n");
+    ASSERT_EQ(lines.size(), 11);
+    EXPECT_EQ(lines[3], "Date: 2026-12-08 02:58:17 UTC");
+    EXPECT_TRUE(QRegularExpression("^Free memory:  [1-9][0-9]*(\\.[0-9]{1,2})?MB$").match(lines[4]).hasMatch()) << lines[4].toStdString();
+    EXPECT_TRUE(QRegularExpression("^Free disk space:  [0-9]+MB$").match(lines[5]).hasMatch()) << lines[5].toStdString();
+    EXPECT_EQ(lines[6], "OS: Linux  Win version: 6.1 Build:  0");
+    EXPECT_EQ(lines[7], "System Drive: -42");
+    EXPECT_TRUE(lines[8].startsWith("Windows User: "));
+    EXPECT_TRUE(lines[9].startsWith("Browser: "));
+    EXPECT_EQ(lines[10], "");
+    // Nothing of the user's files or settings.
+    EXPECT_FALSE(report.contains(QDir::homePath()));
+}
+
+TEST(SupportReport, TheBrowsersProgramNameIsTakenFromItsCommand)
+{
+    EXPECT_EQ(BrowserNameFromCommand("\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome"), "iexplore.exe");
+    EXPECT_EQ(BrowserNameFromCommand("C:\\PROGRA~1\\Opera\\opera.exe"), "opera.exe");
+    EXPECT_EQ(BrowserNameFromCommand("/usr/lib/firefox-esr/firefox-esr --new-window"), "firefox-esr");
+    EXPECT_EQ(BrowserNameFromCommand("chromium"), "chromium");
+    EXPECT_EQ(BrowserNameFromCommand(""), "");
+}
+
+TEST_F(FreshHome, SupportReportNamesTheDesktopsDefaultBrowser)
+{
+    const QString config = testing_support::makeTempDir("xdgconfig");
+    const QString data = testing_support::makeTempDir("xdgdata");
+    ASSERT_TRUE(QDir().mkpath(data + "/applications"));
+    ASSERT_TRUE(testing_support::writeFileBytes(config + "/mimeapps.list",
+                                                "[Default Applications]\nx-scheme-handler/http=webby.desktop\n"));
+    ASSERT_TRUE(testing_support::writeFileBytes(
+        data + "/applications/webby.desktop",
+        "[Desktop Entry]\nType=Application\nName=Webby\nExec=/opt/webby/bin/webby --new-window %u\n"));
+    env.set("XDG_CONFIG_HOME", config.toLocal8Bit());
+    env.set("XDG_CONFIG_DIRS", config.toLocal8Bit());
+    env.set("XDG_DATA_HOME", data.toLocal8Bit());
+    env.set("XDG_DATA_DIRS", data.toLocal8Bit());
+    EXPECT_EQ(GatherSupportFacts("1").browserCommand, "/opt/webby/bin/webby --new-window");
+    EXPECT_TRUE(MakeProgramDataReport("1").contains("\r\nBrowser: webby\r\n"));
+}
+
+TEST(SupportMail, SubjectAndBodyAreEncodedSoTheMailProgramGetsThemWhole)
+{
+    const QString link = MailtoLink("support@zentarix.example", "Quilvane Support", "a\r\nb & c#d 100%");
+    EXPECT_EQ(link, "mailto:support@zentarix.example?Subject=Quilvane%20Support&Body=a%0D%0Ab%20%26%20c%23d%20100%25");
+    EXPECT_TRUE(MailtoLink("s@x", "s", "a\r\nb").endsWith("&Body=a%0D%0Ab"));
+    EXPECT_TRUE(MailtoLink("s@x", "s", "x?y=z+1").endsWith("&Body=x%3Fy%3Dz%2B1"));
+    EXPECT_TRUE(MailtoLink("s@x", "s", QString::fromUtf8("Grüße")).endsWith("&Body=Gr%C3%BC%C3%9Fe"));
+
+    // A body too long for a link is cut at a whole character, with the note.
+    QString longBody;
+    for (int i = 0; i < 400; ++i)
+        longBody += QString::fromUtf8("Zeile ü %1\r\n").arg(i);
+    const QString cut = MailtoLink("s@x", "Quilvane Support", longBody);
+    EXPECT_LE(cut.size(), kMailLinkLimit);
+    EXPECT_TRUE(cut.startsWith("mailto:s@x?Subject=Quilvane%20Support&Body=Zeile%20%C3%BC%200%0D%0A"));
+    const QString body = QUrl::fromPercentEncoding(cut.mid(cut.indexOf("&Body=") + 6).toLatin1());
+    EXPECT_TRUE(longBody.startsWith(body.left(body.indexOf("\r\n...\r\n"))));
+    EXPECT_TRUE(body.endsWith("(Shortened: the System Info button copies the whole report to the clipboard.)"));
+}
+
+TEST(SupportMail, TheLinkGoesToTheDesktopUnchanged)
+{
+    QStringList launched;
+    SetLaunchHook([&](const QString &program, const QStringList &args, const QString &) {
+        launched << QFileInfo(program).fileName() << args;
+        return true;
+    });
+    OpenMailMessage(0, "Quilvane Pro Support", "Last error: 5: x & y\r\n", "support@zentarix.example");
+    SetLaunchHook({});
+    EXPECT_EQ(launched, QStringList({"xdg-open", MailtoLink("support@zentarix.example", "Quilvane Pro Support",
+                                                            "Last error: 5: x & y\r\n")}));
+}

@@ -1,0 +1,64 @@
+// The structure walks under AddressSanitizer and UBSan: every picture made
+// by the tools, then thousands of damaged copies of it (bytes changed,
+// stretches cut out, repeated or filled in, lengths and offsets bent), each
+// walked whole and in pieces. A fixed number of copies: the run is bounded.
+#include "tests/scan/fuzz/walk_checks.h"
+#include "tests/scan/picture_cards.h"
+#include "tests/support/fixtures.h"
+
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray damaged(const QByteArray &picture, QRandomGenerator &rng)
+{
+    QByteArray b = picture;
+    const int changes = 1 + int(rng.bounded(6));
+    for (int c = 0; c < changes && !b.isEmpty(); ++c) {
+        const qsizetype at = qsizetype(rng.bounded(quint32(b.size())));
+        switch (rng.bounded(7)) {
+        case 0:   // a byte changed
+            b[at] = char(rng.bounded(256));
+            break;
+        case 1:   // a length or offset bent: 0, 1, FF.., a few bits
+            b[at] = char(QList<int>{0x00, 0x01, 0x7F, 0x80, 0xFF}[rng.bounded(5)]);
+            break;
+        case 2:   // cut short
+            b.truncate(at);
+            break;
+        case 3:   // a stretch cut out
+            b.remove(at, qsizetype(rng.bounded(quint32(std::min<qsizetype>(4096, b.size() - at)) + 1)));
+            break;
+        case 4:   // a stretch repeated
+            b.insert(at, b.mid(at, qsizetype(rng.bounded(600))));
+            break;
+        case 5:   // zeros written over
+            b.replace(at, std::min<qsizetype>(b.size() - at, 64), QByteArray(64, '\0'));
+            break;
+        default:   // another picture's bytes inserted
+            b.insert(at, picture.left(qsizetype(rng.bounded(300))));
+            break;
+        }
+    }
+    return b;
+}
+
+} // namespace
+
+TEST(WalksUnderSanitizers, DamagedCopiesOfToolMadePictures)
+{
+    const QList<picture_cards::Picture> pictures = picture_cards::makePictures(testing_support::makeTempDir("asan"));
+    if (pictures.isEmpty())
+        GTEST_SKIP() << "a picture tool is missing";
+    QRandomGenerator rng(2024);
+    int walked = 0;
+    for (const picture_cards::Picture &p : pictures) {
+        for (int i = 0; i < 1500; ++i) {
+            const QByteArray b = i == 0 ? p.data : damaged(p.data, rng);
+            walk_checks::checkWalks(reinterpret_cast<const uint8_t *>(b.constData()), size_t(b.size()), rng.generate());
+            ++walked;
+        }
+    }
+    EXPECT_GT(walked, 20000);
+}

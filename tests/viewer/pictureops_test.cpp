@@ -1,0 +1,261 @@
+// Drawing picture files: the eight EXIF orientations against Qt's own EXIF
+// transform, the fit and its pixels, the grid thumbnail (once, letter-boxed
+// when turned), the JPEG names, a camera-size picture, damaged files.
+#include "tests/support/fixtures.h"
+#include "tests/viewer/viewer_samples.h"
+#include "viewer/exifprops.h"
+#include "viewer/pictureops.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <gtest/gtest.h>
+#include <utime.h>
+
+using namespace testing_support;
+using namespace viewer_samples;
+
+namespace {
+
+struct Drawn {
+    bool ok = false;
+    QImage canvas;
+    QStringList lines;
+    DrawThumbnailCall call;
+};
+
+Drawn draw(const QString &file, QSize box, int orientation = 0, bool exif = true,
+           DrawTarget target = DrawTarget::Preview, const QString &thumbFolder = QString(),
+           const QString &thumbName = QString(), int thumbWidth = 72)
+{
+    Drawn d;
+    d.canvas = QImage(box, QImage::Format_RGB32);
+    d.canvas.fill(Qt::white);
+    static int o;
+    o = orientation;
+    d.call.canvas = &d.canvas;
+    d.call.boxWidth = box.width() * 15.0;
+    d.call.boxHeight = box.height() * 15.0;
+    d.call.target = target;
+    d.call.file = file;
+    d.call.exifListing = exif;
+    d.call.lines = &d.lines;
+    d.call.thumbFolder = thumbFolder;
+    d.call.thumbName = thumbName;
+    d.call.thumbWidth = thumbWidth;
+    d.call.orientation = &o;
+    d.ok = DrawThumbnail(d.call);
+    d.call.canvas = nullptr;
+    d.call.lines = nullptr;
+    return d;
+}
+
+// The red and the blue corner of the drawn picture agree with Qt's EXIF
+// transform of the file, scaled into the same place.
+void expectSameCorners(const QImage &canvas, const QRect &rect, const QImage &expected)
+{
+    const QImage want = expected.scaled(rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    for (const double fx : {0.1, 0.9})
+        for (const double fy : {0.1, 0.9}) {
+            const int x = int(rect.width() * fx), y = int(rect.height() * fy);
+            EXPECT_TRUE(near(canvas.pixelColor(rect.x() + x, rect.y() + y), want.pixelColor(x, y)))
+                << "at " << fx << "," << fy;
+        }
+}
+
+QString makeSolid(const QString &dir, const QString &name, int w, int h, const char *colour)
+{
+    const QString path = dir + "/" + name;
+    if (runTool("convert", {"-size", QStringLiteral("%1x%2").arg(w).arg(h), QStringLiteral("xc:") + colour, path}) != 0)
+        return QString();
+    return path;
+}
+
+} // namespace
+
+TEST(PictureOps, EveryExifOrientationDrawsTheWayQtTurnsIt)
+{
+    const QString dir = makeTempDir("orient");
+    const QByteArray jpeg = asymmetricJpeg(dir, 60, 40, 95);
+    if (jpeg.isEmpty() || !haveTool("exiftool"))
+        GTEST_SKIP() << "imagemagick, cjpeg or exiftool missing";
+    for (int o = 1; o <= 8; ++o) {
+        SCOPED_TRACE(o);
+        const QString file = dir + QStringLiteral("/o%1.jpg").arg(o);
+        ASSERT_TRUE(writeFileBytes(file, jpeg));
+        ASSERT_TRUE(exiftool(file, {QStringLiteral("-IFD0:Orientation#=%1").arg(o)}));
+        QImageReader reader(file);
+        reader.setAutoTransform(true);
+        const QImage expected = reader.read();
+        ASSERT_FALSE(expected.isNull());
+
+        const Drawn d = draw(file, QSize(300, 200));
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.call.pictureSize, expected.size());
+        const QRect rect = FitRect(expected.size(), 300 * 15.0, 200 * 15.0);
+        expectSameCorners(d.canvas, rect, expected);
+        const bool sideways = o >= 5;
+        EXPECT_EQ(d.lines[2], sideways ? "ImageWidth 40" : "ImageWidth 60");
+        EXPECT_EQ(d.lines[3], sideways ? "ImageHeight 60" : "ImageHeight 40");
+        EXPECT_EQ(d.lines.size() > 5, true);
+
+        // A turn the user chose wins over the file's.
+        const QString plain = dir + "/plain.jpg";
+        writeFileBytes(plain, jpeg);
+        const Drawn user = draw(file, QSize(300, 200), 100 + o);
+        QImageReader again(file);
+        again.setAutoTransform(true);
+        expectSameCorners(user.canvas, rect, again.read());
+    }
+    // The file's 3 is not read when the user asked for 6.
+    const QString three = dir + "/o3.jpg";
+    const Drawn d = draw(three, QSize(300, 200), 106);
+    EXPECT_EQ(d.call.pictureSize, QSize(40, 60));
+}
+
+TEST(PictureOps, TheFitIsCentredAtMostOnePointTwoTimesAndSixPixelsSmaller)
+{
+    const QString dir = makeTempDir("fit");
+    const QString small = makeSolid(dir, "g.png", 100, 100, "lime");
+    const QString large = makeSolid(dir, "l.png", 4000, 3000, "blue");
+    if (small.isEmpty() || large.isEmpty())
+        GTEST_SKIP() << "imagemagick missing";
+
+    const Drawn d = draw(small, QSize(600, 400));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(FitRect(QSize(100, 100), 9000, 6000), QRect(241, 141, 114, 114));
+    EXPECT_EQ(d.canvas.pixelColor(241, 141), QColor(Qt::green));
+    EXPECT_EQ(d.canvas.pixelColor(354, 254), QColor(Qt::green));
+    EXPECT_EQ(d.canvas.pixelColor(240, 141), QColor(Qt::white));
+    EXPECT_EQ(d.canvas.pixelColor(355, 254), QColor(Qt::white));
+    EXPECT_EQ(d.canvas.pixelColor(241, 255), QColor(Qt::white));
+    EXPECT_DOUBLE_EQ(d.call.sizeEstimate, 60.0);
+
+    const Drawn big = draw(large, QSize(600, 400));
+    ASSERT_TRUE(big.ok);
+    EXPECT_EQ(FitRect(QSize(4000, 3000), 9000, 6000), QRect(34, 1, 527, 394));
+    EXPECT_EQ(big.canvas.pixelColor(34, 1), QColor(Qt::blue));
+    EXPECT_EQ(big.canvas.pixelColor(33, 200), QColor(Qt::white));
+    EXPECT_EQ(big.lines[2], "ImageWidth 4000");
+    EXPECT_DOUBLE_EQ(big.call.sizeEstimate, 72000.0);
+
+    // Too small a box draws nothing but still reads the picture.
+    const Drawn tiny = draw(small, QSize(6, 6));
+    EXPECT_TRUE(tiny.ok);
+    EXPECT_EQ(tiny.canvas.pixelColor(3, 3), QColor(Qt::white));
+    // RAW and TIFF types give no estimate, decided by the file name alone.
+    const QString dotted = makeTempDir("a.tif.b");
+    const QString tif = makeSolid(dotted, "x.tif", 50, 50, "red");
+    const QString jpgInDottedFolder = makeSolid(dotted, "y.jpg", 50, 50, "red");
+    EXPECT_EQ(draw(tif, QSize(100, 100)).call.sizeEstimate, 0.0);
+    EXPECT_EQ(draw(jpgInDottedFolder, QSize(100, 100)).call.sizeEstimate, 15.0);
+}
+
+TEST(PictureOps, TheGridThumbnailIsWrittenOnceAndNeverSquashed)
+{
+    const QString dir = makeTempDir("thumb");
+    const QString land = makeSolid(dir, "R#0001.png", 300, 200, "red");
+    const QString port = makeSolid(dir, "R#0002.png", 200, 300, "blue");
+    if (land.isEmpty() || port.isEmpty())
+        GTEST_SKIP() << "imagemagick missing";
+    const QString thumbs = dir + "/Thumbs/";
+    QDir().mkpath(thumbs);
+
+    // A grid cell: a landscape picture draws nothing and writes the
+    // thumbnail; a portrait one is letter-boxed into the cell.
+    const QSize cell(90, 60);
+    const Drawn l = draw(land, cell, 0, false, DrawTarget::GridCell, thumbs, "0001png.jpg", 90);
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.canvas.pixelColor(45, 30), QColor(Qt::white));
+    QImage t(thumbs + "0001png.jpg");
+    ASSERT_EQ(t.size(), QSize(90, 60));
+    EXPECT_TRUE(near(t.pixelColor(2, 2), Qt::red));
+
+    const Drawn p = draw(port, cell, 0, false, DrawTarget::GridCell, thumbs, "0002png.jpg", 90);
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(near(p.canvas.pixelColor(45, 30), Qt::blue));
+    t = QImage(thumbs + "0002png.jpg");
+    ASSERT_EQ(t.size(), QSize(90, 60));
+    EXPECT_TRUE(near(t.pixelColor(45, 30), Qt::blue));
+    EXPECT_TRUE(near(t.pixelColor(3, 30), Qt::white));   // the bands beside it
+
+    // The preview writes the same letter-boxed thumbnail for a portrait picture.
+    const Drawn pv = draw(port, QSize(300, 200), 0, false, DrawTarget::Preview, thumbs, "0003png.jpg", 90);
+    ASSERT_TRUE(pv.ok);
+    t = QImage(thumbs + "0003png.jpg");
+    EXPECT_TRUE(near(t.pixelColor(3, 30), Qt::white));
+
+    // An existing thumbnail is never rewritten.
+    const QByteArray before = readFileBytes(thumbs + "0001png.jpg");
+    const QString other = makeSolid(dir, "R#0001.gif", 300, 200, "yellow");
+    draw(other, cell, 0, false, DrawTarget::GridCell, thumbs, "0001png.jpg", 90);
+    EXPECT_EQ(readFileBytes(thumbs + "0001png.jpg"), before);
+}
+
+TEST(PictureOps, JpegNamesComeFromTheFileNameOnly)
+{
+    const QString dir = makeTempDir("d.x");
+    QImage img(8, 8, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    EXPECT_EQ(SavePictureAsJpeg(img, dir + "/a.PNG", 99), dir + "/a.jpg");
+    EXPECT_EQ(SavePictureAsJpeg(img, dir + "/b.JPG", 99), dir + "/b.jpg");
+    EXPECT_EQ(SavePictureAsJpeg(img, dir + "/c", 99), dir + "/c.jpg");
+    EXPECT_EQ(SavePictureAsJpeg(img, dir + "/e.tar.gz", 99), dir + "/e.tar.jpg");
+    // Transparent parts become white, not black.
+    EXPECT_TRUE(near(QImage(dir + "/c.jpg").pixelColor(4, 4), Qt::white, 8));
+    EXPECT_EQ(FileNameExtension("/home/u/.cache/x/back"), "");
+    EXPECT_EQ(FileNameExtension("C:\\d.x\\R#0001.tar.gz"), "tar.gz");
+    EXPECT_TRUE(SavePictureAsJpeg(QImage(), dir + "/n.jpg", 99).isEmpty());
+}
+
+TEST(PictureOps, ACameraSizePictureIsDecodedAtTheSizeShown)
+{
+    const QString dir = makeTempDir("big");
+    const QString file = dir + "/big.jpg";
+    if (runTool("convert", {"-size", "9000x6000", "xc:gray", "-fill", "red", "-draw", "rectangle 0,0 2249,1499",
+                            "-type", "TrueColor", "-quality", "60", file})
+        != 0)
+        GTEST_SKIP() << "imagemagick missing";
+    const Drawn d = draw(file, QSize(640, 427));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.lines[2], "ImageWidth 9000");
+    EXPECT_EQ(d.lines[3], "ImageHeight 6000");
+    const QRect r = FitRect(QSize(9000, 6000), 640 * 15.0, 427 * 15.0);
+    EXPECT_TRUE(near(d.canvas.pixelColor(r.x() + 5, r.y() + 5), Qt::red));
+    EXPECT_TRUE(near(d.canvas.pixelColor(r.right() - 5, r.bottom() - 5), QColor(126, 126, 126)))
+        << std::hex << d.canvas.pixel(r.right() - 5, r.bottom() - 5);
+    // Read whole, it is over Qt's default limit and under ours.
+    const QImage whole = LoadPicture(file);
+    EXPECT_EQ(whole.size(), QSize(9000, 6000));
+    int w = 0, h = 0;
+    GetImageSize(file, w, h);
+    EXPECT_EQ(QSize(w, h), QSize(9000, 6000));
+}
+
+TEST(PictureOps, DamagedFilesDrawNothing)
+{
+    const QString dir = makeTempDir("bad");
+    const QByteArray jpeg = asymmetricJpeg(dir, 60, 40);
+    if (jpeg.isEmpty())
+        GTEST_SKIP() << "imagemagick or cjpeg missing";
+    writeFileBytes(dir + "/cut.jpg", jpeg.left(200));
+    QByteArray noise(3000, '\0');
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 131 + 7) % 256);
+    writeFileBytes(dir + "/noise.jpg", noise);
+    writeFileBytes(dir + "/empty.jpg", QByteArray());
+    // A header that claims a huge picture and has nothing behind it.
+    QByteArray bomb = jpeg.left(jpeg.indexOf("\xFF\xC0") + 5);
+    bomb += QByteArray("\xFF\xFF\xFF\xFF", 4);
+    writeFileBytes(dir + "/bomb.jpg", bomb);
+    for (const char *name : {"/cut.jpg", "/noise.jpg", "/empty.jpg", "/missing.jpg", "/bomb.jpg"}) {
+        const Drawn d = draw(dir + name, QSize(200, 100));
+        EXPECT_EQ(d.lines.size(), 5) << name;
+        int w = -1, h = -1;
+        GetImageSize(dir + name, w, h);
+    }
+    EXPECT_FALSE(draw(dir + "/noise.jpg", QSize(200, 100)).ok);
+    EXPECT_FALSE(draw(dir + "/missing.jpg", QSize(200, 100)).ok);
+}

@@ -1,0 +1,85 @@
+// Picture operations of the viewer: the size of a picture file, drawing a
+// picture file the right way up (EXIF orientation) and fitted into a box,
+// writing a found file's grid thumbnail on the way, turning a picture by an
+// orientation and saving a picture as JPEG.
+//
+// Pictures are read by content (a TIFF named ".rpc" or a PPM named ".thc"
+// loads), decoded at the size they are shown (big camera pictures stay
+// cheap), under a finite allocation limit (a crafted header cannot make the
+// program allocate without bound). Paths may be internal or native.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+// The allocation limit of one decoded picture, in MB.
+constexpr int kPictureAllocationLimitMB = 1024;
+
+// Reads a picture file by its content. A valid `fitInto` decodes at the
+// smallest size that still covers it (keeping the aspect), where the format
+// can; `fullSize` receives the picture's own size. A null image on failure.
+QImage LoadPicture(const QString &path, QSize fitInto = QSize(), QSize *fullSize = nullptr);
+
+// Width and height of a picture file in pixels; nothing is set when the file
+// does not load.
+void GetImageSize(const QString &file, int &width, int &height);
+
+// The EXIF orientation codes (1-8, and 101-108 set by the user) as the turn
+// they ask for. The table follows the EXIF standard for all eight values.
+enum class RotateFlip { None, Rotate90, Rotate180, Rotate270, FlipX, Rotate90FlipX, Rotate180FlipX, Rotate270FlipX };
+RotateFlip RotateFlipOfOrientation(int orientation);
+QImage ApplyRotateFlip(const QImage &picture, RotateFlip turn);
+// The picture turned by an orientation 2 to 8; any other value leaves it as
+// it is.
+QImage RotatePictureByOrientation(const QImage &picture, int orientation);
+
+// Saves a picture as JPEG of the quality (0-100). The name's extension is
+// forced: a last extension other than ".jpg" (any case) becomes ".jpg", a
+// name without one gets ".jpg"; only the file name counts, never a dot in a
+// folder. The path written; empty on failure.
+QString SavePictureAsJpeg(const QImage &picture, const QString &fileName, int quality);
+bool SaveImageJpegQuality(const QImage &picture, const QString &fileName, int quality);
+
+// The picture fitted into a cell of the given size as DrawThumbnail fits it
+// (at most 1.2 times, centred, one pixel in and six smaller), on `back`.
+QImage LetterboxedCell(const QImage &picture, int cellWidth, int cellHeight, const QColor &back = Qt::white);
+// Where DrawThumbnail draws a picture of that size into a box (twips); an
+// empty rectangle when it would be 6 pixels or less.
+QRect FitRect(QSize picture, double boxWidth, double boxHeight);
+
+// The grid cell and the preview are told apart by the caller.
+enum class DrawTarget { Preview, GridCell };
+
+// What DrawThumbnail is asked to do and gives back.
+struct DrawThumbnailCall {
+    QImage *canvas = nullptr;      // the box's image; nullptr: nothing is drawn
+    double boxWidth = 0;           // twips
+    double boxHeight = 0;          // twips
+    DrawTarget target = DrawTarget::Preview;
+    QString file;                  // the picture file
+    bool exifListing = false;      // in: list the properties into lines; out: false when nothing drew
+    QStringList *lines = nullptr;  // ExifLines: made 0..4 empty, then filled
+    QString thumbFolder;           // the grid thumbnail to write (empty name: none)
+    QString thumbName;
+    int thumbWidth = 0;            // RenderedThumbWidth; the thumbnail is that by 2/3 of it
+    int *orientation = nullptr;    // PictureOrientation: 0 is filled from the file
+    double sizeEstimate = 0;       // out: w x h x 6 / 1000 kB, 0 for RAW and TIFF types
+    QSize pictureSize;             // out: width and height after the turn
+};
+
+// Draws the picture file into the canvas the right way up, fitted into the
+// box (at most 1.2 times its size, centred, one pixel in and six smaller);
+// a grid cell draws only a turned picture and writes the thumbnail from the
+// cell. Writes the grid thumbnail once (quality 98; an existing one stays).
+// True when the picture loaded and has a size.
+bool DrawThumbnail(DrawThumbnailCall &call);
+
+// The extension of a file name: the text after its first dot (not of the
+// folders); empty without a dot.
+QString FileNameExtension(const QString &path);
+// The file-name part of a path ("\" or "/" separated).
+QString FileNamePart(const QString &path);

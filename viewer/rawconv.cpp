@@ -1,0 +1,91 @@
+#include "viewer/rawconv.h"
+
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "viewer/pictureops.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+bool ConverterFailed = false;
+
+namespace {
+
+QString &converterProgram()
+{
+    static QString program = QStringLiteral("dcraw");
+    return program;
+}
+
+QString quoted(const QString &s) { return '"' + s + '"'; }
+
+} // namespace
+
+QString ConverterProgram() { return converterProgram(); }
+void SetConverterProgram(const QString &program)
+{
+    converterProgram() = program.isEmpty() ? QStringLiteral("dcraw") : program;
+}
+
+QStringList ConverterOptions(ConvertKind kind)
+{
+    QStringList options{QStringLiteral("-c"), QStringLiteral("-T")};
+    if (kind == ConvertKind::EmbeddedThumb)
+        options << QStringLiteral("-e");
+    else if (kind == ConvertKind::HalfSize)
+        options << QStringLiteral("-h");
+    options << QStringLiteral("-w");
+    return options;
+}
+
+QString ConverterOutputName(const QString &foundName, ConvertKind kind)
+{
+    const QString name = FileNamePart(foundName);
+    const qsizetype dot = name.indexOf('.');
+    QString base = dot < 0 ? name + '.' : name.left(dot + 1);
+    base.remove(QStringLiteral("R#"));
+    switch (kind) {
+    case ConvertKind::EmbeddedThumb:
+        return base + QStringLiteral("thc");
+    case ConvertKind::HalfSize:
+        return base + QStringLiteral("rpc");
+    case ConvertKind::FullSize:
+        base.chop(1);
+        return base + '_' + (dot < 0 ? QString() : name.mid(dot + 1)) + QStringLiteral(".tif");
+    }
+    return base;
+}
+
+QString ConverterCommand::displayText() const
+{
+    return ConverterProgram() + ' ' + ConverterOptions(kind).join(' ') + ' ' + quoted(plat::toNative(input))
+        + QStringLiteral(" >") + quoted(plat::toNative(output));
+}
+
+bool RunConverter(const ConverterCommand &command, int limitMs, const std::function<void()> &whileWaiting)
+{
+    // An absolute path: a found file named "-x.cr2" is never taken for an option.
+    const QString input = plat::toNative(command.input).isEmpty()
+        ? QString()
+        : QFileInfo(plat::toNative(command.input)).absoluteFilePath();
+    const QString output = plat::toNative(command.output);
+    if (input.isEmpty() || output.isEmpty()) {
+        ConverterFailed = true;
+        return false;
+    }
+    plat::ChildRun run;
+    run.program = ConverterProgram();
+    run.args = ConverterOptions(command.kind);
+    run.args << input;
+    run.stdoutFile = output;
+    run.timeoutMs = limitMs;
+    run.whileWaiting = whileWaiting;
+    const plat::ChildResult r = plat::runChild(run);
+    const bool ok = r.started && !r.timedOut && !r.crashed && r.exitCode == 0 && QFileInfo(output).size() > 0;
+    if (!ok) {
+        if (r.started && (r.timedOut || r.crashed || r.exitCode != 0))
+            ConverterFailed = true;
+        QFile::remove(output);
+    }
+    return ok;
+}

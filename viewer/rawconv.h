@@ -1,0 +1,51 @@
+// The camera RAW converter (dcraw): its option sets, the names of its output
+// in the cache's Conv folder, and one run of it. The converter reads
+// untrusted bytes, so it runs as a limited child process without a shell;
+// only that child is ever ended.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// Set when a converter run ended with an exit code other than 0 or did not
+// end in time.
+extern bool ConverterFailed;
+
+// The converter program: "dcraw" on the PATH unless set otherwise (tests).
+QString ConverterProgram();
+void SetConverterProgram(const QString &program);
+
+enum class ConvertKind {
+    EmbeddedThumb,   // -c -T -e -w: the camera's embedded thumbnail (".thc")
+    HalfSize,        // -c -T -h -w: a half-size TIFF (".rpc", or ".thc" for the grid's retry)
+    FullSize,        // -c -T -w: the full-size TIFF ("_" + extension + ".tif")
+};
+
+QStringList ConverterOptions(ConvertKind kind);
+
+// The output name of a found file's conversion: the name up to and including
+// its first dot, "R#" removed, then "thc", "rpc" or "_" + extension + ".tif"
+// (R#0012.cr2 gives 0012.thc, 0012.rpc, 0012_cr2.tif). The full name is kept:
+// the look-up and the conversion use the same name.
+QString ConverterOutputName(const QString &foundName, ConvertKind kind);
+
+// One converter run: the input picture and the output file (internal or
+// native paths) and the options.
+struct ConverterCommand {
+    ConvertKind kind = ConvertKind::EmbeddedThumb;
+    QString input;
+    QString output;
+    // The command as text, for the user (quoted; nothing runs it).
+    QString displayText() const;
+};
+
+// Runs the converter with the input's picture on standard output into the
+// output file and waits at most limitMs. True when it exited with 0 and wrote
+// something; otherwise ConverterFailed is set and no (empty or partial)
+// output is left. whileWaiting runs about every 20 ms while it works.
+bool RunConverter(const ConverterCommand &command, int limitMs, const std::function<void()> &whileWaiting = {});
+
+// The limits of one conversion: the first try and the grid's half-size retry.
+constexpr int kConverterLimitMs = 15000;
+constexpr int kConverterRetryLimitMs = 10000;
