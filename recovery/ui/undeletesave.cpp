@@ -17,6 +17,7 @@
 #include "recovery/cacheguard.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -60,10 +61,21 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
     if (!AskSaveName)
         ShowProgressPanel(QString(), selected - 1);
     LastSaveTally = SaveTally{};
+    // What the user sees of a long save (the main picture, the status line
+    // and the progress bar) changes a few times a second, not per file.
+    QElapsedTimer pictureShown, statusShown;
+    auto timeToShow = [](QElapsedTimer &t, int ms) {
+        if (t.isValid() && t.elapsed() < ms)
+            return false;
+        t.start();
+        return true;
+    };
 
-    for (int i = std::max(firstLine, 0); i < list.ListCount() && OperationRunning; ++i) {
+    int left = selected;   // the selected lines not yet visited
+    for (int i = std::max(firstLine, 0); i < list.ListCount() && OperationRunning && left > 0; ++i) {
         if (!list.Selected(i))
             continue;
+        --left;
         const int k = EntryIndexOfLine(list, i);
         if (k <= 0)
             continue;
@@ -84,7 +96,8 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
             QString name = SaveName;
             outcome = SaveUndeleteEntry(name, k);
             if (!AskSaveName && outcome != SaveOutcome::NotSaved && outcome != SaveOutcome::Cancelled
-                && name.contains(QLatin1Char('.')) && kPictureList.contains(name.right(4), Qt::CaseInsensitive)) {
+                && name.contains(QLatin1Char('.')) && kPictureList.contains(name.right(4), Qt::CaseInsensitive)
+                && timeToShow(pictureShown, 250)) {
                 Picture1.Cls();
                 DrawThumbnail(plat::toInternal(SavedFilePath), Picture1, int(Picture1.Width()), int(Picture1.Height()));
             }
@@ -137,10 +150,13 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
             if (list.SelCount() == 1)
                 break;
             list.setSelected(i, false);
-            lblStatus.setCaption(GetString(626, QStringLiteral("Status: saving  ")) + QLocale().toString(i));
         }
-        if (!AskSaveName)
-            ProgressBar1.setValue(i);
+        if (left == 0 || timeToShow(statusShown, 100)) {
+            if (!declined)
+                lblStatus.setCaption(GetString(626, QStringLiteral("Status: saving  ")) + QLocale().toString(i));
+            if (!AskSaveName)
+                ProgressBar1.setValue(i);
+        }
         plat::pumpEvents();
     }
     OperationRunning = keptRunning;
@@ -152,15 +168,19 @@ SaveOutcome frmRecover::SaveUndeleteEntry(QString &name, int index)
     const SaveOutcome outcome = WriteUndeleteEntryFile(name, index);
     if (outcome != SaveOutcome::Saved && outcome != SaveOutcome::Partial)
         return outcome;
-    // Only the file just written is cut and dated.
+    // Only the file just written is cut and dated (its last-write and access
+    // times; a date still to come is not given).
     const DeletedEntryRecord &e = DeletedEntries[size_t(index)];
     QFile written(SavedFilePath);
-    if (written.size() > e.Size && e.Size >= 0)
-        written.resize(e.Size);
-    if (e.Modified > 0) {
-        const QDateTime date = OleDateToDateTime(e.Modified);
-        if (date.isValid())
-            SetFileDates(plat::toInternal(SavedFilePath), date.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    if (written.open(QIODevice::ReadWrite)) {
+        if (written.size() > e.Size && e.Size >= 0)
+            written.resize(e.Size);
+        const QDateTime date = e.Modified > 0 ? OleDateToDateTime(e.Modified) : QDateTime();
+        if (date.isValid() && date < QDateTime::currentDateTime()) {
+            written.setFileTime(date, QFileDevice::FileModificationTime);
+            written.setFileTime(date, QFileDevice::FileAccessTime);
+        }
+        written.close();
     }
     return outcome;
 }
@@ -212,9 +232,17 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
     // Never onto the disk being recovered from, whatever folder is set.
     if (TargetOnSourceDisk(folder, SourceName))
         return SaveOutcome::NotSaved;
-    const QString folderNative = plat::toNative(folder);
-    if (folderNative.isEmpty() || !QDir().mkpath(folderNative))
-        return SaveOutcome::NotSaved;
+    // The folder of the previous entry is known to exist.
+    static QString knownFolder, knownNative;
+    if (folder != knownFolder || !QFileInfo(knownNative).isDir()) {
+        knownFolder = folder;
+        knownNative = plat::toNative(folder);
+        if (knownNative.isEmpty() || !QDir().mkpath(knownNative)) {
+            knownFolder.clear();
+            return SaveOutcome::NotSaved;
+        }
+    }
+    const QString folderNative = knownNative;
 
     // A new file under a free name; inside the cache (the preview's Temp
     // folder) the program's own file is written again.
