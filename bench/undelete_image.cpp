@@ -8,6 +8,7 @@
 // end. Prints on its last lines the entries listed, the files saved, the
 // bytes and the seconds of the listing and of the saving.
 #include "app/frmrecover.h"
+#include "bench/default_answer.h"
 #include "drive/chooserpath.h"
 #include "drive/driveinfo.h"
 #include "platform/drives.h"
@@ -25,23 +26,6 @@
 
 namespace {
 
-// The button a box gives when the user presses Enter.
-int defaultAnswer(const plat::MessageRequest &r)
-{
-    static const QList<QList<int>> buttons = {
-        {plat::id::OK},
-        {plat::id::OK, plat::id::Cancel},
-        {plat::id::Abort, plat::id::Retry, plat::id::Ignore},
-        {plat::id::Yes, plat::id::No, plat::id::Cancel},
-        {plat::id::Yes, plat::id::No},
-        {plat::id::Retry, plat::id::Cancel},
-    };
-    const int set = r.style & plat::mb::ButtonMask;
-    const QList<int> &b = buttons.value(set, buttons[0]);
-    const int def = (r.style & plat::mb::DefButtonMask) / plat::mb::DefButton2;
-    return b.value(def, b[0]);
-}
-
 // The folder of an entry's path below OUTDIR, each component cleaned as
 // saving cleans names.
 QString folderOf(const DeletedEntryRecord &e)
@@ -57,18 +41,6 @@ struct Saved {
     int files = 0;
     int64_t bytes = 0;
 };
-
-// The text of an entry line after its index ("0005  " or "0005@ ").
-QString lineName(const QString &line)
-{
-    const QString t = line.trimmed();
-    qsizetype i = 0;
-    while (i < t.size() && t[i].isDigit())
-        ++i;
-    if (i < t.size() && t[i] == QLatin1Char('@'))
-        ++i;
-    return t.mid(i).trimmed();
-}
 
 // Saves every entry a list offers, each into the folder of its path, as
 // SaveUndeleteEntries saves one line in a Save All: the name the line shows,
@@ -94,7 +66,7 @@ Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
                 ChooserStartPath += QLatin1Char('\\');
             lastFolder = folder;
         }
-        w.SaveName = EntrySaveName(e.MftIndex > 0 ? e.LongName : lineName(list.List(i)));
+        w.SaveName = EntrySaveName(e.MftIndex > 0 ? e.LongName : EntryLineText(list.List(i)));
         w.SaveFirstCluster = e.FirstCluster;
         w.SaveSize = e.Size;
         w.SaveSource = w.SourceName;

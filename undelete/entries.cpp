@@ -248,3 +248,14 @@ int EntryLineIndex(const QString &line)
     }
     return digits == 0 ? -1 : int(value);
 }
+
+QString EntryLineText(const QString &line)
+{
+    const QString t = line.trimmed();
+    qsizetype i = 0;
+    while (i < t.size() && t[i].isDigit())
+        ++i;
+    if (i < t.size() && t[i] == QLatin1Char('@'))
+        ++i;
+    return t.mid(i).trimmed();
+}

@@ -87,3 +87,5 @@ QString EntryLine(int index, bool occupied, const QString &text);
 // The index of an entry line: the leading number of the trimmed line's first
 // word ("0012@" gives 12); -1 when the line does not begin with a digit.
 int EntryLineIndex(const QString &line);
+// The text of an entry line after its index ("0005  " or "0005@ ").
+QString EntryLineText(const QString &line);

@@ -27,18 +27,6 @@ const QString kCrLf = QStringLiteral("\r\n");
 const QString kPictureList =
     QStringLiteral(".jpeg.jpg.jpe.thm.ico.wmf.bmp.cur.png.gif.tiff.tif.kdc.jfif.mef.nef.dng.thc.rpc");
 
-// The text of an entry line after its index ("0005  " or "0005@ ").
-QString lineName(const QString &line)
-{
-    const QString t = line.trimmed();
-    qsizetype i = 0;
-    while (i < t.size() && t[i].isDigit())
-        ++i;
-    if (i < t.size() && t[i] == QLatin1Char('@'))
-        ++i;
-    return t.mid(i).trimmed();
-}
-
 QString folderOf(const QString &path)
 {
     return path.left(path.lastIndexOf(QLatin1Char('\\')) + 1);
@@ -85,7 +73,7 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
             CheckDeletedChain(k);
         const DeletedEntryRecord &e = DeletedEntries[size_t(k)];
         if (!nameGiven)
-            SaveName = EntrySaveName(e.MftIndex > 0 ? e.LongName : lineName(list.List(i)));
+            SaveName = EntrySaveName(e.MftIndex > 0 ? e.LongName : EntryLineText(list.List(i)));
         SaveFirstCluster = e.FirstCluster;
         SaveSize = e.Size;
         SaveSource = SourceName;

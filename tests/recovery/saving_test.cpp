@@ -185,6 +185,38 @@ TEST(UndeleteSave, SaveSelectedWritesWholeDatedUnderAFreeName)
     QDir(target).removeRecursively();
 }
 
+TEST(UndeleteSave, APreviousSaveFolderIsNeverWiped)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    MessageScript boxes;
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    const int line = lineOf(w.List2, "  ?OTE.TXT");
+    ASSERT_GT(line, 1);
+    const QString base = makeTempDir("prev");
+    const QString target = otherFileSystemFolder("prevtarget");
+    // A previous save folder that holds only a folder of the user's, then an
+    // empty one the program made: the first stays, the second goes.
+    for (const bool holdsFolder : {true, false}) {
+        const QString previous = base + (holdsFolder ? "/a/Recovered" : "/b/Recovered");
+        QDir().mkpath(holdsFolder ? previous + "/Holiday" : previous);
+        if (holdsFolder)
+            writeFileBytes(previous + "/Holiday/IMG_0001.JPG", "the user's picture");
+        ChooserStartPath = internalFolder(previous);
+        w.List2.setSelected(line, true);
+        DialogScript dialogs;
+        dialogs.expect(internalFolder(target) + "%OTE.TXT");
+        w.CmdSaveAs_Click();
+        EXPECT_EQ(QFileInfo::exists(previous), holdsFolder);
+        EXPECT_EQ(ChooserStartPath, internalFolder(target));
+    }
+    EXPECT_EQ(readFileBytes(base + "/a/Recovered/Holiday/IMG_0001.JPG"), "the user's picture");
+    EXPECT_EQ(readFileBytes(target + "/%OTE.TXT"), card.note);
+    EXPECT_EQ(readFileBytes(target + "/%OTE_0.TXT"), card.note);
+}
+
 TEST(UndeleteSave, SaveAllWritesEveryRecoverableEntry)
 {
     const Card card = makeCard();
