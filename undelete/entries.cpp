@@ -1,6 +1,7 @@
 #include "undelete/entries.h"
 
 #include "drive/files.h"
+#include "drive/strings.h"
 
 #include <QDate>
 #include <QTime>
@@ -225,6 +226,39 @@ void SortEntryList(std::vector<DeletedEntryRecord> &entries, bool ntfs)
         std::stable_sort(entries.begin(), entries.end(), [](const DeletedEntryRecord &a, const DeletedEntryRecord &b) {
             return a.FirstCluster < b.FirstCluster;
         });
+}
+
+bool HasOwnLongName(const DeletedEntryRecord &r)
+{
+    if (r.LongName.isEmpty())
+        return false;
+    if (r.MftIndex > 0)
+        return true;
+    // Without long-name entries the walk keeps the 8.3 name, its base or its
+    // extension in lower case where the entry asks for it.
+    const qsizetype dot = r.Name.indexOf(QLatin1Char('.'));
+    const QString base = dot < 0 ? r.Name : r.Name.left(dot);
+    const QString ext = dot < 0 ? QString() : r.Name.mid(dot);
+    for (const bool lowerBase : {false, true})
+        for (const bool lowerExt : {false, true})
+            if (r.LongName == (lowerBase ? base.toLower() : base) + (lowerExt ? ext.toLower() : ext))
+                return false;
+    return true;
+}
+
+QString EntryLineName(const DeletedEntryRecord &r, EntryLineKind kind)
+{
+    if (HasOwnLongName(r))
+        return r.LongName;
+    const QString lowerName = TrimBlanks(r.Name.toLower());
+    if (kind != EntryLineKind::Deleted)
+        return lowerName;
+    if (!r.LongName.isEmpty() && r.LongName.size() < 13)
+        return r.LongName;
+    const QString first = r.LongName.left(1).toLower().trimmed();
+    QString rest = lowerName.mid(first.size());
+    rest.replace(QLatin1Char('?'), QLatin1Char('%'));
+    return first + rest;
 }
 
 QString EntryLine(int index, bool occupied, const QString &text)

@@ -214,7 +214,7 @@ void frmRecover::CmdSaveAll_Click()
     }
 
     // --- the quick-undelete entries ----------------------------------------------
-    if (List1.ListCount() < 4 && List2.ListCount() < 4) {
+    if (List1.ListCount() < 3 && List2.ListCount() < 3) {
         ShowNoFilesNotice();
         return;
     }
@@ -397,7 +397,7 @@ void frmRecover::CmdSaveAs_Click()
             OperationBusy = false;
         }
     }
-    if (List1.ListCount() < 4 && List2.ListCount() < 4) {
+    if (List1.ListCount() < 3 && List2.ListCount() < 3) {
         ShowNoFilesNotice();
         return;
     }

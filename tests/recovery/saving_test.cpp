@@ -394,3 +394,146 @@ TEST(FoundFileSave, TheCacheIsNoSaveFolder)
     EXPECT_TRUE(w.RefuseSaveTarget("E:\\Recovered\\")) << "the source itself";
     EXPECT_FALSE(w.RefuseSaveTarget(fallback));
 }
+
+namespace {
+
+// The entry lines of a list, by their text after the index; the occupied
+// group's lines apart.
+struct ShownLines {
+    QMap<QString, QList<int>> byText;   // text -> lines
+    QStringList occupied;
+};
+
+ShownLines shownLines(const frmRecover &w, const plat::ListBox &list)
+{
+    ShownLines s;
+    for (int i = 0; i < list.ListCount(); ++i) {
+        const int k = w.EntryIndexOfLine(list, i);
+        if (k <= 0)
+            continue;
+        const QString line = list.List(i);
+        EXPECT_EQ(EntryLineIndex(line), k) << line.toStdString();
+        if (line.contains('@'))
+            s.occupied << EntryLineText(line);
+        else
+            s.byText[EntryLineText(line)] << i;
+    }
+    return s;
+}
+
+} // namespace
+
+// Long names of 13 characters and more, in Latin, Cyrillic and CJK, and two
+// deleted files of one long name in one folder: the lists show the names
+// The Sleuth Kit reads, and every way of saving names the file by them.
+TEST(UndeleteSave, LongNamesInAnyScriptAreListedAndSavedWhole)
+{
+    const QString holiday = "Holiday photo 2009.jpg";
+    const QString cyrillic = QStringLiteral("Привет мир фото.jpg");
+    const QString cjk = QStringLiteral("夏休みの写真と動画のバックアップ.jpg");
+    const QString accented = QStringLiteral("Café de l'été 2009.jpg");
+    const QString taken = "Taken by another file.jpg";
+    const QString existing = "Existing long name.txt";
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 16384;
+    spec.sectorsPerCluster = 4;
+    const QString image = makeFatImage(makeTempDir("longnames"), "card.img", spec);
+    ASSERT_FALSE(image.isEmpty());
+    // The taken file's cluster goes to a file in another folder (a new entry
+    // in the root would take its deleted slots); the rest are deleted last.
+    ASSERT_TRUE(mmd(image, "/DCIM") && mcopyUtf8(image, "/DCIM/" + holiday, patternBytes(30000, 21))
+                && mcopyUtf8(image, "/DCIM/Holiday photo 2008.jpg", patternBytes(20000, 22))
+                && mcopyUtf8(image, "/" + cyrillic, patternBytes(5000, 23))
+                && mcopyUtf8(image, "/" + cjk, patternBytes(7000, 24))
+                && mcopyUtf8(image, "/" + accented, patternBytes(3000, 25))
+                && mcopyUtf8(image, "/notes.txt", patternBytes(900, 26))
+                && mcopyUtf8(image, "/" + taken, patternBytes(1000, 27))
+                && mcopyUtf8(image, "/" + existing, patternBytes(1200, 28)) && mdelUtf8(image, "/" + taken)
+                && mcopyUtf8(image, "/DCIM/KEEPER.TXT", patternBytes(1500, 29))
+                && mdelUtf8(image, "/DCIM/" + holiday) && mdelUtf8(image, "/DCIM/Holiday photo 2008.jpg")
+                && mdelUtf8(image, "/" + cyrillic) && mdelUtf8(image, "/" + cjk) && mdelUtf8(image, "/" + accented)
+                && mdelUtf8(image, "/notes.txt"));
+    // Two deleted files of one name in one folder, as a system that does not
+    // reuse a deleted entry's slots leaves them: the second one's long name
+    // (its piece " 2008.jpg") made the first's.
+    const QByteArray year = QByteArray("2\0" "0\0" "0\0" "8\0", 8);
+    const QByteArray bytes = readFileBytes(image);
+    const qsizetype at = bytes.indexOf(year);
+    ASSERT_GT(at, 0);
+    ASSERT_EQ(bytes.indexOf(year, at + 1), -1);
+    ASSERT_TRUE(patchFile(image, at + 6, "9"));
+
+    // The oracle's names and bytes of the deleted files.
+    QMap<QString, QList<QByteArray>> expected;   // leaf name -> contents
+    for (const auto &[path, address] : flsDeletedEntries(image))
+        if (!path.endsWith(taken) && !path.endsWith("otes.txt"))
+            expected[path.mid(path.lastIndexOf('/') + 1)] << icat(image, address);
+    ASSERT_EQ(expected.keys(), (QStringList{accented, holiday, cyrillic, cjk}));
+    ASSERT_EQ(expected[holiday].size(), 2);
+
+    MessageScript boxes;
+    WindowOnImage on(image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+
+    // List2: each long name whole, the two of one name on two lines; an 8.3
+    // name keeps its lost first letter; the taken file in the impossible
+    // group, by its long name too.
+    const ShownLines deleted = shownLines(w, w.List2);
+    QStringList shown = deleted.byText.keys();
+    EXPECT_EQ(shown, (QStringList{"?otes.txt", accented, holiday, cyrillic, cjk})) << shown.join('|').toStdString();
+    EXPECT_EQ(deleted.byText[holiday].size(), 2);
+    EXPECT_EQ(deleted.occupied, QStringList{taken});
+    // Each line leads back to the entry of that name.
+    for (auto it = deleted.byText.cbegin(); it != deleted.byText.cend(); ++it)
+        for (const int line : it.value()) {
+            const DeletedEntryRecord &e = w.DeletedEntries[size_t(w.EntryIndexOfLine(w.List2, line))];
+            EXPECT_TRUE(e.Path.endsWith(it.key())) << e.Path.toStdString();
+        }
+    // List1: a long name whole, an 8.3 name in lower case.
+    const ShownLines existingLines = shownLines(w, w.List1);
+    EXPECT_EQ(existingLines.byText.keys(), (QStringList{existing, "keeper.txt"}));
+
+    // A click: the information names the entry, the preview extracts it
+    // under its index and long name.
+    const int cyrillicLine = deleted.byText[cyrillic].value(0);
+    const int cyrillicIndex = w.EntryIndexOfLine(w.List2, cyrillicLine);
+    w.List2.setListIndex(cyrillicLine);
+    EXPECT_TRUE(w.lblSpecs.Caption().contains("File: " + cyrillic)) << w.lblSpecs.Caption().toStdString();
+    EXPECT_EQ(readFileBytes(plat::toNative(w.CacheTempFolder) + "/" + QString::number(cyrillicIndex) + cyrillic),
+              expected[cyrillic][0]);
+
+    // Save All: every deleted file under its long name, the second of one
+    // name beside the first.
+    const QString target = otherFileSystemFolder("longnames");
+    ChooserStartPath = internalFolder(target);
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    QStringList saved = QDir(target).entryList(QDir::Files, QDir::Name);
+    EXPECT_EQ(saved, (QStringList{"%otes.txt", accented, holiday, "Holiday photo 2009_0.jpg", cyrillic, cjk}))
+        << saved.join('|').toStdString();
+    for (const QString &name : {accented, cyrillic, cjk})
+        EXPECT_EQ(readFileBytes(target + "/" + name), expected[name][0]) << name.toStdString();
+    const QList<QByteArray> twins{readFileBytes(target + "/" + holiday), readFileBytes(target + "/Holiday photo 2009_0.jpg")};
+    const QList<QByteArray> swapped{expected[holiday].value(1), expected[holiday].value(0)};
+    EXPECT_TRUE(twins == expected[holiday] || twins == swapped);
+
+    // Save Selected of an existing file: the dialog proposes its long name,
+    // the file gets it.
+    const QString selected = otherFileSystemFolder("longselected");
+    w.List1.setSelected(existingLines.byText[existing].value(0), true);
+    {
+        DialogScript dialogs;
+        dialogs.expect(internalFolder(selected) + existing);
+        w.CmdSaveAs_Click();
+        ASSERT_EQ(dialogs.dialogs().size(), 1u);
+        EXPECT_EQ(dialogs.dialogs()[0].fileName, existing);
+    }
+    EXPECT_EQ(readFileBytes(selected + "/" + existing), patternBytes(1200, 28));
+    QDir(target).removeRecursively();
+    QDir(selected).removeRecursively();
+}

@@ -80,11 +80,9 @@ TEST(QuickUndeleteCommand, FillsBothListsWithTheirGroups)
     EXPECT_EQ(l2[0], " Deleted on E:");
     EXPECT_EQ(l2[1], "");
     EXPECT_TRUE(l2.contains(EntryLine(twelve, false, "ab cdefg.jpg")));
-    // 13 characters: the long name's first letter before the 8.3 name.
-    const QString shortName = w.DeletedEntries[size_t(thirteen)].Name;
-    ASSERT_TRUE(shortName.startsWith("?BCDEF~"));
-    EXPECT_TRUE(l2.contains(EntryLine(thirteen, false, "a" + shortName.toLower().mid(1))))
-        << l2.join('|').toStdString();
+    // 13 characters and more: the long name whole, never its 8.3 name.
+    ASSERT_TRUE(w.DeletedEntries[size_t(thirteen)].Name.startsWith("?BCDEF~"));
+    EXPECT_TRUE(l2.contains(EntryLine(thirteen, false, "ab cdefgh.jpg"))) << l2.join('|').toStdString();
     for (const QString &l : l2)
         EXPECT_FALSE(l.contains("tmp", Qt::CaseInsensitive)) << l.toStdString();
     // The taken ones come after the heading, never before it.
@@ -103,6 +101,8 @@ TEST(QuickUndeleteCommand, FillsBothListsWithTheirGroups)
     EXPECT_EQ(l1[0], " Listed on E:");
     EXPECT_TRUE(l1.contains(EntryLine(readme, false, "readme.txt")));
     EXPECT_TRUE(l1.contains(EntryLine(newer, false, "new.jpg")));
+    const int six = indexOfPath(w, "Twenty-six characters.jpeg");
+    EXPECT_TRUE(l1.contains(EntryLine(six, false, "Twenty-six characters.jpeg"))) << l1.join('|').toStdString();
     EXPECT_TRUE(w.CmdSaveAll.Enabled());
     EXPECT_TRUE(w.List2.Visible());
     EXPECT_FALSE(w.OperationBusy || w.OperationRunning || w.UndeleteListing);
@@ -195,6 +195,8 @@ TEST(DirEntCache, LongListingIsCachedReusedAndRefusedForAnotherMedium)
     for (int i = 0; i < 2100; ++i)
         files.append({QStringLiteral("E%1.TXT").arg(i, 5, 10, QChar('0')), QByteArray()});
     ASSERT_TRUE(mmd(image, "/MANY") && mcopyFiles(image, "/MANY", files));
+    const QString cjk = QStringLiteral("夏休みの写真と動画のバックアップ.jpg");
+    ASSERT_TRUE(mcopyUtf8(image, "/" + cjk, patternBytes(3000, 1)) && mdelUtf8(image, "/" + cjk));
 
     MessageScript boxes;
     WindowOnImage on(image);
@@ -227,6 +229,14 @@ TEST(DirEntCache, LongListingIsCachedReusedAndRefusedForAnotherMedium)
     w.SearchDeletedEntries("E:");
     EXPECT_TRUE(w.LastSearchReusedCache);
     EXPECT_EQ(countPath(w.DeletedEntries, "MANY\\E00000.TXT"), 1);
+    // The command lists the cached entries by their long names; a single
+    // deleted entry is a result that can be saved.
+    w.CmdQuickUndelete_Click();
+    EXPECT_TRUE(w.LastSearchReusedCache);
+    EXPECT_EQ(lines(w.List2).indexOf(EntryLine(indexOfPath(w, cjk), false, cjk)), 2)
+        << lines(w.List2).join('|').toStdString();
+    EXPECT_TRUE(w.CmdSaveAll.Enabled() && w.CmdSaveAs.Enabled());
+    EXPECT_TRUE(w.List1.Visible());
 
     // A cache cut short is refused, deleted, and the medium walked.
     QFile::resize(cache, bytes.size() - 10);

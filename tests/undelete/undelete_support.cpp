@@ -90,9 +90,9 @@ bool mdeltree(const QString &image, const QString &dosPath)
     return runUtf8({"mdeltree", "-i", image, "::" + dosPath}) == 0;
 }
 
-QMap<QString, qint64> flsDeleted(const QString &image)
+QList<QPair<QString, qint64>> flsDeletedEntries(const QString &image)
 {
-    QMap<QString, qint64> out;
+    QList<QPair<QString, qint64>> out;
     QProcess p;
     p.start("fls", {"-r", "-d", "-p", image});
     if (!p.waitForFinished(60000))
@@ -101,8 +101,16 @@ QMap<QString, qint64> flsDeleted(const QString &image)
     for (const QString &l : QString::fromUtf8(p.readAllStandardOutput()).split('\n')) {
         const auto m = line.match(l);
         if (m.hasMatch())
-            out.insert(m.captured(2), m.captured(1).toLongLong());
+            out.append({m.captured(2), m.captured(1).toLongLong()});
     }
+    return out;
+}
+
+QMap<QString, qint64> flsDeleted(const QString &image)
+{
+    QMap<QString, qint64> out;
+    for (const auto &e : flsDeletedEntries(image))
+        out.insert(e.first, e.second);
     return out;
 }
 

@@ -35,6 +35,8 @@ bool mdeltree(const QString &image, const QString &dosPath);
 // fls -r -d -p: the deleted entries' paths ("/" separated, as fls words
 // them) and their metadata addresses; icat of an address.
 QMap<QString, qint64> flsDeleted(const QString &image);
+// The same, every entry even where two have one path.
+QList<QPair<QString, qint64>> flsDeletedEntries(const QString &image);
 QByteArray icat(const QString &image, qint64 address);
 
 // The byte offset of a cluster's data in a FAT image, and of a FAT entry.

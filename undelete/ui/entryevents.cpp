@@ -134,6 +134,8 @@ void frmRecover::List2_Click()
                     // Only the clicked entry is extracted, under its preview name.
                     QString given = name;
                     SaveName = name;
+                    SaveFirstCluster = r.FirstCluster;
+                    SaveSize = r.Size;
                     SaveUndeleteEntry(given, index);
                     plat::setScreenMousePointer(kPointerDefault);
                 }
@@ -224,7 +226,7 @@ void frmRecover::List2_Click()
     const QString kept = lblSpecs.Caption();
     ShowExifSummary();
     lblSpecs.setCaption(kept);
-    if (List1.ListCount() >= 4)
+    if (List1.ListCount() >= 3)
         List1.setVisible(!Picture1.Visible());
     if (!Picture1.Visible())
         txtExif.setText(lblSpecs.Caption());
@@ -249,6 +251,8 @@ void frmRecover::List2_DblClick()
     BatchSave = true;
     QString name = EntrySaveName(r.LongName);
     SaveName = name;
+    SaveFirstCluster = r.FirstCluster;
+    SaveSize = r.Size;
     const SaveOutcome outcome = SaveUndeleteEntry(name, index);
     AskSaveName = true;
     BatchSave = false;

@@ -48,19 +48,6 @@ HeldBitmapVolume &heldBitmapVolume()
     return v;
 }
 
-// The text a listed deleted entry shows: the long name when it is short;
-// else the long name's first letter in place of the 8.3 name's lost one.
-// NTFS entries show their long name.
-QString displayText(const DeletedEntryRecord &r, const QString &lowerName)
-{
-    if (r.MftIndex > 0 || r.LongName.size() < 13)
-        return r.LongName;
-    const QString f = r.LongName.left(1).toLower().trimmed();
-    QString rest = lowerName.mid(f.size());
-    rest.replace(QLatin1Char('?'), QLatin1Char('%'));
-    return f + rest;
-}
-
 } // namespace
 
 QString frmRecover::UndeleteTypeFilter() const
@@ -270,7 +257,7 @@ void frmRecover::CmdQuickUndelete_Click()
                 CheckDeletedChain(k);
                 const DeletedEntryRecord &c = DeletedEntries[size_t(k)];
                 if (c.Recoverable > 0 && c.Occupied == 0) {
-                    AddEntryLine(List2, k, false, displayText(c, n));
+                    AddEntryLine(List2, k, false, EntryLineName(c, EntryLineKind::Deleted));
                     // An entry sharing the first cluster is judged next (the
                     // list is sorted by first cluster on FAT).
                     if (!ntfs)
@@ -281,12 +268,12 @@ void frmRecover::CmdQuickUndelete_Click()
                                 break;
                             }
                 } else if (c.Recoverable > 0) {
-                    occupiedLines << (ntfs ? c.LongName : n);
+                    occupiedLines << EntryLineName(c, EntryLineKind::Occupied);
                     occupiedIndexes << k;
                 }
             } else {
                 r.Occupied = 0;
-                AddEntryLine(List1, k, false, n);
+                AddEntryLine(List1, k, false, EntryLineName(r, EntryLineKind::Existing));
             }
         }
         SourceClusterUse(SourceName, 0, true);
@@ -326,22 +313,24 @@ void frmRecover::CmdQuickUndelete_Click()
         OperationRunning = false;
         OperationBusy = false;
 
+        // Past their two header lines a list holds its entries: one entry
+        // (three lines) is a result too.
         const int a = List1.ListCount(), b = List2.ListCount();
-        if (a < 4 && b < 4 && !ntfs) {
+        if (a < 3 && b < 3 && !ntfs) {
             MsgBoxTimed(QString::number(hWnd()),
                         FormatString(GetString(1402, QStringLiteral("No directory information found on Drive %0")),
                                      {SourceName})
                             + kCrLf + GetString(383, QStringLiteral("Try scanning the drive.")),
                         0, GetString(384, QStringLiteral("Undelete")));
             ShowPictureView();
-        } else if (b < 4) {
+        } else if (b < 3) {
             List2.Clear();
             List2.AddItem(SourceName + QLatin1Char(' ') + DriveInfo().FileSystem + QStringLiteral(": ")
                           + GetString(1622, QStringLiteral("no files found.")));
         }
     }
 
-    if (List2.ListCount() >= 4) {
+    if (List2.ListCount() >= 3) {
         CmdSaveAll.setEnabled(true);
         CmdSaveAs.setEnabled(true);
     }
@@ -351,7 +340,7 @@ void frmRecover::CmdQuickUndelete_Click()
     List2.ZOrder(0);
     List2.setVisible(true);
     List2.SetFocus();
-    if (List1.ListCount() >= 4) {
+    if (List1.ListCount() >= 3) {
         Picture1.setVisible(false);
         List1.setVisible(true);
         List1.ZOrder(0);
