@@ -65,6 +65,8 @@ frmRecover::frmRecover()
     LvwFiles.setView(plat::ListView::lvwIcon);
     LvwFiles.setMultiSelect(true);
     List3.setMultiSelect(2);
+    List1.setMultiSelect(2);
+    List2.setMultiSelect(2);
     Picture1.setBorderStyle(0);
     Picture4.setBorderStyle(0);
     Picture3.setBorderStyle(0);
@@ -99,6 +101,7 @@ void frmRecover::wireEvents()
     Drive1.Change = [this] { Drive1_Change(); };
     ListColors.Click = [this] { ListColors_Click(); };
     CmbTypeSelect.Click = [this] { CmbTypeSelect_Click(); };
+    List1.Click = [this] { List1_Click(); };
     List2.Click = [this] { List2_Click(); };
     List3.Click = [this] { List3_Click(); };
 

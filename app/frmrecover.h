@@ -25,10 +25,14 @@
 #include "recovery/mediatools.h"
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
+#include "recovery/saving.h"
 #include "undelete/entries.h"
+#include "undelete/fatwalk.h"
+#include "undelete/ntfsundelete.h"
 #include "viewer/canvas.h"
 #include "viewer/thumbnailer.h"
 
+#include <QFile>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -434,22 +438,8 @@ public:
     // Neighbours: members of subsystems that are not built yet. Their empty
     // bodies are in app/neighbours.cpp; each subsystem replaces its own.
     // ======================================================================
-    bool MftWasOpened = false;             // an NTFS volume was opened in this run (quick undelete)
     void CmbTypeSelect_Click();            // type presets (scan engine)
     void CmdShowScanTypes_Click();         // scan-type list (scan engine)
-    void CmdSaveAll_Click();               // saving (cache)
-    void CmdSaveAs_Click();                // saving (cache)
-    void CmdQuickUndelete_Click();         // quick undelete
-    void List2_Click();                    // deleted-entry list (quick undelete)
-    void SearchDeletedEntries(const QString &source);   // fills the entry list (quick undelete)
-    void CheckDeletedChain(int index);     // recoverable size of an entry (quick undelete)
-    void CloseMft();                       // closes an open NTFS volume (quick undelete)
-    void List1_DblClick();                 // existing-entry double click (quick undelete)
-    void List2_DblClick();                 // deleted-entry double click (quick undelete)
-    // The file name of the entry last selected in List1 or List2 (quick undelete).
-    QString SelectedEntryFileName() const;
-    // Saves the selected lines of an entry list into the save folder (saving).
-    void SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool nameGiven, bool force);
 
     // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
@@ -618,6 +608,95 @@ public:
     QByteArray DeletedEntriesFileForm() const;
 
     // ======================================================================
+    // Quick Undelete: the command, the FAT walk and DirEnt.dat
+    // (undelete/ui/quickundelete.cpp)
+    // ======================================================================
+    bool UndeleteListing = false;      // the command is filling the lists
+    QString UndeleteLastDrive;         // the source of the last listing
+    QString UndeleteLastKey;           // its source followed by the volume serial
+    FatWalkResult LastFatWalk;         // what the last FAT walk did
+    bool LastSearchReusedCache = false;   // the last search took DirEnt.dat
+
+    void CmdQuickUndelete_Click();
+    // Fills DeletedEntries for a source: the FAT walk (or DirEnt.dat), or
+    // the NTFS listing.
+    void SearchDeletedEntries(const QString &source);
+    // Appends the entries of the drive record's current folder.
+    void VulUndeleteList(const QString &filter);
+    // Recoverable and Occupied of an entry (a FAT entry from the FAT).
+    void CheckDeletedChain(int index);
+    // The type filter of the listing: ".jpg.cr2" from the ticked rows of
+    // LvwTypes, or "all".
+    QString UndeleteTypeFilter() const;
+    // WorkFolder & the source's DirEnt.dat name.
+    QString DirEntFilePath(const QString &source) const;
+    // Whether a cluster of the source is in use: the FAT arrays of the drive
+    // record, or the NTFS volume bitmap.
+    ClusterUse SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards);
+
+    // ======================================================================
+    // Quick undelete: entry information and the events of the entry lists
+    // (undelete/ui/entryinfo.cpp, undelete/ui/entryevents.cpp)
+    // ======================================================================
+    QStringList EntryInfoTexts;        // the information texts, by line count of List2 + 1
+    QString PreviewFileName;           // the name the selected entry is extracted under
+    // The file name of the entry last selected in List1 or List2.
+    QString SelectedEntryFileName() const { return PreviewFileName; }
+
+    void ShowEntryInformation(int index);
+    void List1_Click();
+    void List1_DblClick();
+    void List2_Click();
+    void List2_DblClick();
+    // The entry index of a line of List1 or List2; -1 for lines without one.
+    int EntryIndexOfLine(const plat::ListBox &list, int line) const;
+    // A line of an entry: its index in the line's text and as item data.
+    void AddEntryLine(plat::ListBox &list, int index, bool occupied, const QString &text);
+
+    // ======================================================================
+    // Quick undelete on NTFS through Fennick (undelete/ui/ntfsui.cpp; the
+    // module's state and work in undelete/ntfsundelete.*)
+    // ======================================================================
+    bool MftWasOpened = false;         // an NTFS volume was opened in this run
+    bool OpenMft(const QString &drive);
+    void CloseMft();
+    bool QuickUndeleteNtfs(const QString &drive, std::vector<DeletedEntryRecord> &entries, const QString &filter,
+                           double minMB, double maxMB);
+    // Writes the data of an MFT record into the open target file.
+    NtfsWrite RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target);
+    void ShowMftAccessDenied(const QString &drive);
+
+    // ======================================================================
+    // Saving: Save All, Save Selected and the undelete entries
+    // (recovery/ui/savingui.cpp, recovery/ui/undeletesave.cpp; the window-free
+    // parts in recovery/saving.*)
+    // ======================================================================
+    bool AskSaveName = true;           // ask for a target per entry
+    bool BatchSave = false;            // no warnings per entry
+    bool SavingExisting = false;       // List1's existing entries are saved
+    QString SaveName;                  // the entry being written
+    int32_t SaveFirstCluster = 0;
+    int64_t SaveSize = 0;
+    QString SaveSource;
+    SaveTally LastSaveTally;           // what the last save of entries gave
+    QString SavedFilePath;             // native path of the file the last entry was written to
+
+    void CmdSaveAll_Click();
+    void CmdSaveAs_Click();
+    // The folder chooser for the save folder; false on Cancel. A folder on
+    // the disk recovered from, or the cache, is refused and asked again.
+    bool ChooseSaveFolder(const QString &fallback, const QString &caption = QString());
+    void ShowSameDiskWarning();
+    // The target may not take saved files: on the physical disk of the
+    // source named in Searched.dat, or at or inside the cache root.
+    bool RefuseSaveTarget(const QString &target);
+    // Saves the selected lines of an entry list from firstLine on.
+    void SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool nameGiven, bool force);
+    // Writes one entry, cuts it to its size and dates it.
+    SaveOutcome SaveUndeleteEntry(QString &name, int index);
+    SaveOutcome WriteUndeleteEntryFile(QString &name, int index);
+
+    // ======================================================================
     // Picture viewer: the found-file preview, the picture operations on the
     // window's boxes, the EXIF summary, RAW previews and type icons
     // (viewer/ui/*.cpp; the window-free parts in viewer/*.cpp)
@@ -714,14 +793,6 @@ public:
 
     // Browse: another folder's files (or another cache tree) in the lists.
     void CmdBrowse_Click();
-
-    // The preview of a quick-undelete entry: the file behind it (its
-    // extracted copy), the desktop's thumbnail drawn into a box, and the
-    // white bands of Picture1's picture filled.
-    QString ShownEntryFile;
-    void SetShownFile(const QString &path);
-    bool DrawSystemThumbnail(const QString &file, plat::PictureBox &target);
-    void FindWhiteBand();
 
 private:
     void wireEvents();

@@ -15,6 +15,7 @@
 #include "platform/paths.h"
 #include "recovery/cacheguard.h"
 #include "recovery/cachenames.h"
+#include "undelete/direntcache.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -286,7 +287,8 @@ void frmRecover::ShutdownCleanup()
         if (!native.isEmpty())
             QDir().rmdir(native);
     }
-    DeleteFiles(WorkFolder + QStringLiteral("?DirEnt.dat"), false, false);
+    // Every source's quick-undelete cache (drive letters and disk images).
+    DeleteDirEntFiles(plat::toNative(WorkFolder));
     UnloadSplashForm();
     // 16.
     EndProcess();

@@ -1,6 +1,7 @@
 #include "undelete/entries.h"
 
 #include "drive/files.h"
+#include "drive/strings.h"
 
 #include <QDate>
 #include <QTime>
@@ -227,6 +228,39 @@ void SortEntryList(std::vector<DeletedEntryRecord> &entries, bool ntfs)
         });
 }
 
+bool HasOwnLongName(const DeletedEntryRecord &r)
+{
+    if (r.LongName.isEmpty())
+        return false;
+    if (r.MftIndex > 0)
+        return true;
+    // Without long-name entries the walk keeps the 8.3 name, its base or its
+    // extension in lower case where the entry asks for it.
+    const qsizetype dot = r.Name.indexOf(QLatin1Char('.'));
+    const QString base = dot < 0 ? r.Name : r.Name.left(dot);
+    const QString ext = dot < 0 ? QString() : r.Name.mid(dot);
+    for (const bool lowerBase : {false, true})
+        for (const bool lowerExt : {false, true})
+            if (r.LongName == (lowerBase ? base.toLower() : base) + (lowerExt ? ext.toLower() : ext))
+                return false;
+    return true;
+}
+
+QString EntryLineName(const DeletedEntryRecord &r, EntryLineKind kind)
+{
+    if (HasOwnLongName(r))
+        return r.LongName;
+    const QString lowerName = TrimBlanks(r.Name.toLower());
+    if (kind != EntryLineKind::Deleted)
+        return lowerName;
+    if (!r.LongName.isEmpty() && r.LongName.size() < 13)
+        return r.LongName;
+    const QString first = r.LongName.left(1).toLower().trimmed();
+    QString rest = lowerName.mid(first.size());
+    rest.replace(QLatin1Char('?'), QLatin1Char('%'));
+    return first + rest;
+}
+
 QString EntryLine(int index, bool occupied, const QString &text)
 {
     return QLatin1Char(' ') + QStringLiteral("%1").arg(index, 4, 10, QLatin1Char('0'))
@@ -247,4 +281,15 @@ int EntryLineIndex(const QString &line)
         ++digits;
     }
     return digits == 0 ? -1 : int(value);
+}
+
+QString EntryLineText(const QString &line)
+{
+    const QString t = line.trimmed();
+    qsizetype i = 0;
+    while (i < t.size() && t[i].isDigit())
+        ++i;
+    if (i < t.size() && t[i] == QLatin1Char('@'))
+        ++i;
+    return t.mid(i).trimmed();
 }

@@ -81,9 +81,28 @@ void CutTrailingEmptySlots(std::vector<DeletedEntryRecord> &entries);
 // else by FirstCluster (signed). Entries with equal keys keep their order.
 void SortEntryList(std::vector<DeletedEntryRecord> &entries, bool ntfs);
 
+// Whether the entry has a long name of its own: NTFS entries always; a FAT
+// entry when long-name entries gave it one, not when LongName holds only its
+// 8.3 name (in the case its entry asks for).
+bool HasOwnLongName(const DeletedEntryRecord &record);
+
+// Which line an entry gets: a recoverable deleted entry in List2, one whose
+// clusters are taken (List2's "impossible" group), an existing one in List1.
+enum class EntryLineKind { Deleted, Occupied, Existing };
+
+// The text an entry's line shows after its index, which is also the name
+// saving gives the file: a long name of its own, whole and as written. An
+// entry without one shows its 8.3 name, lower case in the occupied group and
+// in List1; in List2 as its entry has it, or, were it 13 characters or more,
+// the long name's first letter in place of the 8.3 name's lost one and "%"
+// for "?".
+QString EntryLineName(const DeletedEntryRecord &record, EntryLineKind kind);
+
 // An entry line of List1 / List2: a blank, the index with at least four
 // digits, two blanks (an occupied line: "@" and a blank), the text.
 QString EntryLine(int index, bool occupied, const QString &text);
 // The index of an entry line: the leading number of the trimmed line's first
 // word ("0012@" gives 12); -1 when the line does not begin with a digit.
 int EntryLineIndex(const QString &line);
+// The text of an entry line after its index ("0005  " or "0005@ ").
+QString EntryLineText(const QString &line);

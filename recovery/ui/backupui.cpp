@@ -218,10 +218,18 @@ void frmRecover::BackupDiskImage()
         return;
     }
     ImageFilePath = BackupFolder + name;
+    bool stoppedWhileSearching = false;
     if (RecoveryStage != 2) {
         QDir().mkpath(plat::toNative(WorkFolder + kDiskImagesSub));
-        if (DeletedEntriesUpperBound() < 5 && record.DriveType == QLatin1String("Removable"))
+        if (DeletedEntriesUpperBound() < 5 && record.DriveType == QLatin1String("Removable")) {
             SearchDeletedEntries(SourceName);
+            // The search lets the window work: a Stop pressed meanwhile stands.
+            stoppedWhileSearching = CmdBackup.Caption() != stopText();
+        }
+        // The entries judged as a scan of the medium judges them: a scan of
+        // the image cannot look at the medium's FAT.
+        for (int i = 1; i <= DeletedEntriesUpperBound(); ++i)
+            CheckDeletedChain(i);
         DiskImageIndex index;
         index.imagePath = ImageFilePath;
         index.bytesPerSector = bps;
@@ -261,7 +269,7 @@ void frmRecover::BackupDiskImage()
     ShowProgressPanel(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s"))
                           .replace(QStringLiteral("&&"), QStringLiteral("&")),
                       double(units));
-    OperationRunning = true;
+    OperationRunning = !stoppedWhileSearching;
     OperationBusy = true;
 
     // 11 - 13. The copy.

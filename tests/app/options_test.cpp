@@ -135,15 +135,19 @@ TEST_F(WindowOptions, OpenWithChoosesTheViewThatHoldsASelection)
         script.expect(plat::id::OK, "No recoverable files detected yet.");
         w->CmdOpen_Click();
     }
-    for (int i = 0; i < 5; ++i)
-        w->List1.AddItem(QStringLiteral("%1 FILE%1.JPG").arg(i));
+    // Entry lines as Quick Undelete lists them (index and item data).
+    w->DeletedEntries.resize(6);
+    for (int i = 1; i <= 5; ++i) {
+        w->DeletedEntries[size_t(i)].Name = QStringLiteral("FILE%1.JPG").arg(i);
+        w->AddEntryLine(w->List1, i, false, QStringLiteral("file%1.jpg").arg(i));
+    }
     w->List1.setVisible(true);
     {
         MessageScript script;
         script.expect(plat::id::OK, "Please select a file and try again.");
         w->CmdOpen_Click();
     }
-    w->List1.setListIndex(2);
+    w->List1.setSelected(2, true);   // a list of several selected lines
     w->CmdOpen_Click();
     EXPECT_EQ(opened1, 1);
     makeCache(*w, {"a.jpg", "b.jpg"});

@@ -209,7 +209,8 @@ QStringList compareFound(const QString &cacheNative, const FoundFileList &found,
         const QString name = found.FoundFileNames[f++];
         const QByteArray got = readFileBytes(cacheNative + '/' + name);
         const CorpusFile &c = files[i];
-        if (!name.endsWith(c.ext)) {
+        // Named after a deleted entry the extension keeps the entry's case.
+        if (!name.endsWith(c.ext, Qt::CaseInsensitive)) {
             problems << QStringLiteral("%1 found as %2").arg(c.dosName, name);
             continue;
         }

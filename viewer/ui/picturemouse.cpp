@@ -141,7 +141,7 @@ void frmRecover::Picture1_MouseDown(int button, int shift, double x, double y)
     int orientation = 0;
     const bool entryShown = List2.Visible() && List2.ListCount() > 0 && !List3.Visible();
     if (entryShown) {
-        file = ShownEntryFile;
+        file = LastConvertedFile;   // the entry's extracted copy the preview shows
     } else {
         const int index = List3.ListIndex();
         const QString name = index >= 0 ? FoundFilePaths.value(index) : QString();
@@ -341,27 +341,4 @@ void frmRecover::List3_DblClick()
         return;
     }
     OpenRecoveredFile(path);
-}
-
-void frmRecover::SetShownFile(const QString &path) { ShownEntryFile = path; }
-
-bool frmRecover::DrawSystemThumbnail(const QString &file, plat::PictureBox &target)
-{
-    PictureCanvas canvas;
-    canvas.backColor = plat::colorFromVb(target.BackColor());
-    canvas.setSize(QSize(plat::twipsToPixels(target.ScaleWidth()), plat::twipsToPixels(target.ScaleHeight())));
-    canvas.Cls();
-    const bool drawn = DrawSystemThumbnail(canvas, target.ScaleWidth(), target.ScaleHeight(), file);
-    if (drawn)
-        target.setPicture(canvas.image);
-    return drawn;
-}
-
-void frmRecover::FindWhiteBand()
-{
-    QImage image = Picture1.Picture();
-    if (image.isNull())
-        return;
-    ::FindWhiteBand(image);
-    Picture1.setPicture(image);
 }

@@ -1,0 +1,176 @@
+// undelete_image IMAGE OUTDIR [--all]: Quick Undelete and the saving of its
+// entries through the main window, headless. The image is attached as the
+// removable drive E: (read-only); the Quick Undelete command lists it; then
+// every deleted entry the lists offer (with --all the existing ones too) is
+// saved into OUTDIR through the program's own saving of one entry, as Save
+// All saves after its folder choice (no questions), each entry into the
+// folder of its path below OUTDIR. The program's home is a temporary folder, removed at the
+// end. Prints on its last lines the entries listed, the files saved, the
+// bytes and the seconds of the listing and of the saving.
+#include "app/frmrecover.h"
+#include "bench/default_answer.h"
+#include "drive/chooserpath.h"
+#include "drive/driveinfo.h"
+#include "platform/drives.h"
+#include "platform/paths.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/msgbox.h"
+#include "recovery/saving.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstdio>
+
+namespace {
+
+// The folder of an entry's path below OUTDIR, each component cleaned as
+// saving cleans names.
+QString folderOf(const DeletedEntryRecord &e)
+{
+    const QStringList parts = e.Path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    QString folder;
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+        folder += EntrySaveName(parts[i]) + QLatin1Char('/');
+    return folder;
+}
+
+struct Saved {
+    int files = 0;
+    int64_t bytes = 0;
+};
+
+// Saves every entry a list offers, each into the folder of its path, as
+// SaveUndeleteEntries saves one line in a Save All: the name the line shows,
+// the entry's data, cut and dated.
+Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
+{
+    Saved saved;
+    QString lastFolder;
+    for (int i = 0; i < list.ListCount(); ++i) {
+        const int k = w.EntryIndexOfLine(list, i);
+        if (k <= 0 || w.DeletedEntries[size_t(k)].IsDirectory())
+            continue;
+        if (w.DeletedEntries[size_t(k)].Recoverable == 0)
+            w.CheckDeletedChain(k);
+        const DeletedEntryRecord &e = w.DeletedEntries[size_t(k)];
+        if (e.MftIndex + e.Recoverable < 1)
+            continue;
+        const QString folder = outNative + QLatin1Char('/') + folderOf(e);
+        if (folder != lastFolder) {
+            QDir().mkpath(folder);
+            ChooserStartPath = plat::toInternal(folder);
+            if (!ChooserStartPath.endsWith(QLatin1Char('\\')))
+                ChooserStartPath += QLatin1Char('\\');
+            lastFolder = folder;
+        }
+        w.SaveName = EntrySaveName(e.MftIndex > 0 ? e.LongName : EntryLineText(list.List(i)));
+        w.SaveFirstCluster = e.FirstCluster;
+        w.SaveSize = e.Size;
+        w.SaveSource = w.SourceName;
+        QString name = w.SaveName;
+        const SaveOutcome outcome = w.SaveUndeleteEntry(name, k);
+        if (outcome == SaveOutcome::Saved || outcome == SaveOutcome::Partial) {
+            ++saved.files;
+            saved.bytes += QFileInfo(w.SavedFilePath).size();
+        }
+    }
+    return saved;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/undelete_image-home-XXXXXX"));
+    if (!home.isValid()) {
+        std::fprintf(stderr, "cannot make a temporary home\n");
+        return 1;
+    }
+    qputenv("QUILVANE_HOME", home.path().toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 3) {
+        std::fprintf(stderr, "usage: undelete_image IMAGE OUTDIR [--all]\n");
+        return 2;
+    }
+    const QString image = QFileInfo(args[1]).absoluteFilePath();
+    const QString outNative = QFileInfo(args[2]).absoluteFilePath();
+    const bool all = args.contains(QStringLiteral("--all"));
+    if (!QFileInfo(image).isFile()) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(image));
+        return 1;
+    }
+    QDir().mkpath(outNative);
+
+    plat::DriveTable &drives = plat::DriveTable::instance();
+    drives.setExclusive(true);
+    plat::VirtualDriveOptions opts;
+    opts.typeCode = plat::DriveTypeRemovable;
+    opts.readOnly = true;
+    if (!drives.attachImage('E', image, opts)) {
+        std::fprintf(stderr, "cannot attach %s\n", qPrintable(image));
+        return 1;
+    }
+    QStringList asked;
+    plat::setMessageResponder([&](const plat::MessageRequest &r) {
+        asked << r.title + QStringLiteral(": ") + QString(r.text).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        return defaultAnswer(r);
+    });
+    plat::setDialogResponder([](const plat::DialogRequest &r) { return plat::DialogAnswer{r.startFolder, 1}; });
+
+    frmRecover &w = MainWindow();
+    const QString cache = home.path() + QStringLiteral("/cache/RIVozud");
+    QDir().mkpath(cache);
+    w.CacheRoot = plat::toInternal(cache + QLatin1Char('/'));
+    w.MakeDirNames();
+    w.CreateCacheFolders();
+    w.SourceName = QStringLiteral("E:");
+    GetDriveInfo(w.SourceName);
+
+    QElapsedTimer clock;
+    clock.start();
+    w.CmdQuickUndelete_Click();
+    const double listSeconds = double(clock.nsecsElapsed()) / 1e9;
+    int deleted = 0, existing = 0;
+    for (int i = 0; i < w.List2.ListCount(); ++i)
+        deleted += w.EntryIndexOfLine(w.List2, i) > 0;
+    for (int i = 0; i < w.List1.ListCount(); ++i)
+        existing += w.EntryIndexOfLine(w.List1, i) > 0;
+
+    clock.restart();
+    // As Save All after its folder choice: no questions, no previews.
+    w.AskSaveName = false;
+    w.BatchSave = true;
+    w.OperationRunning = true;
+    w.OperationBusy = true;
+    Saved saved = saveLines(w, w.List2, outNative);
+    if (all) {
+        w.SavingExisting = true;
+        const Saved more = saveLines(w, w.List1, outNative);
+        w.SavingExisting = false;
+        saved.files += more.files;
+        saved.bytes += more.bytes;
+    }
+    w.OperationRunning = false;
+    w.OperationBusy = false;
+    const double saveSeconds = double(clock.nsecsElapsed()) / 1e9;
+
+    for (const QString &q : asked)
+        std::printf("asked: %s\n", qPrintable(q));
+    std::printf("file system: %s\n", qPrintable(DriveInfo().FileSystem));
+    std::printf("entries in the list: %d\n", w.DeletedEntriesUpperBound());
+    std::printf("entries listed: %d deleted, %d existing\n", deleted, existing);
+    std::printf("files saved: %d\n", saved.files);
+    std::printf("bytes saved: %lld\n", static_cast<long long>(saved.bytes));
+    std::printf("seconds listing: %.3f\n", listSeconds);
+    std::printf("seconds saving: %.3f\n", saveSeconds);
+    plat::setMessageResponder({});
+    plat::setDialogResponder({});
+    DestroyMainWindow();
+    drives.detach('E');
+    return 0;
+}

@@ -1,0 +1,285 @@
+#include "recovery/saving.h"
+
+#include "drive/driveinfo.h"
+#include "drive/fat.h"
+#include "drive/sectors.h"
+#include "platform/drives.h"
+#include "scan/foundfiles.h"
+#include "undelete/fatwalk.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QSet>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kMaxNameTries = 100000;
+constexpr int64_t kRunBytes = 8LL << 20;
+
+QChar letterOf(const QString &path)
+{
+    if (path.size() >= 2 && path[1] == QLatin1Char(':') && path[0].isLetter() && path[0].unicode() < 128)
+        return path[0].toUpper();
+    return {};
+}
+
+// Writes n bytes to the descriptor; false on a short write.
+bool writeAll(int fd, const char *p, qint64 n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, size_t(std::min<qint64>(n, 1 << 30)));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= w;
+    }
+    return true;
+}
+
+// Copies n bytes of the volume from offset into the descriptor inside the
+// kernel, where both are plain files (an image); the count copied, -1 when
+// the kernel cannot copy between these two. A volume whose reads are made
+// to fail (a test's damaged stretches) is always read the ordinary way.
+qint64 kernelCopy(const plat::Handle &h, qint64 offset, int fd, qint64 n)
+{
+    if (h.faults)
+        return -1;
+    if (h.windowLength >= 0)
+        n = qBound<qint64>(0, h.windowLength - offset, n);
+    loff_t in = loff_t(h.windowOffset + offset);
+    qint64 done = 0;
+    while (done < n) {
+        const ssize_t c = ::copy_file_range(h.fd, &in, fd, nullptr, size_t(std::min<qint64>(n - done, 1 << 30)), 0);
+        if (c < 0 && errno == EINTR)
+            continue;
+        if (c < 0)
+            return done > 0 ? done : -1;
+        if (c == 0)
+            break;
+        done += c;
+    }
+    return done;
+}
+
+} // namespace
+
+void SaveTally::add(SaveOutcome outcome, int64_t written)
+{
+    switch (outcome) {
+    case SaveOutcome::Saved: ++saved; break;
+    case SaveOutcome::Partial: ++partial; break;
+    case SaveOutcome::NotSaved: ++notSaved; break;
+    default: break;
+    }
+    bytes += written;
+}
+
+QString NextFreeName(const QString &name)
+{
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    const QString base = dot < 0 ? name : name.left(dot);
+    const QString ext = dot < 0 ? QString() : name.mid(dot);
+    static const QRegularExpression numbered(QStringLiteral("^(.*_)(\\d+)$"));
+    const auto m = numbered.match(base);
+    if (m.hasMatch()) {
+        bool ok = false;
+        const qulonglong n = m.captured(2).right(18).toULongLong(&ok);
+        if (ok)
+            return m.captured(1) + QString::number(n + 1) + ext;
+    }
+    return base + QStringLiteral("_0") + ext;
+}
+
+std::unique_ptr<QFile> CreateFreeTarget(const QString &folderNative, QString &name)
+{
+    QString candidate = name;
+    for (int i = 0; i < kMaxNameTries; ++i) {
+        auto file = std::make_unique<QFile>(QDir(folderNative).filePath(candidate));
+        // A new file only: an existing one (in any case, on a file system
+        // that ignores it) refuses the exclusive open.
+        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            name = candidate;
+            return file;
+        }
+        if (!file->exists() && !QFileInfo::exists(file->fileName()) && errno != EEXIST)
+            return nullptr;   // not a clash: the folder takes no file
+        candidate = NextFreeName(candidate);
+    }
+    return nullptr;
+}
+
+QString EntrySaveName(const QString &shownName)
+{
+    QString name = shownName;
+    name.replace(QLatin1Char('?'), QLatin1Char('%'));
+    name = SanitizeMediumName(name);
+    return name.isEmpty() ? QStringLiteral("entry") : name;
+}
+
+QString ApplySaveExtension(const QString &t, const QString &x)
+{
+    const qsizetype slash = t.lastIndexOf(QLatin1Char('\\'));
+    const QString folder = t.left(slash + 1);
+    QString name = t.mid(slash + 1);
+    if (x.isEmpty())
+        return t;
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    if (dot < 0)
+        name += x;
+    else if (!name.contains(x, Qt::CaseInsensitive))
+        name = name.left(dot) + x;
+    return folder + name;
+}
+
+FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
+                                 QFile &out, const std::function<bool()> &keepGoing)
+{
+    FatWriteResult result;
+    const DriveInfoRecord &d = DriveInfo();
+    const int64_t clusterBytes = int64_t(d.SectorsPerCluster) * d.BytesPerSector;
+    if (clusterBytes <= 0 || d.BytesPerSector <= 0)
+        return result;
+    const int64_t total = bytes > 0 ? bytes : clusterBytes;
+    const int64_t first = int64_t(uint32_t(entry.FirstCluster));
+    if (!IsDataCluster(d, first))
+        return result;
+    plat::Handle h = OpenRawVolume(drive);
+    if (!h.valid())
+        return result;
+
+    const bool existing = !entry.IsDeleted();
+    const bool followFree = !existing && fixedMedia && FatEntryOf(d, first) == 0;
+    const int64_t endMark = d.FileSystem == QLatin1String("FAT32") ? 0x0FFFFFF8
+        : d.FileSystem == QLatin1String("FAT16")                   ? 0xFFF8
+                                                                   : 0xFF8;
+    QSet<int64_t> visited;
+    // The cluster after c for this entry; -1 when there is none.
+    auto nextOf = [&](int64_t c) -> int64_t {
+        int64_t n;
+        if (existing) {
+            visited.insert(c);
+            n = FatEntryOf(d, c);
+            if (n >= endMark || !IsDataCluster(d, n) || visited.contains(n))
+                return -1;
+            return n;
+        }
+        n = c + 1;
+        if (followFree)
+            while (IsDataCluster(d, n) && FatEntryOf(d, n) != 0)
+                ++n;
+        return IsDataCluster(d, n) ? n : -1;
+    };
+    auto note = [&](int64_t c) {
+        if (!existing && FatEntryOf(d, c) != 0)
+            result.clustersInUse = true;
+    };
+
+    // One buffer for every run and every entry (a fresh one costs its page
+    // faults each time).
+    static QByteArray buffer;
+    const qsizetype wanted = qsizetype(std::min<int64_t>(kRunBytes + clusterBytes, std::max<int64_t>(total, clusterBytes)));
+    if (buffer.size() < wanted)
+        buffer = QByteArray(wanted, Qt::Uninitialized);
+    // The file is written through its descriptor from here on.
+    if (!out.flush())
+        return result;
+    const int fd = out.handle();
+    bool inKernel = fd >= 0;
+    int64_t cluster = first;
+    while (cluster >= 0 && result.bytes < total) {
+        // A run of consecutive clusters, read at once.
+        const int64_t runStart = cluster;
+        int64_t last = cluster, runLength = 1, pending = -1;
+        note(cluster);
+        while (true) {
+            if (result.bytes + runLength * clusterBytes >= total) {
+                pending = -1;
+                break;
+            }
+            const int64_t n = nextOf(last);
+            if (n != last + 1 || runLength * clusterBytes >= kRunBytes) {
+                pending = n;
+                break;
+            }
+            last = n;
+            ++runLength;
+            note(n);
+        }
+        const int64_t want = std::min({runLength * clusterBytes, total - result.bytes, int64_t(buffer.size())});
+        const qint64 offset = ClusterToSector(runStart) * d.BytesPerSector;
+        qint64 got = 0;
+        if (inKernel) {
+            got = kernelCopy(h, offset, fd, want);
+            if (got < 0) {
+                inKernel = false;
+                got = 0;
+            } else if (got < want) {
+                // The rest the ordinary way, where a read error shows.
+                qint64 more = 0;
+                if (h.seek(offset + got) && h.read(buffer.data(), want - got, &more) && more > 0) {
+                    if (!writeAll(fd, buffer.constData(), more)) {
+                        result.writeFailed = true;
+                        break;
+                    }
+                    got += more;
+                }
+            }
+        }
+        if (!inKernel) {
+            if (!h.seek(offset) || !h.read(buffer.data(), want, &got))
+                got = 0;
+            if (got > 0 && !writeAll(fd, buffer.constData(), got)) {
+                result.writeFailed = true;
+                break;
+            }
+        }
+        if (runStart == first)
+            result.firstReadable = got > 0;
+        if (got <= 0)
+            break;
+        result.bytes += got;
+        if (got < want || (keepGoing && !keepGoing()))
+            break;
+        cluster = pending;
+    }
+    h.close();
+    result.complete = result.bytes >= total;
+    return result;
+}
+
+int64_t CopyFileInto(const QString &sourceNative, QFile &out, const std::function<bool()> &keepGoing)
+{
+    QFile in(sourceNative);
+    if (!in.open(QIODevice::ReadOnly))
+        return -1;
+    int64_t copied = 0;
+    while (true) {
+        const QByteArray piece = in.read(kRunBytes);
+        if (piece.isEmpty())
+            break;
+        if (out.write(piece) != piece.size())
+            return -1;
+        copied += piece.size();
+        if (keepGoing && !keepGoing())
+            break;
+    }
+    return copied;
+}
+
+bool TargetOnSourceDisk(const QString &target, const QString &source)
+{
+    const QChar t = letterOf(target);
+    const QString s = source.trimmed();
+    // Only a drive source has a disk to protect; an image is a file.
+    if (t.isNull() || s.size() > 3)
+        return false;
+    const QChar sl = letterOf(s);
+    if (sl.isNull() || sl == QLatin1Char('C'))
+        return false;
+    return t == sl || plat::sameDisk(t, sl);
+}

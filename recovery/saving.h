@@ -1,0 +1,80 @@
+// Saving without windows: free target names, targets created exclusively,
+// the data of a quick-undelete entry read from its FAT clusters, and the
+// tests a save folder must pass. Nothing of the user's is truncated,
+// overwritten or deleted here: a target is always a new file, and only a file
+// created here is cut, dated or removed again.
+#pragma once
+
+#include "undelete/entries.h"
+
+#include <QFile>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// How saving one entry ended.
+enum class SaveOutcome {
+    Saved,      // every byte written, from clusters no other file uses
+    Partial,    // written, but incomplete or from clusters that may belong to another file
+    NotSaved,   // nothing could be written (no target, unreadable data)
+    Skipped,    // nothing to save (a folder, a size of 0) or declined by the user
+    Cancelled,  // the user cancelled the dialog
+};
+
+struct SaveTally {
+    int saved = 0;
+    int partial = 0;
+    int notSaved = 0;
+    int64_t bytes = 0;
+    void add(SaveOutcome outcome, int64_t written);
+};
+
+// The name after a clash: "IMG.JPG" gives "IMG_0.JPG", "IMG_0.JPG" gives
+// "IMG_1.JPG", "DSC_0042.JPG" gives "DSC_43.JPG", "README" gives
+// "README_0". The number counts in 64 bits.
+QString NextFreeName(const QString &name);
+
+// Creates a new file in the folder (native path) under the name or, while a
+// file of that name exists (in any case on a file system that ignores case),
+// under the next free name; at most 100,000 names are tried. The name given
+// is replaced by the one used. Null when no file could be created.
+std::unique_ptr<QFile> CreateFreeTarget(const QString &folderNative, QString &name);
+
+// The name an entry is saved under: the name shown for it ("?" as "%"),
+// cleaned of separators and control characters; "entry" when nothing is
+// left.
+QString EntrySaveName(const QString &shownName);
+
+// The extension rule of a single Save Selected: the file-name part of t
+// (after its last "\") gets the extension x (".jpg") when it holds a "."
+// but not x (its text up to the first "." followed by x), or x appended
+// when it has no ".".
+QString ApplySaveExtension(const QString &t, const QString &x);
+
+// What writing a FAT entry's data gave.
+struct FatWriteResult {
+    int64_t bytes = 0;          // written
+    bool firstReadable = false; // the first cluster could be read
+    bool complete = false;      // all the bytes asked for were written
+    bool clustersInUse = false; // a cluster read is in use by a file now
+    bool writeFailed = false;   // the target took fewer bytes than given (full, or an error)
+};
+
+// Writes up to `bytes` bytes of an entry from its clusters into the file
+// (0: one cluster). A deleted entry's clusters are taken consecutively from
+// its first one (on a fixed disk the free ones only, when its first cluster
+// is free); an existing entry's follow its chain in the FAT. Cluster numbers
+// are checked against the data area and chains against loops; reads go in
+// runs of up to 8 MiB through one handle. keepGoing is asked between runs.
+FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
+                                 QFile &out, const std::function<bool()> &keepGoing = {});
+
+// Copies a file into an open target in pieces; the bytes copied, -1 when the
+// source cannot be read or the target not written.
+int64_t CopyFileInto(const QString &sourceNative, QFile &out, const std::function<bool()> &keepGoing = {});
+
+// The source may not receive saved files: the target (an internal path)
+// lies on the physical disk of a drive source. A source that is the system
+// drive, or an image file, refuses nothing.
+bool TargetOnSourceDisk(const QString &target, const QString &source);

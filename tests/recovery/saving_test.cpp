@@ -1,0 +1,539 @@
+// Saving: free names that never touch the user's files, Save Selected and
+// Save All of quick-undelete entries and of found files into a folder on
+// another file system, with a clash, a cancelled dialog and a full target,
+// and the refusal of the cache and of the disk recovered from.
+#include "tests/support/chooser_script.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/responder.h"
+#include "tests/undelete/undelete_support.h"
+
+#include "drive/chooserpath.h"
+#include "drive/files.h"
+#include "drive/ui/fileopui.h"
+#include "platform/paths.h"
+#include "recovery/saving.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <memory>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace testing_support;
+using namespace undelete_test;
+
+namespace {
+
+// A folder on another file system than the temporary folder (the cache).
+QString otherFileSystemFolder(const QString &hint)
+{
+    static std::vector<std::unique_ptr<QTemporaryDir>> kept;
+    const QString base = QFileInfo::exists("/dev/shm") ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    kept.push_back(std::make_unique<QTemporaryDir>(base + "/quilvane-" + hint + "-XXXXXX"));
+    return kept.back()->path();
+}
+
+// A small tmpfs, for a full target; empty when this machine may not mount.
+class SmallDisk {
+public:
+    explicit SmallDisk(int kib)
+    {
+        path_ = makeTempDir("full");
+        if (geteuid() != 0
+            || ::mount("tmpfs", path_.toLocal8Bit().constData(), "tmpfs", 0,
+                       QStringLiteral("size=%1k").arg(kib).toLatin1().constData())
+                != 0)
+            path_.clear();
+    }
+    ~SmallDisk()
+    {
+        if (!path_.isEmpty())
+            ::umount2(path_.toLocal8Bit().constData(), MNT_DETACH);
+    }
+    QString path() const { return path_; }
+
+private:
+    QString path_;
+};
+
+QString internalFolder(const QString &native)
+{
+    QString p = plat::toInternal(native);
+    return p.endsWith('\\') ? p : p + '\\';
+}
+
+QByteArray sha(const QString &native)
+{
+    return QCryptographicHash::hash(readFileBytes(native), QCryptographicHash::Sha256);
+}
+
+int lineOf(const plat::ListBox &list, const QString &ending)
+{
+    for (int i = 0; i < list.ListCount(); ++i)
+        if (list.List(i).endsWith(ending))
+            return i;
+    return -1;
+}
+
+// A FAT16 card with deleted files of known bytes.
+struct Card {
+    QString image;
+    QByteArray photo = patternBytes(30000, 1), note = patternBytes(10000, 2);
+};
+
+Card makeCard()
+{
+    Card c;
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 16384;
+    spec.sectorsPerCluster = 4;
+    c.image = makeFatImage(makeTempDir("savecard"), "card.img", spec);
+    if (c.image.isEmpty() || !mcopyData(c.image, "/PHOTO.JPG", c.photo) || !mcopyData(c.image, "/NOTE.TXT", c.note)
+        || !mcopyData(c.image, "/KEEP.TXT", "kept\r\n") || !mdel(c.image, "/PHOTO.JPG") || !mdel(c.image, "/NOTE.TXT"))
+        c.image.clear();
+    return c;
+}
+
+} // namespace
+
+TEST(SaveNames, FreeNamesNeverTouchTheUsersFiles)
+{
+    EXPECT_EQ(NextFreeName("IMG.JPG"), "IMG_0.JPG");
+    EXPECT_EQ(NextFreeName("IMG_0.JPG"), "IMG_1.JPG");
+    EXPECT_EQ(NextFreeName("DSC_0042.JPG"), "DSC_43.JPG");
+    EXPECT_EQ(NextFreeName("README"), "README_0");
+    EXPECT_EQ(NextFreeName("my_photo.jpg"), "my_photo_0.jpg");
+    EXPECT_EQ(NextFreeName("x_99999999999999999999.jpg"), "x_1000000000000000000.jpg");
+
+    const QString dir = makeTempDir("free");
+    writeFileBytes(dir + "/README", "the user's own file");
+    writeFileBytes(dir + "/PHOTO.JPG", "an older photo");
+    const QByteArray before = sha(dir + "/README");
+    QString name = "README";
+    auto f = CreateFreeTarget(dir, name);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(name, "README_0");
+    f->write("new");
+    f.reset();
+    EXPECT_EQ(sha(dir + "/README"), before);
+    for (const char *expected : {"PHOTO_0.JPG", "PHOTO_1.JPG"}) {
+        QString photo = "PHOTO.JPG";
+        ASSERT_TRUE(CreateFreeTarget(dir, photo));
+        EXPECT_EQ(photo, expected);
+    }
+    EXPECT_EQ(readFileBytes(dir + "/PHOTO.JPG"), "an older photo");
+    QString nowhere = "x.jpg";
+    EXPECT_FALSE(CreateFreeTarget(dir + "/missing/folder", nowhere));
+
+    EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo.png", ".jpg"), "D:\\Saved\\photo.jpg");
+    EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo", ".jpg"), "D:\\Saved\\photo.jpg");
+    EXPECT_EQ(ApplySaveExtension("D:\\ann\\my.photos\\x.png", ".jpg"), "D:\\ann\\my.photos\\x.jpg");
+    EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo.JPG", ".jpg"), "D:\\Saved\\photo.JPG");
+
+    EXPECT_EQ(EntrySaveName("?HOTO.JPG"), "%HOTO.JPG");
+    EXPECT_EQ(EntrySaveName("../../x.jpg"), "x.jpg");
+    EXPECT_EQ(EntrySaveName("a\\b\x01.jpg"), "ab.jpg");
+    EXPECT_EQ(EntrySaveName("///"), "entry");
+
+    EXPECT_FALSE(TargetOnSourceDisk("C:\\home\\ann\\", "C:"));
+    EXPECT_FALSE(TargetOnSourceDisk("D:\\saved\\", "C:\\images\\card.img"));
+}
+
+TEST(UndeleteSave, SaveSelectedWritesWholeDatedUnderAFreeName)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    MessageScript boxes;
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    const int line = lineOf(w.List2, "  ?HOTO.JPG");
+    ASSERT_GT(line, 1);
+    w.List2.setSelected(line, true);
+
+    const QString target = otherFileSystemFolder("sel");
+    writeFileBytes(target + "/%HOTO.JPG", "already there");
+    const QByteArray before = sha(target + "/%HOTO.JPG");
+    ChooserStartPath = internalFolder(target);
+    {
+        DialogScript dialogs;
+        dialogs.expect(internalFolder(target) + "%HOTO.JPG");
+        w.CmdSaveAs_Click();
+        ASSERT_EQ(dialogs.dialogs().size(), 1u);
+        EXPECT_EQ(dialogs.dialogs()[0].kind, plat::DialogKind::Save);
+    }
+    EXPECT_EQ(sha(target + "/%HOTO.JPG"), before);
+    EXPECT_EQ(readFileBytes(target + "/%HOTO_0.JPG"), card.photo);
+    const int index = w.EntryIndexOfLine(w.List2, line);
+    const QDateTime modified = OleDateToDateTime(w.DeletedEntries[size_t(index)].Modified);
+    EXPECT_LE(std::abs(QFileInfo(target + "/%HOTO_0.JPG").lastModified().secsTo(modified)), 1);
+    EXPECT_EQ(w.LastSaveTally.saved, 1);
+
+    // A cancelled dialog writes nothing.
+    w.List2.setSelected(line, true);
+    {
+        DialogScript dialogs;
+        dialogs.expectCancel();
+        w.CmdSaveAs_Click();
+    }
+    EXPECT_FALSE(QFileInfo::exists(target + "/%HOTO_1.JPG"));
+    EXPECT_EQ(QDir(target).entryList(QDir::Files).size(), 2);
+    QDir(target).removeRecursively();
+}
+
+TEST(UndeleteSave, APreviousSaveFolderIsNeverWiped)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    MessageScript boxes;
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    const int line = lineOf(w.List2, "  ?OTE.TXT");
+    ASSERT_GT(line, 1);
+    const QString base = makeTempDir("prev");
+    const QString target = otherFileSystemFolder("prevtarget");
+    // A previous save folder that holds only a folder of the user's, then an
+    // empty one the program made: the first stays, the second goes.
+    for (const bool holdsFolder : {true, false}) {
+        const QString previous = base + (holdsFolder ? "/a/Recovered" : "/b/Recovered");
+        QDir().mkpath(holdsFolder ? previous + "/Holiday" : previous);
+        if (holdsFolder)
+            writeFileBytes(previous + "/Holiday/IMG_0001.JPG", "the user's picture");
+        ChooserStartPath = internalFolder(previous);
+        w.List2.setSelected(line, true);
+        DialogScript dialogs;
+        dialogs.expect(internalFolder(target) + "%OTE.TXT");
+        w.CmdSaveAs_Click();
+        EXPECT_EQ(QFileInfo::exists(previous), holdsFolder);
+        EXPECT_EQ(ChooserStartPath, internalFolder(target));
+    }
+    EXPECT_EQ(readFileBytes(base + "/a/Recovered/Holiday/IMG_0001.JPG"), "the user's picture");
+    EXPECT_EQ(readFileBytes(target + "/%OTE.TXT"), card.note);
+    EXPECT_EQ(readFileBytes(target + "/%OTE_0.TXT"), card.note);
+}
+
+TEST(UndeleteSave, SaveAllWritesEveryRecoverableEntry)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    MessageScript boxes;
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    const QString target = otherFileSystemFolder("all");
+    ChooserStartPath = internalFolder(target);
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_EQ(readFileBytes(target + "/%HOTO.JPG"), card.photo);
+    EXPECT_EQ(readFileBytes(target + "/%OTE.TXT"), card.note);
+    EXPECT_EQ(QDir(target).entryList(QDir::Files).size(), 2);
+    EXPECT_TRUE(w.List2.List(w.List2.ListCount() - 1).startsWith("Files saved in folder: "));
+    EXPECT_EQ(w.CmdSaveAll.Caption(), "Save All");
+    EXPECT_FALSE(w.OperationBusy || w.OperationRunning);
+    QDir(target).removeRecursively();
+}
+
+TEST(UndeleteSave, FullTargetLeavesNoHalfFile)
+{
+    SmallDisk disk(16);
+    if (disk.path().isEmpty())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    MessageScript boxes;
+    boxes.expect(plat::id::OK, "Not saved: 1");
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    ChooserStartPath = internalFolder(disk.path());
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    // The note fits, the photo does not: no piece of it stays.
+    EXPECT_EQ(readFileBytes(disk.path() + "/%OTE.TXT"), card.note);
+    EXPECT_FALSE(QFileInfo::exists(disk.path() + "/%HOTO.JPG"));
+    EXPECT_EQ(w.LastSaveTally.notSaved, 1);
+}
+
+namespace {
+
+// A cache root holding found files listed as the scan lists them.
+void fillCache(frmRecover &w, const QList<QPair<QString, QByteArray>> &files)
+{
+    w.List3.Clear();
+    w.FoundFilePaths.clear();
+    w.ItemOrientations.clear();
+    for (const auto &f : files) {
+        writeFileBytes(plat::toNative(w.CacheRoot) + "/" + f.first, f.second);
+        w.List3.AddItem(f.first);
+        w.FoundFilePaths << f.first;
+        w.ItemOrientations.push_back(0.0f);
+    }
+    w.FoundFilePaths << QString();
+    w.ItemOrientations.push_back(0.0f);
+    w.List2.setVisible(false);
+    w.List3.setVisible(true);
+}
+
+} // namespace
+
+TEST(FoundFileSave, SaveAllMovesAndKeepsWhatStays)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    InstallFileOperationUi();
+    const QList<QPair<QString, QByteArray>> files{
+        {"R#0001.jpg", patternBytes(5000, 11)}, {"R#0002.jpg", patternBytes(6000, 12)}, {"R#0003.png", patternBytes(7000, 13)}};
+    fillCache(w, files);
+    const QString cache = plat::toNative(w.CacheRoot);
+    const QString target = otherFileSystemFolder("found");
+    writeFileBytes(target + "/R#0002.jpg", "the user's older file");
+
+    // Cancel first: nothing moves.
+    ChooserStartPath = internalFolder(target);
+    {
+        ChooserScript chooser;
+        chooser.cancel();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_TRUE(QFileInfo::exists(cache + "/R#0001.jpg"));
+
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::Yes, "allready has files with the same name");
+        boxes.expect(plat::id::No, "R#0002.jpg");   // keep the user's file
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_EQ(readFileBytes(target + "/R#0001.jpg"), files[0].second);
+    EXPECT_EQ(readFileBytes(target + "/R#0003.png"), files[2].second);
+    EXPECT_EQ(readFileBytes(target + "/R#0002.jpg"), "the user's older file");
+    EXPECT_FALSE(QFileInfo::exists(cache + "/R#0001.jpg"));
+    // The file kept back stays in the cache and in the list.
+    EXPECT_TRUE(QFileInfo::exists(cache + "/R#0002.jpg"));
+    ASSERT_EQ(w.List3.ListCount(), 1);
+    EXPECT_EQ(w.List3.List(0), "R#0002.jpg");
+    EXPECT_EQ(w.FoundFilePaths, QStringList({"R#0002.jpg"}));
+    SetFileOperationUi({});
+    QDir(target).removeRecursively();
+}
+
+TEST(FoundFileSave, FullTargetKeepsTheFoundFile)
+{
+    SmallDisk disk(16);
+    if (disk.path().isEmpty())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    fillCache(w, {{"R#0001.jpg", patternBytes(200000, 21)}, {"R#0002.jpg", patternBytes(3000, 22)}});
+    ChooserStartPath = internalFolder(disk.path());
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::OK, "1 files were not saved");
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_EQ(readFileBytes(disk.path() + "/R#0002.jpg"), patternBytes(3000, 22));
+    EXPECT_EQ(readFileBytes(plat::toNative(w.CacheRoot) + "/R#0001.jpg"), patternBytes(200000, 21));
+    EXPECT_EQ(w.FoundFilePaths, QStringList({"R#0001.jpg"}));
+}
+
+TEST(FoundFileSave, SaveSelectedOfOneFileTakesItsExtension)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    fillCache(w, {{"R#0001.jpg", patternBytes(4000, 31)}});
+    w.List3.setSelected(0, true);
+    const QString target = otherFileSystemFolder("one");
+    QDir().mkpath(target + "/my.photos");
+    ChooserStartPath = internalFolder(target);
+    {
+        DialogScript dialogs;
+        dialogs.expect(internalFolder(target + "/my.photos") + "photo.png");
+        w.CmdSaveAs_Click();
+    }
+    EXPECT_EQ(readFileBytes(target + "/my.photos/photo.jpg"), patternBytes(4000, 31));
+    EXPECT_FALSE(QFileInfo::exists(plat::toNative(w.CacheRoot) + "/R#0001.jpg"));
+    QDir(target).removeRecursively();
+}
+
+TEST(FoundFileSave, TheCacheIsNoSaveFolder)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    const QString fallback = internalFolder(makeTempDir("fallback"));
+    ChooserStartPath = w.CacheRoot;
+    MessageScript boxes;
+    boxes.expect(plat::id::OK, "You are trying to save to the disk recovered from.");
+    ChooserScript chooser;
+    chooser.ok().cancel();
+    EXPECT_FALSE(w.ChooseSaveFolder(fallback));
+    ASSERT_EQ(chooser.offered.size(), 2);
+    EXPECT_EQ(chooser.offered[1], fallback);
+    EXPECT_TRUE(w.RefuseSaveTarget(w.CacheTempFolder));
+    EXPECT_TRUE(w.RefuseSaveTarget("E:\\Recovered\\")) << "the source itself";
+    EXPECT_FALSE(w.RefuseSaveTarget(fallback));
+}
+
+namespace {
+
+// The entry lines of a list, by their text after the index; the occupied
+// group's lines apart.
+struct ShownLines {
+    QMap<QString, QList<int>> byText;   // text -> lines
+    QStringList occupied;
+};
+
+ShownLines shownLines(const frmRecover &w, const plat::ListBox &list)
+{
+    ShownLines s;
+    for (int i = 0; i < list.ListCount(); ++i) {
+        const int k = w.EntryIndexOfLine(list, i);
+        if (k <= 0)
+            continue;
+        const QString line = list.List(i);
+        EXPECT_EQ(EntryLineIndex(line), k) << line.toStdString();
+        if (line.contains('@'))
+            s.occupied << EntryLineText(line);
+        else
+            s.byText[EntryLineText(line)] << i;
+    }
+    return s;
+}
+
+} // namespace
+
+// Long names of 13 characters and more, in Latin, Cyrillic and CJK, and two
+// deleted files of one long name in one folder: the lists show the names
+// The Sleuth Kit reads, and every way of saving names the file by them.
+TEST(UndeleteSave, LongNamesInAnyScriptAreListedAndSavedWhole)
+{
+    const QString holiday = "Holiday photo 2009.jpg";
+    const QString cyrillic = QStringLiteral("Привет мир фото.jpg");
+    const QString cjk = QStringLiteral("夏休みの写真と動画のバックアップ.jpg");
+    const QString accented = QStringLiteral("Café de l'été 2009.jpg");
+    const QString taken = "Taken by another file.jpg";
+    const QString existing = "Existing long name.txt";
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 16384;
+    spec.sectorsPerCluster = 4;
+    const QString image = makeFatImage(makeTempDir("longnames"), "card.img", spec);
+    ASSERT_FALSE(image.isEmpty());
+    // The taken file's cluster goes to a file in another folder (a new entry
+    // in the root would take its deleted slots); the rest are deleted last.
+    ASSERT_TRUE(mmd(image, "/DCIM") && mcopyUtf8(image, "/DCIM/" + holiday, patternBytes(30000, 21))
+                && mcopyUtf8(image, "/DCIM/Holiday photo 2008.jpg", patternBytes(20000, 22))
+                && mcopyUtf8(image, "/" + cyrillic, patternBytes(5000, 23))
+                && mcopyUtf8(image, "/" + cjk, patternBytes(7000, 24))
+                && mcopyUtf8(image, "/" + accented, patternBytes(3000, 25))
+                && mcopyUtf8(image, "/notes.txt", patternBytes(900, 26))
+                && mcopyUtf8(image, "/" + taken, patternBytes(1000, 27))
+                && mcopyUtf8(image, "/" + existing, patternBytes(1200, 28)) && mdelUtf8(image, "/" + taken)
+                && mcopyUtf8(image, "/DCIM/KEEPER.TXT", patternBytes(1500, 29))
+                && mdelUtf8(image, "/DCIM/" + holiday) && mdelUtf8(image, "/DCIM/Holiday photo 2008.jpg")
+                && mdelUtf8(image, "/" + cyrillic) && mdelUtf8(image, "/" + cjk) && mdelUtf8(image, "/" + accented)
+                && mdelUtf8(image, "/notes.txt"));
+    // Two deleted files of one name in one folder, as a system that does not
+    // reuse a deleted entry's slots leaves them: the second one's long name
+    // (its piece " 2008.jpg") made the first's.
+    const QByteArray year = QByteArray("2\0" "0\0" "0\0" "8\0", 8);
+    const QByteArray bytes = readFileBytes(image);
+    const qsizetype at = bytes.indexOf(year);
+    ASSERT_GT(at, 0);
+    ASSERT_EQ(bytes.indexOf(year, at + 1), -1);
+    ASSERT_TRUE(patchFile(image, at + 6, "9"));
+
+    // The oracle's names and bytes of the deleted files.
+    QMap<QString, QList<QByteArray>> expected;   // leaf name -> contents
+    for (const auto &[path, address] : flsDeletedEntries(image))
+        if (!path.endsWith(taken) && !path.endsWith("otes.txt"))
+            expected[path.mid(path.lastIndexOf('/') + 1)] << icat(image, address);
+    ASSERT_EQ(expected.keys(), (QStringList{accented, holiday, cyrillic, cjk}));
+    ASSERT_EQ(expected[holiday].size(), 2);
+
+    MessageScript boxes;
+    WindowOnImage on(image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+
+    // List2: each long name whole, the two of one name on two lines; an 8.3
+    // name keeps its lost first letter; the taken file in the impossible
+    // group, by its long name too.
+    const ShownLines deleted = shownLines(w, w.List2);
+    QStringList shown = deleted.byText.keys();
+    EXPECT_EQ(shown, (QStringList{"?otes.txt", accented, holiday, cyrillic, cjk})) << shown.join('|').toStdString();
+    EXPECT_EQ(deleted.byText[holiday].size(), 2);
+    EXPECT_EQ(deleted.occupied, QStringList{taken});
+    // Each line leads back to the entry of that name.
+    for (auto it = deleted.byText.cbegin(); it != deleted.byText.cend(); ++it)
+        for (const int line : it.value()) {
+            const DeletedEntryRecord &e = w.DeletedEntries[size_t(w.EntryIndexOfLine(w.List2, line))];
+            EXPECT_TRUE(e.Path.endsWith(it.key())) << e.Path.toStdString();
+        }
+    // List1: a long name whole, an 8.3 name in lower case.
+    const ShownLines existingLines = shownLines(w, w.List1);
+    EXPECT_EQ(existingLines.byText.keys(), (QStringList{existing, "keeper.txt"}));
+
+    // A click: the information names the entry, the preview extracts it
+    // under its index and long name.
+    const int cyrillicLine = deleted.byText[cyrillic].value(0);
+    const int cyrillicIndex = w.EntryIndexOfLine(w.List2, cyrillicLine);
+    w.List2.setListIndex(cyrillicLine);
+    EXPECT_TRUE(w.lblSpecs.Caption().contains("File: " + cyrillic)) << w.lblSpecs.Caption().toStdString();
+    EXPECT_EQ(readFileBytes(plat::toNative(w.CacheTempFolder) + "/" + QString::number(cyrillicIndex) + cyrillic),
+              expected[cyrillic][0]);
+
+    // Save All: every deleted file under its long name, the second of one
+    // name beside the first.
+    const QString target = otherFileSystemFolder("longnames");
+    ChooserStartPath = internalFolder(target);
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    QStringList saved = QDir(target).entryList(QDir::Files, QDir::Name);
+    EXPECT_EQ(saved, (QStringList{"%otes.txt", accented, holiday, "Holiday photo 2009_0.jpg", cyrillic, cjk}))
+        << saved.join('|').toStdString();
+    for (const QString &name : {accented, cyrillic, cjk})
+        EXPECT_EQ(readFileBytes(target + "/" + name), expected[name][0]) << name.toStdString();
+    const QList<QByteArray> twins{readFileBytes(target + "/" + holiday), readFileBytes(target + "/Holiday photo 2009_0.jpg")};
+    const QList<QByteArray> swapped{expected[holiday].value(1), expected[holiday].value(0)};
+    EXPECT_TRUE(twins == expected[holiday] || twins == swapped);
+
+    // Save Selected of an existing file: the dialog proposes its long name,
+    // the file gets it.
+    const QString selected = otherFileSystemFolder("longselected");
+    w.List1.setSelected(existingLines.byText[existing].value(0), true);
+    {
+        DialogScript dialogs;
+        dialogs.expect(internalFolder(selected) + existing);
+        w.CmdSaveAs_Click();
+        ASSERT_EQ(dialogs.dialogs().size(), 1u);
+        EXPECT_EQ(dialogs.dialogs()[0].fileName, existing);
+    }
+    EXPECT_EQ(readFileBytes(selected + "/" + existing), patternBytes(1200, 28));
+    QDir(target).removeRecursively();
+    QDir(selected).removeRecursively();
+}

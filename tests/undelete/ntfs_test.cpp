@@ -1,0 +1,266 @@
+// Quick undelete on NTFS through Fennick: the committed ntfs-3g images, an
+// image made by mkntfs and ntfscp with a record's in-use flag cleared, The
+// Sleuth Kit as the oracle, the filters, and damaged tables.
+#include "tests/ntfs/ntfs_images.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/responder.h"
+#include "tests/undelete/undelete_support.h"
+
+#include "drive/driveinfo.h"
+#include "platform/ui/msgbox.h"
+
+#include <QFile>
+#include <QTemporaryFile>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+using namespace undelete_test;
+
+namespace {
+
+QByteArray saved(frmRecover &w, const DeletedEntryRecord &e, NtfsWrite *result = nullptr)
+{
+    QTemporaryFile out;
+    if (!out.open())
+        return {};
+    const NtfsWrite r = w.RecoverNtfsEntry("E:", e.MftIndex, out);
+    if (result)
+        *result = r;
+    out.flush();
+    return readFileBytes(out.fileName());
+}
+
+const DeletedEntryRecord *byIndex(const std::vector<DeletedEntryRecord> &entries, int32_t mftIndex)
+{
+    for (const DeletedEntryRecord &r : entries)
+        if (r.MftIndex == mftIndex)
+            return &r;
+    return nullptr;
+}
+
+uint64_t le64(const QByteArray &b, int at)
+{
+    uint64_t v = 0;
+    std::memcpy(&v, b.constData() + at, 8);
+    return v;
+}
+
+// The byte offset of MFT record `record` in an image made by mkntfs (its
+// table starts contiguous).
+qint64 recordOffset(const QString &image, uint32_t record)
+{
+    const QByteArray boot = readFileBytes(image, 0, 512);
+    const qint64 bps = uchar(boot[11]) | uchar(boot[12]) << 8;
+    const qint64 cluster = bps * uchar(boot[13]);
+    const int8_t raw = int8_t(boot[0x40]);
+    const qint64 recordSize = raw > 0 ? raw * cluster : qint64(1) << -raw;
+    return qint64(le64(boot, 0x30)) * cluster + qint64(record) * recordSize;
+}
+
+// An NTFS image with the files copied in by ntfscp (no mount needed); the
+// records of those named in `deleted` get their in-use flag cleared.
+QString makeNtfsImage(const QString &dir, const QList<QPair<QString, QByteArray>> &files, const QStringList &deleted,
+                      QString *skip)
+{
+    if (!haveTool("mkntfs") || !haveTool("ntfscp")) {
+        *skip = "mkntfs and ntfscp are needed";
+        return {};
+    }
+    const QString image = dir + "/ntfs.img";
+    QFile f(image);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(16 << 20))
+        return {};
+    f.close();
+    if (runTool("mkntfs", {"-F", "-f", "-q", image}) != 0)
+        return {};
+    for (const auto &file : files) {
+        const QString src = dir + "/src.bin";
+        writeFileBytes(src, file.second);
+        if (runTool("ntfscp", {"-f", image, src, file.first}) != 0)
+            return {};
+    }
+    ntfs_test::Loaded v;
+    if (!v.load(image))
+        return {};
+    // Where $Bitmap (record 6) keeps its bits.
+    const QByteArray boot = readFileBytes(image, 0, 512);
+    const qint64 cluster = qint64(uchar(boot[11]) | uchar(boot[12]) << 8) * uchar(boot[13]);
+    uint64_t vcn = 0, bitmapLcn = 0, run = 0;
+    if (!MapVCN2LCN(GetFileRecordAttribute(v.block, 6, FENNICK_ATTR_DATA), &vcn, &bitmapLcn, &run))
+        return {};
+    for (const ntfs_test::Record &r : ntfs_test::namedRecords(v))
+        if (deleted.contains(r.name)) {
+            // The record's in-use flag, and its clusters in the bitmap.
+            const qint64 at = recordOffset(image, r.index);
+            QByteArray flags = readFileBytes(image, at + 0x16, 2);
+            flags[0] = char(uchar(flags[0]) & ~1);
+            if (readFileBytes(image, at, 4) != "FILE" || !patchFile(image, at + 0x16, flags))
+                return {};
+            const void *data = GetFileRecordAttribute(v.block, r.index, FENNICK_ATTR_DATA);
+            uint64_t first = 0, lcn = 0, length = 0;
+            if (data && static_cast<const uint8_t *>(data)[8] != 0 && MapVCN2LCN(data, &first, &lcn, &length))
+                for (uint64_t c = lcn; c < lcn + length; ++c) {
+                    const qint64 byteAt = qint64(bitmapLcn) * cluster + qint64(c / 8);
+                    QByteArray b = readFileBytes(image, byteAt, 1);
+                    b[0] = char(uchar(b[0]) & ~(1u << (c % 8)));
+                    patchFile(image, byteAt, b);
+                }
+        }
+    return image;
+}
+
+} // namespace
+
+TEST(NtfsUndelete, CommittedImageListsAndSavesEveryDeletedFile)
+{
+    const QString image = ntfs_test::committedImage("basic");
+    ASSERT_FALSE(image.isEmpty());
+    const auto manifest = ntfs_test::readManifest(image);
+    WindowOnImage on(image);
+    ASSERT_EQ(DriveInfo().FileSystem, "NTFS");
+    on.w.SearchDeletedEntries("E:");
+    const auto &entries = on.w.DeletedEntries;
+    EXPECT_TRUE(entries[0].IsEmpty());
+    EXPECT_FALSE(entries[1].IsEmpty()) << "the first entry lands in slot 1";
+
+    int checked = 0;
+    for (const ntfs_test::ManifestEntry &m : manifest) {
+        if (m.state != "deleted")
+            continue;
+        SCOPED_TRACE(m.path.toStdString());
+        const DeletedEntryRecord *r = byPath(entries, m.path);
+        ASSERT_NE(r, nullptr);
+        const QString ownName = m.path.mid(m.path.lastIndexOf('\\') + 1);
+        EXPECT_EQ(r->LongName, ownName.toLower());
+        EXPECT_EQ(r->Size, m.size);
+        EXPECT_EQ(r->Recoverable, m.size);
+        EXPECT_GT(r->MftIndex, 15);
+        EXPECT_GT(r->Modified, OleDateSerial(2000, 1, 1));
+        NtfsWrite how;
+        EXPECT_TRUE(saved(on.w, *r, &how) == m.expected());
+        EXPECT_EQ(how, NtfsWrite::Complete);
+        if (m.size < 600) {
+            EXPECT_EQ(r->FirstCluster, 0) << "resident data has no cluster";
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 9);
+    // Every deleted file The Sleuth Kit knows is listed, with the same data.
+    const QMap<uint32_t, QString> tsk = ntfs_test::tskDeletedFiles(image);
+    for (auto it = tsk.cbegin(); it != tsk.cend(); ++it) {
+        const DeletedEntryRecord *r = byIndex(entries, int32_t(it.key()));
+        if (!r) {
+            // Only the program's own rule on "temp" paths may leave one out.
+            EXPECT_TRUE(it.value().contains("temp", Qt::CaseInsensitive)) << it.value().toStdString();
+            continue;
+        }
+        EXPECT_EQ(r->Path, it.value());
+        EXPECT_TRUE(saved(on.w, *r) == ntfs_test::tskData(image, it.key())) << it.value().toStdString();
+    }
+}
+
+TEST(NtfsUndelete, FragmentedFileSavedExactFromItsRuns)
+{
+    const QString image = ntfs_test::committedImage("fragmented");
+    ASSERT_FALSE(image.isEmpty());
+    const auto manifest = ntfs_test::readManifest(image);
+    const ntfs_test::ManifestEntry *big = ntfs_test::findEntry(manifest, "big.bin");
+    ASSERT_NE(big, nullptr);
+    WindowOnImage on(image);
+    on.w.SearchDeletedEntries("E:");
+    const DeletedEntryRecord *r = byPath(on.w.DeletedEntries, "big.bin");
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(saved(on.w, *r) == big->expected());
+}
+
+TEST(NtfsUndelete, ClearedInUseFlagFiltersAndTheLists)
+{
+    QString skip;
+    const QString dir = makeTempDir("ntfs");
+    const QByteArray photo = patternBytes(30000, 1);
+    const QString image = makeNtfsImage(dir,
+                                        {{"/photo.jpg", photo},
+                                         {"/tiny.txt", QByteArray("resid\n")},
+                                         {"/Temp.jpg", patternBytes(5000, 2)},
+                                         {"/-%inuse.jpg", patternBytes(3000, 3)},
+                                         {"/kept.doc", patternBytes(4000, 4)}},
+                                        {"photo.jpg", "tiny.txt", "Temp.jpg"}, &skip);
+    if (!skip.isEmpty())
+        GTEST_SKIP() << skip.toStdString();
+    ASSERT_FALSE(image.isEmpty());
+    WindowOnImage on(image, false);
+    frmRecover &w = on.w;
+
+    std::vector<DeletedEntryRecord> all(1);
+    ASSERT_TRUE(w.QuickUndeleteNtfs("E:", all, "all", 0, 0));
+    const DeletedEntryRecord *p = byPath(all, "photo.jpg");
+    const DeletedEntryRecord *t = byPath(all, "tiny.txt");
+    ASSERT_TRUE(p && t);
+    EXPECT_EQ(saved(w, *p), photo);
+    EXPECT_EQ(saved(w, *t), "resid\n");
+    EXPECT_EQ(t->FirstCluster, 0);
+    EXPECT_EQ(byPath(all, "Temp.jpg"), nullptr) << "paths holding Temp are the program's own";
+    EXPECT_NE(byPath(all, "-%inuse.jpg"), nullptr) << "a \"-%\" name is listed while in use";
+    EXPECT_EQ(byPath(all, "kept.doc"), nullptr) << "records in use are not deleted";
+
+    std::vector<DeletedEntryRecord> jpg(1);
+    w.QuickUndeleteNtfs("E:", jpg, ".jpg.png", 0, 0);
+    EXPECT_NE(byPath(jpg, "photo.jpg"), nullptr);
+    EXPECT_EQ(byPath(jpg, "tiny.txt"), nullptr);
+    std::vector<DeletedEntryRecord> big(1);
+    w.QuickUndeleteNtfs("E:", big, "all", 1, 0);
+    EXPECT_EQ(big.size(), 1u) << "nothing reaches 1 MB";
+
+    // The command: the long names, the information with its path.
+    MessageScript boxes;
+    w.CmdQuickUndelete_Click();
+    bool listed = false;
+    for (int i = 0; i < w.List2.ListCount(); ++i)
+        if (w.List2.List(i).endsWith("  photo.jpg")) {
+            listed = true;
+            w.ShowEntryInformation(w.EntryIndexOfLine(w.List2, i));
+        }
+    EXPECT_TRUE(listed);
+    EXPECT_TRUE(w.lblSpecs.Caption().contains("Recovery: probable"));
+    EXPECT_FALSE(w.lblSpecs.Caption().contains("Attributes:"));
+}
+
+TEST(NtfsUndelete, DamagedTablesListWithoutHarm)
+{
+    const QString image = ntfs_test::committedImage("basic");
+    ASSERT_FALSE(image.isEmpty());
+    const QByteArray pristine = readFileBytes(image);
+    const qint64 mft = recordOffset(image, 0);
+    // Attribute lengths and parent references made absurd in every user
+    // record, then the table cut short.
+    for (int round = 0; round < 3; ++round) {
+        writeFileBytes(image, pristine);
+        for (uint32_t rec = 16; rec < 120; ++rec) {
+            const qint64 at = mft + qint64(rec) * 1024;
+            const QByteArray r = readFileBytes(image, at, 1024);
+            if (!r.startsWith("FILE"))
+                continue;
+            const int first = uchar(r[0x14]) | uchar(r[0x15]) << 8;
+            if (round == 0)
+                patchFile(image, at + first + 4, QByteArray::fromHex("ff7f0000"));
+            else if (round == 1)
+                patchFile(image, at + first + 0x40, QByteArray::fromHex("00ca9a3b00000000"));   // 10^9
+        }
+        if (round == 2)
+            QFile::resize(image, mft + 40 * 1024);
+        WindowOnImage on(image);
+        // A table that cannot be loaded is refused with its message.
+        int refused = 0;
+        plat::setMessageResponder([&](const plat::MessageRequest &r) {
+            refused += r.text.contains("MFT");
+            return plat::id::OK;
+        });
+        std::vector<DeletedEntryRecord> entries(1);
+        on.w.QuickUndeleteNtfs("E:", entries, "all", 0, 0);
+        plat::setMessageResponder({});
+        EXPECT_LE(refused, 1);
+        for (const DeletedEntryRecord &e : entries)
+            if (!e.IsEmpty())
+                saved(on.w, e);
+    }
+}

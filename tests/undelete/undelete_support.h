@@ -1,0 +1,49 @@
+// Support for the quick-undelete tests: a main window with a card image
+// attached as a drive, FAT images patched in place, and The Sleuth Kit as
+// the oracle of what a medium holds.
+#pragma once
+
+#include "app/frmrecover.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+namespace undelete_test {
+
+// The main window, fresh, with the image attached as drive E: (removable,
+// or fixed), the drive record filled, the source set and a cache root of
+// its own. Detaches the drive at the end.
+class WindowOnImage {
+public:
+    explicit WindowOnImage(const QString &imageNative, bool removable = true);
+    ~WindowOnImage();
+    frmRecover &w;
+    QString cacheNative;    // the cache root's folder
+};
+
+// An entry of the deleted-entry list by its path ("DCIM\\X.JPG"); null when
+// none or more than one has it.
+const DeletedEntryRecord *byPath(const std::vector<DeletedEntryRecord> &entries, const QString &path);
+int countPath(const std::vector<DeletedEntryRecord> &entries, const QString &path);
+
+// mcopy of data under a name in any script (the tool runs in a UTF-8 locale).
+bool mcopyUtf8(const QString &image, const QString &dosPath, const QByteArray &data);
+bool mdelUtf8(const QString &image, const QString &dosPath);
+bool mdeltree(const QString &image, const QString &dosPath);
+
+// fls -r -d -p: the deleted entries' paths ("/" separated, as fls words
+// them) and their metadata addresses; icat of an address.
+QMap<QString, qint64> flsDeleted(const QString &image);
+// The same, every entry even where two have one path.
+QList<QPair<QString, qint64>> flsDeletedEntries(const QString &image);
+QByteArray icat(const QString &image, qint64 address);
+
+// The byte offset of a cluster's data in a FAT image, and of a FAT entry.
+qint64 clusterOffset(const QString &image, qint64 cluster);
+qint64 fatEntryOffset(const QString &image, qint64 cluster);
+// The 32-byte entry of a name (8.3, as stored: "INNER   TXT") in the
+// cluster (0: the FAT12/16 root); its byte offset, -1 when not found.
+qint64 findShortEntry(const QString &image, qint64 cluster, const QByteArray &name11, bool deleted);
+
+} // namespace undelete_test

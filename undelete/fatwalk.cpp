@@ -1,0 +1,409 @@
+#include "undelete/fatwalk.h"
+
+#include "drive/fat.h"
+#include "platform/text.h"
+
+#include <QSet>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+enum class FatKind { None, Fat12, Fat16, Fat32 };
+
+FatKind kindOf(const DriveInfoRecord &d)
+{
+    if (d.FileSystem == QLatin1String("FAT32"))
+        return FatKind::Fat32;
+    if (d.FileSystem == QLatin1String("FAT16"))
+        return FatKind::Fat16;
+    if (d.FileSystem == QLatin1String("FAT12"))
+        return FatKind::Fat12;
+    return FatKind::None;
+}
+
+// End-of-chain mark E and the first bad/reserved value M of a FAT.
+struct Marks {
+    int64_t end;
+    int64_t stop;
+};
+
+Marks marksOf(FatKind k)
+{
+    switch (k) {
+    case FatKind::Fat32: return {0x0FFFFFF8, 0x0FFFFFF0};
+    case FatKind::Fat16: return {0xFFF8, 0xFFF0};
+    case FatKind::Fat12: return {0xFF8, 0xFF0};
+    default: return {0, 0};
+    }
+}
+
+int64_t fatSize(const DriveInfoRecord &d)
+{
+    switch (kindOf(d)) {
+    case FatKind::Fat32: return int64_t(d.Fat32Entries.size());
+    case FatKind::Fat16: return int64_t(d.Fat16Entries.size());
+    case FatKind::Fat12: return int64_t(d.Fat12Entries.size());
+    default: return 0;
+    }
+}
+
+uint32_t firstClusterOf(const FatDirEntry &e, bool fat32)
+{
+    const uint32_t high = fat32 ? uint32_t(e.ClusterHigh) << 16 : 0;
+    return (high | e.ClusterLow) & 0x0FFFFFFFu;
+}
+
+uint8_t shortNameChecksum(const uint8_t *name11)
+{
+    uint8_t sum = 0;
+    for (int i = 0; i < 11; ++i)
+        sum = uint8_t(((sum & 1) << 7) + (sum >> 1) + name11[i]);
+    return sum;
+}
+
+// The 13 UTF-16 characters of a long-name piece, cut at the first NUL.
+QString longNamePiece(const FatDirEntry &e)
+{
+    const auto *b = reinterpret_cast<const uint8_t *>(&e);
+    static const int offsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    QString piece;
+    piece.reserve(13);
+    for (int off : offsets) {
+        const char16_t c = char16_t(b[off] | b[off + 1] << 8);
+        if (c == 0)
+            break;
+        piece += QChar(c);
+    }
+    return piece;
+}
+
+// Bytes of an 8.3 name part, trimmed of blanks, as text: every 0xE5 becomes
+// "?" before the OEM conversion (0xE5 is a letter in the OEM code page).
+QString shortPart(const uint8_t *bytes, int n, bool live05)
+{
+    QByteArray raw(reinterpret_cast<const char *>(bytes), n);
+    for (char &c : raw)
+        if (uchar(c) == 0xE5)
+            c = '?';
+    // A live name whose first character is 0xE5 keeps it as 0x05.
+    if (live05 && !raw.isEmpty() && raw[0] == 0x05)
+        raw[0] = char(0xE5);
+    int from = 0, to = int(raw.size());
+    while (from < to && raw[from] == ' ')
+        ++from;
+    while (to > from && raw[to - 1] == ' ')
+        --to;
+    return plat::fromOem(raw.mid(from, to - from));
+}
+
+const double kYear1979 = OleDateSerial(1979, 1, 1);
+const double kYear1980 = OleDateSerial(1980, 1, 1);
+
+bool in1979(double date)
+{
+    return date >= kYear1979 && date < kYear1980;
+}
+
+} // namespace
+
+QString AttributesText(uint8_t a)
+{
+    static const std::pair<uint8_t, const char *> names[] = {
+        {8, "vbVolume,"}, {16, "Directory,"}, {2, "Hidden,"}, {4, "System,"}, {1, "ReadOnly,"}, {32, "Archive,"}};
+    QString text;
+    for (const auto &n : names)
+        if (a & n.first)
+            text += QLatin1String(n.second);
+    if (text.isEmpty())
+        return QStringLiteral("Normal");
+    text.chop(1);
+    return text;
+}
+
+double FatDateTimeToDate(uint16_t dateWord, uint16_t timeWord)
+{
+    return OleDateSerial(1980 + dateWord / 512, (dateWord / 32) % 16, dateWord % 32, timeWord / 2048,
+                         (timeWord / 32) % 64, (timeWord % 32) * 2);
+}
+
+int64_t FatEntryOf(const DriveInfoRecord &d, int64_t cluster)
+{
+    if (cluster < 0)
+        return -1;
+    const auto i = size_t(cluster);
+    switch (kindOf(d)) {
+    case FatKind::Fat32:
+        return i < d.Fat32Entries.size() ? int64_t(uint32_t(d.Fat32Entries[i]) & 0x0FFFFFFFu) : -1;
+    case FatKind::Fat16: return i < d.Fat16Entries.size() ? int64_t(uint16_t(d.Fat16Entries[i])) : -1;
+    case FatKind::Fat12: return i < d.Fat12Entries.size() ? int64_t(uint16_t(d.Fat12Entries[i]) & 0xFFF) : -1;
+    default: return -1;
+    }
+}
+
+int64_t LastDataCluster(const DriveInfoRecord &d)
+{
+    return int64_t(d.TotalClusters) + 1;
+}
+
+bool IsDataCluster(const DriveInfoRecord &d, int64_t cluster)
+{
+    return cluster >= 2 && cluster <= LastDataCluster(d) && cluster < fatSize(d);
+}
+
+ClusterUse FatClusterUse(const DriveInfoRecord &d, int64_t cluster)
+{
+    if (!IsDataCluster(d, cluster))
+        return ClusterUse::Unknown;
+    return FatEntryOf(d, cluster) == 0 ? ClusterUse::Free : ClusterUse::Used;
+}
+
+void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d)
+{
+    if (r.MftIndex > 0)
+        return;
+    if (!r.IsDirectory() && !r.IsDeleted()) {
+        r.Recoverable = r.Size;
+        return;
+    }
+    const int64_t c = int64_t(d.SectorsPerCluster) * d.BytesPerSector;
+    const FatKind kind = kindOf(d);
+    if (c <= 0 || kind == FatKind::None)
+        return;
+    const int64_t first = int64_t(uint32_t(r.FirstCluster));
+    // A first cluster outside the data area names no data of the entry.
+    if (!IsDataCluster(d, first)) {
+        r.Recoverable = 0;
+        return;
+    }
+    const Marks m = marksOf(kind);
+    const int64_t e = FatEntryOf(d, first);
+    if (e != 0) {
+        // The first cluster is allocated again. A one-cluster entry whose
+        // cluster ends a chain may still hold its bytes, but the cluster is
+        // in use: never a clean verdict.
+        if (e >= m.end && r.Size <= c)
+            r.Recoverable = r.Size;
+        r.Occupied = -1;
+        return;
+    }
+    // The clusters the size needs (a folder: one); each after the first is
+    // looked at up to the first bad or reserved one.
+    const int64_t needed = std::max<int64_t>(1, (std::max<int64_t>(r.Size, 0) + c - 1) / c);
+    int64_t i = 1;
+    for (; i < needed; ++i) {
+        const int64_t cluster = first + i;
+        if (!IsDataCluster(d, cluster))
+            break;
+        const int64_t f = FatEntryOf(d, cluster);
+        if (f != 0 && f >= m.stop)
+            break;
+        if (f != 0)
+            r.Occupied = -1;
+    }
+    int64_t bytes = i * c;
+    if (bytes > r.Size && r.Size > 0)
+        bytes = r.Size;
+    if (!r.IsDirectory() && r.Size == 0)
+        return;
+    if (bytes != 0)
+        r.Recoverable = bytes;
+}
+
+// --- the converter ------------------------------------------------------------
+
+FatEntryConverter::FatEntryConverter(std::vector<DeletedEntryRecord> &entries, const DriveInfoRecord &drive)
+    : entries_(entries), drive_(drive)
+{
+    byNameCluster_.reserve(qsizetype(entries.size()) * 2 + 64);
+    for (size_t i = 0; i < entries.size(); ++i)
+        index(i);
+    folderOf_.assign(entries.size(), 0);
+}
+
+void FatEntryConverter::index(size_t i)
+{
+    const DeletedEntryRecord &r = entries_[i];
+    if (r.IsEmpty())
+        return;
+    byNameCluster_.insert(Key{r.Name, r.FirstCluster, 0}, i);
+    byNameSize_.insert(Key{r.Name, r.Size, uint32_t(r.FirstCluster) & 0xFFFF}, i);
+}
+
+void FatEntryConverter::fill(DeletedEntryRecord &r, const FatDirEntry &e, const QString &longName,
+                             const QString &folderPath) const
+{
+    r.LongName = longName.isEmpty() ? r.Name : longName;
+    r.Path = folderPath.isEmpty() ? r.LongName : folderPath + QLatin1Char('\\') + r.LongName;
+    r.Attributes = e.Attributes;
+    r.Created = FatDateTimeToDate(e.CreateDate, e.CreateTime) + double(e.CreateTenths) / 8640000.0;
+    r.Modified = FatDateTimeToDate(e.WriteDate, e.WriteTime);
+    r.Accessed = FatDateTimeToDate(e.AccessDate, 0);
+    // A date word of 0 reads as 1979: a missing date takes the write date,
+    // as does a creation after the last write.
+    if (in1979(r.Created) || std::floor(r.Modified) < std::floor(r.Created))
+        r.Created = r.Modified;
+    if (in1979(r.Accessed))
+        r.Accessed = r.Modified;
+}
+
+void FatEntryConverter::Convert(const std::vector<FatDirEntry> &raw, const QString &folderPath, uint32_t folderCluster)
+{
+    const bool fat32 = kindOf(drive_) == FatKind::Fat32;
+    const bool removable = drive_.DriveType == QLatin1String("Removable");
+    const int64_t lastCluster = LastDataCluster(drive_);
+
+    const size_t folderStart = entries_.size();
+    QString pending;            // long name gathered so far
+    int pendingChecksum = -1;
+    bool pendingDeleted = false;
+
+    for (const FatDirEntry &e : raw) {
+        const auto *b = reinterpret_cast<const uint8_t *>(&e);
+        if (b[0] == 0x00)
+            break;   // the end mark: what follows was never used
+        if ((e.Attributes & 0x3F) == 0x0F) {
+            // Pieces come last part first; a piece of another name (another
+            // checksum, or deleted where the others are not) starts afresh.
+            const bool deleted = b[0] == 0xE5;
+            if (pendingChecksum != b[13] || pendingDeleted != deleted)
+                pending.clear();
+            pending.prepend(longNamePiece(e));
+            pendingChecksum = b[13];
+            pendingDeleted = deleted;
+            continue;
+        }
+        const bool blank = std::all_of(b, b + 8, [](uint8_t c) { return c == ' '; });
+        if (blank || (e.Attributes & 0x08))
+            continue;   // long-name pieces stay pending
+        if (b[0] == '.' && (b[1] == ' ' || (b[1] == '.' && b[2] == ' ')))
+            continue;   // the folder's own "." and ".."
+        const bool deleted = b[0] == 0xE5;
+        QString longName;
+        if (!pending.isEmpty()) {
+            // A live entry's pieces carry its checksum; a deleted entry has
+            // lost its first byte, so its pieces must be deleted too.
+            const bool belongs = deleted ? pendingDeleted : (!pendingDeleted && pendingChecksum == shortNameChecksum(b));
+            if (belongs)
+                longName = pending;
+            pending.clear();
+            pendingChecksum = -1;
+        }
+
+        DeletedEntryRecord r;
+        const QString base = shortPart(b, 8, !deleted);
+        const QString ext = shortPart(b + 8, 3, false);
+        r.Name = ext.isEmpty() ? base : base + QLatin1Char('.') + ext;
+        if (longName.isEmpty()) {
+            // Without a long name the 8.3 name shows in the case its entry
+            // asks for (lower-case base or extension).
+            const QString shownBase = (e.Reserved & 0x08) ? base.toLower() : base;
+            const QString shownExt = (e.Reserved & 0x10) ? ext.toLower() : ext;
+            longName = shownExt.isEmpty() ? shownBase : shownBase + QLatin1Char('.') + shownExt;
+        }
+        r.Size = e.Size;
+        int64_t cluster = firstClusterOf(e, fat32);
+        // A deleted FAT32 entry whose high word was cleared: the high word
+        // of an entry with the same name and size, else of the entry before
+        // it in this folder. Only a cluster in use asks for it (a deleted
+        // file's clusters are free), and only a free cluster answers.
+        if (removable && fat32 && deleted && e.ClusterHigh == 0 && lastCluster > 0xFFFF
+            && FatEntryOf(drive_, cluster) != 0) {
+            auto it = byNameSize_.constFind(Key{r.Name, r.Size, cluster & 0xFFFF});
+            if (it != byNameSize_.constEnd()) {
+                cluster = uint32_t(entries_[*it].FirstCluster);
+            } else if (entries_.size() > folderStart) {
+                const int64_t previous = int64_t(uint32_t(entries_.back().FirstCluster)) & 0x0FFFFFFF;
+                int64_t candidate = cluster;
+                while (candidate < previous && candidate + 0x10000 <= lastCluster)
+                    candidate += 0x10000;
+                if (FatEntryOf(drive_, candidate) == 0)
+                    cluster = candidate;
+            }
+        }
+        r.FirstCluster = int32_t(cluster);
+
+        auto dup = byNameCluster_.constFind(Key{r.Name, r.FirstCluster, 0});
+        if (dup != byNameCluster_.constEnd()) {
+            DeletedEntryRecord &kept = entries_[*dup];
+            if (r.Size > kept.Size) {
+                fill(r, e, longName, folderPath);
+                kept = r;
+                if (*dup < folderOf_.size())
+                    folderOf_[*dup] = folderCluster;
+            }
+            continue;
+        }
+        fill(r, e, longName, folderPath);
+        entries_.push_back(std::move(r));
+        folderOf_.resize(entries_.size(), 0);
+        folderOf_.back() = folderCluster;
+        index(entries_.size() - 1);
+    }
+}
+
+// --- the walk -------------------------------------------------------------------
+
+FatWalkResult WalkFatFolders(const QString &drive, std::vector<DeletedEntryRecord> &entries,
+                             FatEntryConverter &converter, const FatWalkHooks &hooks)
+{
+    FatWalkResult result;
+    const DriveInfoRecord &d = DriveInfo();
+    const FatKind kind = kindOf(d);
+    if (kind == FatKind::None)
+        return result;
+    const uint32_t rootCluster = kind == FatKind::Fat32 ? uint32_t(d.RootCluster) : 0;
+    QSet<uint32_t> walked;
+    walked.insert(rootCluster);
+
+    size_t from = 0;
+    while (from < entries.size()) {
+        if (hooks.timeUp && hooks.timeUp()) {
+            result.timedOut = true;
+            break;
+        }
+        const size_t to = entries.size();
+        for (size_t k = from; k < to; ++k) {
+            if (hooks.progress && k % 20 == 0)
+                hooks.progress(int(k), int(entries.size()) - 1);
+            const DeletedEntryRecord &r = entries[k];
+            if (!r.IsDirectory() || r.FirstCluster == 0 || r.Name.startsWith(QLatin1Char('.')))
+                continue;
+            const uint32_t cluster = uint32_t(r.FirstCluster);
+            if (!IsDataCluster(d, cluster) || walked.contains(cluster))
+                continue;
+            // A deleted folder's cluster in use holds something else now.
+            if (r.IsDeleted() && FatEntryOf(d, cluster) != 0)
+                continue;
+            if (hooks.timeUp && hooks.timeUp()) {
+                result.timedOut = true;
+                return result;
+            }
+            walked.insert(cluster);
+            bool accepted = false;
+            ReadDirectoryChain(drive, int32_t(cluster), accepted);
+            const std::vector<FatDirEntry> &raw = DriveInfo().CurrentDirEntries;
+            if (!accepted || raw.size() < 2) {
+                ++result.foldersRefused;
+                continue;
+            }
+            // "." must name the folder itself and ".." the folder it was
+            // found in (0, or the FAT32 root's cluster, for the root).
+            const uint32_t self = firstClusterOf(raw[0], kind == FatKind::Fat32);
+            const uint32_t parent = firstClusterOf(raw[1], kind == FatKind::Fat32);
+            const uint32_t expected = converter.FolderOf(k);
+            const bool parentOk = parent == expected || (expected == rootCluster && (parent == 0 || parent == rootCluster));
+            if (self != cluster || !parentOk) {
+                ++result.foldersRefused;
+                continue;
+            }
+            const QString path = entries[k].Path;
+            converter.Convert(raw, path, cluster);
+            ++result.foldersWalked;
+        }
+        from = to;
+        if (hooks.betweenPasses)
+            hooks.betweenPasses();
+    }
+    return result;
+}

@@ -1,0 +1,264 @@
+#include "undelete/ntfsundelete.h"
+
+#include "drive/system.h"
+#include "platform/drives.h"
+#include "platform/paths.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int64_t kPieceBytes = 32LL << 20;
+
+template <typename T>
+T ld(const void *p, size_t offset)
+{
+    T v;
+    std::memcpy(&v, static_cast<const uint8_t *>(p) + offset, sizeof(T));
+    return v;
+}
+
+QString nameOfAttribute(const void *attr)
+{
+    if (!attr)
+        return {};
+    const auto *a = static_cast<const uint8_t *>(attr);
+    const int length = a[0x58];
+    QString name(length, Qt::Uninitialized);
+    for (int i = 0; i < length; ++i)
+        name[i] = QChar(char16_t(a[0x5A + 2 * i] | a[0x5A + 2 * i + 1] << 8));
+    return name;
+}
+
+// The text after the last "." (the whole name without one), lower case.
+QString extensionOf(const QString &name)
+{
+    return name.mid(name.lastIndexOf(QLatin1Char('.')) + 1).toLower();
+}
+
+struct DataFacts {
+    bool resident = false;
+    uint64_t dataSize = 0;
+    uint64_t allocated = 0;
+    uint64_t firstVcn = 0;
+    uint16_t flags = 0;
+};
+
+// The sizes of a $DATA attribute that the library found well-formed; a
+// non-resident header too short for its sizes gives false.
+bool dataFacts(const void *attr, DataFacts &f)
+{
+    const uint32_t length = ld<uint32_t>(attr, 4);
+    f.resident = ld<uint8_t>(attr, 8) == 0;
+    f.flags = ld<uint16_t>(attr, 0x0C);
+    if (f.resident) {
+        f.dataSize = f.allocated = ld<uint32_t>(attr, 0x10);
+        return true;
+    }
+    if (length < 0x40)
+        return false;
+    f.firstVcn = ld<uint64_t>(attr, 0x10);
+    f.allocated = ld<uint64_t>(attr, 0x28);
+    f.dataSize = ld<uint64_t>(attr, 0x30);
+    return true;
+}
+
+} // namespace
+
+MUndeleteNTFS &NtfsModule()
+{
+    static MUndeleteNTFS module;
+    return module;
+}
+
+QString MUndeleteNTFS::VolumePath(const QString &source)
+{
+    static const QRegularExpression drive(QStringLiteral("^([A-Za-z]):\\\\?$"));
+    const auto m = drive.match(source.trimmed());
+    if (!m.hasMatch())
+        return plat::toNative(source);
+    const auto e = plat::DriveTable::instance().entry(m.captured(1).at(0).toUpper());
+    // The library reads a volume from the first byte of its file.
+    if (!e || e->device.isEmpty() || e->mediumAbsent || e->windowOffset != 0)
+        return {};
+    return e->device;
+}
+
+bool MUndeleteNTFS::OpenMft(const QString &source)
+{
+    NtfsVolumeUsed = true;
+    CloseMft();
+    const QString path = VolumePath(source);
+    if (path.isEmpty()) {
+        NtfsVolumeHandle = FENNICK_INVALID_HANDLE;
+        return false;
+    }
+    NtfsVolumeHandle = OpenVolume(path.toLocal8Bit().constData());
+    if (NtfsVolumeHandle == FENNICK_INVALID_HANDLE)
+        return false;
+    NtfsMftInfo = MftInfo{};
+    if (!GetMFTInfo(NtfsVolumeHandle, &NtfsMftInfo))
+        return false;
+    MftBlock = MapMFT(NtfsVolumeHandle, &NtfsMftInfo.DataSize);
+    if (!MftBlock)
+        return false;
+    uint8_t boot[512];
+    ClusterBytes = 0;
+    if (ReadBootSector(NtfsVolumeHandle, boot) == 1) {
+        const uint32_t bps = ld<uint16_t>(boot, 11);
+        const uint8_t spc = boot[13];
+        const uint32_t sectors = spc <= 0x80 ? spc : (spc >= 0xE0 ? 1u << (256 - spc) : 0);
+        ClusterBytes = int64_t(bps) * sectors;
+    }
+    MftLoaded = true;
+    OpenedSource = source;
+    return true;
+}
+
+void MUndeleteNTFS::CloseMft()
+{
+    if (NtfsVolumeHandle != 0) {
+        UnmapMFT(MftBlock);
+        if (NtfsVolumeHandle != FENNICK_INVALID_HANDLE)
+            CloseVolume(NtfsVolumeHandle);
+    }
+    MftBlock = nullptr;
+    NtfsVolumeHandle = 0;
+    MftLoaded = false;
+    OpenedSource.clear();
+}
+
+NtfsListResult MUndeleteNTFS::ListDeletedNtfsEntries(std::vector<DeletedEntryRecord> &entries, const QString &filter,
+                                                     int64_t minBytes, int64_t maxBytes,
+                                                     const std::function<void(int64_t, int64_t)> &progress)
+{
+    NtfsListResult result;
+    if (!MftBlock || NtfsMftInfo.RecordCount < 16)
+        return result;
+    result.listed = true;
+    const int64_t count = NtfsMftInfo.RecordCount;
+    const int64_t step = std::max<int64_t>(1, count / 100);
+    const bool all = filter == QLatin1String("all");
+    std::vector<uint16_t> pathBuffer(1024 + 1);
+
+    for (int64_t i = 16; i < count; ++i) {
+        if (progress && i % step == 0)
+            progress(i, count);
+        const auto rec = uint32_t(i);
+        const void *record = GetFileRecordFromBuffer(MftBlock, rec);
+        if (!record)
+            break;   // past the part of the table that was loaded
+        if (GetFileRecordRunsCount(MftBlock, rec) < 0)
+            continue;
+        const void *data = GetFileRecordAttribute(MftBlock, rec, FENNICK_ATTR_DATA);
+        if (!data)
+            continue;
+        void *longAttr = nullptr, *dosAttr = nullptr;
+        if (!GetFileName(MftBlock, rec, &longAttr, &dosAttr) || (!longAttr && !dosAttr))
+            continue;
+        const QString longName = nameOfAttribute(longAttr ? longAttr : dosAttr).toLower();
+        const QString name = nameOfAttribute(dosAttr ? dosAttr : longAttr).toLower();
+        if (name.isEmpty() && longName.isEmpty())
+            continue;
+        const bool inUse = ld<uint16_t>(record, 0x16) & FENNICK_RECORD_IN_USE;
+        if (inUse && !name.startsWith(QLatin1String("-%")) && !longName.startsWith(QLatin1String("-%")))
+            continue;
+        if (!all && !filter.contains(QLatin1Char('.') + extensionOf(longName))
+            && !filter.contains(QLatin1Char('.') + extensionOf(name)))
+            continue;
+        bool workFile = false;
+        for (const QString &n : {name, longName})
+            workFile = workFile || n.contains(QLatin1String(".rbf")) || n.contains(QLatin1String(".thc"))
+                || n.contains(QLatin1String(".rpc"));
+        if (workFile)
+            continue;
+        pathBuffer[0] = 0;
+        GetFilePath(MftBlock, rec, pathBuffer.data(), int32_t((pathBuffer.size() - 1) * 2));
+        const QString path = QString::fromUtf16(reinterpret_cast<const char16_t *>(pathBuffer.data()));
+        if (path.contains(QLatin1String("temp"), Qt::CaseInsensitive) || path.contains(QLatin1String("RIVozud"))
+            || path.contains(QLatin1String("Backup")))
+            continue;
+        DataFacts f;
+        if (!dataFacts(data, f))
+            continue;
+        if (f.dataSize > uint64_t(INT64_MAX) || int64_t(f.dataSize) < minBytes || f.allocated == 0
+            || (maxBytes != 0 && int64_t(f.dataSize) > maxBytes))
+            continue;
+
+        ++result.matches;
+        if (int64_t(entries.size()) >= kNtfsStoredEntries)
+            continue;
+        DeletedEntryRecord r;
+        r.Name = name.isEmpty() ? longName : name;
+        r.LongName = longName.isEmpty() ? name : longName;
+        r.Path = path;
+        r.MftIndex = int32_t(rec);
+        if (const void *si = GetFileStandardInformation(MftBlock, rec)) {
+            const uint16_t valueOffset = ld<uint16_t>(si, 0x14);
+            r.Created = OleDateFromFileTime(ld<uint64_t>(si, valueOffset));
+            r.Modified = OleDateFromFileTime(ld<uint64_t>(si, valueOffset + 8));
+        }
+        if (!f.resident) {
+            uint64_t lcn = 0, run = 0;
+            MapVCN2LCN(data, &f.firstVcn, &lcn, &run);
+            r.FirstCluster = int32_t(uint32_t(lcn));
+        }
+        r.Size = r.Recoverable = f.dataSize == 0 ? 1 : int64_t(f.dataSize);
+        entries.push_back(std::move(r));
+    }
+    if (progress)
+        progress(count, count);
+    if (result.matches >= kNtfsStoredEntries - 1) {
+        result.cut = true;
+        if (entries.size() > size_t(kNtfsKeptUpperBound) + 1)
+            entries.resize(size_t(kNtfsKeptUpperBound) + 1);
+    }
+    if (GetFreeMemoryMB() < 150)
+        CloseMft();
+    return result;
+}
+
+NtfsWrite MUndeleteNTFS::WriteNtfsEntryFile(uint32_t mftIndex, QFile &target)
+{
+    if (!MftBlock || !GetFileRecordFromBuffer(MftBlock, mftIndex))
+        return NtfsWrite::Failed;
+    const void *data = GetFileRecordAttribute(MftBlock, mftIndex, FENNICK_ATTR_DATA);
+    DataFacts f;
+    if (!data || !dataFacts(data, f))
+        return NtfsWrite::Failed;
+    if (f.resident) {
+        const uint16_t offset = ld<uint16_t>(data, 0x14);
+        const auto *value = static_cast<const char *>(data) + offset;
+        return target.write(value, qint64(f.dataSize)) == qint64(f.dataSize) ? NtfsWrite::Complete : NtfsWrite::Failed;
+    }
+    // The clusters beyond the allocation hold nothing of the file.
+    const uint64_t dataSize = std::min(f.dataSize, f.allocated);
+    bool complete = dataSize == f.dataSize
+        && !(f.flags & (FENNICK_ATTR_COMPRESSED | FENNICK_ATTR_ENCRYPTED));
+    const int64_t pieceMax = int64_t(std::min<uint64_t>(f.allocated, uint64_t(kPieceBytes)));
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t(std::max<int64_t>(pieceMax, 1))]);
+    if (!buffer)
+        return NtfsWrite::Failed;
+    if (ClusterBytes <= 0 || kPieceBytes % ClusterBytes != 0)
+        return NtfsWrite::Failed;
+    uint64_t written = 0, read = 0;
+    while (written < dataSize) {
+        const int64_t piece = int64_t(std::min<uint64_t>(uint64_t(pieceMax), f.allocated - read));
+        if (piece <= 0)
+            break;
+        std::memset(buffer.get(), 0, size_t(piece));
+        // Each piece starts at its own VCN, whatever a failed read left.
+        uint64_t vcn = f.firstVcn + read / uint64_t(ClusterBytes);
+        if (ReadVCN(NtfsVolumeHandle, data, &vcn, &piece, buffer.get()) != 1)
+            complete = false;
+        read += uint64_t(piece);
+        const qint64 take = qint64(std::min<uint64_t>(uint64_t(piece), dataSize - written));
+        if (target.write(buffer.get(), take) != take)
+            return NtfsWrite::Failed;
+        written += uint64_t(take);
+    }
+    return complete && written == f.dataSize ? NtfsWrite::Complete : NtfsWrite::Incomplete;
+}

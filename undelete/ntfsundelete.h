@@ -1,0 +1,68 @@
+// Quick undelete on NTFS (the module MUndeleteNTFS): the volume's master file
+// table is loaded through the Fennick library, its records whose in-use flag
+// is clear become entry records, and a record's data is written to a file run
+// by run. One volume at a time, as the library serves one.
+#pragma once
+
+#include "ntfs/fennick.h"
+#include "undelete/entries.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QFile;
+
+// The limits a listing keeps; what lies beyond is counted, not stored.
+constexpr int64_t kNtfsStoredEntries = 26001;
+constexpr int kNtfsKeptUpperBound = 25000;
+
+struct NtfsListResult {
+    bool listed = false;     // the table had at least 16 records
+    int64_t matches = 0;     // records that passed the filters
+    bool cut = false;        // more than 26,000 matched: the list is cut to 0..25,000
+};
+
+// How a record's data came out.
+enum class NtfsWrite {
+    Complete,     // every byte of the data was read
+    Incomplete,   // some runs could not be read (zeros there), or the data is compressed or encrypted
+    Failed,       // no record, no data, or the file could not be written
+};
+
+struct MUndeleteNTFS {
+    FennickHandle NtfsVolumeHandle = 0;
+    void *MftBlock = nullptr;
+    MftInfo NtfsMftInfo{};
+    bool MftLoaded = false;
+    bool NtfsVolumeUsed = false;   // set by every OpenMft, never cleared
+    QString OpenedSource;          // the source of the loaded table
+    int64_t ClusterBytes = 0;      // of the opened volume
+
+    // The volume behind a source: a drive "E:" (its device, which must hold
+    // the volume from its first byte) or the internal path of an image.
+    static QString VolumePath(const QString &source);
+
+    // Loads the table of the source; false when there is none afterwards.
+    bool OpenMft(const QString &source);
+    void CloseMft();
+
+    // Lists the deleted records into the entry list (records from 16 whose
+    // in-use flag is clear, or whose name begins with "-%"), kept by the
+    // extension filter (".jpg.cr2" or "all"), skipping the program's work
+    // files and paths holding "Temp" (any case), "RIVozud" or "Backup", and
+    // data sizes below minBytes or above maxBytes (0: no upper limit). The
+    // list ends with no spare slot. progress(record, recordCount) is called
+    // about every 1% of the records.
+    NtfsListResult ListDeletedNtfsEntries(std::vector<DeletedEntryRecord> &entries, const QString &filter,
+                                          int64_t minBytes, int64_t maxBytes,
+                                          const std::function<void(int64_t, int64_t)> &progress = {});
+
+    // Writes the data of a record into an open file, in pieces of at most
+    // 32 MiB; exactly the data size is written.
+    NtfsWrite WriteNtfsEntryFile(uint32_t mftIndex, QFile &target);
+};
+
+// The program's one NTFS module.
+MUndeleteNTFS &NtfsModule();
