@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -94,6 +95,12 @@ TEST_F(BrowseWindow, OtherFoldersAreShownWithTheirThumbnailsAndKeepTheirDates)
     EXPECT_TRUE(w->List3.Selected(1));
     EXPECT_FALSE(QFileInfo::exists(cache + "/Thumbs/Browse/IMG_0001JPG.jpg"));
     EXPECT_TRUE(QFileInfo::exists(cache + "/Thumbs/Browse/bjpg.jpg"));
+    // Another width makes the browsed folder's thumbnails anew.
+    w->TxtWidth.setText("96");
+    w->CmdRenderWidth_Click();
+    EXPECT_EQ(w->ShownFolder, internal(b) + '\\');
+    EXPECT_EQ(QImage(cache + "/Thumbs/Browse/bjpg.jpg").size(), QSize(96, 64));
+    EXPECT_EQ(w->LvwFiles.ItemCount(), 3);
 
     // An empty folder is said to be empty and the dialog comes again;
     // cancelled, the cache is shown.

@@ -170,6 +170,26 @@ TEST_F(GridWindow, EveryFileHasACellWithItsPictureOrIconAndTheThumbnailsAreKept)
     EXPECT_EQ(w->ImageList1.ImageWidth(), 96);
 }
 
+TEST_F(GridWindow, AnEmptyFoundFileLeavesTheListWhileTheGridRenders)
+{
+    PrivateHome home;   // the trash it goes to
+    const QString work = makeTempDir("gridempty");
+    const QByteArray red = solidPicture(work, "jpg", "red"), blue = solidPicture(work, "jpg", "blue");
+    REQUIRE(!red.isEmpty() && !blue.isEmpty(), "imagemagick");
+    put("R#0001.jpg", red);
+    put("R#0002.jpg", "");
+    put("R#0003.jpg", blue);
+    put("R#0004.txt", "text\n");
+    showGrid();
+    ASSERT_EQ(w->List3.ListCount(), 3);
+    ASSERT_EQ(w->LvwFiles.ItemCount(), 3);
+    EXPECT_EQ(w->LvwFiles.ItemText(2), "0003.jpg");
+    EXPECT_TRUE(near(cell("0001.jpg").pixelColor(36, 24), Qt::red));
+    EXPECT_TRUE(near(cell("0003.jpg").pixelColor(36, 24), Qt::blue));
+    EXPECT_EQ(w->LvwFiles.ItemText(3), "0004.txt");
+    EXPECT_FALSE(QFileInfo::exists(cache + "/R#0002.jpg"));
+}
+
 TEST_F(GridWindow, TheThumbsButtonStopsARenderingThatKeepsItsCells)
 {
     const QByteArray picture = solidPicture(makeTempDir("gridstop"), "jpg", "red");

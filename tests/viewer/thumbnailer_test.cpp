@@ -61,7 +61,7 @@ protected:
     int runs() const { return int(readFileBytes(log).count('\n')); }
     QString put(const QString &name)
     {
-        EXPECT_TRUE(writeFileBytes(cache + "/" + name, "found file bytes\n"));
+        EXPECT_TRUE(writeFileBytes(cache + "/" + QString(name).replace('\\', '/'), "found file bytes\n"));
         return w->CacheRoot + name;
     }
 
@@ -157,12 +157,19 @@ TEST_F(StubThumbnailer, FailuresAndDocumentsAreNotAskedAgainAndAHungThumbnailerI
     EXPECT_FALSE(w->DrawSystemThumbnail(canvas, 1500, 1200, put("letter.DOC")));
     EXPECT_EQ(runs(), before);
 
+    // Only a document's own name counts, never a folder's; and the
+    // thumbnailer gets the file by its exact path.
+    ASSERT_TRUE(QDir().mkpath(cache + "/my.documents"));
+    EXPECT_TRUE(w->DrawSystemThumbnail(canvas, 1500, 1200, put("my.documents\\R#0009.pcx")));
+    EXPECT_EQ(runs(), before + 1);
+    EXPECT_TRUE(readFileBytes(log).contains("/my.documents/R%230009.pcx "));
+
     const QString bad = put("R#0002bad.pcx");
     EXPECT_FALSE(w->DrawSystemThumbnail(canvas, 1500, 1200, bad));
-    EXPECT_EQ(runs(), before + 1);
+    EXPECT_EQ(runs(), before + 2);
     EXPECT_TRUE(InNoPreviewList(w->NoPreviewList, "R#0002bad.pcx"));
     EXPECT_FALSE(w->DrawSystemThumbnail(canvas, 1500, 1200, bad));
-    EXPECT_EQ(runs(), before + 1);
+    EXPECT_EQ(runs(), before + 2);
 
     // The release timer ends the stub (and only it), and the file is not
     // asked again.
@@ -173,7 +180,7 @@ TEST_F(StubThumbnailer, FailuresAndDocumentsAreNotAskedAgainAndAHungThumbnailerI
     EXPECT_NE(::kill(pid, 0), 0);
     EXPECT_TRUE(InNoPreviewList(w->NoPreviewList, "R#0003hang.pcx"));
     EXPECT_FALSE(w->DrawSystemThumbnail(canvas, 1500, 1200, hung));
-    EXPECT_EQ(runs(), before + 2);
+    EXPECT_EQ(runs(), before + 3);
 }
 
 TEST_F(StubThumbnailer, TypesWithoutAPictureTakeTheDesktopsThumbnailInTheGrid)
