@@ -127,8 +127,12 @@ bool frmRecover::LoadScanList()
         ResumeFileOpen = d.resumeFileOpen;
         SmartScan = d.smartScan;
     }
+    // The file keeps the box as it was when the list was saved; the settings
+    // keep the width the kept thumbnails were made at, written at every end
+    // (the list is not written at the end after an NTFS volume). Once
+    // thumbnails were rendered, the box shows their width.
     if (status != ScanListStatus::Missing && d.thumbWidth > 0 && d.thumbWidth <= 1024)
-        TxtWidth.setText(QString::number(d.thumbWidth));
+        TxtWidth.setText(QString::number(RenderedThumbWidth > 0 ? RenderedThumbWidth : d.thumbWidth));
 
     // A removable card whose list did not load, with a little used space and
     // directory entries known: the types are learned from it unattended.

@@ -6,6 +6,7 @@
 #include "drive/registry.h"
 #include "drive/ui/chooser.h"
 #include "recovery/cachenames.h"
+#include "recovery/scanlist.h"
 #include "tests/support/responder.h"
 
 #include <QDir>
@@ -173,4 +174,41 @@ TEST_F(Loading, CacheGivenOrAskedOnTheCommandLine)
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(w->CacheRoot, w->DefaultCacheRoot());
     EXPECT_TRUE(w->StartupFinished);
+}
+
+TEST_F(Loading, TheWidthBoxShowsTheKeptThumbnailsWidthAfterARestart)
+{
+    // Thumbnails made at 120, then the end after an NTFS volume: the
+    // settings keep 120, the list file still holds the width of the start.
+    freshStart("en_US.UTF-8");
+    const QString cache = plat::toNative(w->DefaultCacheRoot());
+    QDir().mkpath(cache);
+    QImage picture(60, 40, QImage::Format_RGB32);
+    picture.fill(Qt::darkRed);
+    for (int i = 1; i <= 3; ++i)
+        ASSERT_TRUE(picture.save(cache + QString("/R#000%1.jpg").arg(i)));
+    MessageScript none;
+    w->Form_Load();
+    ASSERT_EQ(w->TxtWidth.Text(), "72");
+    w->TxtWidth.setText("120");
+    w->CmdRenderWidth_Click();
+    ASSERT_EQ(w->RenderedThumbWidth, 120);
+    ASSERT_EQ(QImage(cache + "/Thumbs/0001jpg.jpg").width(), 120);
+    w->MftWasOpened = true;
+    w->CmdEnd_Click();
+    for (int pass = 0; pass < 4 && exits == 0; ++pass)
+        w->Timer2_Timer();
+    ASSERT_EQ(exits, 1);
+
+    ReleaseInstanceLock();
+    UnloadSplashForm();
+    w = &CreateMainWindow();
+    w->Form_Load();
+    EXPECT_EQ(w->RenderedThumbWidth, 120);
+    EXPECT_EQ(w->TxtWidth.Text(), "120");
+    EXPECT_EQ(w->ThumbWidth, 120);
+    EXPECT_EQ(w->ThumbHeight, 80);
+    ScanListData list;
+    ASSERT_EQ(ReadScanListFile(w->ScanListFile(), 3, list), ScanListStatus::Loaded);
+    EXPECT_EQ(list.thumbWidth, 120) << "the list file written at the start agrees";
 }
