@@ -4,7 +4,7 @@
 // file and clicked RUNS times (default 7; the environment variable RUNS);
 // prints the fastest, median and slowest click and, beside them, one whole
 // decode of the file by Qt for comparison.
-#include "app/frmrecover.h"
+#include "bench/headless.h"
 #include "platform/paths.h"
 #include "viewer/pictureops.h"
 
@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QTemporaryDir>
 #include <QWidget>
 #include <algorithm>
 #include <cstdio>
@@ -22,11 +21,9 @@
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/preview-home-XXXXXX"));
+    BenchHome home("preview");
     if (!home.isValid())
         return 1;
-    qputenv("QUILVANE_HOME", home.path().toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList files = app.arguments().mid(1);
     if (files.isEmpty()) {
@@ -36,9 +33,7 @@ int main(int argc, char **argv)
     const int runs = std::max(1, qEnvironmentVariableIntValue("RUNS") ? qEnvironmentVariableIntValue("RUNS") : 7);
 
     frmRecover &w = MainWindow();
-    w.CacheRoot = plat::toInternal(home.path()) + QStringLiteral("\\RIVozud\\");
-    w.MakeDirNames();
-    w.CreateCacheFolders();
+    useCache(w, plat::toInternal(home.path()) + QStringLiteral("\\RIVozud\\"));
     const QString cache = plat::toNative(w.CacheRoot);
     w.FoundFilePaths.clear();
     w.List3.Clear();

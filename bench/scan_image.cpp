@@ -9,36 +9,21 @@
 // The program's home is a temporary folder, removed at the end. Prints on
 // its last lines the bytes scanned, the seconds, MB/s, the number of found
 // files and the unreadable sectors; the found files stay in CACHEDIR\RIVozud\.
-#include "app/frmrecover.h"
-#include "bench/default_answer.h"
+#include "bench/headless.h"
 #include "drive/driveinfo.h"
-#include "platform/drives.h"
 #include "platform/paths.h"
-#include "platform/ui/dialogs.h"
-#include "platform/ui/msgbox.h"
-#include "scan/scantable.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <cstdio>
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/scan_image-home-XXXXXX"));
-    if (!home.isValid()) {
-        std::fprintf(stderr, "cannot make a temporary home\n");
+    BenchHome home("scan_image");
+    if (!home.isValid())
         return 1;
-    }
-    qputenv("QUILVANE_HOME", home.path().toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QStringList args = app.arguments();
-    plat::VirtualDriveOptions opts;
-    opts.typeCode = plat::DriveTypeRemovable;
-    opts.readOnly = true;
+    plat::VirtualDriveOptions opts = removableReadOnly();
     for (int i = 1; i < args.size();) {
         const QString option = args[i];
         if ((option != QLatin1String("--bad") && option != QLatin1String("--slow")) || i + 1 >= args.size()) {
@@ -69,47 +54,19 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: scan_image [--bad FIRST-LAST[,FIRST-LAST...]]... [--slow MS] IMAGE CACHEDIR [TYPES]\n");
         return 2;
     }
-    const QString image = QFileInfo(args[1]).absoluteFilePath();
-    const QString cacheNative = QFileInfo(args[2]).absoluteFilePath();
-    if (!QFileInfo(image).isFile()) {
-        std::fprintf(stderr, "cannot read %s\n", qPrintable(image));
+    QString image, cacheNative;
+    if (!imageAndFolder(args[1], args[2], image, cacheNative) || !attachAsE(image, opts))
         return 1;
-    }
-    QDir().mkpath(cacheNative);
     const QStringList wanted = args.size() > 3 ? args[3].toUpper().split(',', Qt::SkipEmptyParts) : QStringList();
-
-    plat::DriveTable &drives = plat::DriveTable::instance();
-    drives.setExclusive(true);
-    if (!drives.attachImage('E', image, opts)) {
-        std::fprintf(stderr, "cannot attach %s\n", qPrintable(image));
-        return 1;
-    }
-
     QStringList asked;
-    plat::setMessageResponder([&](const plat::MessageRequest &r) {
-        asked << r.title + QStringLiteral(": ") + QString(r.text).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-        return defaultAnswer(r);
-    });
-    plat::setDialogResponder([](const plat::DialogRequest &r) { return plat::DialogAnswer{r.startFolder, 1}; });
+    answerByDefault(asked);
 
     frmRecover &w = MainWindow();
-    w.CacheRoot = plat::toInternal(cacheNative);
-    if (!w.CacheRoot.endsWith('\\'))
-        w.CacheRoot += '\\';
-    w.CacheRoot += QStringLiteral("RIVozud\\");
-    w.MakeDirNames();
-    w.CreateCacheFolders();
-    w.SetUpTypeList();
-    w.FillTypeList();
-    w.SetToolTips();   // start-up is finished
-    int ticked = 0;
-    for (int i = 1; i <= w.LvwTypes.ItemCount(); ++i) {
-        const bool builtIn = w.LvwTypes.SubItem(i, 2) == ProgramOrigin();
-        const bool tick = builtIn && (wanted.isEmpty() || wanted.contains(w.LvwTypes.ItemText(i)));
-        w.LvwTypes.setItemChecked(i, tick);
-        ticked += tick;
-    }
-    if (ticked == 0) {
+    QString root = plat::toInternal(cacheNative);
+    if (!root.endsWith('\\'))
+        root += '\\';
+    useCache(w, root + QStringLiteral("RIVozud\\"));
+    if (tickBuiltInTypes(w, wanted) == 0) {
         std::fprintf(stderr, "no built-in type among %s\n", qPrintable(args.value(3)));
         return 2;
     }
@@ -148,8 +105,7 @@ int main(int argc, char **argv)
     const double commandSeconds = double(wall.nsecsElapsed()) / 1e9;
 
     const ScanResult &r = w.LastScanResult;
-    for (const QString &q : asked)
-        std::printf("asked: %s\n", qPrintable(q));
+    printAsked(asked);
     const double seconds = r.seconds > 0 ? r.seconds : commandSeconds;
     std::printf("cache: %s\n", qPrintable(plat::toNative(w.CacheRoot)));
     std::printf("command seconds: %.3f\n", commandSeconds);
@@ -168,9 +124,6 @@ int main(int argc, char **argv)
     std::printf("quick EXIF reads: %d%s in %.3f ms, pictures offered to the view: %d%s\n", exifReads,
                 noExif ? " (off)" : "", double(exifNs) / 1e6, draws, noDraw ? " (off)" : "");
     const bool ran = w.ScanFinished;
-    plat::setMessageResponder({});
-    plat::setDialogResponder({});
-    DestroyMainWindow();
-    drives.detach('E');
+    closeBench();
     return ran ? 0 : 1;
 }

@@ -4,7 +4,7 @@
 // thumbnails made), then the window is made anew and the grid shown once more
 // from the kept thumbnails, as at the next start. Prints both times; the last
 // line gives the thumbnails made per second.
-#include "app/frmrecover.h"
+#include "bench/headless.h"
 #include "drive/files.h"
 #include "platform/paths.h"
 #include "recovery/cacheguard.h"
@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <cstdio>
 
 namespace {
@@ -42,12 +41,9 @@ double showGrid(const QString &root, int &items, int &entries)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/thumbs-home-XXXXXX"));
+    BenchHome home("thumbs");
     if (!home.isValid())
         return 1;
-    qputenv("QUILVANE_HOME", home.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (app.arguments().size() != 2) {
         std::fprintf(stderr, "usage: thumbs CACHEDIR\n");

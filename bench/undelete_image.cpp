@@ -7,22 +7,14 @@
 // folder of its path below OUTDIR. The program's home is a temporary folder, removed at the
 // end. Prints on its last lines the entries listed, the files saved, the
 // bytes and the seconds of the listing and of the saving.
-#include "app/frmrecover.h"
-#include "bench/default_answer.h"
+#include "bench/headless.h"
 #include "drive/chooserpath.h"
 #include "drive/driveinfo.h"
-#include "platform/drives.h"
 #include "platform/paths.h"
-#include "platform/ui/dialogs.h"
-#include "platform/ui/msgbox.h"
 #include "recovery/saving.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <cstdio>
 
 namespace {
 
@@ -84,50 +76,26 @@ Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/undelete_image-home-XXXXXX"));
-    if (!home.isValid()) {
-        std::fprintf(stderr, "cannot make a temporary home\n");
+    BenchHome home("undelete_image");
+    if (!home.isValid())
         return 1;
-    }
-    qputenv("QUILVANE_HOME", home.path().toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: undelete_image IMAGE OUTDIR [--all]\n");
         return 2;
     }
-    const QString image = QFileInfo(args[1]).absoluteFilePath();
-    const QString outNative = QFileInfo(args[2]).absoluteFilePath();
     const bool all = args.contains(QStringLiteral("--all"));
-    if (!QFileInfo(image).isFile()) {
-        std::fprintf(stderr, "cannot read %s\n", qPrintable(image));
+    QString image, outNative;
+    if (!imageAndFolder(args[1], args[2], image, outNative) || !attachAsE(image))
         return 1;
-    }
-    QDir().mkpath(outNative);
-
-    plat::DriveTable &drives = plat::DriveTable::instance();
-    drives.setExclusive(true);
-    plat::VirtualDriveOptions opts;
-    opts.typeCode = plat::DriveTypeRemovable;
-    opts.readOnly = true;
-    if (!drives.attachImage('E', image, opts)) {
-        std::fprintf(stderr, "cannot attach %s\n", qPrintable(image));
-        return 1;
-    }
     QStringList asked;
-    plat::setMessageResponder([&](const plat::MessageRequest &r) {
-        asked << r.title + QStringLiteral(": ") + QString(r.text).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-        return defaultAnswer(r);
-    });
-    plat::setDialogResponder([](const plat::DialogRequest &r) { return plat::DialogAnswer{r.startFolder, 1}; });
+    answerByDefault(asked);
 
     frmRecover &w = MainWindow();
     const QString cache = home.path() + QStringLiteral("/cache/RIVozud");
     QDir().mkpath(cache);
-    w.CacheRoot = plat::toInternal(cache + QLatin1Char('/'));
-    w.MakeDirNames();
-    w.CreateCacheFolders();
+    useCache(w, plat::toInternal(cache + QLatin1Char('/')));
     w.SourceName = QStringLiteral("E:");
     GetDriveInfo(w.SourceName);
 
@@ -159,8 +127,7 @@ int main(int argc, char **argv)
     w.OperationBusy = false;
     const double saveSeconds = double(clock.nsecsElapsed()) / 1e9;
 
-    for (const QString &q : asked)
-        std::printf("asked: %s\n", qPrintable(q));
+    printAsked(asked);
     std::printf("file system: %s\n", qPrintable(DriveInfo().FileSystem));
     std::printf("entries in the list: %d\n", w.DeletedEntriesUpperBound());
     std::printf("entries listed: %d deleted, %d existing\n", deleted, existing);
@@ -168,9 +135,6 @@ int main(int argc, char **argv)
     std::printf("bytes saved: %lld\n", static_cast<long long>(saved.bytes));
     std::printf("seconds listing: %.3f\n", listSeconds);
     std::printf("seconds saving: %.3f\n", saveSeconds);
-    plat::setMessageResponder({});
-    plat::setDialogResponder({});
-    DestroyMainWindow();
-    drives.detach('E');
+    closeBench();
     return 0;
 }
