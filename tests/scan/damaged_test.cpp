@@ -19,6 +19,7 @@
 #include "scan/scanengine.h"
 #include "scan/signatures.h"
 #include "tests/scan/scan_images.h"
+#include "tests/scan/scan_window.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 
@@ -439,26 +440,13 @@ TEST(DamagedMedia, MediaThatEndOrStopAnsweringStopTheScanWithTheirResumePoint)
 
 namespace {
 
-class DamagedWindow : public ::testing::Test {
+class DamagedWindow : public scan_images::ScanWindowTest {
 protected:
     void SetUp() override
     {
-        SetMsgBoxPlainMode(false);
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
-        w = &CreateMainWindow();
+        ScanWindowTest::SetUp();
         BuildSignatureTable("all", SignatureTable);
-        const QString dir = makeTempDir("wcache");
-        w->CacheRoot = cacheInternal(dir) + QStringLiteral("RIVozud\\");
-        w->MakeDirNames();
-        w->CreateCacheFolders();
-        cache = plat::toNative(w->CacheRoot);
-    }
-    void TearDown() override
-    {
-        DestroyMainWindow();
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
+        cache = useNewCache();
     }
 
     // ScanDisk on the card attached as E: with bad sectors. The status line
@@ -498,7 +486,6 @@ protected:
         return l;
     }
 
-    frmRecover *w = nullptr;
     QString cache;
     QStringList statusLines;
 };

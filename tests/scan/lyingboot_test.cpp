@@ -11,6 +11,7 @@
 #include "scan/signatures.h"
 #include "scan/unitgeometry.h"
 #include "tests/scan/scan_images.h"
+#include "tests/scan/scan_window.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/hostile_media.h"
 #include "tests/support/responder.h"
@@ -124,23 +125,13 @@ QByteArray makePicture(const QString &dir)
     return {};
 }
 
-class LyingCard : public ::testing::Test {
+class LyingCard : public ScanWindowTest {
 protected:
     void SetUp() override
     {
-        SetMsgBoxPlainMode(false);
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
-        w = &CreateMainWindow();
+        ScanWindowTest::SetUp();
         BuildSignatureTable("all", SignatureTable);
     }
-    void TearDown() override
-    {
-        DestroyMainWindow();
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
-    }
-    frmRecover *w = nullptr;
 };
 
 } // namespace

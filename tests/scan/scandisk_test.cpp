@@ -13,6 +13,7 @@
 #include "recovery/scanlist.h"
 #include "scan/signatures.h"
 #include "tests/scan/scan_images.h"
+#include "tests/scan/scan_window.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 
@@ -48,33 +49,8 @@ const Card &card()
     if (card().image.isEmpty())                                                                           \
     GTEST_SKIP() << "mkfs.fat, mtools, exiftool, imagemagick, zip or sox missing"
 
-class ScanWindow : public ::testing::Test {
+class ScanWindow : public ScanWindowTest {
 protected:
-    void SetUp() override
-    {
-        SetMsgBoxPlainMode(false);
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
-        w = &CreateMainWindow();
-        SignatureTable = programTable();
-    }
-    void TearDown() override
-    {
-        DestroyMainWindow();
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
-    }
-
-    // A fresh cache root in a temporary folder.
-    QString useNewCache()
-    {
-        const QString dir = makeTempDir("wcache");
-        w->CacheRoot = cacheInternal(dir) + QStringLiteral("RIVozud\\");
-        w->MakeDirNames();
-        w->CreateCacheFolders();
-        return plat::toNative(w->CacheRoot);
-    }
-
     void scanDrive(QChar letter)
     {
         w->SourceName = QString(letter) + QLatin1Char(':');
@@ -82,8 +58,6 @@ protected:
         w->OperationRunning = true;
         w->ScanDisk();
     }
-
-    frmRecover *w = nullptr;
 };
 
 QStringList cacheFiles(const QString &native)

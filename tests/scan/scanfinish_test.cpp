@@ -12,6 +12,7 @@
 #include "recovery/scanlist.h"
 #include "tests/scan/picture_cards.h"
 #include "tests/scan/scan_images.h"
+#include "tests/scan/scan_window.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 
@@ -24,31 +25,7 @@ using namespace scan_images;
 
 namespace {
 
-class ScanFinish : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        SetMsgBoxPlainMode(false);
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
-        w = &CreateMainWindow();
-        SignatureTable = programTable();
-    }
-    void TearDown() override
-    {
-        DestroyMainWindow();
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
-    }
-    QString useNewCache()
-    {
-        w->CacheRoot = cacheInternal(makeTempDir("fcache")) + QStringLiteral("RIVozud\\");
-        w->MakeDirNames();
-        w->CreateCacheFolders();
-        return plat::toNative(w->CacheRoot);
-    }
-    frmRecover *w = nullptr;
-};
+using ScanFinish = ScanWindowTest;
 
 } // namespace
 
