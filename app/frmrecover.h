@@ -8,10 +8,8 @@
 //     guard and timers, settings) in app/*.cpp;
 //   - the cache folder tree, the scan-list file and the free-space check in
 //     recovery/ui/*.cpp (their window-free logic in recovery/*.cpp);
-//   - the members of a subsystem that is not built yet are declared in the
-//     section "Neighbours" and have empty bodies in app/neighbours.cpp until
-//     that subsystem defines them in its own ui/ folder (and removes the
-//     empty body).
+//   - the members of the other subsystems in their folder's ui/ (their
+//     window-free logic in the folder itself).
 // A later subsystem adds its members in a section of its own below, with its
 // controls declared after the ones here (controls are made in declaration
 // order; a control's container must be declared before it).
@@ -435,16 +433,11 @@ public:
     void frmAboutRecvr_Show();
 
     // ======================================================================
-    // Neighbours: members of subsystems that are not built yet. Their empty
-    // bodies are in app/neighbours.cpp; each subsystem replaces its own.
-    // ======================================================================
-    void CmbTypeSelect_Click();            // type presets (scan engine)
-    void CmdShowScanTypes_Click();         // scan-type list (scan engine)
-
-    // ======================================================================
     // Scan-type list, its events, the type presets and the size limits
     // (scan/ui/*.cpp). The limits are SizeLimitMin / SizeLimitMax above.
     // ======================================================================
+    void CmbTypeSelect_Click();            // type presets
+    void CmdShowScanTypes_Click();         // shows, switches or hides the scan-type list
     plat::ImageList ImageList2;       // one small icon per type of LvwTypes
     QStringList TypeIconKeys;         // "ZT" + extension of ImageList2's images, in order
     bool TypeSelectionChanged = false;   // the user changed the type choice (quick undelete clears it)
