@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSet>
 
 namespace {
 
@@ -41,6 +42,12 @@ Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
 {
     Saved saved;
     QString lastFolder;
+    QSet<QString> made;
+    // The folders below OUTDIR in the program's own form, as the folder
+    // chooser would give them.
+    QString outInternal = plat::toInternal(outNative);
+    if (!outInternal.endsWith(QLatin1Char('\\')))
+        outInternal += QLatin1Char('\\');
     for (int i = 0; i < list.ListCount(); ++i) {
         const int k = w.EntryIndexOfLine(list, i);
         if (k <= 0 || w.DeletedEntries[size_t(k)].IsDirectory())
@@ -50,12 +57,14 @@ Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
         const DeletedEntryRecord &e = w.DeletedEntries[size_t(k)];
         if (e.MftIndex + e.Recoverable < 1)
             continue;
-        const QString folder = outNative + QLatin1Char('/') + folderOf(e);
+        const QString below = folderOf(e);
+        const QString folder = outNative + QLatin1Char('/') + below;
         if (folder != lastFolder) {
-            QDir().mkpath(folder);
-            ChooserStartPath = plat::toInternal(folder);
-            if (!ChooserStartPath.endsWith(QLatin1Char('\\')))
-                ChooserStartPath += QLatin1Char('\\');
+            if (!made.contains(folder)) {
+                QDir().mkpath(folder);
+                made.insert(folder);
+            }
+            ChooserStartPath = outInternal + QString(below).replace(QLatin1Char('/'), QLatin1Char('\\'));
             lastFolder = folder;
         }
         w.SaveName = EntrySaveName(e.MftIndex > 0 ? e.LongName : EntryLineText(list.List(i)));
