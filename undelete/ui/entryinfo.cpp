@@ -1,5 +1,6 @@
-// The recovery information of one entry: drive, name, path, attributes,
-// dates, sizes, the verdict, the first cluster and whether it is in use.
+// The recovery information of one entry: drive, name, attributes, dates,
+// sizes, the verdict, the first cluster and whether it is in use, then the
+// entry's path.
 #include "app/frmrecover.h"
 
 #include "drive/driveinfo.h"
@@ -50,13 +51,15 @@ void frmRecover::ShowEntryInformation(int index)
                text);
     const QString fileWord = GetString(1416, QStringLiteral("File:"));
     FormatInfo(fileWord + QLatin1Char(' ') + (r.LongName.size() <= 25 ? r.LongName : r.Name), text);
-    // The path, where it names a folder.
+    // The path, where it names a folder: its lines come last, so that a deep
+    // path never pushes the verdict out of the label's lines.
+    QString pathLines;
     QString rest = r.Path;
     rest.remove(r.Name);
     if (!r.LongName.isEmpty())
         rest.remove(r.LongName);
     if (!rest.isEmpty())
-        FormatInfo(r.Path, text);
+        FormatInfo(r.Path, pathLines);
     if (r.IsDirectory())
         text.replace(fileWord, GetString(2157, QStringLiteral("Dir:")));
     if (!List2.Visible())
@@ -120,7 +123,9 @@ void frmRecover::ShowEntryInformation(int index)
                                        + GetString(644, QStringLiteral("Might be possible")));
         }
     }
-    text += QChar(1);
+    if (!pathLines.isEmpty() && !text.endsWith(kCrLf))
+        text += kCrLf;   // after "=occupied" on the last line
+    text += pathLines + QChar(1);
 
     const int at = List2.ListCount() + 1;
     while (EntryInfoTexts.size() <= at)
