@@ -229,6 +229,10 @@ void frmRecover::CmdSaveAll_Click()
             && !(NtfsModule().MftLoaded && NtfsModule().OpenedSource == SourceName))
             open = OpenMft(SourceName);
         ShowProgressPanel(QString(), List2.ListCount());
+        // Only what the test below picks is saved, whatever was selected before.
+        for (int i = 0; i < List2.ListCount(); ++i)
+            if (List2.Selected(i))
+                List2.setSelected(i, false);
         for (int i = 2; i < List2.ListCount() && OperationRunning && open; ++i) {
             const int k = EntryIndexOfLine(List2, i);
             if (k > 0) {
