@@ -163,6 +163,22 @@ TEST(NtfsUndelete, CommittedImageListsAndSavesEveryDeletedFile)
     }
 }
 
+TEST(NtfsUndelete, AnImageShortOfItsLastSectorsIsStillListed)
+{
+    // The volume states one sector less than its image (the backup boot
+    // sector lies after it); an image that lost the last three sectors has
+    // lost nothing but part of the last, partial cluster.
+    const QString image = ntfs_test::committedImage("basic");
+    ASSERT_FALSE(image.isEmpty());
+    ASSERT_TRUE(QFile::resize(image, QFile(image).size() - 3 * 512));
+    WindowOnImage on(image);
+    ASSERT_EQ(DriveInfo().FileSystem, "NTFS");
+    on.w.SearchDeletedEntries("E:");
+    const DeletedEntryRecord *r = byPath(on.w.DeletedEntries, "frag.bin");
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(saved(on.w, *r) == ntfs_test::findEntry(ntfs_test::readManifest(image), "frag.bin")->expected());
+}
+
 TEST(NtfsUndelete, FragmentedFileSavedExactFromItsRuns)
 {
     const QString image = ntfs_test::committedImage("fragmented");
