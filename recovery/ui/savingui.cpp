@@ -255,6 +255,7 @@ void frmRecover::CmdSaveAll_Click()
         BatchSave = true;
         if (open && List2.SelCount() > 0) {
             SaveUndeleteEntries(List2, 0, false, true);
+            SourceClusterUse(SourceName, 0, true);
             List2.AddItem(GetString(393, QStringLiteral("Files saved in folder: ")) + ChooserStartPath);
             CmdShowFolder.setCaption(GetString(1635, QStringLiteral("Explore Folder")));
             const SaveTally &t = LastSaveTally;

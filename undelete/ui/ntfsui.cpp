@@ -107,8 +107,9 @@ NtfsWrite frmRecover::RecoverNtfsEntry(const QString &drive, int32_t mftIndex, Q
     if ((!m.MftBlock || m.OpenedSource != drive) && !OpenMft(drive))
         return NtfsWrite::Failed;
     // Clusters a file owns again hold that file's bytes now: what is read
-    // from them is never a whole, clean copy.
-    const bool reused = NtfsEntryClusterUse(drive, mftIndex, true) == ClusterUse::Used;
+    // from them is never a whole, clean copy. A batch keeps the bitmap's
+    // volume open to its end.
+    const bool reused = NtfsEntryClusterUse(drive, mftIndex, !BatchSave) == ClusterUse::Used;
     NtfsWrite result = mftIndex > 0 ? m.WriteNtfsEntryFile(uint32_t(mftIndex), target) : NtfsWrite::Failed;
     if (result == NtfsWrite::Complete && reused)
         result = NtfsWrite::ClustersInUse;
