@@ -165,6 +165,9 @@ public:
     void SetToolTips();
     void EnableButtons();
     void ShowProgressPanel(const QString &caption, double count);
+    // The status line after a save: how many files went into which folder,
+    // the folder shortened in its middle when the line is too narrow.
+    void ShowSaveReport(int count, const QString &folder);
     void ClearFileView();
     // The design places of the command panel's controls and the design
     // sizes of the lists, then the first layout (Form_Resize).
@@ -342,6 +345,9 @@ public:
     // Found-file list selection and browsing status.
     void RememberListIndex();
     void SelectListItem();
+    // After files were saved out of the list: item `index` (or the last one)
+    // becomes the one selection of both views and is shown.
+    void SelectNextAfterSave(int index);
     // 1: List3's selection to LvwFiles; any other value: LvwFiles' to List3.
     void SyncListSelections(int16_t &direction);
     void SyncListSelections(int direction);
