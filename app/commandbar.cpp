@@ -145,6 +145,14 @@ void frmRecover::LayoutCommandBar(double specsTop)
     Picture4.setTop(3030);
     Drive1.setWidth(2450);
     Picture4.setHeight(3855);
+    // The status line is as tall as its text in the font the desktop gives
+    // it; the button panel below moves down by what it needs beyond 240.
+    if (const QWidget *l = lblStatus.widget()) {
+        const double text = plat::pixelsToTwips(QFontMetrics(l->font()).height() + 1);
+        lblStatus.setHeight(std::max(d.lblStatus.height, text));
+        Picture3.setHeight(std::max(d.picture3.height, lblStatus.Top() + lblStatus.Height()));
+        Picture4.setTop(Picture3.Top() + Picture3.Height());
+    }
 
     for (plat::Control *c : std::initializer_list<plat::Control *>{
              &ChkDeep, &CmdBackup, &CmdScanBackup, &CmdLearn, &CmdOpen, &CmdSaveAs, &CmdRenderWidth,

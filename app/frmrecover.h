@@ -341,6 +341,8 @@ public:
 
     // Get Started panel.
     void ShowGetStarted();
+    // Prints the panel's lines for its present size (the list's width).
+    void DrawGetStartedPanel();
 
     // Found-file list selection and browsing status.
     void RememberListIndex();
@@ -385,6 +387,9 @@ public:
     // The program's title on the empty picture view (nothing while the cache
     // holds files).
     void PrintPicture1Title();
+    // The picture view without a found file: the background picture at the
+    // view's size and the program's title.
+    void DrawStartPicture();
 
     // The drive change: readiness (waiting up to 5 s), the source name, the
     // Backup button, the drive information, and on a change of drive the

@@ -213,7 +213,6 @@ TEST(MainLayoutMath, NothingLeavesTheInsideOfAMaximizedWindow)
         in.clientWidth = in.windowWidth;
         in.clientHeight = (px.height() - 60) * 15.0;   // caption and a panel of the desktop
         in.list2Height = 9000;
-        in.list3Height = 9000;
         const MainLayout l = ComputeMainLayout(in);
         for (const TwipsRect &r : {l.picture, l.list1, l.list2, l.list3}) {
             EXPECT_LE(r.bottom(), in.clientHeight) << px.width();
