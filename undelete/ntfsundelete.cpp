@@ -243,23 +243,28 @@ std::optional<std::vector<NtfsClusterRun>> MUndeleteNTFS::DeletedDataRuns(uint32
     std::vector<NtfsClusterRun> runs;
     if (f.resident || (ld<uint16_t>(record, 0x16) & FENNICK_RECORD_IN_USE) || ClusterBytes <= 0)
         return runs;
-    // The clusters the data size needs, run by run from the first VCN. A
-    // hole has no clusters: the library gives it the LCN of the run before
-    // it (0 at the start), which no run of data shares with its neighbour
-    // and none of a file's data starts at (cluster 0 is the boot sector's).
+    // The run list decoded in one pass: its length is bounded by the record.
+    RunList list{};
+    if (GetFileRecordClustersFromBuffer(MftBlock, mftIndex, &list) != 1 || list.Valid != 1)
+        return std::nullopt;
+    std::vector<RunEntry> entries(list.Count);
+    list.Entries = entries.data();
+    if (GetFileRecordClustersFromBuffer(MftBlock, mftIndex, &list) != 1 || list.Count != entries.size())
+        return std::nullopt;
+    // The clusters the data size needs. A hole has no clusters: the library
+    // gives it the LCN of the run before it (0 at the start), which no run
+    // of data shares with its neighbour and none of a file's data starts at
+    // (cluster 0 is the boot sector's).
     const uint64_t needed = (std::min(f.dataSize, f.allocated) + uint64_t(ClusterBytes) - 1) / uint64_t(ClusterBytes);
     uint64_t vcn = f.firstVcn, previousLcn = 0;
-    while (vcn - f.firstVcn < needed) {
-        uint64_t lcn = 0, length = 0;
-        if (MapVCN2LCN(data, &vcn, &lcn, &length) != 1 || length == 0)
+    for (const RunEntry &e : entries) {
+        if (e.NextVcn <= vcn || vcn - f.firstVcn >= needed)
             break;
-        const uint64_t left = needed - (vcn - f.firstVcn);
-        if (lcn != previousLcn)
-            runs.push_back({lcn, std::min(length, left)});
-        if (length >= left)
-            break;
-        previousLcn = lcn;
-        vcn += length;
+        const uint64_t length = std::min(e.NextVcn - vcn, needed - (vcn - f.firstVcn));
+        if (e.Lcn != previousLcn)
+            runs.push_back({e.Lcn, length});
+        previousLcn = e.Lcn;
+        vcn = e.NextVcn;
     }
     return runs;
 }
