@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <map>
 #include <sys/utsname.h>
 
 namespace plat {
@@ -22,6 +23,12 @@ std::function<bool()> &inputHook()
 {
     static std::function<bool()> hook;
     return hook;
+}
+bool g_closing = false;
+std::map<int, std::function<void()>> &closingListeners()
+{
+    static std::map<int, std::function<void()>> listeners;
+    return listeners;
 }
 } // namespace
 
@@ -62,6 +69,30 @@ void pumpEventsNow()
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
 }
+
+void beginClosing()
+{
+    if (g_closing)
+        return;
+    g_closing = true;
+    // A listener may remove itself (its box closes): a copy is walked.
+    const auto listeners = closingListeners();
+    for (const auto &[id, listener] : listeners)
+        if (closingListeners().count(id))
+            listener();
+}
+
+bool closing() { return g_closing; }
+void resetClosing() { g_closing = false; }
+
+int addClosingListener(std::function<void()> listener)
+{
+    static int next = 0;
+    closingListeners()[++next] = std::move(listener);
+    return next;
+}
+
+void removeClosingListener(int id) { closingListeners().erase(id); }
 
 void pumpEvents()
 {

@@ -42,4 +42,14 @@ void pumpEvents();
 // Pumps without the throttle.
 void pumpEventsNow();
 
+// The end of the program was asked for (End, the close box, a termination
+// signal). From then on nothing waits for the user: message boxes and
+// dialogs close themselves and downloads stop. The listeners run when it is
+// first set, on the calling thread; a listener is removed by its id.
+void beginClosing();
+bool closing();
+void resetClosing();   // tests
+int addClosingListener(std::function<void()> listener);
+void removeClosingListener(int id);
+
 } // namespace plat

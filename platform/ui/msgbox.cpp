@@ -1,5 +1,6 @@
 #include "platform/ui/msgbox.h"
 
+#include "platform/os.h"
 #include "platform/ui/controls.h"
 
 #include <QAbstractButton>
@@ -128,6 +129,13 @@ int closeAnswer(int style)
     }
 }
 
+int closingAnswer(int style)
+{
+    if (const int answer = closeAnswer(style))
+        return answer;
+    return (style & mb::ButtonMask) == mb::AbortRetryIgnore ? id::Abort : id::No;
+}
+
 void setMessageResponder(MessageResponder r) { responder() = std::move(r); }
 bool hasMessageResponder() { return static_cast<bool>(responder()); }
 
@@ -158,8 +166,11 @@ qint64 monotonicMs()
 
 void setClockHook(ClockHook hook) { clockHook() = std::move(hook); }
 
-int showMessage(const MessageRequest &request)
+int showMessage(const MessageRequest &asked)
 {
+    MessageRequest request = asked;
+    if (closing() && (request.timeoutMs <= 0 || request.timeoutMs > kClosingBoxMs))
+        request.timeoutMs = kClosingBoxMs;
     if (responder()) {
         auto r = responder();   // the responder may replace itself
         return r(request);
@@ -206,14 +217,27 @@ int showMessage(const MessageRequest &request)
     box.installEventFilter(&filter);
 
     // The close timer belongs to the box: it can never close another one.
-    if (request.timeoutMs > 0 && closer) {
-        auto *timer = new QTimer(&box);
-        timer->setSingleShot(true);
-        QObject::connect(timer, &QTimer::timeout, &box, [closer] { closer->click(); });
+    // While the program closes, a box without a close answer gives the
+    // answer that acts on nothing.
+    QAbstractButton *closingButton = closer;
+    for (auto it = answers.constBegin(); it != answers.constEnd() && !closingButton; ++it)
+        if (it.value() == closingAnswer(request.style))
+            closingButton = it.key();
+    auto *timer = new QTimer(&box);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, &box, [closer, closingButton] {
+        if (QAbstractButton *b = closing() ? closingButton : closer)
+            b->click();
+    });
+    if (request.timeoutMs > 0 && (closer || closing()))
         timer->start(request.timeoutMs);
-    }
+    const int listener = addClosingListener([timer] {
+        if (!timer->isActive() || timer->remainingTime() > kClosingBoxMs)
+            timer->start(kClosingBoxMs);
+    });
 
     box.exec();
+    removeClosingListener(listener);
     QAbstractButton *clicked = box.clickedButton();
     if (clicked && answers.contains(clicked))
         return answers.value(clicked);

@@ -66,9 +66,19 @@ struct MessageRequest {
 // closed that way (Yes/No, Abort/Retry/Ignore: they wait for the user).
 int closeAnswer(int style);
 
+// The answer a box gives that closes itself while the program is closing:
+// its closeAnswer, No for Yes/No, Abort for Abort/Retry/Ignore (the answers
+// that act on nothing).
+int closingAnswer(int style);
+// The longest a box stays up once the program is closing (plat::closing()).
+constexpr int kClosingBoxMs = 4000;
+
 // Shows the box (or hands it to the responder) and returns the answer. A box
 // with a time-out and a closeAnswer closes itself with that answer when the
-// time is up; a box without one waits however long the time-out.
+// time is up; a box without one waits however long the time-out. Once the
+// program is closing no box waits: each closes itself after at most
+// kClosingBoxMs with its closingAnswer (the responder sees that time-out),
+// and a box that is up when the closing begins does the same from then on.
 int showMessage(const MessageRequest &request);
 
 // Tests: every box goes to the responder, which returns the answer.
