@@ -117,6 +117,45 @@ TEST_F(Loading, StartsInEachLanguageWithTheStoredSettings)
     }
 }
 
+TEST_F(Loading, EveryStartTakesTheLanguageOfTheSystemOrTheCommandLine)
+{
+    // One home: each start chooses afresh; LangId follows the manual.
+    const struct {
+        const char *language;   // LANGUAGE, over an English LANG
+        QStringList args;
+        int id;
+        const char *end, *page;
+    } runs[] = {
+        {nullptr, {}, 9, "End", "English"},
+        {"de_DE.UTF-8", {}, 1031, "Beenden", "Deutsch"},
+        {"nl_NL.UTF-8", {}, 1043, "Afsluiten", "Nederlands"},
+        {nullptr, {"1031", "language"}, 1031, "Beenden", "Deutsch"},
+        {nullptr, {"1031language"}, 1031, "Beenden", "Deutsch"},
+        {nullptr, {}, 9, "End", "English"},
+    };
+    for (const auto &run : runs) {
+        SCOPED_TRACE(run.id);
+        ReleaseInstanceLock();
+        UnloadSplashForm();
+        env.locale("en_US.UTF-8");
+        env.set("LANGUAGE", run.language ? std::optional(QByteArray(run.language)) : std::nullopt);
+        SetProgramArguments(run.args);
+        w = &CreateMainWindow();
+        {
+            MessageScript none;
+            w->Form_Load();
+        }
+        ASSERT_TRUE(w->StartupFinished);
+        EXPECT_EQ(CurrentLanguageId(), run.id);
+        EXPECT_EQ(w->CmdEnd.Caption(), QString::fromUtf8(run.end));
+        EXPECT_EQ(GetSetting(ProgramFileBaseName(), "MultiLang", "LangId"), QString::number(run.id));
+        EXPECT_EQ(readFileBytes(homeFile("Manual/Manual.htm")),
+                  readFileBytes(homeFile(QString("Manual/") + run.page + "/Quilvane Pro - hilfe.html")));
+        // The settings of an ordinary end, as the next start finds them.
+        w->CreateRegistryEntries();
+    }
+}
+
 TEST_F(Loading, UninstallCleansUpAndEndsWithoutWindowOrSettings)
 {
     freshStart("en_US.UTF-8");

@@ -261,39 +261,49 @@ TEST_F(Shutdown, CloseBoxIsRefusedWhileAnOperationRuns)
 }
 
 #ifdef QUILVANE_PROGRAM
-TEST(ProgramProcess, TerminationSignalEndsTheProgramTheNormalWay)
+TEST(ProgramProcess, TerminationSignalEndsTheProgramTheNormalWayInTheLanguageOfEachStart)
 {
+    // Three starts in one home: an English system, then a German and a Dutch
+    // one; each is ended by the signal once it has loaded.
     const QString home = testing_support::makeTempDir("signal");
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QUILVANE_HOME", home);
-    env.insert("QUILVANE_DRIVES", home + "/drives.conf");
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("LANGUAGE", "");
-    env.insert("LC_ALL", "de_DE.UTF-8");
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(QUILVANE_PROGRAM), {});
-    ASSERT_TRUE(program.waitForStarted(10000));
-    // Its lock shows it runs; the settings show it has loaded.
     const QString lock = home + "/ZTRecdt/quilvane.lock";
     const QString settings = home + "/config/HKEY_CURRENT_USER.reg";
-    for (int i = 0; i < 400 && !(plat::InstanceLock::isHeld(lock) && QFile::exists(settings)); ++i)
-        QThread::msleep(50);
-    ASSERT_TRUE(plat::InstanceLock::isHeld(lock));
-    EXPECT_EQ(plat::InstanceLock::holderPid(lock), program.processId());
-    program.terminate();
-    ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
-    EXPECT_FALSE(plat::InstanceLock::isHeld(lock));
-    const QByteArray written = testing_support::readFileBytes(settings);
-    EXPECT_TRUE(written.contains("\"LastStage\"=\"0\"")) << written.constData();
+    const struct {
+        const char *language;
+        const char *langId, *manual;
+    } starts[] = {{"", "9", "lang=\"en\""}, {"de_DE.UTF-8", "1031", "lang=\"de\""}, {"nl_NL.UTF-8", "1043", "lang=\"nl\""}};
+    for (const auto &start : starts) {
+        SCOPED_TRACE(start.langId);
+        QFile::remove(settings);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUILVANE_HOME", home);
+        env.insert("QUILVANE_DRIVES", home + "/drives.conf");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("LC_ALL", "en_US.UTF-8");
+        env.insert("LANGUAGE", start.language);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(QUILVANE_PROGRAM), {});
+        ASSERT_TRUE(program.waitForStarted(10000));
+        // Its lock names it; the settings show it has loaded.
+        for (int i = 0; i < 400 && !(plat::InstanceLock::holderPid(lock) == program.processId() && QFile::exists(settings));
+             ++i)
+            QThread::msleep(50);
+        ASSERT_TRUE(plat::InstanceLock::isHeld(lock));
+        EXPECT_EQ(plat::InstanceLock::holderPid(lock), program.processId());
+        program.terminate();
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        EXPECT_FALSE(plat::InstanceLock::isHeld(lock));
+        const QByteArray written = testing_support::readFileBytes(settings);
+        EXPECT_TRUE(written.contains("\"LastStage\"=\"0\"")) << written.constData();
+        EXPECT_TRUE(written.contains("\"LangId\"=\"" + QByteArray(start.langId) + "\""));
+        EXPECT_TRUE(testing_support::readFileBytes(home + "/Manual/Manual.htm").contains(start.manual));
+    }
     // The first start keeps the program key in the first hive it can write.
     EXPECT_TRUE(testing_support::readFileBytes(home + "/config/HKEY_LOCAL_MACHINE.reg")
                     .contains("[HKEY_LOCAL_MACHINE\\Software\\Zentarix\\Quilvane Pro]"));
-    EXPECT_TRUE(written.contains("\"LangId\"=\"1031\""));
-    EXPECT_TRUE(QFile::exists(home + "/Manual/Manual.htm"));
-    EXPECT_TRUE(testing_support::readFileBytes(home + "/Manual/Manual.htm").contains("lang=\"de\""));
 }
 #endif
 
