@@ -192,7 +192,8 @@ public:
     // Reads the settings back into the fields and controls, each value
     // checked: what is out of its range takes its default.
     void ReadRegistryEntries();
-    // Checks the scan-type rows of LvwTypes from the LVW sub-key.
+    // Checks the scan-type rows of LvwTypes from the LVW sub-key; then the
+    // preset box shows what is in force (TypeSel).
     void RestoreScanTypeRows();
 
     // ======================================================================
@@ -453,6 +454,10 @@ public:
     // the selection, which is upper-cased and extended with those names.
     void FillTypeList(QString &selection);
     void FillTypeList();
+    // The preset box as a restart finds the ticks: the stored preset when the
+    // ticks are exactly its own, else the prompt (the user's own ticks, the
+    // size entry, no choice).
+    void ShowTypeSelectInForce(int storedIndex);
     void CmdShowScanTypes_GotFocus();
     void SetTypesColumnWidth();
     void LvwTypes_ItemCheck(int index);

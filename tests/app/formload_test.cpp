@@ -156,6 +156,69 @@ TEST_F(Loading, EveryStartTakesTheLanguageOfTheSystemOrTheCommandLine)
     }
 }
 
+TEST_F(Loading, ThePresetBoxShowsWhatIsInForceAfterARestart)
+{
+    freshStart("en_US.UTF-8");
+    MessageScript boxes;
+    w->Form_Load();
+    auto restart = [this] {
+        w->CreateRegistryEntries();   // as End writes them
+        ReleaseInstanceLock();
+        UnloadSplashForm();
+        w = &CreateMainWindow();
+        w->Form_Load();
+    };
+    auto row = [this](const QString &name) {
+        for (int i = 1; i <= w->LvwTypes.ItemCount(); ++i)
+            if (w->LvwTypes.ItemText(i) == name)
+                return i;
+        return 0;
+    };
+    auto ticked = [this] {
+        QStringList names;
+        for (int i = 1; i <= w->LvwTypes.ItemCount(); ++i)
+            if (w->LvwTypes.ItemChecked(i))
+                names << w->LvwTypes.ItemText(i);
+        return names;
+    };
+
+    // A preset in force is shown again.
+    const int nikon = 14;
+    ASSERT_EQ(w->CmbTypeSelect.List(nikon), "Nikon");
+    w->CmbTypeSelect.setListIndex(nikon);
+    const QStringList nikonTicks = ticked();
+    restart();
+    EXPECT_EQ(w->CmbTypeSelect.ListIndex(), nikon);
+    EXPECT_EQ(ticked(), nikonTicks);
+
+    // The user's own ticks and a size limit: the prompt, the ticks kept.
+    w->LvwTypes.setItemChecked(row("PNG"), true);
+    w->LvwTypes_ItemCheck(row("PNG"));
+    w->CmbTypeSelect.setVisible(true);
+    SetInputBoxResponder([](const InputBoxRequest &) { return QStringLiteral("1-25"); });
+    boxes.expect(plat::id::OK, "Limited: file size 1-25 MB");
+    w->CmbTypeSelect.setListIndex(0);
+    SetInputBoxResponder({});
+    const QStringList ownTicks = ticked();
+    ASSERT_NE(ownTicks, nikonTicks);
+    restart();
+    EXPECT_EQ(w->CmbTypeSelect.ListIndex(), -1);
+    EXPECT_EQ(w->CmbTypeSelect.Text(), "Pre Select Types for Scan");
+    EXPECT_EQ(ticked(), ownTicks);
+    EXPECT_EQ(w->SizeLimitMax, 25);
+
+    // "All camera's" stored by an earlier version beside the user's ticks
+    // is not claimed either.
+    w->CreateRegistryEntries();
+    store("TypeSel", 1);
+    ReleaseInstanceLock();
+    UnloadSplashForm();
+    w = &CreateMainWindow();
+    w->Form_Load();
+    EXPECT_EQ(w->CmbTypeSelect.ListIndex(), -1);
+    EXPECT_EQ(ticked(), ownTicks);
+}
+
 TEST_F(Loading, UninstallCleansUpAndEndsWithoutWindowOrSettings)
 {
     freshStart("en_US.UTF-8");
