@@ -355,6 +355,11 @@ public:
     // Removes the program's own files and folders from the program folder
     // (the command word "uninstall").
     void DelProgramTrees();
+    // Before "uninstall" empties the cache: the found files still there
+    // were never saved (a save moves them out); asks once, naming their
+    // number, whether they go too. True when they may be deleted: there are
+    // none, or the answer is Yes; No, no box or no answer in a minute keep them.
+    bool UninstallMayEmptyCache();
 
     // The handlers of the controls above, wired once by the constructor.
     void WireBehaviourEvents();

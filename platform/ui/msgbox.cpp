@@ -205,31 +205,32 @@ int showMessage(const MessageRequest &asked)
         if (QAbstractButton *ok = box.button(QMessageBox::Ok))
             ok->setText(request.okLabel);
 
+    auto buttonFor = [&answers](int answer) -> QAbstractButton * {
+        for (auto it = answers.constBegin(); it != answers.constEnd(); ++it)
+            if (answer != 0 && it.value() == answer)
+                return it.key();
+        return nullptr;
+    };
     // Escape and the close button act as the system's close does.
-    int onClose = closeAnswer(request.style);
-    QAbstractButton *closer = nullptr;
-    for (auto it = answers.constBegin(); it != answers.constEnd(); ++it)
-        if (onClose != 0 && it.value() == onClose)
-            closer = it.key();
+    const int onClose = closeAnswer(request.style);
+    QAbstractButton *closer = buttonFor(onClose);
     if (closer)
         box.setEscapeButton(closer);
     BoxFilter filter(owner, request.centred, closer != nullptr);
     box.installEventFilter(&filter);
 
     // The close timer belongs to the box: it can never close another one.
-    // While the program closes, a box without a close answer gives the
-    // answer that acts on nothing.
-    QAbstractButton *closingButton = closer;
-    for (auto it = answers.constBegin(); it != answers.constEnd() && !closingButton; ++it)
-        if (it.value() == closingAnswer(request.style))
-            closingButton = it.key();
+    // A box without a close answer gives the request's time-out answer, and
+    // while the program closes the answer that acts on nothing.
+    QAbstractButton *timeoutButton = closer ? closer : buttonFor(request.timeoutAnswer);
+    QAbstractButton *closingButton = closer ? closer : buttonFor(closingAnswer(request.style));
     auto *timer = new QTimer(&box);
     timer->setSingleShot(true);
-    QObject::connect(timer, &QTimer::timeout, &box, [closer, closingButton] {
-        if (QAbstractButton *b = closing() ? closingButton : closer)
+    QObject::connect(timer, &QTimer::timeout, &box, [timeoutButton, closingButton] {
+        if (QAbstractButton *b = closing() ? closingButton : timeoutButton)
             b->click();
     });
-    if (request.timeoutMs > 0 && (closer || closing()))
+    if (request.timeoutMs > 0 && (timeoutButton || closing()))
         timer->start(request.timeoutMs);
     const int listener = addClosingListener([timer] {
         if (!timer->isActive() || timer->remainingTime() > kClosingBoxMs)

@@ -10,6 +10,7 @@
 #include "tests/support/responder.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QWidget>
 
 using namespace app_tests;
@@ -21,12 +22,12 @@ namespace {
 
 class Loading : public FreshHome {
 protected:
-    // A new home and a new window, with the locale given.
-    void freshStart(const QByteArray &lang)
+    // A new home (or the one given) and a new window, with the locale given.
+    void freshStart(const QByteArray &lang, const QString &givenHome = {})
     {
         ReleaseInstanceLock();
         UnloadSplashForm();
-        home = testing_support::makeTempDir(QStringLiteral("home"));
+        home = givenHome.isEmpty() ? testing_support::makeTempDir(QStringLiteral("home")) : givenHome;
         env.set("QUILVANE_HOME", home.toLocal8Bit());
         env.locale(lang);
         plat::Settings::instance().reload();
@@ -219,23 +220,57 @@ TEST_F(Loading, ThePresetBoxShowsWhatIsInForceAfterARestart)
     EXPECT_EQ(ticked(), ownTicks);
 }
 
-TEST_F(Loading, UninstallCleansUpAndEndsWithoutWindowOrSettings)
+TEST_F(Loading, UninstallAsksBeforeUnsavedFoundFilesGoThenCleansUpAndEnds)
 {
     freshStart("en_US.UTF-8");
     SetProgramArguments(QStringList{"UnInstall"});
     const QString root = w->DefaultCacheRoot();
     QDir().mkpath(plat::toNative(root));
     ASSERT_TRUE(writeFileBytes(plat::toNative(root) + "/R#0001.jpg", "x"));
+    ASSERT_TRUE(writeFileBytes(homeFile("temp_note.txt"), "x"));
     {
-        MessageScript none;
+        MessageScript script;
+        script.expect(plat::id::Yes, "The cache holds 1 recovered files that were never saved.");
         w->Form_Load();
+        EXPECT_EQ(script.boxes().at(0).timeoutAnswer, plat::id::No) << "no answer keeps them";
     }
     EXPECT_EQ(exits, 1);
     EXPECT_FALSE(w->StartupFinished);
     EXPECT_TRUE(w->widget()->isHidden());
     EXPECT_FALSE(QFile::exists(plat::toNative(root) + "/R#0001.jpg"));
+    EXPECT_FALSE(QFile::exists(homeFile("temp_note.txt"))) << "the program's own folder";
     EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, frmRecover::ProgramKey)) << "no setting written";
     EXPECT_EQ(SplashFormIfMade(), nullptr);
+}
+
+TEST_F(Loading, UninstallKeepsUnsavedFoundFilesAndAUsersFolder)
+{
+    // A program folder set to a folder of the user's (none of the program's
+    // words in its path).
+    QTemporaryDir users(QDir::tempPath() + "/shared-XXXXXX");
+    ASSERT_TRUE(users.isValid());
+    for (const int answer : {0, int(plat::id::No)}) {   // no box could be shown; No
+        SCOPED_TRACE(answer);
+        freshStart("en_US.UTF-8", users.path());
+        SetProgramArguments(QStringList{"uninstall"});
+        const QString root = plat::toNative(w->DefaultCacheRoot());
+        QDir().mkpath(root);
+        ASSERT_TRUE(writeFileBytes(root + "/R#0001.jpg", "1"));
+        ASSERT_TRUE(writeFileBytes(root + "/R#0002.png", "2"));
+        ASSERT_TRUE(writeFileBytes(homeFile("temp_note.txt"), "mine"));
+        ASSERT_TRUE(writeFileBytes(homeFile("version.txt"), "mine too"));
+        {
+            MessageScript script;
+            script.expect(answer, "The cache holds 2 recovered files that were never saved.");
+            w->Form_Load();
+        }
+        EXPECT_EQ(exits, 1);
+        EXPECT_TRUE(QFile::exists(root + "/R#0001.jpg"));
+        EXPECT_TRUE(QFile::exists(root + "/R#0002.png"));
+        EXPECT_EQ(readFileBytes(homeFile("temp_note.txt")), "mine");
+        EXPECT_EQ(readFileBytes(homeFile("version.txt")), "mine too");
+        EXPECT_TRUE(QDir(homeFile("ZTRecdt")).exists()) << "no tree of a folder without the program's words";
+    }
 }
 
 TEST_F(Loading, CacheGivenOrAskedOnTheCommandLine)

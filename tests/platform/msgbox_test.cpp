@@ -147,6 +147,9 @@ TEST(MessageService, RealBoxClosesItselfByItsTimeout)
     EXPECT_TRUE(user.fired);
     EXPECT_GE(t.elapsed(), 200);
     EXPECT_TRUE(answer == plat::id::Yes || answer == plat::id::No);
+    // With a time-out answer it gives that one (the watchdog would say No).
+    r.timeoutAnswer = plat::id::Yes;
+    EXPECT_EQ(plat::showMessage(r), plat::id::Yes);
     owner.Hide();
 }
 
