@@ -434,18 +434,11 @@ QString GetKernelVersionText()
     const plat::KernelFacts k = plat::kernelFacts();
     if (k.sysname.isEmpty())
         return {};
-    // "6.1.0-18-amd64": the numbers before the first character that is
-    // neither a digit nor a point.
-    QString numbers;
-    for (const QChar c : k.release) {
-        if (!c.isDigit() && c != QLatin1Char('.'))
-            break;
-        numbers += c;
-    }
-    const QStringList parts = numbers.split(QLatin1Char('.'));
-    auto part = [&](int i) { return parts.value(i).left(9).toInt(); };
-    return QStringLiteral("OS: ") + k.sysname + QLatin1Char(' ') + QStringLiteral(" Win version:") + vbStr(part(0))
-        + QLatin1Char('.') + QString::number(part(1)) + QStringLiteral(" Build: ") + vbStr(part(2));
+    QString family = k.distribution.isEmpty() ? k.sysname : k.distribution;
+    if (!k.machine.isEmpty())
+        family += QLatin1Char(' ') + k.machine;
+    return QStringLiteral("OS: ") + family + QStringLiteral("  Win version: ") + k.release + QStringLiteral(" Build: ")
+        + k.version.simplified();
 }
 
 bool IsVistaOrLater()

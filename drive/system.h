@@ -27,10 +27,12 @@ int GetFreeMemoryMB();
 // The available physical memory in bytes (MemAvailable, else MemFree); 0
 // when it cannot be read.
 qint64 GetFreeMemoryBytes();
-// The running kernel in the form of the system version text, for reports
-// read by people: "OS: " + kernel name + " " + " Win version:" + " major" +
-// "." + "minor" + " Build: " + " third number" of its release ("Linux 6.1.0"
-// gives "OS: Linux  Win version: 6.1 Build:  0"). Empty when unknown.
+// The running system in the form of the system version text, for reports
+// read by people, with this system's own values: "OS: " + the distribution
+// (else the kernel's name) and the machine + "  Win version: " + the
+// kernel's release + " Build: " + the kernel's build ("OS: Debian GNU/Linux
+// 12 (bookworm) x86_64  Win version: 6.1.0-18-amd64 Build: #1 SMP Debian
+// 6.1.76-1 (2024-02-01)"). Empty when unknown.
 QString GetKernelVersionText();
 QString GetComputerNameText();
 // The login name; the default when it has fewer than 2 characters.

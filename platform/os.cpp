@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <map>
 #include <sys/utsname.h>
@@ -43,7 +44,23 @@ KernelFacts kernelFacts()
     struct utsname u {};
     if (::uname(&u) != 0)
         return {};
-    return {QString::fromLocal8Bit(u.sysname), QString::fromLocal8Bit(u.release), QString::fromLocal8Bit(u.machine)};
+    KernelFacts k{QString::fromLocal8Bit(u.sysname), QString::fromLocal8Bit(u.release), QString::fromLocal8Bit(u.machine),
+                  QString::fromLocal8Bit(u.version), QString()};
+    for (const char *path : {"/etc/os-release", "/usr/lib/os-release"}) {
+        QFile f(QString::fromLatin1(path));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : f.read(64 * 1024).split('\n')) {
+            if (!line.startsWith("PRETTY_NAME="))
+                continue;
+            QString value = QString::fromUtf8(line.mid(12)).trimmed();
+            if (value.size() >= 2 && (value.startsWith(u'"') || value.startsWith(u'\'')) && value.endsWith(value[0]))
+                value = value.mid(1, value.size() - 2);
+            k.distribution = value.left(200);
+        }
+        break;
+    }
+    return k;
 }
 
 void setKernelFacts(std::optional<KernelFacts> facts) { kernelOverride() = std::move(facts); }

@@ -21,12 +21,15 @@ OsIdentity osIdentity();
 void setOsIdentity(const OsIdentity &id);   // tests
 void resetOsIdentity();
 
-// The running kernel as uname(2) names it; only reports to people (the
-// support report) use it, never a decision of the program. Injectable.
+// The running system as uname(2) and os-release name it; only reports to
+// people (the support report) use it, never a decision of the program.
+// Injectable.
 struct KernelFacts {
-    QString sysname;   // "Linux"
-    QString release;   // "6.1.0-18-amd64"
-    QString machine;   // "x86_64"
+    QString sysname;        // "Linux"
+    QString release;        // "6.1.0-18-amd64"
+    QString machine;        // "x86_64"
+    QString version;        // the kernel's build: "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)"
+    QString distribution;   // PRETTY_NAME of os-release: "Debian GNU/Linux 12 (bookworm)"; empty when none
 };
 KernelFacts kernelFacts();
 void setKernelFacts(std::optional<KernelFacts> facts);   // tests; nullopt: uname

@@ -7,6 +7,7 @@
 #include "tests/support/responder.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QUrl>
@@ -18,6 +19,28 @@ namespace {
 
 class AboutBox : public UpdateHome {
 protected:
+    void SetUp() override
+    {
+        UpdateHome::SetUp();
+        desktop(true);
+    }
+    // A desktop of the test's own, with or without a program for mail links.
+    void desktop(bool withMailProgram)
+    {
+        const QString config = testing_support::makeTempDir("xdgconfig");
+        const QString data = testing_support::makeTempDir("xdgdata");
+        QDir().mkpath(data + "/applications");
+        if (withMailProgram) {
+            testing_support::writeFileBytes(config + "/mimeapps.list",
+                                            "[Default Applications]\nx-scheme-handler/mailto=mailer.desktop\n");
+            testing_support::writeFileBytes(data + "/applications/mailer.desktop",
+                                            "[Desktop Entry]\nType=Application\nName=Mailer\nExec=/opt/mailer %u\n");
+        }
+        for (const char *v : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+            env.set(v, config.toLocal8Bit());
+        for (const char *v : {"XDG_DATA_HOME", "XDG_DATA_DIRS"})
+            env.set(v, data.toLocal8Bit());
+    }
     frmAboutRecvr &open()
     {
         w->ProgramTitle = "Quilvane Pro";   // as start-up sets it
@@ -123,6 +146,37 @@ TEST_F(AboutBox, TheSupportMailCarriesTheDataWhenWantedAndTheLastErrorOnce)
         box.Command1.Click();
     }
     EXPECT_EQ(mailBody(), "Letzter Fehler: x\r\n");
+}
+
+TEST_F(AboutBox, WithoutAMailProgramTheUserIsToldAndMayCopyTheMessage)
+{
+    desktop(false);
+    frmAboutRecvr &box = open();
+    LastErrorText() = "52: Bad file name or number";
+    QGuiApplication::clipboard()->setText("before");
+    {
+        MessageScript script;
+        script.expect(plat::id::Yes, "Do you want to include the program data?");
+        script.expect(plat::id::Yes, "No mail program opened. Copy the message to the clipboard, to paste it into a mail "
+                                     "to support@zentarix.example?");
+        box.Command1.Click();
+        EXPECT_EQ(script.boxes().at(1).title, "Request support");
+    }
+    EXPECT_TRUE(launched.isEmpty());
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.startsWith("To: support@zentarix.example\r\nSubject: Quilvane Pro Support\r\n\r\n"
+                                  "Please type your message here: \r\n"))
+        << copied.toStdString();
+    EXPECT_TRUE(copied.endsWith("\r\nLast error: 52: Bad file name or number\r\n")) << copied.toStdString();
+
+    // No: nothing is copied.
+    QGuiApplication::clipboard()->setText("before");
+    {
+        MessageScript script;
+        script.expect(plat::id::No).expect(plat::id::No, "No mail program opened.");
+        box.Command1.Click();
+    }
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
 }
 
 TEST_F(AboutBox, SystemInfoPutsTheProgramDataOnTheClipboard)
