@@ -16,9 +16,9 @@ namespace {
 // How long the uninstall's question waits for an answer.
 constexpr int kUninstallQuestionMs = 60000;
 
-// The trees are removed only from a program folder that carries one of the
-// program's own words, so that a program folder set to a user's folder
-// never loses anything but the scratch files.
+// The program's files and trees are removed only from a program folder that
+// carries one of the program's own words, so that a program folder set to a
+// user's folder loses nothing.
 bool carriesProgramWord(const QString &folder)
 {
     for (const char *word : {"RIVozud", "Quilvane", "Zentarix"})
