@@ -162,8 +162,10 @@ TEST_F(Loading, ThePresetBoxShowsWhatIsInForceAfterARestart)
     freshStart("en_US.UTF-8");
     MessageScript boxes;
     w->Form_Load();
-    auto restart = [this] {
+    auto restart = [this](std::function<void()> stored = {}) {
         w->CreateRegistryEntries();   // as End writes them
+        if (stored)
+            stored();
         ReleaseInstanceLock();
         UnloadSplashForm();
         w = &CreateMainWindow();
@@ -210,12 +212,7 @@ TEST_F(Loading, ThePresetBoxShowsWhatIsInForceAfterARestart)
 
     // "All camera's" stored by an earlier version beside the user's ticks
     // is not claimed either.
-    w->CreateRegistryEntries();
-    store("TypeSel", 1);
-    ReleaseInstanceLock();
-    UnloadSplashForm();
-    w = &CreateMainWindow();
-    w->Form_Load();
+    restart([this] { store("TypeSel", 1); });
     EXPECT_EQ(w->CmbTypeSelect.ListIndex(), -1);
     EXPECT_EQ(ticked(), ownTicks);
 }

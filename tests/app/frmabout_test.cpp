@@ -7,7 +7,6 @@
 #include "tests/support/responder.h"
 
 #include <QClipboard>
-#include <QDir>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QUrl>
@@ -22,24 +21,7 @@ protected:
     void SetUp() override
     {
         UpdateHome::SetUp();
-        desktop(true);
-    }
-    // A desktop of the test's own, with or without a program for mail links.
-    void desktop(bool withMailProgram)
-    {
-        const QString config = testing_support::makeTempDir("xdgconfig");
-        const QString data = testing_support::makeTempDir("xdgdata");
-        QDir().mkpath(data + "/applications");
-        if (withMailProgram) {
-            testing_support::writeFileBytes(config + "/mimeapps.list",
-                                            "[Default Applications]\nx-scheme-handler/mailto=mailer.desktop\n");
-            testing_support::writeFileBytes(data + "/applications/mailer.desktop",
-                                            "[Desktop Entry]\nType=Application\nName=Mailer\nExec=/opt/mailer %u\n");
-        }
-        for (const char *v : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
-            env.set(v, config.toLocal8Bit());
-        for (const char *v : {"XDG_DATA_HOME", "XDG_DATA_DIRS"})
-            env.set(v, data.toLocal8Bit());
+        env.desktop({{"mailto", "/opt/mailer"}});
     }
     frmAboutRecvr &open()
     {
@@ -150,7 +132,7 @@ TEST_F(AboutBox, TheSupportMailCarriesTheDataWhenWantedAndTheLastErrorOnce)
 
 TEST_F(AboutBox, WithoutAMailProgramTheUserIsToldAndMayCopyTheMessage)
 {
-    desktop(false);
+    env.desktop({});   // no program for mail links
     frmAboutRecvr &box = open();
     LastErrorText() = "52: Bad file name or number";
     QGuiApplication::clipboard()->setText("before");

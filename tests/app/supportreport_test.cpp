@@ -99,18 +99,7 @@ TEST(SupportReport, TheBrowsersProgramNameIsTakenFromItsCommand)
 
 TEST_F(FreshHome, SupportReportNamesTheDesktopsDefaultBrowser)
 {
-    const QString config = testing_support::makeTempDir("xdgconfig");
-    const QString data = testing_support::makeTempDir("xdgdata");
-    ASSERT_TRUE(QDir().mkpath(data + "/applications"));
-    ASSERT_TRUE(testing_support::writeFileBytes(config + "/mimeapps.list",
-                                                "[Default Applications]\nx-scheme-handler/http=webby.desktop\n"));
-    ASSERT_TRUE(testing_support::writeFileBytes(
-        data + "/applications/webby.desktop",
-        "[Desktop Entry]\nType=Application\nName=Webby\nExec=/opt/webby/bin/webby --new-window %u\n"));
-    env.set("XDG_CONFIG_HOME", config.toLocal8Bit());
-    env.set("XDG_CONFIG_DIRS", config.toLocal8Bit());
-    env.set("XDG_DATA_HOME", data.toLocal8Bit());
-    env.set("XDG_DATA_DIRS", data.toLocal8Bit());
+    env.desktop({{"http", "/opt/webby/bin/webby --new-window"}});
     EXPECT_EQ(GatherSupportFacts("1").browserCommand, "/opt/webby/bin/webby --new-window");
     EXPECT_TRUE(MakeProgramDataReport("1").contains("\r\nBrowser: webby\r\n"));
 }
@@ -137,19 +126,8 @@ TEST(SupportMail, SubjectAndBodyAreEncodedSoTheMailProgramGetsThemWhole)
 
 TEST(SupportMail, TheLinkGoesToTheDesktopUnchanged)
 {
-    // A desktop with a program for mail links.
     EnvironmentGuard env;
-    const QString config = testing_support::makeTempDir("xdgconfig");
-    const QString data = testing_support::makeTempDir("xdgdata");
-    ASSERT_TRUE(QDir().mkpath(data + "/applications"));
-    ASSERT_TRUE(testing_support::writeFileBytes(config + "/mimeapps.list",
-                                                "[Default Applications]\nx-scheme-handler/mailto=mailer.desktop\n"));
-    ASSERT_TRUE(testing_support::writeFileBytes(data + "/applications/mailer.desktop",
-                                                "[Desktop Entry]\nType=Application\nName=Mailer\nExec=mailer %u\n"));
-    env.set("XDG_CONFIG_HOME", config.toLocal8Bit());
-    env.set("XDG_CONFIG_DIRS", config.toLocal8Bit());
-    env.set("XDG_DATA_HOME", data.toLocal8Bit());
-    env.set("XDG_DATA_DIRS", data.toLocal8Bit());
+    env.desktop({{"mailto", "mailer"}});
     QStringList launched;
     SetLaunchHook([&](const QString &program, const QStringList &args, const QString &) {
         launched << QFileInfo(program).fileName() << args;
@@ -157,9 +135,7 @@ TEST(SupportMail, TheLinkGoesToTheDesktopUnchanged)
     });
     EXPECT_TRUE(OpenMailMessage(0, "Quilvane Pro Support", "Last error: 5: x & y\r\n", "support@zentarix.example"));
     // Without a program for mail links nothing is started, and the caller is told.
-    env.set("XDG_CONFIG_HOME", data.toLocal8Bit());
-    env.set("XDG_CONFIG_DIRS", data.toLocal8Bit());
-    QFile::remove(data + "/applications/mailer.desktop");
+    env.desktop({});
     EXPECT_FALSE(OpenMailMessage(0, "Quilvane Pro Support", "x", "support@zentarix.example"));
     SetLaunchHook({});
     EXPECT_EQ(launched, QStringList({"xdg-open", MailtoLink("support@zentarix.example", "Quilvane Pro Support",
