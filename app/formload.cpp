@@ -78,7 +78,8 @@ void frmRecover::Form_Load()
     // 6. "uninstall": the cache emptied, the program's trees removed, the end;
     // no window and no setting.
     if (CommandWordGiven(QStringLiteral("uninstall"))) {
-        EmptyCacheFolders();
+        if (UninstallMayEmptyCache())
+            EmptyCacheFolders();
         TidyCacheFolders();
         DelProgramTrees();
         UnloadSplashForm();

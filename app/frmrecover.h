@@ -195,7 +195,8 @@ public:
     // Reads the settings back into the fields and controls, each value
     // checked: what is out of its range takes its default.
     void ReadRegistryEntries();
-    // Checks the scan-type rows of LvwTypes from the LVW sub-key.
+    // Checks the scan-type rows of LvwTypes from the LVW sub-key; then the
+    // preset box shows what is in force (TypeSel).
     void RestoreScanTypeRows();
 
     // ======================================================================
@@ -362,6 +363,14 @@ public:
     // Removes the program's own files and folders from the program folder
     // (the command word "uninstall").
     void DelProgramTrees();
+    // The program's temp*.* files, only from a program folder that carries
+    // one of the program's words.
+    void DeleteProgramScratchFiles();
+    // Before "uninstall" empties the cache: the found files still there
+    // were never saved (a save moves them out); asks once, naming their
+    // number, whether they go too. True when they may be deleted: there are
+    // none, or the answer is Yes; No, no box or no answer in a minute keep them.
+    bool UninstallMayEmptyCache();
 
     // The handlers of the controls above, wired once by the constructor.
     void WireBehaviourEvents();
@@ -464,6 +473,10 @@ public:
     // the selection, which is upper-cased and extended with those names.
     void FillTypeList(QString &selection);
     void FillTypeList();
+    // The preset box as a restart finds the ticks: the stored preset when the
+    // ticks are exactly its own, else the prompt (the user's own ticks, the
+    // size entry, no choice).
+    void ShowTypeSelectInForce(int storedIndex);
     void CmdShowScanTypes_GotFocus();
     void SetTypesColumnWidth();
     void LvwTypes_ItemCheck(int index);
