@@ -2,6 +2,7 @@
 
 #include "platform/drives.h"
 #include "platform/os.h"
+#include "platform/partfile.h"
 #include "platform/paths.h"
 
 #include <QDir>
@@ -384,18 +385,14 @@ int deleteSources(const std::vector<Source> &items, int flags)
     return rc;
 }
 
-bool copyFileContents(const QString &from, const QString &to)
+// The file's bytes, mode and times into an open descriptor.
+bool copyFileContents(const QString &from, int out)
 {
     const int in = ::open(enc(from).constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
     struct stat st;
     if (::fstat(in, &st) != 0) {
-        ::close(in);
-        return false;
-    }
-    const int out = ::open(enc(to).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777);
-    if (out < 0) {
         ::close(in);
         return false;
     }
@@ -426,27 +423,22 @@ bool copyFileContents(const QString &from, const QString &to)
         plat::pumpEvents();
     }
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (ok)
+    if (ok) {
+        ::fchmod(out, st.st_mode & 07777);
         ::futimens(out, times);
-    ok = ::close(out) == 0 && ok;
+    }
     ::close(in);
     return ok;
 }
 
-// A file copied beside the target and renamed over it: an existing target is
-// replaced only by a complete copy.
+// A file copied under its temporary name beside the target and renamed to
+// it when complete: an existing target is replaced only by a whole copy.
 bool copyFile(const QString &from, const QString &to)
 {
-    const QString tmp = to + QStringLiteral(".part-%1").arg(::getpid());
-    if (!copyFileContents(from, tmp)) {
-        ::unlink(enc(tmp).constData());
-        return false;
-    }
-    if (::rename(enc(tmp).constData(), enc(to).constData()) != 0) {
-        ::unlink(enc(tmp).constData());
-        return false;
-    }
-    return true;
+    const QFileInfo target(to);
+    plat::PartFile part;
+    return part.open(target.absolutePath(), target.fileName()) && copyFileContents(from, part.fd())
+           && part.commit(target.fileName(), plat::PartFile::Existing::Replace);
 }
 
 struct Transfer {
