@@ -183,6 +183,16 @@ TEST_F(DiskImages, TheIndexHasItsExactFormAndItsCountsAreCheckedAgainstTheFile)
     EXPECT_EQ(back.firstDataSector, 164);
     EXPECT_EQ(back.lastEntryIndex, 1);
     EXPECT_EQ(back.entryRecords, index.entryRecords);
+    EXPECT_EQ(back.copiedBytes, -1);
+
+    // A stopped backup's index ends in the length it copied, apart from the records.
+    index.copiedBytes = 53248;
+    ASSERT_TRUE(WriteDiskImageIndex(path, index));
+    EXPECT_TRUE(readFileBytes(plat::toNative(path)) == bytes + "\"Bytes copied: 53248\"\r\n");
+    ASSERT_TRUE(ReadDiskImageIndex(path, back));
+    EXPECT_EQ(back.copiedBytes, 53248);
+    EXPECT_EQ(back.entryRecords, index.entryRecords);
+    ASSERT_TRUE(writeFileBytes(plat::toNative(path), bytes));
 
     // An upper bound the records cannot hold is cut to what they hold.
     QByteArray hostile = bytes;
