@@ -396,9 +396,28 @@ bool copyFileContents(const QString &from, int out)
         ::close(in);
         return false;
     }
-    std::vector<char> buf(1 << 20);
     bool ok = true;
+    // Inside the kernel where it can copy between the two, in pieces
+    // between which the window works; else through a buffer.
+    off_t copied = 0;
+    bool viaBuffer = false;
     for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(64) << 20, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0) {
+            copied += n;
+            plat::pumpEvents();
+            continue;
+        }
+        if (n < 0 && copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
+            viaBuffer = true;
+        else
+            ok = n == 0;
+        break;
+    }
+    std::vector<char> buf(viaBuffer ? 128 << 10 : 0);   // as large as a cache keeps close
+    while (viaBuffer) {
         const ssize_t n = ::read(in, buf.data(), buf.size());
         if (n < 0 && errno == EINTR)
             continue;

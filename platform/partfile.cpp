@@ -70,13 +70,11 @@ bool PartFile::open(const QString &folderNative, const QString &name, Leftover l
     folder_ = folderNative.endsWith(QLatin1Char('/')) ? folderNative.chopped(1) : folderNative;
     path_ = folder_ + QLatin1Char('/') + partFileName(name);
     const QByteArray native = enc(path_);
-    if (leftover == Leftover::Replace) {
-        // A leftover of an earlier save, never a folder.
-        struct stat st {};
-        if (::lstat(native.constData(), &st) == 0 && !S_ISDIR(st.st_mode))
-            ::unlink(native.constData());
-    }
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    int fd = ::open(native.constData(), flags, 0666);
+    // A leftover of an earlier save goes (unlink never removes a folder).
+    if (fd < 0 && errno == EEXIST && leftover == Leftover::Replace && ::unlink(native.constData()) == 0)
+        fd = ::open(native.constData(), flags, 0666);
     if (fd < 0) {
         path_.clear();
         return false;
