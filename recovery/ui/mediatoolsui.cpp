@@ -222,11 +222,11 @@ void frmRecover::RestoreDiskImage()
     if (imageHandle.valid() && mediumBytes > 0) {
         QString refusal;
         if (imageBytes > mediumBytes)
-            refusal = FormatString(GetString(2482, QStringLiteral("The disk image %0 holds %1, more than disk %2 holds (%3).")),
+            refusal = FormatString(GetString(2482, QStringLiteral("The disk image %0 holds %1; disk %2 holds only %3.")),
                                    {imageNative, sizeText(imageBytes), source, sizeText(mediumBytes)});
         else if (statedBytes > mediumBytes)
-            refusal = FormatString(GetString(2483, QStringLiteral("The volume in the disk image %0 states %1, more than "
-                                                                  "disk %2 holds (%3).")),
+            refusal = FormatString(GetString(2483, QStringLiteral("The volume in the disk image %0 states %1; disk %2 "
+                                                                  "holds only %3.")),
                                    {imageNative, sizeText(statedBytes), source, sizeText(mediumBytes)});
         if (!refusal.isEmpty()) {
             imageHandle.close();

@@ -434,13 +434,13 @@ TEST_F(MediaTools, RestoreComparesTheSizesBeforeItAsksAndWritesOnlyWhatFits)
         stateVolumeSectors(claims, quint32(size / 512 + 2048));
         for (const QString &image : {longer, claims}) {
             MessageScript boxes;
-            boxes.expect(plat::id::OK, image == longer ? "holds 16.0 MB (" + QLocale().toString(size + 512) + " bytes), more "
+            boxes.expect(plat::id::OK, image == longer ? "holds 16.0 MB (" + QLocale().toString(size + 512) + " bytes);"
                                                        : "states 17.0 MB (");
             DialogScript dialogs;
             dialogs.expect(plat::toInternal(image));
             press(w->CmdBackup, 'R');
             ASSERT_EQ(boxes.boxes().size(), 1u);
-            EXPECT_TRUE(boxes.boxes()[0].text.contains("disk F: holds (" + sizes + ")")) << boxes.boxes()[0].text.toStdString();
+            EXPECT_TRUE(boxes.boxes()[0].text.contains("disk F: holds only " + sizes + ".")) << boxes.boxes()[0].text.toStdString();
             EXPECT_TRUE(boxes.boxes()[0].text.endsWith("Nothing was written."));
             EXPECT_EQ(sha256(medium), sha);
         }
