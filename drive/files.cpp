@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -401,13 +402,19 @@ bool copyFileContents(const QString &from, int out)
     // between which the window works; else through a buffer.
     off_t copied = 0;
     bool viaBuffer = false;
+    bool acrossFileSystems = false;   // sendfile then, which copies between any two files
     for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(64) << 20, 0);
+        const ssize_t n = acrossFileSystems ? ::sendfile(out, in, nullptr, size_t(64) << 20)
+                                            : ::copy_file_range(in, nullptr, out, nullptr, size_t(64) << 20, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n > 0) {
             copied += n;
             plat::pumpEvents();
+            continue;
+        }
+        if (n < 0 && copied == 0 && !acrossFileSystems && errno == EXDEV) {
+            acrossFileSystems = true;
             continue;
         }
         if (n < 0 && copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
