@@ -12,8 +12,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPushButton>
-#include <QTimer>
 #include <unistd.h>
 
 int main(int argc, char **argv)
@@ -59,18 +57,7 @@ int main(int argc, char **argv)
     w.List3.setVisible(true);
     ChooserStartPath = plat::toInternal(out) + QStringLiteral("\\");
     // The folder chooser: OK on the folder it offers (OUTDIR).
-    QTimer chooser;
-    chooser.setInterval(1);
-    QObject::connect(&chooser, &QTimer::timeout, [] {
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->isVisible() && top->windowTitle().contains(QStringLiteral("Save All")))
-                for (QPushButton *b : top->findChildren<QPushButton *>())
-                    if (b->text().remove('&') == QLatin1String("OK")) {
-                        b->click();
-                        return;
-                    }
-    });
-    chooser.start();
+    FolderChooserAnswers chooser(QStringLiteral("Save All"), 1);
 
     QElapsedTimer wall;
     wall.start();

@@ -301,8 +301,9 @@ TEST(KilledSaves, FoundFilesMovedToAnotherFileSystemAreWholeOrStillInTheCache)
     QDir().mkpath(out);
 
     const int inside = killAtManyMoments("found", args(), {}, span, out, check);
-    if (copies)
+    if (copies) {
         EXPECT_GE(inside, 1) << "no kill came while a file was copied";
+    }
     expectBrowseOffersNoPart(out);
 
     // The next Save All of the same names replaces the leftovers.
