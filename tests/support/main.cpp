@@ -4,9 +4,20 @@
 #include "tests/support/fixtures.h"
 
 #include "platform/drives.h"
+#include "platform/os.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
+
+namespace {
+
+// Every test begins in a program that is not closing (an earlier test may
+// have pressed End).
+class FreshRun : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo &) override { plat::resetClosing(); }
+};
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -19,5 +30,6 @@ int main(int argc, char **argv)
     if (const int code = testing_support::runChildIfAsked(); code >= 0)
         return code;
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshRun);
     return RUN_ALL_TESTS();
 }
