@@ -25,11 +25,11 @@
 #include "recovery/imageindex.h"
 
 #include <QDate>
-#include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
+#include <unistd.h>
 
 namespace {
 
