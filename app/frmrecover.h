@@ -363,6 +363,9 @@ public:
     // Removes the program's own files and folders from the program folder
     // (the command word "uninstall").
     void DelProgramTrees();
+    // The program's temp*.* files, only from a program folder that carries
+    // one of the program's words.
+    void DeleteProgramScratchFiles();
     // Before "uninstall" empties the cache: the found files still there
     // were never saved (a save moves them out); asks once, naming their
     // number, whether they go too. True when they may be deleted: there are

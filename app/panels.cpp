@@ -76,6 +76,13 @@ bool frmRecover::UninstallMayEmptyCache()
     return plat::showMessage(question) == plat::id::Yes;
 }
 
+void frmRecover::DeleteProgramScratchFiles()
+{
+    const QString program = plat::programFolder();
+    if (carriesProgramWord(program))
+        DeleteFiles(program + QStringLiteral("temp*.*"), false, false);
+}
+
 void frmRecover::DelProgramTrees()
 {
     // A program folder without one of the program's words is the user's:
@@ -83,7 +90,7 @@ void frmRecover::DelProgramTrees()
     const QString program = plat::programFolder();
     if (!carriesProgramWord(program))
         return;
-    DeleteFiles(program + QStringLiteral("temp*.*"), false, false);
+    DeleteProgramScratchFiles();
     DeleteFiles(program + QStringLiteral("version.txt"), false, false);
     // The folders under the names the program gives them; the delete never
     // follows a link and stays inside the program folder.

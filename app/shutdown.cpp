@@ -274,8 +274,7 @@ void frmRecover::ShutdownCleanup()
             savePicture(*this);
         else
             DeleteFiles(WorkFolder + QStringLiteral("Lastpict*.*"), false, false);
-        // The program folder is the program's own (never a system folder).
-        DeleteFiles(plat::programFolder() + QStringLiteral("temp*.*"), false, false);
+        DeleteProgramScratchFiles();
         MakeLongPath();
         QString images;
         ListDiskImages(images);

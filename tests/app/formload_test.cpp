@@ -270,6 +270,22 @@ TEST_F(Loading, UninstallKeepsUnsavedFoundFilesAndAUsersFolder)
     }
 }
 
+TEST_F(Loading, AnEndInAUsersFolderLeavesItsTempFiles)
+{
+    QTemporaryDir users(QDir::tempPath() + "/shared-XXXXXX");
+    ASSERT_TRUE(users.isValid());
+    freshStart("en_US.UTF-8", users.path());
+    {
+        MessageScript none;
+        w->Form_Load();
+    }
+    ASSERT_TRUE(writeFileBytes(homeFile("temp_note.txt"), "mine"));
+    w->CmdEnd_Click();
+    w->Timer2_Timer();
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(readFileBytes(homeFile("temp_note.txt")), "mine");
+}
+
 TEST_F(Loading, CacheGivenOrAskedOnTheCommandLine)
 {
     // A stored cache with files gives way to the one given, also when that
