@@ -99,22 +99,19 @@ QString NextFreeName(const QString &name)
     return base + QStringLiteral("_0") + ext;
 }
 
-std::unique_ptr<QFile> CreateFreeTarget(const QString &folderNative, QString &name)
+bool CommitUnderFreeName(plat::PartFile &part, QString &name)
 {
     QString candidate = name;
     for (int i = 0; i < kMaxNameTries; ++i) {
-        auto file = std::make_unique<QFile>(QDir(folderNative).filePath(candidate));
-        // A new file only: an existing one (in any case, on a file system
-        // that ignores it) refuses the exclusive open.
-        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (part.commit(candidate, plat::PartFile::Existing::Refuse)) {
             name = candidate;
-            return file;
+            return true;
         }
-        if (!file->exists() && !QFileInfo::exists(file->fileName()) && errno != EEXIST)
-            return nullptr;   // not a clash: the folder takes no file
+        if (errno != EEXIST)
+            return false;
         candidate = NextFreeName(candidate);
     }
-    return nullptr;
+    return false;
 }
 
 QString EntrySaveName(const QString &shownName)

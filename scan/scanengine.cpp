@@ -237,8 +237,12 @@ struct ScanEngine::Impl {
             };
         if (!cb.openSource)
             cb.openSource = [](const ScanSource &s) {
-                if (s.image)
-                    return plat::openFile(s.name, plat::Access::Read);
+                if (s.image) {
+                    plat::Handle h = plat::openFile(s.name, plat::Access::Read);
+                    if (s.imageLength >= 0)
+                        h.windowLength = s.imageLength;
+                    return h;
+                }
                 if (s.name.isEmpty() || !s.name[0].isLetter())
                     return plat::Handle{};
                 return plat::openVolume(s.name[0].toUpper(), plat::Access::Read);

@@ -51,6 +51,7 @@ struct ScanSource {
     QString driveType;           // "Removable", "Fixed", "CDRom", "File", ...
     uint32_t volumeSerial = 0;
     UnitGeometry geometry;       // see GeometryOfDrive / GeometryOfImageFile
+    int64_t imageLength = -1;    // an image is read only this far (what its backup copied); -1: whole
 };
 
 // Where an interrupted scan goes on, in bytes so that a change of unit size

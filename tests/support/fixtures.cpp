@@ -23,6 +23,12 @@ std::vector<std::unique_ptr<QTemporaryDir>> &tempDirs()
 QString testHome()
 {
     static const QString home = [] {
+        // A child process that a test kills works in the home it was given.
+        if (qEnvironmentVariableIsSet("QUILVANE_TEST_CHILD") && !qEnvironmentVariableIsEmpty("QUILVANE_HOME")) {
+            const QString given = qEnvironmentVariable("QUILVANE_HOME");
+            qputenv("QUILVANE_DRIVES", (given + "/drives.conf").toLocal8Bit());
+            return given;
+        }
         auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/quilvane-home-XXXXXX");
         QString path = dir->path();
         tempDirs().push_back(std::move(dir));
