@@ -3,7 +3,7 @@
 // that may name and size it, its true end, and its date.
 #pragma once
 
-#include "scan/picturewalk.h"
+#include "scan/structurewalk.h"
 
 #include <QDateTime>
 #include <QString>
@@ -47,33 +47,46 @@ bool IsRawExtension(const QString &extension);
 int64_t TrueEndLength(const unsigned char *lastUnit, int64_t lastUnitLength, int64_t fileLength,
                       int64_t unitBytes, int32_t sectorBytes, bool raw, bool crw);
 
-// The structure walk of a found file of the true-end list, by its first
-// bytes: JPEG, PNG, GIF, TIFF and the RAW formats built on TIFF by their
-// signatures, BMP and PCX when the extension names them. None for the rest.
-PictureFormat TrueEndFormat(const QString &extension, const unsigned char *head, size_t n);
+// The structure walk of a found file by its extension and first bytes: the
+// picture walks (JPEG, PNG, GIF, TIFF and the RAW formats built on it, BMP
+// and PCX) for the extensions of the true-end list, the other walks (RIFF,
+// PDF, ZIP, OLE, MP3, CAB, SWF, EPS, PSD, ASF) by their signatures.
+StructureFormat FoundFileFormat(const QString &extension, const unsigned char *head, size_t n);
+
+// How long a run of empty sectors ends a found file of a type: 1 MiB
+// after the last data of most types; 16 MiB for those whose content may
+// hold long empty stretches (uncompressed sound, pictures and RAW data,
+// databases, programs, documents and archives that may store such data);
+// one sector for text. While its walk goes on, only a PDF (1 MiB), a ZIP
+// and an OLE file (16 MiB) end on empty space: the other walks end the file
+// themselves.
+EmptyRunLimits FoundFileEmptyLimits(const QString &extension, StructureFormat format);
+
+// TIFF and the RAW formats built on it, walked in a file once it is whole.
+PictureExtent WalkTiffFile(const QString &nativePath);
 
 // Cuts found files to their true end, with one buffer for a whole pass.
 //
-// A picture whose structure walk succeeds inside the file is cut where its
-// structure ends. Otherwise (cut short by the next file, fragmented,
-// damaged, or a type without a walk) the zero rule applies: trailing zero
-// sectors and bytes of the last unit are stepped over, repeating while the
-// whole last unit was zero; a RAW file keeps one zero byte more. It never
-// cuts below the structure as far as it held, nor a BMP below the size its
-// header states.
+// A file whose structure walk succeeds inside the file is cut where its
+// structure ends. A file whose data ran into empty space is cut where the
+// empty space began. Then, for the types of the true-end list, the zero
+// rule: trailing zero sectors and bytes of the last unit are stepped over,
+// repeating while the whole last unit was zero; a RAW file keeps one zero
+// byte more. It never cuts below the structure as far as it held, nor a BMP
+// below the size its header states.
 class TrueEndCutter {
 public:
-    // known: the walk the scan made while it wrote the file, valid for a
-    // file of knownLength bytes; without it (or when the file's length
-    // differs) the file is walked here, read at most once. Returns the new
-    // length, -1 when the file could not be read.
-    int64_t cut(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes,
-                const PictureExtent *known = nullptr, int64_t knownLength = -1);
+    // known: how the file ended as the scan wrote it, valid for a file of
+    // knownLength bytes; without it (or when the file's length differs) the
+    // file is walked here, read at most once. outcome receives the end used.
+    // Returns the new length, -1 when the file could not be read.
+    int64_t cut(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes, const FileEnd *known = nullptr,
+                int64_t knownLength = -1, FileEnd *outcome = nullptr);
 
 private:
     unsigned char *space(size_t n);
-    PictureExtent walk(int fd, int64_t length, PictureFormat format);
     std::vector<unsigned char> buffer_;
+    std::vector<unsigned char> walkBuffer_;
 };
 
 // One file, with a cutter of its own.

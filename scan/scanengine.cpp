@@ -185,16 +185,21 @@ struct ScanEngine::Impl {
     int64_t runUnitBase = 0;       // unit of the buffer's first byte
     int64_t failedRunUnit = -1;    // first unit of a run whose write failed
 
-    // The open picture's structure, followed while its units are written.
-    PictureWalker walker;
-    bool walking = false;
+    // The open file's structure and empty sectors, followed while its
+    // units are written: once the file has ended, no more units are
+    // appended to it.
+    StructureWalker walk;
     bool estimateOpen = false;     // a picture whose size may give its expected length
     bool estimateLimit = false;    // limitBytes is that estimate
+    bool limitIsMax = false;       // limitBytes is LMaxMB
+    bool limitCut = false;         // LMaxMB cut the open file
+    bool fileCut = false;          // the open file, as closed, is cut short
     struct Walked {
-        PictureExtent extent;
+        FileEnd end;
         int64_t length = -1;       // the file's length when it was closed
     };
     std::vector<Walked> walks;     // by counter - firstNew
+    int64_t cutFiles = 0;          // found files cut short
     int64_t firstNew = 0;
 
     DeletedEntryCursor cursor;
@@ -603,6 +608,29 @@ struct ScanEngine::Impl {
             return;
         limitBytes = uint64_t(width) * uint64_t(height) * 6;
         estimateLimit = true;
+        limitIsMax = false;
+    }
+
+    // Feeds the open file's walk the bytes of a unit just appended; the
+    // sectors that could not be read are data to it, never empty space.
+    void feedWalk(size_t at, size_t n)
+    {
+        const size_t unit = at / size_t(U);
+        if (unit >= unitBad.size() || !unitBad[unit]) {
+            walk.feed(buf.data() + at, n);
+            return;
+        }
+        for (size_t k = 0; k * size_t(bps) < n && walk.wantsMore(); ++k) {
+            const size_t from = k * size_t(bps);
+            walk.feed(buf.data() + at + from, std::min(size_t(bps), n - from), sectorBad[unit * size_t(spu) + k] != 0);
+        }
+    }
+
+    // The open file stops at a limit: LMaxMB cuts it short.
+    void stopAtLimit()
+    {
+        fileComplete = true;
+        limitCut = limitCut || limitIsMax;
     }
 
     // Appends a unit to the open file; the bytes it takes of it.
@@ -612,13 +640,13 @@ struct ScanEngine::Impl {
             return 0;
         size_t allowed = len;
         // The estimate never ends a picture whose structure goes on.
-        const bool heldOpen = estimateLimit && walking && walker.wantsMore();
+        const bool heldOpen = estimateLimit && walk.walking();
         if (limitBytes > 0 && !heldOpen) {
             const uint64_t room = limitBytes > uint64_t(fileBytes) ? limitBytes - uint64_t(fileBytes) : 0;
             allowed = size_t(std::min<uint64_t>(room, len));
         }
         if (allowed == 0) {
-            fileComplete = true;
+            stopAtLimit();
             return 0;
         }
         if (runActive && runStart + runLen == at) {
@@ -631,12 +659,14 @@ struct ScanEngine::Impl {
         }
         fileBytes += int64_t(allowed);
         if (allowed < len)
-            fileComplete = true;
-        if (walking && walker.wantsMore()) {
-            const bool sized = walker.width() > 0;
-            walker.feed(buf.data() + at, allowed);
-            if (!sized && walker.width() > 0)
-                applyEstimate(walker.width(), walker.height());
+            stopAtLimit();
+        if (walk.wantsMore()) {
+            const bool sized = walk.width() > 0;
+            feedWalk(at, allowed);
+            if (!sized && walk.width() > 0)
+                applyEstimate(walk.width(), walk.height());
+            if (!walk.wantsMore())
+                fileComplete = true;   // it has ended: what follows is not its
         }
         return allowed;
     }
@@ -649,7 +679,9 @@ struct ScanEngine::Impl {
         e.index = i;
         e.name = found.FoundFileNames[int(i)];
         e.damaged = fileDamaged;
-        e.displayLine = fileDamaged ? DamagedFileDisplayLine(i, fileDesc) : FoundFileDisplayLine(i, fileDesc);
+        e.cutShort = fileCut;
+        e.displayLine =
+            fileDamaged || fileCut ? DamagedFileDisplayLine(i, fileDesc) : FoundFileDisplayLine(i, fileDesc);
         e.bytes = uint64_t(fileBytes);
         return e;
     }
@@ -667,9 +699,26 @@ struct ScanEngine::Impl {
         }
     }
 
-    // Closes the open file. keep: false leaves it for the resume (it stays
-    // listed and open for appending).
-    void closeFile(bool forResume)
+    // Whether the file just closed lacks part of itself: its structure says
+    // so, or, for a file whose structure says nothing, LMaxMB cut it or the
+    // scan ended while its data went on. A file of a deleted entry is whole
+    // when it holds the entry's size.
+    bool cutShortOf(const FileEnd &end, uint64_t entrySize, bool scanEnded) const
+    {
+        if (entrySize != 0)
+            return uint64_t(fileBytes) < entrySize;
+        if (end.extent.walk == PictureExtent::Walk::Complete)
+            return false;
+        if (end.cutShort())
+            return true;
+        if (end.emptyFrom >= 0)
+            return false;
+        return limitCut || (scanEnded && !walk.endsInEmptySector());
+    }
+
+    // Closes the open file. forResume: it stays listed and open for
+    // appending at the resume. scanEnded: the scan ends with it open.
+    void closeFile(bool forResume, bool scanEnded = false)
     {
         if (!fileOpen)
             return;
@@ -698,14 +747,20 @@ struct ScanEngine::Impl {
                 cb.fileDropped(e);
             return;
         }
+        FileEnd end = walk.result();
+        if (walk.format() == StructureFormat::Tiff)
+            end.extent = WalkTiffFile(fileNative(i));   // by its offsets, now that it is whole
+        fileCut = cutShortOf(end, entrySize, scanEnded || forResume);
+        if (fileCut)
+            ++cutFiles;
         if (!forResume && i >= firstNew) {
             const size_t k = size_t(i - firstNew);
             if (walks.size() <= k)
                 walks.resize(k + 1);
-            walks[k].extent = walking ? walker.result() : PictureExtent{};
+            walks[k].end = end;
             walks[k].length = fileBytes;
         }
-        walking = false;
+        walk = StructureWalker();
         if (!forResume && pictureDate.isValid())
             DateFoundFile(fileNative(i), pictureDate);
         if (!forResume)
@@ -733,8 +788,9 @@ struct ScanEngine::Impl {
 
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
     {
-        walking = false;
+        walk = StructureWalker();
         estimateOpen = estimateLimit = false;
+        limitCut = fileCut = false;
         const SignatureRecord &r = table[size_t(row)];
         const QString rowExt = latin(r.Ext);
         QString name;
@@ -773,19 +829,17 @@ struct ScanEngine::Impl {
         fileDamaged = false;
         fileBytes = 0;
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
+        limitIsMax = entrySize == 0 && limitBytes > 0;
         const qsizetype dot = name.indexOf('.');
         fileExt = dot >= 0 ? name.mid(dot).toLower() : QString();
         fileDesc = latin(r.Desc).trimmed();
         pictureDate = QDateTime();
-        // Pictures are followed through their structure as they are written.
-        const PictureFormat format = TrueEndFormat(fileExt, window, windowLength);
-        if (format != PictureFormat::None && format != PictureFormat::Tiff) {
-            walker = PictureWalker(format);
-            walking = true;
-        }
+        // The file is followed through its structure as it is written.
+        const StructureFormat format = FoundFileFormat(fileExt, window, windowLength);
+        walk = StructureWalker(format, FoundFileEmptyLimits(fileExt, format));
         // A multi-page TIFF is no bigger for its first page's size.
         estimateOpen = entrySize == 0 && isPictureExtension(fileExt) && !IsRawExtension(fileExt)
-                       && format != PictureFormat::Tiff && !fileExt.startsWith(QLatin1String(".tif"));
+                       && format != StructureFormat::Tiff && !fileExt.startsWith(QLatin1String(".tif"));
         if (cb.readExifQuick && (isPictureExtension(fileExt) || IsRawExtension(fileExt))
             && windowHasExifMarker(window, windowLength)) {
             if (auto facts = cb.readExifQuick(window, windowLength)) {
@@ -819,11 +873,44 @@ struct ScanEngine::Impl {
         fileBytes = st.st_size;
         const uint64_t entrySize = found.FoundFileSizes[size_t(i)];
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
+        limitIsMax = entrySize == 0 && limitBytes > 0;
+        limitCut = fileCut = false;
         fileComplete = limitBytes > 0 && uint64_t(fileBytes) >= limitBytes;
+        if (fileComplete)
+            stopAtLimit();
         const QString &name = found.FoundFileNames[int(i)];
         const qsizetype dot = name.indexOf('.');
         fileExt = dot >= 0 ? name.mid(dot).toLower() : QString();
         fileDesc = fileExt.mid(1).toUpper();
+        replayOpenFile(path);
+    }
+
+    // The walk of a reopened file goes on where it stood: its bytes so far
+    // are walked once more. Sectors that were zero-filled for want of a
+    // read are not told from the others here, so a damaged file's bytes
+    // are taken as data throughout.
+    void replayOpenFile(const QByteArray &path)
+    {
+        const int rd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (rd < 0)
+            return;
+        std::vector<unsigned char> block(size_t(1) << 20);
+        const ssize_t head = ::pread(rd, block.data(), 1024, 0);
+        const StructureFormat format = FoundFileFormat(fileExt, block.data(), size_t(std::max<ssize_t>(0, head)));
+        walk = StructureWalker(format, FoundFileEmptyLimits(fileExt, format));
+        for (int64_t at = 0; at < fileBytes && walk.wantsMore();) {
+            const size_t want = size_t(std::min<int64_t>(int64_t(block.size()), fileBytes - at));
+            const ssize_t r = ::pread(rd, block.data(), want, off_t(at));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            walk.feed(block.data(), size_t(r), fileDamaged);
+            at += r;
+        }
+        ::close(rd);
+        if (!walk.wantsMore())
+            fileComplete = true;
     }
 
     // --- progress -----------------------------------------------------------
@@ -1182,7 +1269,7 @@ ScanResult ScanEngine::Impl::run()
         seq.close();
         pos.close();
         if (fileOpen)
-            closeFile(true);
+            closeFile(true, true);
         cb.setLastCluster(QStringLiteral("0"));
         r.resume = opt.resume;
         r.finalMode = self->mode_;
@@ -1207,7 +1294,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     const bool mediumStopped = mediumStop != MediumStop::None;
     const bool pending = stopped || outOfSpace || mediumStopped;
     const bool resumeOpen = pending && fileOpen;
-    closeFile(resumeOpen);
+    closeFile(resumeOpen, true);
 
     r.seconds = double(nowMs - startMs) / 1000.0;
     r.unitsScanned = current - progressMin;
@@ -1219,6 +1306,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     r.filesFound = filesKept;
     r.unreadable = unreadableLog;
     r.damagedFiles = damagedFiles;
+    r.cutFiles = cutFiles;
     r.failedReads = failedReads;
     r.stoppedAtPercent = pending ? percentAt(current) : -1;
     r.statusText = statusLine(r, pending);
@@ -1258,21 +1346,22 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     passProgress(0);
     const auto passStart = std::chrono::steady_clock::now();
     if (g.clusterBytes() >= 512) {
-        // Pictures the scan followed while writing them are not read again;
-        // the others (a resumed file, TIFF) are read once, through one buffer.
+        // The scan followed every file while writing it: a file is read
+        // again only for the zero rule of the true-end list.
         TrueEndCutter cutter;
         for (int64_t i = firstFile; i <= last; ++i) {
             if ((i - firstFile) % 256 == 255) {
                 passProgress(i - firstFile);
                 cb.yield();
             }
-            if (resumeOpen && i == last)
-                continue;
-            if (found.CutToEntry[size_t(i)] || !IsTrueEndExtension(found.FoundFileNames[int(i)]))
+            if ((resumeOpen && i == last) || found.CutToEntry[size_t(i)])
                 continue;
             const size_t k = size_t(i - firstNew);
             const Walked *w = i >= firstNew && k < walks.size() ? &walks[k] : nullptr;
-            cutter.cut(fileNative(i), g.clusterBytes(), bps, w ? &w->extent : nullptr, w ? w->length : -1);
+            const bool ends = w && (w->end.extent.walk == PictureExtent::Walk::Complete || w->end.emptyFrom >= 0);
+            if (!ends && !IsTrueEndExtension(found.FoundFileNames[int(i)]))
+                continue;
+            cutter.cut(fileNative(i), g.clusterBytes(), bps, w ? &w->end : nullptr, w ? w->length : -1);
         }
     }
     for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i)
@@ -1319,6 +1408,9 @@ QString ScanEngine::Impl::statusLine(const ScanResult &r, bool early) const
     if (early)
         return FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds")),
                             {percent, seconds});
+    if (cutFiles > 0)
+        return FormatString(GetString(2113, QStringLiteral("Finished: %0 s. Cut short (!): %1")),
+                            {seconds, QString::number(cutFiles)});
     return FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
                         {seconds, oneDecimal(double(r.unitsScanned) * U / kMB / elapsed)});
 }
@@ -1400,6 +1492,10 @@ void ScanEngine::Impl::composeEnd(ScanResult &r, int64_t current, bool stopped)
     }
     if (unreadableLog.count() > 0)
         parts << unreadableReport();
+    if (!parts.isEmpty() && cutFiles > 0)
+        parts << FormatString(GetString(2114, QStringLiteral("Found files cut short: %0. They are marked with ! in "
+                                                             "the list.")),
+                              {QString::number(cutFiles)});
     r.messageText = parts.join(QStringLiteral("\n\n"));
 }
 

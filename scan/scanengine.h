@@ -82,6 +82,7 @@ struct FoundFileEvent {
     QString displayLine;         // "##000 " + description, at most 16 characters
     uint64_t bytes = 0;
     bool damaged = false;        // holds sectors that could not be read (zero-filled)
+    bool cutShort = false;       // lacks part of itself: stopped, the medium ended, a limit, its structure
 };
 
 // The sectors a scan could not read, in runs of the medium's sector numbers
@@ -184,6 +185,7 @@ struct ScanResult {
     int64_t unreadableUnits = 0;     // units holding an unreadable sector
     UnreadableSectors unreadable;    // the sectors zero-filled because their reads failed
     int64_t damagedFiles = 0;        // found files holding such sectors
+    int64_t cutFiles = 0;            // found files cut short (marked "!" as the damaged ones)
     int64_t failedReads = 0;         // reads that failed (each may have taken long)
     int stoppedAtPercent = -1;       // an early end: how far the scan got
     ScanMode finalMode = ScanMode::Normal;   // the mode the reads ended in
@@ -248,5 +250,5 @@ int AskResumeScan(ScanResumeState &state, const QString &source, const QString &
 QString RawAccessHowTo();
 
 // A found file's line in the list when the file holds sectors that could not
-// be read: the counter carries the mark, "007! JPEG File".
+// be read or is cut short: the counter carries the mark, "007! JPEG File".
 QString DamagedFileDisplayLine(int64_t counter, const QString &description);
