@@ -183,6 +183,11 @@ struct ScanEngine::Impl {
     size_t runStart = 0, runLen = 0;
     bool runActive = false;
     int64_t runUnitBase = 0;       // unit of the buffer's first byte
+    // The read buffer while a read fills it: its first unit and sector, the
+    // units examined so far; settling: they may be examined before the read
+    // ends.
+    int64_t bufBase = 0, bufSector = 0, bufDone = 0;
+    bool settling = false;
     int64_t failedRunUnit = -1;    // first unit of a run whose write failed
 
     // The open file's structure and empty sectors, followed while its
@@ -335,11 +340,15 @@ struct ScanEngine::Impl {
 
     enum class ReadStop { Complete, End, Failed };
 
-    // Reads [s, s + n) as far as it comes; the sectors read from s on.
+    // Reads [s, s + n) of the read buffer as far as it comes; the sectors
+    // read from s on. After a read that stopped short the next one may take
+    // long: what was read is examined first.
     int64_t readRun(plat::Handle &h, int64_t s, int64_t n, unsigned char *into, int64_t *tracked, ReadStop &why)
     {
         int64_t done = 0;
         while (done < n) {
+            if (done > 0)
+                settle(s + done);
             const int64_t r = readSectors(h, s + done, n - done, into + done * bps, tracked);
             if (r <= 0) {
                 why = r == 0 ? ReadStop::End : ReadStop::Failed;
@@ -379,6 +388,7 @@ struct ScanEngine::Impl {
     {
         int64_t chunk = 1;
         while (p < e) {
+            settle(p);
             const int64_t n = std::min(chunk, e - p);
             ReadStop why;
             const int64_t got = readRun(pos, p, n, at(p), nullptr, why);
@@ -512,6 +522,7 @@ struct ScanEngine::Impl {
                 proven = got > 0;
             }
             failed = false;
+            settle(p);
             if (!proven) {
                 // A read that fails as a whole does not say where: the
                 // first sector whose own read fails.
@@ -521,6 +532,7 @@ struct ScanEngine::Impl {
                 if (p >= e)
                     break;
             }
+            settle(p);
             if (!crossBadRun(p))
                 return p - s;
         }
@@ -540,7 +552,10 @@ struct ScanEngine::Impl {
         } else if (self->mode_ == ScanMode::DeepScan) {
             setMode(ScanMode::Damaged);
         }
-        units = std::max<int64_t>(1, std::min(units, self->upr_));
+        // The read shrinks to the new size, but never below the units it
+        // delivered already and the one it failed in: those may have been
+        // examined while it ran.
+        units = std::max<int64_t>({1, std::min(units, self->upr_), std::min(units, fromByte / U + 1)});
         if (handleOpen) {
             seq.close();
             handleOpen = false;
@@ -548,6 +563,7 @@ struct ScanEngine::Impl {
         const int64_t s = g.offsetOfUnit(unit) / bps;
         const int64_t e = s + units * spu;
         const int64_t from = std::min(e, s + fromByte / bps);
+        settle(from);
         const int64_t slot = (into - buf.data()) / bps;
         const int64_t got = carefulRead(from, e, into + (from - s) * bps, slot + (from - s), true, proven);
         cb.yield();
@@ -913,6 +929,80 @@ struct ScanEngine::Impl {
             fileComplete = true;
     }
 
+    // --- examining the read buffer ------------------------------------------
+
+    // Examines the buffer's units from the last one examined up to `upTo`
+    // (exclusive), its bytes valid up to validBytes: the unit test, then a
+    // new found file or the unit appended to the open one. Stops early when
+    // the cache runs out of space (that unit is examined again at the
+    // resume).
+    void examineUnits(int64_t upTo, int64_t validBytes)
+    {
+        for (int64_t i = bufDone; i < upTo; ++i) {
+            const int64_t u = bufBase + i;
+            const size_t at = size_t(i * U);
+            const unsigned char *p = buf.data() + at;
+            const size_t len = size_t(std::min<int64_t>(U, validBytes - int64_t(at)));
+            const size_t headLen = std::min<size_t>(size_t(bps), len);
+            const size_t winLen = size_t(std::min<int64_t>(1024, validBytes - int64_t(at)));
+            while (cursor.nextUnit < u)
+                cursor.NameFromDeletedEntry(u - 1);
+            const bool bad = unitBad[size_t(i)];
+            if (bad) {
+                ++unreadable;
+                const int64_t first = g.offsetOfUnit(u) / bps;
+                for (int64_t k = 0; k < spu; ++k)
+                    if (sectorBad[size_t(i * spu + k)])
+                        unreadableLog.add(first + k, 1);
+            } else if (found.counter() < 0) {
+                // Units alike while nothing is found: the wiped medium.
+                const unsigned char *prev =
+                    i > 0 ? (unitBad[size_t(i - 1)] ? nullptr : p - U) : (haveLastHead ? lastHead.data() : nullptr);
+                if (prev && std::memcmp(prev, p, headLen) == 0)
+                    ++identical;
+            }
+            const int row = index.match(p, headLen, p, winLen);
+            if (row >= 0) {
+                closeFile(false);
+                if (outOfSpace)
+                    return;   // this unit is examined again at the resume
+                startFile(row, u, p, winLen);
+                if (outOfSpace)
+                    return;
+                progress(u, false);
+            } else if (fileOpen && useAux && aux.match(p, headLen, p, winLen) >= 0) {
+                fileComplete = true;
+            }
+            const size_t put = appendUnit(at, len);
+            if (bad && put > 0)
+                for (int64_t k = 0; k * bps < int64_t(put); ++k)
+                    fileDamaged = fileDamaged || sectorBad[size_t(i * spu + k)];
+            bufDone = i + 1;
+        }
+    }
+
+    // Before a read that may take long (the careful re-read after a failed
+    // read, a read after one that failed or stopped short): the units of the
+    // buffer whose sectors before `sector` are read (or zero-filled for good)
+    // are examined and written, so that a program ended during that read
+    // loses nothing that was read. A unit whose window reaches past them
+    // waits for the rest of the read.
+    void settle(int64_t sector)
+    {
+        if (!settling || outOfSpace || !anyRead)
+            return;
+        const int64_t validBytes = (sector - bufSector) * bps;
+        const int64_t need = std::max<int64_t>(U, 1024);
+        if (validBytes < need)
+            return;
+        const int64_t upTo = std::min<int64_t>((validBytes - need) / U + 1, int64_t(unitBad.size()));
+        if (upTo <= bufDone)
+            return;
+        examineUnits(upTo, validBytes);
+        flushRun();
+        cb.yield();
+    }
+
     // --- progress -----------------------------------------------------------
 
     void progress(int64_t current, bool force)
@@ -1119,6 +1209,10 @@ ScanResult ScanEngine::Impl::run()
             want = std::min(want, std::max<int64_t>(1, kPieceBytes / U));
 
         unsigned char *into = buf.data() + carried * U;
+        runUnitBase = bufBase = current;
+        bufSector = g.offsetOfUnit(current) / bps;
+        bufDone = 0;
+        settling = true;
         std::fill(unitBad.begin() + carried, unitBad.end(), 0);
         std::fill(sectorBad.begin() + carried * spu, sectorBad.end(), 0);
         int64_t newBytes = 0;
@@ -1189,51 +1283,13 @@ ScanResult ScanEngine::Impl::run()
         const int64_t units = carried + wholeNew + (tail ? 1 : 0);
         const int64_t validBytes = carried * U + newBytes;
         const bool final = atEnd || readUnit + wholeNew >= end;
-        const int64_t examine = final ? units : std::max<int64_t>(0, units - carryNeed);
+        int64_t examine = final ? units : std::max<int64_t>(0, units - carryNeed);
 
-        int64_t done = 0;
-        runUnitBase = current;
-        for (int64_t i = 0; i < examine; ++i) {
-            const int64_t u = current + i;
-            const size_t at = size_t(i * U);
-            const unsigned char *p = buf.data() + at;
-            const size_t len = size_t(std::min<int64_t>(U, validBytes - int64_t(at)));
-            const size_t headLen = std::min<size_t>(size_t(bps), len);
-            const size_t winLen = size_t(std::min<int64_t>(1024, validBytes - int64_t(at)));
-            while (cursor.nextUnit < u)
-                cursor.NameFromDeletedEntry(u - 1);
-            const bool bad = unitBad[size_t(i)];
-            if (bad) {
-                ++unreadable;
-                const int64_t first = g.offsetOfUnit(u) / bps;
-                for (int64_t k = 0; k < spu; ++k)
-                    if (sectorBad[size_t(i * spu + k)])
-                        unreadableLog.add(first + k, 1);
-            } else if (found.counter() < 0) {
-                // Units alike while nothing is found: the wiped medium.
-                const unsigned char *prev =
-                    i > 0 ? (unitBad[size_t(i - 1)] ? nullptr : p - U) : (haveLastHead ? lastHead.data() : nullptr);
-                if (prev && std::memcmp(prev, p, headLen) == 0)
-                    ++identical;
-            }
-            const int row = index.match(p, headLen, p, winLen);
-            if (row >= 0) {
-                closeFile(false);
-                if (outOfSpace)
-                    break;   // this unit is examined again at the resume
-                startFile(row, u, p, winLen);
-                if (outOfSpace)
-                    break;
-                progress(u, false);
-            } else if (fileOpen && useAux && aux.match(p, headLen, p, winLen) >= 0) {
-                fileComplete = true;
-            }
-            const size_t put = appendUnit(at, len);
-            if (bad && put > 0)
-                for (int64_t k = 0; k * bps < int64_t(put); ++k)
-                    fileDamaged = fileDamaged || sectorBad[size_t(i * spu + k)];
-            ++done;
-        }
+        examine = std::max(examine, bufDone);
+        if (!outOfSpace)
+            examineUnits(examine, validBytes);
+        settling = false;
+        const int64_t done = bufDone;
         if (found.counter() < 0 && done > 0) {
             haveLastHead = !unitBad[size_t(done - 1)];
             if (haveLastHead)
@@ -1567,9 +1623,14 @@ QString RawAccessHowTo()
 
 QString DamagedFileDisplayLine(int64_t counter, const QString &description)
 {
+    return MarkedDisplayLine(FoundFileDisplayLine(counter, description));
+}
+
+QString MarkedDisplayLine(const QString &plain)
+{
     // The counter word carries the mark; middle words give way as in the
     // plain line.
-    QString line = FoundFileDisplayLine(counter, description);
+    QString line = plain;
     const qsizetype blank = line.indexOf(QLatin1Char(' '));
     line.insert(blank < 0 ? line.size() : blank, QLatin1Char('!'));
     if (line.size() <= 16)

@@ -213,7 +213,8 @@ public:
 
     // HandleReadError: a read of `units` units at `unit` delivered nothing.
     // Moves Normal -> DeepScan (units per read halved once when above 8;
-    // `units` is cut to the new size) -> Damaged, closes the sequential
+    // `units` is cut to the new size, never below the units the failed read
+    // delivered before it failed) -> Damaged, closes the sequential
     // handle (later reads are positioned) and reads the units again at the
     // failed position, carefully: exactly the sectors whose reads fail are
     // zero in `into`, every other sector holds its data. `into` lies in the
@@ -252,3 +253,5 @@ QString RawAccessHowTo();
 // A found file's line in the list when the file holds sectors that could not
 // be read or is cut short: the counter carries the mark, "007! JPEG File".
 QString DamagedFileDisplayLine(int64_t counter, const QString &description);
+// The same mark on a line of the list: its first word carries it.
+QString MarkedDisplayLine(const QString &line);
