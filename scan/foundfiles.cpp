@@ -2,8 +2,10 @@
 
 #include "scan/unitgeometry.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -299,6 +301,45 @@ int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t secto
 {
     TrueEndCutter cutter;
     return cutter.cut(nativePath, unitBytes, sectorBytes);
+}
+
+std::vector<FinishedFile> FinishInterruptedScan(const QString &folderNative, int64_t unitBytes, int32_t sectorBytes)
+{
+    std::vector<FinishedFile> files;
+    QDir dir(folderNative);
+    QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDir::NoSort);
+    // The file written last: a kept file's date only ever moves back.
+    qint64 newest = std::numeric_limits<qint64>::min();
+    QString open;
+    QFileInfoList found;
+    for (const QFileInfo &fi : entries) {
+        if (fi.isSymLink() || fi.fileName().startsWith(QLatin1Char('.')))
+            continue;
+        found << fi;
+        const qint64 at = fi.lastModified().toMSecsSinceEpoch();
+        if (at > newest) {
+            newest = at;
+            open = fi.fileName();
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const QFileInfo &a, const QFileInfo &b) {
+        return a.fileName().compare(b.fileName(), Qt::CaseInsensitive) < 0;
+    });
+    TrueEndCutter cutter;
+    for (const QFileInfo &fi : found) {
+        FinishedFile f;
+        f.name = fi.fileName();
+        FileEnd end;
+        f.length = cutter.cut(fi.absoluteFilePath(), unitBytes, sectorBytes, nullptr, -1, &end);
+        if (f.length < 0)
+            f.length = fi.size();
+        const bool whole = end.extent.walk == PictureExtent::Walk::Complete;
+        // The open file: cut by the kill, unless its structure or the empty
+        // space after its data shows where it ends.
+        f.cutShort = end.cutShort() || (f.name == open && !whole && end.emptyFrom < 0);
+        files.push_back(f);
+    }
+    return files;
 }
 
 bool DateFoundFile(const QString &nativePath, const QDateTime &date)

@@ -92,6 +92,25 @@ private:
 // One file, with a cutter of its own.
 int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes);
 
+// A found file as the finishing pass of an interrupted scan leaves it.
+struct FinishedFile {
+    QString name;            // in the folder
+    int64_t length = 0;      // after the cut
+    bool cutShort = false;   // lacks part of itself: list it marked with "!"
+};
+
+// The finishing pass over the files of a scan that was ended from outside
+// (the program killed while it waited on the medium): every plain file of
+// the folder is cut to its true end as the scan's finishing pass cuts it
+// (its structure, the empty space after its data, the zero rule of the
+// true-end list), each read at most once. The file that was open, the one
+// written last, is cut short unless its structure shows it whole; any
+// other file is when its structure says so. By name, without regard to
+// case, as the found-file list shows a folder. Window-free: the start-up
+// and the staged recovery call it before they show the list.
+std::vector<FinishedFile> FinishInterruptedScan(const QString &folderNative, int64_t unitBytes = 512,
+                                                int32_t sectorBytes = 512);
+
 // Moves a file's modification time back to the date; a later date is not
 // applied. False when the file could not be dated.
 bool DateFoundFile(const QString &nativePath, const QDateTime &date);
