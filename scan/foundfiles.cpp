@@ -174,8 +174,7 @@ EmptyRunLimits FoundFileEmptyLimits(const QString &extension, StructureFormat fo
     return limits;
 }
 
-namespace {
-ReadBytesAt preadOf(int fd)
+ReadBytesAt ReadBytesOfFile(int fd)
 {
     return [fd](int64_t offset, unsigned char *into, size_t n) -> size_t {
         size_t got = 0;
@@ -190,7 +189,6 @@ ReadBytesAt preadOf(int fd)
         return got;
     };
 }
-} // namespace
 
 PictureExtent WalkTiffFile(const QString &nativePath)
 {
@@ -200,7 +198,7 @@ PictureExtent WalkTiffFile(const QString &nativePath)
     struct stat st {};
     PictureExtent e;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        e = WalkTiff(preadOf(fd), st.st_size);
+        e = WalkTiff(ReadBytesOfFile(fd), st.st_size);
     ::close(fd);
     return e;
 }
@@ -237,7 +235,7 @@ int64_t TrueEndCutter::cut(const QString &nativePath, int64_t unitBytes, int32_t
         end = *known;
     } else {
         const StructureFormat format = FoundFileFormat(ext, head, size_t(std::max<ssize_t>(0, headBytes)));
-        end = WalkFoundFile(preadOf(fd), length, format, FoundFileEmptyLimits(ext, format), walkBuffer_);
+        end = WalkFoundFile(ReadBytesOfFile(fd), length, format, FoundFileEmptyLimits(ext, format), walkBuffer_);
     }
     if (outcome)
         *outcome = end;

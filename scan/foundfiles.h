@@ -62,6 +62,9 @@ StructureFormat FoundFileFormat(const QString &extension, const unsigned char *h
 // themselves.
 EmptyRunLimits FoundFileEmptyLimits(const QString &extension, StructureFormat format);
 
+// Reads of an open file by offset, for the walks.
+ReadBytesAt ReadBytesOfFile(int fd);
+
 // TIFF and the RAW formats built on it, walked in a file once it is whole.
 PictureExtent WalkTiffFile(const QString &nativePath);
 

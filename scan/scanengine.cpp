@@ -910,20 +910,11 @@ struct ScanEngine::Impl {
         const int rd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (rd < 0)
             return;
-        std::vector<unsigned char> block(size_t(1) << 20);
-        const ssize_t head = ::pread(rd, block.data(), 1024, 0);
+        std::vector<unsigned char> block(1024);
+        const ssize_t head = ::pread(rd, block.data(), block.size(), 0);
         const StructureFormat format = FoundFileFormat(fileExt, block.data(), size_t(std::max<ssize_t>(0, head)));
         walk = StructureWalker(format, FoundFileEmptyLimits(fileExt, format));
-        for (int64_t at = 0; at < fileBytes && walk.wantsMore();) {
-            const size_t want = size_t(std::min<int64_t>(int64_t(block.size()), fileBytes - at));
-            const ssize_t r = ::pread(rd, block.data(), want, off_t(at));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0)
-                break;
-            walk.feed(block.data(), size_t(r), fileDamaged);
-            at += r;
-        }
+        FeedWalker(walk, ReadBytesOfFile(rd), fileBytes, block, fileDamaged);
         ::close(rd);
         if (!walk.wantsMore())
             fileComplete = true;

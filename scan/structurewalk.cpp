@@ -1088,6 +1088,21 @@ FileEnd StructureWalker::result() const
     return r;
 }
 
+void FeedWalker(StructureWalker &walker, const ReadBytesAt &read, int64_t length, std::vector<unsigned char> &block,
+                bool unreadable)
+{
+    constexpr size_t kBlock = 1 << 20;
+    if (block.size() < kBlock)
+        block.resize(kBlock);
+    for (int64_t at = 0; at < length && walker.wantsMore();) {
+        const size_t got = read(at, block.data(), size_t(std::min<int64_t>(int64_t(kBlock), length - at)));
+        if (got == 0)
+            break;
+        walker.feed(block.data(), got, unreadable);
+        at += int64_t(got);
+    }
+}
+
 FileEnd WalkFoundFile(const ReadBytesAt &read, int64_t length, StructureFormat format, EmptyRunLimits limits,
                       std::vector<unsigned char> &block)
 {
@@ -1100,18 +1115,8 @@ FileEnd WalkFoundFile(const ReadBytesAt &read, int64_t length, StructureFormat f
             return r;
         }
     }
-    constexpr size_t kBlock = 1 << 20;
-    if (block.size() < kBlock)
-        block.resize(kBlock);
     StructureWalker w(format, limits);
-    int64_t at = 0;
-    while (at < length && w.wantsMore()) {
-        const size_t got = read(at, block.data(), size_t(std::min<int64_t>(int64_t(kBlock), length - at)));
-        if (got == 0)
-            break;
-        w.feed(block.data(), got);
-        at += int64_t(got);
-    }
+    FeedWalker(w, read, length, block);
     FileEnd r = w.result();
     if (format == StructureFormat::Tiff)
         r.extent = tiff;

@@ -112,6 +112,11 @@ private:
     int64_t emptyFrom_ = -1;
 };
 
+// Feeds a walker a file's bytes, read through `read` from its start in
+// blocks of `block`, for as long as it wants them.
+void FeedWalker(StructureWalker &walker, const ReadBytesAt &read, int64_t length, std::vector<unsigned char> &block,
+                bool unreadable = false);
+
 // A whole found file read through `read`: its walk (TIFF and the RAW formats
 // built on it by their IFDs) and its empty sectors, read once at most, in
 // blocks of `block`. `format` as StructureFormatOfHeader gives it.

@@ -21,6 +21,20 @@ inline void check(bool ok)
         std::abort();
 }
 
+// Feeds a walker the bytes in pieces of 1 to `most` bytes that `pieces` chooses.
+template <class Walker>
+void feedInPieces(Walker &w, const uint8_t *data, size_t n, uint32_t pieces, uint32_t most)
+{
+    size_t at = 0;
+    uint32_t x = pieces | 1;
+    while (at < n && w.wantsMore()) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        const size_t k = std::min<size_t>(n - at, 1 + x % most);
+        w.feed(data + at, k);
+        at += k;
+    }
+}
+
 // Walks the bytes as every format; `pieces` chooses the sizes of the feeds.
 inline void checkWalks(const uint8_t *data, size_t n, uint32_t pieces)
 {
@@ -33,14 +47,7 @@ inline void checkWalks(const uint8_t *data, size_t n, uint32_t pieces)
         if (f == PictureFormat::Tiff)
             continue;
         PictureWalker w(f);
-        size_t at = 0;
-        uint32_t x = pieces | 1;
-        while (at < n && w.wantsMore()) {
-            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-            const size_t k = std::min<size_t>(n - at, 1 + x % 977);
-            w.feed(data + at, k);
-            at += k;
-        }
+        feedInPieces(w, data, n, pieces, 977);
         const PictureExtent inPieces = w.result();
         check(inPieces.walk == whole.walk && inPieces.end == whole.end);
         check(inPieces.width == whole.width && inPieces.height == whole.height);
@@ -68,14 +75,7 @@ inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
             check(a.emptyFrom >= -1 && a.emptyFrom < int64_t(n) && (a.emptyFrom < 0 || a.emptyFrom % 512 == 0));
             check(!a.structureCut || (a.emptyFrom >= 0 && a.cutShort()));
             StructureWalker parts(f, limits);
-            size_t at = 0;
-            uint32_t x = pieces | 1;
-            while (at < n && parts.wantsMore()) {
-                x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-                const size_t m = std::min<size_t>(n - at, 1 + x % 1500);
-                parts.feed(data + at, m);
-                at += m;
-            }
+            feedInPieces(parts, data, n, pieces, 1500);
             const FileEnd b = parts.result();
             check(a.extent.walk == b.extent.walk && a.extent.end == b.extent.end);
             check(a.emptyFrom == b.emptyFrom && a.structureCut == b.structureCut);
