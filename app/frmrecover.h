@@ -165,6 +165,9 @@ public:
     void SetToolTips();
     void EnableButtons();
     void ShowProgressPanel(const QString &caption, double count);
+    // The status line after a save: how many files went into which folder,
+    // the folder shortened in its middle when the line is too narrow.
+    void ShowSaveReport(int count, const QString &folder);
     void ClearFileView();
     // The design places of the command panel's controls and the design
     // sizes of the lists, then the first layout (Form_Resize).
@@ -192,7 +195,8 @@ public:
     // Reads the settings back into the fields and controls, each value
     // checked: what is out of its range takes its default.
     void ReadRegistryEntries();
-    // Checks the scan-type rows of LvwTypes from the LVW sub-key.
+    // Checks the scan-type rows of LvwTypes from the LVW sub-key; then the
+    // preset box shows what is in force (TypeSel).
     void RestoreScanTypeRows();
 
     // ======================================================================
@@ -338,10 +342,15 @@ public:
 
     // Get Started panel.
     void ShowGetStarted();
+    // Prints the panel's lines for its present size (the list's width).
+    void DrawGetStartedPanel();
 
     // Found-file list selection and browsing status.
     void RememberListIndex();
     void SelectListItem();
+    // After files were saved out of the list: item `index` (or the last one)
+    // becomes the one selection of both views and is shown.
+    void SelectNextAfterSave(int index);
     // 1: List3's selection to LvwFiles; any other value: LvwFiles' to List3.
     void SyncListSelections(int16_t &direction);
     void SyncListSelections(int direction);
@@ -354,6 +363,14 @@ public:
     // Removes the program's own files and folders from the program folder
     // (the command word "uninstall").
     void DelProgramTrees();
+    // The program's temp*.* files, only from a program folder that carries
+    // one of the program's words.
+    void DeleteProgramScratchFiles();
+    // Before "uninstall" empties the cache: the found files still there
+    // were never saved (a save moves them out); asks once, naming their
+    // number, whether they go too. True when they may be deleted: there are
+    // none, or the answer is Yes; No, no box or no answer in a minute keep them.
+    bool UninstallMayEmptyCache();
 
     // The handlers of the controls above, wired once by the constructor.
     void WireBehaviourEvents();
@@ -379,6 +396,9 @@ public:
     // The program's title on the empty picture view (nothing while the cache
     // holds files).
     void PrintPicture1Title();
+    // The picture view without a found file: the background picture at the
+    // view's size and the program's title.
+    void DrawStartPicture();
 
     // The drive change: readiness (waiting up to 5 s), the source name, the
     // Backup button, the drive information, and on a change of drive the
@@ -453,6 +473,10 @@ public:
     // the selection, which is upper-cased and extended with those names.
     void FillTypeList(QString &selection);
     void FillTypeList();
+    // The preset box as a restart finds the ticks: the stored preset when the
+    // ticks are exactly its own, else the prompt (the user's own ticks, the
+    // size entry, no choice).
+    void ShowTypeSelectInForce(int storedIndex);
     void CmdShowScanTypes_GotFocus();
     void SetTypesColumnWidth();
     void LvwTypes_ItemCheck(int index);

@@ -3,9 +3,20 @@
 #include "tests/support/fixtures.h"
 
 #include "platform/drives.h"
+#include "platform/os.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
+
+namespace {
+
+// Every test begins in a program that is not closing (an earlier test may
+// have pressed End).
+class FreshRun : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo &) override { plat::resetClosing(); }
+};
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -15,5 +26,6 @@ int main(int argc, char **argv)
     // Only the drives a test attaches are listed (C: stays the root file system).
     plat::DriveTable::instance().setExclusive(true);
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshRun);
     return RUN_ALL_TESTS();
 }
