@@ -1308,6 +1308,7 @@ ScanResult ScanEngine::Impl::run()
             break;
     }
 
+    settling = false;
     if (unreadableMedium) {
         r.end = ScanEnd::Unreadable;
         r.messageTitle = GetString(38, QStringLiteral("Scan"));
