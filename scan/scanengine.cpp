@@ -197,6 +197,7 @@ struct ScanEngine::Impl {
     bool estimateOpen = false;     // a picture whose size may give its expected length
     bool estimateLimit = false;    // limitBytes is that estimate
     bool limitIsMax = false;       // limitBytes is LMaxMB
+    bool entrySized = false;       // limitBytes is the size a deleted entry recorded
     bool limitCut = false;         // LMaxMB cut the open file
     bool fileCut = false;          // the open file, as closed, is cut short
     struct Walked {
@@ -681,8 +682,10 @@ struct ScanEngine::Impl {
             feedWalk(at, allowed);
             if (!sized && walk.width() > 0)
                 applyEstimate(walk.width(), walk.height());
-            if (!walk.wantsMore())
-                fileComplete = true;   // it has ended: what follows is not its
+            // It has ended: what follows is not its. A file of a deleted
+            // entry takes the entry's size all the same.
+            if (!walk.wantsMore() && !entrySized)
+                fileComplete = true;
         }
         return allowed;
     }
@@ -846,6 +849,7 @@ struct ScanEngine::Impl {
         fileBytes = 0;
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
         limitIsMax = entrySize == 0 && limitBytes > 0;
+        entrySized = entrySize != 0;
         const qsizetype dot = name.indexOf('.');
         fileExt = dot >= 0 ? name.mid(dot).toLower() : QString();
         fileDesc = latin(r.Desc).trimmed();
@@ -890,6 +894,7 @@ struct ScanEngine::Impl {
         const uint64_t entrySize = found.FoundFileSizes[size_t(i)];
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
         limitIsMax = entrySize == 0 && limitBytes > 0;
+        entrySized = entrySize != 0;
         limitCut = fileCut = false;
         fileComplete = limitBytes > 0 && uint64_t(fileBytes) >= limitBytes;
         if (fileComplete)
@@ -916,7 +921,7 @@ struct ScanEngine::Impl {
         walk = StructureWalker(format, FoundFileEmptyLimits(fileExt, format));
         FeedWalker(walk, ReadBytesOfFile(rd), fileBytes, block, fileDamaged);
         ::close(rd);
-        if (!walk.wantsMore())
+        if (!walk.wantsMore() && !entrySized)
             fileComplete = true;
     }
 
