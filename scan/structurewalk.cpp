@@ -572,8 +572,9 @@ private:
 };
 
 // MP3: an ID3v2 tag by its size, the MPEG audio frames by their headers
-// (each like the first), then an ID3v1 tag. The frame count of a Xing or
-// Info frame says how many frames a whole stream holds.
+// (each like the first), then an APE tag with its header and an ID3v1 tag.
+// The frame count of a Xing or Info frame says how many frames a whole
+// stream holds.
 class Mp3Walk : public HeaderWalk {
 public:
     Mp3Walk() { next(0, 4); }
@@ -589,7 +590,8 @@ public:
     }
 
 private:
-    enum Stage { Start, Id3, Frame, FirstBody, Tag } stage_ = Start;
+    enum Stage { Start, Id3, Frame, FirstBody, Ape, AfterApe, Tag } stage_ = Start;
+    static constexpr int64_t kMaxTag = int64_t(16) << 20;
     MpegFrame first_;
     int64_t frames_ = 0;
     int64_t stated_ = 0;    // the frames a Xing or Info frame counts (with itself or without)
@@ -626,6 +628,10 @@ private:
         if (std::memcmp(h, "TAG", 3) == 0 && counted()) {
             stage_ = Tag;
             return next(124, 0);
+        }
+        if (std::memcmp(h, "APET", 4) == 0 && counted()) {
+            stage_ = Ape;   // an APE tag's header, perhaps an ID3v1 tag behind it
+            return next(0, 28);
         }
         if (stated_ > 0)
             return counted() ? finish(at) : fail();
@@ -669,6 +675,21 @@ private:
         }
         case Frame:
             return frameAt(h, at);
+        case Ape: {
+            // "APETAGEX", version, the size of the items and the footer.
+            const int64_t size = le32(h + 8);
+            if (std::memcmp(h, "AGEX", 4) != 0 || size < 32 || size > kMaxTag)
+                return finish(at - 4);
+            stage_ = AfterApe;
+            mayEndAt(at - 4 + 32 + size);
+            return next(size, 4);
+        }
+        case AfterApe:
+            if (std::memcmp(h, "TAG", 3) == 0) {
+                stage_ = Tag;
+                return next(124, 0);
+            }
+            return finish(at);
         case Tag:
             return finish(at);
         }

@@ -6,7 +6,7 @@
 // last "%%EOF" and that line's end; ZIP and the formats built on it by the
 // end-of-central-directory record and its comment; OLE compound files (DOC,
 // XLS, PPT) by the highest sector their allocation tables use; MP3 by its
-// ID3v2 tag, its MPEG audio frames and an ID3v1 tag; CAB, SWF, DOS EPS,
+// ID3v2 tag, its MPEG audio frames, an APE and an ID3v1 tag; CAB, SWF, DOS EPS,
 // PSD and ASF (WMV, WMA) by the lengths their headers state. Empty space:
 // sectors whose bytes are all zero or all 0xFF, as a quick-formatted card
 // or erased flash reads.

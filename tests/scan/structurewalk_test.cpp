@@ -97,7 +97,15 @@ QList<Sample> toolSamples(const QString &dir)
     // lame's frames and ID3v1 tag.
     const QByteArray v22 = QByteArray("ID3\x02\x00\x00\x00\x00\x00\x20", 10) + "TT2"
                            + QByteArray("\x00\x00\x05\x00", 4) + "Tone" + QByteArray(21, '\0');
-    s << Sample{"v22.mp3", v22 + readFileBytes(dir + "/v1.mp3")};
+    const QByteArray v1 = readFileBytes(dir + "/v1.mp3");
+    s << Sample{"v22.mp3", v22 + v1};
+    // An APE tag (header, one item, footer) between the frames and the ID3v1 tag.
+    const QByteArray item = le32(4) + le32(0) + "Gain" + QByteArray(1, '\0') + "-3dB";
+    auto apeHeader = [&](quint32 flags) {
+        return "APETAGEX" + le32(2000) + le32(quint32(item.size() + 32)) + le32(1) + le32(flags) + QByteArray(8, '\0');
+    };
+    s << Sample{"ape.mp3", v1.left(v1.size() - 128) + apeHeader(0xA0000000u) + item + apeHeader(0x80000000u)
+                               + v1.right(128)};
     return s;
 }
 
