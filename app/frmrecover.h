@@ -652,9 +652,9 @@ public:
     QString UndeleteTypeFilter() const;
     // WorkFolder & the source's DirEnt.dat name.
     QString DirEntFilePath(const QString &source) const;
-    // Whether a cluster of the source is in use: the FAT arrays of the drive
-    // record, or the NTFS volume bitmap.
-    ClusterUse SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards);
+    // Whether a cluster of the source (or any of count clusters from it) is
+    // in use: the FAT arrays of the drive record, or the NTFS volume bitmap.
+    ClusterUse SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards, int64_t count = 1);
 
     // ======================================================================
     // Quick undelete: entry information and the events of the entry lists
@@ -684,8 +684,13 @@ public:
     void CloseMft();
     bool QuickUndeleteNtfs(const QString &drive, std::vector<DeletedEntryRecord> &entries, const QString &filter,
                            double minMB, double maxMB);
-    // Writes the data of an MFT record into the open target file.
+    // Writes the data of an MFT record into the open target file; a deleted
+    // record whose clusters the volume bitmap shows in use again gives
+    // ClustersInUse, never Complete.
     NtfsWrite RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target);
+    // Whether any cluster of a deleted record's data is in use again, by the
+    // volume bitmap of the source (the table must be loaded).
+    ClusterUse NtfsEntryClusterUse(const QString &source, int32_t mftIndex, bool closeAfterwards);
     void ShowMftAccessDenied(const QString &drive);
 
     // ======================================================================

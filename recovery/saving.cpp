@@ -81,7 +81,11 @@ void SaveTally::add(SaveOutcome outcome, int64_t written)
 
 QString NextFreeName(const QString &name)
 {
-    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    // The leading dots of a dot-file belong to its base name.
+    qsizetype lead = 0;
+    while (lead < name.size() && name[lead] == QLatin1Char('.'))
+        ++lead;
+    const qsizetype dot = name.indexOf(QLatin1Char('.'), lead);
     const QString base = dot < 0 ? name : name.left(dot);
     const QString ext = dot < 0 ? QString() : name.mid(dot);
     static const QRegularExpression numbered(QStringLiteral("^(.*_)(\\d+)$"));
@@ -117,8 +121,17 @@ QString EntrySaveName(const QString &shownName)
 {
     QString name = shownName;
     name.replace(QLatin1Char('?'), QLatin1Char('%'));
-    name = SanitizeMediumName(name);
-    return name.isEmpty() ? QStringLiteral("entry") : name;
+    // A dot-file is a real name on the user's system: the dots in front of
+    // its name stay (the cleaning drops them); dots before a separator do not.
+    qsizetype dots = 0;
+    while (dots < name.size() && name[dots] == QLatin1Char('.'))
+        ++dots;
+    const QString rest = SanitizeMediumName(name.mid(dots));
+    if (rest.isEmpty())
+        return QStringLiteral("entry");
+    if (!rest.startsWith(name.mid(dots, 1)))
+        dots = 0;
+    return QString(std::min<qsizetype>(dots, 200 - rest.toUtf8().size()), QLatin1Char('.')) + rest;
 }
 
 QString ApplySaveExtension(const QString &t, const QString &x)

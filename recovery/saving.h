@@ -32,7 +32,8 @@ struct SaveTally {
 
 // The name after a clash: "IMG.JPG" gives "IMG_0.JPG", "IMG_0.JPG" gives
 // "IMG_1.JPG", "DSC_0042.JPG" gives "DSC_43.JPG", "README" gives
-// "README_0". The number counts in 64 bits.
+// "README_0", ".hidden.txt" gives ".hidden_0.txt". The number counts in
+// 64 bits.
 QString NextFreeName(const QString &name);
 
 // Creates a new file in the folder (native path) under the name or, while a
@@ -42,8 +43,8 @@ QString NextFreeName(const QString &name);
 std::unique_ptr<QFile> CreateFreeTarget(const QString &folderNative, QString &name);
 
 // The name an entry is saved under: the name shown for it ("?" as "%"),
-// cleaned of separators and control characters; "entry" when nothing is
-// left.
+// cleaned of separators and control characters, its leading dots kept
+// (".hidden.txt" stays so); "entry" when nothing is left.
 QString EntrySaveName(const QString &shownName);
 
 // The extension rule of a single Save Selected: the file-name part of t

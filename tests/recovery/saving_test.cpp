@@ -156,6 +156,11 @@ TEST(SaveNames, FreeNamesNeverTouchTheUsersFiles)
     EXPECT_EQ(EntrySaveName("../../x.jpg"), "x.jpg");
     EXPECT_EQ(EntrySaveName("a\\b\x01.jpg"), "ab.jpg");
     EXPECT_EQ(EntrySaveName("///"), "entry");
+    // A dot-file keeps its dot, and a clash numbers its base name.
+    EXPECT_EQ(EntrySaveName(".hidden.txt"), ".hidden.txt");
+    EXPECT_EQ(EntrySaveName("..."), "entry");
+    EXPECT_EQ(NextFreeName(".hidden.txt"), ".hidden_0.txt");
+    EXPECT_EQ(NextFreeName(".bashrc"), ".bashrc_0");
 
     EXPECT_FALSE(TargetOnSourceDisk("C:\\home\\ann\\", "C:"));
     EXPECT_FALSE(TargetOnSourceDisk("D:\\saved\\", "C:\\images\\card.img"));

@@ -132,6 +132,8 @@ QString makeFatImage(const QString &dir, const QString &name, const FatImageSpec
         args << "-R" << QString::number(spec.reservedSectors);
     if (spec.rootEntries >= 0)
         args << "-r" << QString::number(spec.rootEntries);
+    if (!spec.align)
+        args << "-a";
     args << path << QString::number(spec.sizeKiB);
     QByteArray out;
     if (runTool(mkfsFat(), args, &out) != 0) {
