@@ -187,6 +187,9 @@ void frmRecover::Form_Load()
     ListClickSuppressed = true;
     setCaption(ProgramTitle + QStringLiteral(" ") + QStringLiteral("      ")
                + GetString(2261, QStringLiteral("File & Media Recovery")));
+    // A scan ended from outside left its files as it wrote them: they are
+    // finished before the list shows them or the staged recovery starts.
+    FinishInterruptedScanFiles();
     // 28. The previous run's found files; the list file written once more
     // with a random selection for the next start.
     FileListBusy = true;

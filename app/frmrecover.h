@@ -531,6 +531,11 @@ public:
     // result and the Scan caption.
     void ShowScanResults();
     void CmdScan_Click();
+    // A scan ended from outside (the marker LastCluster above 0) left the
+    // files it wrote in the cache root uncut: the finishing pass cuts them,
+    // the file that was open is marked as cut short, and the list file is
+    // written so that the found-file list shows them so.
+    void FinishInterruptedScanFiles();
 
     // The Scan command (scan/ui/scanstart.cpp)
     // WorkFolder & "Searched.dat": the source and serial of the last scan.
