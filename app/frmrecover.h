@@ -707,6 +707,7 @@ public:
     QString SaveSource;
     SaveTally LastSaveTally;           // what the last save of entries gave
     QString SavedFilePath;             // native path of the file the last entry was written to
+    int64_t SavedFileBytes = 0;        // and its size
 
     void CmdSaveAll_Click();
     void CmdSaveAs_Click();

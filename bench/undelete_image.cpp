@@ -1,12 +1,16 @@
-// undelete_image IMAGE OUTDIR [--all]: Quick Undelete and the saving of its
-// entries through the main window, headless. The image is attached as the
-// removable drive E: (read-only); the Quick Undelete command lists it; then
-// every deleted entry the lists offer (with --all the existing ones too) is
-// saved into OUTDIR through the program's own saving of one entry, as Save
-// All saves after its folder choice (no questions), each entry into the
-// folder of its path below OUTDIR. The program's home is a temporary folder, removed at the
-// end. Prints on its last lines the entries listed, the files saved, the
-// bytes and the seconds of the listing and of the saving.
+// undelete_image IMAGE OUTDIR [--all | --save-all]: Quick Undelete and the
+// saving of its entries through the main window, headless. The image is
+// attached as the removable drive E: (read-only); the Quick Undelete command
+// lists it; then every deleted entry the lists offer (with --all the existing
+// ones too) is saved into OUTDIR through the program's own saving of one
+// entry, as Save All saves after its folder choice (no questions), each entry
+// into the folder of its path below OUTDIR. With --save-all the Save All
+// command itself runs instead, as the user runs it: the folder chooser
+// answered with OUTDIR, every question with its default button, every entry
+// it picks saved into OUTDIR itself (clashing names take free names). The
+// program's home is a temporary folder, removed at the end. Prints on its
+// last lines the entries listed, the files saved, the bytes and the seconds
+// of the listing and of the saving.
 #include "bench/headless.h"
 #include "drive/chooserpath.h"
 #include "drive/driveinfo.h"
@@ -16,6 +20,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHash>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -35,18 +41,51 @@ struct Saved {
     int64_t bytes = 0;
 };
 
-// Saves every entry a list offers, each into the folder of its path, as
-// SaveUndeleteEntries saves one line in a Save All: the name the line shows,
-// the entry's data, cut and dated.
-Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
+// The folder below OUTDIR of each line's entry, worked out before the clock
+// starts (the program's Save All saves into one folder; this bench into one
+// per folder of the medium): its index in `internal` (the program's own
+// form, as the folder chooser would give it) and `native`, -1 for none.
+struct FolderPlan {
+    std::vector<int> ofLine;
+    QStringList internal, native;
+};
+
+FolderPlan planFolders(frmRecover &w, plat::ListBox &list, const QString &outNative)
 {
-    Saved saved;
-    // The folders below OUTDIR, made once, in the program's own form as the
-    // folder chooser would give them, by the folder part of entries' paths.
+    FolderPlan plan;
     QString outInternal = plat::toInternal(outNative);
     if (!outInternal.endsWith(QLatin1Char('\\')))
         outInternal += QLatin1Char('\\');
-    QHash<QString, QString> folders;
+    QHash<QString, int> known;
+    for (int i = 0; i < list.ListCount(); ++i) {
+        const int k = w.EntryIndexOfLine(list, i);
+        if (k <= 0) {
+            plan.ofLine.push_back(-1);
+            continue;
+        }
+        const DeletedEntryRecord &e = w.DeletedEntries[size_t(k)];
+        const QString pathFolder = e.Path.left(e.Path.lastIndexOf(QLatin1Char('\\')) + 1);
+        auto at = known.find(pathFolder);
+        if (at == known.end()) {
+            const QString below = folderOf(e);
+            plan.native << outNative + QLatin1Char('/') + below;
+            plan.internal << outInternal + QString(below).replace(QLatin1Char('/'), QLatin1Char('\\'));
+            at = known.insert(pathFolder, int(plan.native.size()) - 1);
+        }
+        plan.ofLine.push_back(*at);
+    }
+    return plan;
+}
+
+// Saves every entry a list offers, each into the folder of its path, as
+// SaveUndeleteEntries saves one line in a Save All: the name the line shows,
+// the entry's data, cut and dated. Each folder is made when its first file
+// is saved.
+Saved saveLines(frmRecover &w, plat::ListBox &list, const FolderPlan &plan)
+{
+    Saved saved;
+    std::vector<bool> made(size_t(plan.native.size()), false);
+    int folder = -1;
     for (int i = 0; i < list.ListCount(); ++i) {
         const int k = w.EntryIndexOfLine(list, i);
         if (k <= 0 || w.DeletedEntries[size_t(k)].IsDirectory())
@@ -56,14 +95,14 @@ Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
         const DeletedEntryRecord &e = w.DeletedEntries[size_t(k)];
         if (e.MftIndex + e.Recoverable < 1)
             continue;
-        const QString pathFolder = e.Path.left(e.Path.lastIndexOf(QLatin1Char('\\')) + 1);
-        auto made = folders.find(pathFolder);
-        if (made == folders.end()) {
-            const QString below = folderOf(e);
-            QDir().mkpath(outNative + QLatin1Char('/') + below);
-            made = folders.insert(pathFolder, outInternal + QString(below).replace(QLatin1Char('/'), QLatin1Char('\\')));
+        const int f = plan.ofLine[size_t(i)];
+        if (f != folder) {
+            if (!made[size_t(f)])
+                QDir().mkpath(plan.native[f]);
+            made[size_t(f)] = true;
+            ChooserStartPath = plan.internal[f];
+            folder = f;
         }
-        ChooserStartPath = *made;
         w.SaveName = EntrySaveName(e.MftIndex > 0 ? e.LongName : EntryLineText(list.List(i)));
         w.SaveFirstCluster = e.FirstCluster;
         w.SaveSize = e.Size;
@@ -73,7 +112,7 @@ Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
         // A whole file is cut to its size; a partial one may be shorter.
         if (outcome == SaveOutcome::Saved || outcome == SaveOutcome::Partial) {
             ++saved.files;
-            saved.bytes += outcome == SaveOutcome::Saved ? e.Size : QFileInfo(w.SavedFilePath).size();
+            saved.bytes += w.SavedFileBytes;
         }
     }
     return saved;
@@ -89,10 +128,11 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
-        std::fprintf(stderr, "usage: undelete_image IMAGE OUTDIR [--all]\n");
+        std::fprintf(stderr, "usage: undelete_image IMAGE OUTDIR [--all | --save-all]\n");
         return 2;
     }
     const bool all = args.contains(QStringLiteral("--all"));
+    const bool saveAll = args.contains(QStringLiteral("--save-all"));
     QString image, outNative;
     if (!imageAndFolder(args[1], args[2], image, outNative) || !attachAsE(image))
         return 1;
@@ -116,20 +156,43 @@ int main(int argc, char **argv)
     for (int i = 0; i < w.List1.ListCount(); ++i)
         existing += w.EntryIndexOfLine(w.List1, i) > 0;
 
+    if (saveAll) {
+        ChooserStartPath = plat::toInternal(outNative) + QStringLiteral("\\");
+        FolderChooserAnswers chooser(QStringLiteral("Save All"), 1);
+        clock.restart();
+        w.CmdSaveAll_Click();
+        const double saveSeconds = double(clock.nsecsElapsed()) / 1e9;
+        chooser.stop();
+        printAsked(asked);
+        std::printf("entries listed: %d deleted, %d existing\n", deleted, existing);
+        std::printf("files saved: %d (%d possibly damaged, %d not saved)\n",
+                    w.LastSaveTally.saved + w.LastSaveTally.partial, w.LastSaveTally.partial, w.LastSaveTally.notSaved);
+        std::printf("bytes saved: %lld\n", static_cast<long long>(w.LastSaveTally.bytes));
+        std::printf("seconds listing: %.3f\n", listSeconds);
+        std::printf("seconds saving: %.3f\n", saveSeconds);
+        closeBench();
+        return 0;
+    }
+
+    const FolderPlan deletedPlan = planFolders(w, w.List2, outNative);
+    const FolderPlan existingPlan = all ? planFolders(w, w.List1, outNative) : FolderPlan{};
     clock.restart();
-    // As Save All after its folder choice: no questions, no previews.
+    // As Save All after its folder choice: no questions, no previews, one
+    // run of saves (as SaveUndeleteEntries holds).
     w.AskSaveName = false;
     w.BatchSave = true;
     w.OperationRunning = true;
     w.OperationBusy = true;
-    Saved saved = saveLines(w, w.List2, outNative);
+    auto run = std::make_unique<SaveRun>();
+    Saved saved = saveLines(w, w.List2, deletedPlan);
     if (all) {
         w.SavingExisting = true;
-        const Saved more = saveLines(w, w.List1, outNative);
+        const Saved more = saveLines(w, w.List1, existingPlan);
         w.SavingExisting = false;
         saved.files += more.files;
         saved.bytes += more.bytes;
     }
+    run.reset();
     w.OperationRunning = false;
     w.OperationBusy = false;
     const double saveSeconds = double(clock.nsecsElapsed()) / 1e9;

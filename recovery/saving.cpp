@@ -4,6 +4,8 @@
 #include "drive/fat.h"
 #include "drive/sectors.h"
 #include "platform/drives.h"
+#include "platform/paths.h"
+#include "recovery/cacheguard.h"
 #include "scan/foundfiles.h"
 #include "undelete/fatwalk.h"
 
@@ -99,11 +101,83 @@ QString NextFreeName(const QString &name)
     return base + QStringLiteral("_0") + ext;
 }
 
-bool CommitUnderFreeName(plat::PartFile &part, QString &name)
+namespace {
+SaveRun *g_saveRun = nullptr;
+}
+
+SaveRun::SaveRun()
 {
-    QString candidate = name;
+    if (!g_saveRun)
+        g_saveRun = this;
+    else
+        outer_ = g_saveRun;
+}
+
+SaveRun::~SaveRun()
+{
+    if (g_saveRun == this)
+        g_saveRun = nullptr;
+    volume_.close();
+}
+
+SaveRun *SaveRun::current() { return g_saveRun; }
+
+SaveRun &SaveRun::outermost()
+{
+    SaveRun *run = this;
+    while (run->outer_)
+        run = run->outer_;
+    return *run;
+}
+
+const plat::Handle &SaveRun::volume(const QString &drive)
+{
+    SaveRun &run = outermost();
+    if (!run.volume_.valid() || run.volumeDrive_.compare(drive, Qt::CaseInsensitive) != 0) {
+        run.volume_.close();
+        run.volume_ = OpenRawVolume(drive);
+        run.volumeDrive_ = drive;
+    }
+    return run.volume_;
+}
+
+const SaveFolder &SaveRun::folder(const QString &folder, const QString &source, const QString &cacheRoot, bool again)
+{
+    std::optional<SaveFolder> &known = outermost().folder_;
+    if (again || !known || known->folder != folder || known->source != source || known->cacheRoot != cacheRoot)
+        known = SaveFolder::of(folder, source, cacheRoot);
+    return *known;
+}
+
+SaveFolder SaveFolder::of(const QString &folder, const QString &source, const QString &cacheRoot)
+{
+    SaveFolder f{folder, source, cacheRoot};
+    f.onSourceDisk = TargetOnSourceDisk(folder, source);
+    if (f.onSourceDisk)
+        return f;
+    f.native = plat::toNative(folder);
+    if (!f.native.isEmpty() && !QDir().mkpath(f.native))
+        f.native.clear();
+    f.handle = plat::Folder::open(f.native);
+    f.inCache = !cacheRoot.isEmpty() && IsSameOrBelow(folder, cacheRoot);
+    return f;
+}
+
+bool CommitUnderFreeName(plat::PartFile &part, QString &name, SaveRun *run)
+{
+    if (run)
+        run = &run->outermost();
+    QString key, candidate = name;
+    if (run) {
+        key = part.folder() + QLatin1Char('/') + name;
+        const auto last = run->lastTaken_.constFind(key);
+        if (last != run->lastTaken_.cend())
+            candidate = NextFreeName(*last);
+    }
     for (int i = 0; i < kMaxNameTries; ++i) {
         if (part.commit(candidate, plat::PartFile::Existing::Refuse)) {
+            if (run && candidate != name)
+                run->lastTaken_.insert(key, candidate);
             name = candidate;
             return true;
         }
@@ -123,11 +197,11 @@ QString EntrySaveName(const QString &shownName)
     qsizetype dots = 0;
     while (dots < name.size() && name[dots] == QLatin1Char('.'))
         ++dots;
-    const QString rest = SanitizeMediumName(name.mid(dots));
+    const QString rest = SanitizeMediumName(dots > 0 ? name.mid(dots) : name);
     if (rest.isEmpty())
         return QStringLiteral("entry");
-    if (!rest.startsWith(name.mid(dots, 1)))
-        dots = 0;
+    if (dots == 0 || !rest.startsWith(name[dots]))
+        return rest;
     return QString(std::min<qsizetype>(dots, 200 - rest.toUtf8().size()), QLatin1Char('.')) + rest;
 }
 
@@ -149,6 +223,15 @@ QString ApplySaveExtension(const QString &t, const QString &x)
 FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
                                  QFile &out, const std::function<bool()> &keepGoing)
 {
+    // The file is written through its descriptor from here on.
+    if (!out.flush())
+        return {};
+    return WriteFatEntryData(drive, entry, bytes, fixedMedia, out.handle(), keepGoing);
+}
+
+FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
+                                 int fd, const std::function<bool()> &keepGoing, const plat::Handle *volume)
+{
     FatWriteResult result;
     const DriveInfoRecord &d = DriveInfo();
     const int64_t clusterBytes = int64_t(d.SectorsPerCluster) * d.BytesPerSector;
@@ -158,9 +241,19 @@ FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord 
     const int64_t first = int64_t(uint32_t(entry.FirstCluster));
     if (!IsDataCluster(d, first))
         return result;
-    plat::Handle h = OpenRawVolume(drive);
-    if (!h.valid())
+    plat::Handle h = volume ? *volume : OpenRawVolume(drive);
+    if (!h.valid() || fd < 0)
         return result;
+    // A handle of the caller's stays open.
+    struct Closer {
+        plat::Handle &h;
+        bool own;
+        ~Closer()
+        {
+            if (own)
+                h.close();
+        }
+    } closer{h, volume == nullptr};
 
     const bool existing = !entry.IsDeleted();
     const bool followFree = !existing && fixedMedia && FatEntryOf(d, first) == 0;
@@ -195,11 +288,7 @@ FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord 
     const qsizetype wanted = qsizetype(std::min<int64_t>(kRunBytes + clusterBytes, std::max<int64_t>(total, clusterBytes)));
     if (buffer.size() < wanted)
         buffer = QByteArray(wanted, Qt::Uninitialized);
-    // The file is written through its descriptor from here on.
-    if (!out.flush())
-        return result;
-    const int fd = out.handle();
-    bool inKernel = fd >= 0;
+    bool inKernel = true;
     int64_t cluster = first;
     while (cluster >= 0 && result.bytes < total) {
         // A run of consecutive clusters, read at once.
@@ -257,7 +346,6 @@ FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord 
             break;
         cluster = pending;
     }
-    h.close();
     result.complete = result.bytes >= total;
     return result;
 }

@@ -5,13 +5,16 @@
 #pragma once
 
 #include "platform/partfile.h"
+#include "platform/rawio.h"
 #include "undelete/entries.h"
 
 #include <QFile>
+#include <QHash>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // How saving one entry ended.
 enum class SaveOutcome {
@@ -36,12 +39,60 @@ struct SaveTally {
 // 64 bits.
 QString NextFreeName(const QString &name);
 
+// A save folder (an internal path) as saving into it needs it: refused when
+// it lies on the physical disk of the source (TargetOnSourceDisk), else its
+// native path, made when missing (empty when it cannot be), the folder held
+// open, and whether it lies at or below the cache root.
+struct SaveFolder {
+    QString folder, source, cacheRoot;   // what it was worked out for
+    bool onSourceDisk = false;
+    QString native;
+    std::shared_ptr<const plat::Folder> handle;
+    bool inCache = false;
+
+    static SaveFolder of(const QString &folder, const QString &source, const QString &cacheRoot);
+};
+
+// A run of saves of quick-undelete entries (one Save All or Save Selected):
+// while it lives, the source volume stays open from entry to entry, the save
+// folder is worked out once, and the names taken in place of taken ones are
+// remembered, so that the next file of such a name goes on after the name
+// the last one took instead of trying every taken name again (20,000
+// deleted files of 20 names saved into one folder would try ten million
+// names). A run started while another lives leaves the outer one in charge.
+class SaveRun {
+public:
+    SaveRun();
+    ~SaveRun();
+    SaveRun(const SaveRun &) = delete;
+    SaveRun &operator=(const SaveRun &) = delete;
+    // The run going on, or none.
+    static SaveRun *current();
+    // The drive's volume, opened on its first use in the run (invalid when
+    // it cannot be opened).
+    const plat::Handle &volume(const QString &drive);
+    // The save folder, worked out on its first use in the run, or again
+    // when asked to (a folder removed since).
+    const SaveFolder &folder(const QString &folder, const QString &source, const QString &cacheRoot,
+                             bool again = false);
+
+private:
+    friend bool CommitUnderFreeName(plat::PartFile &part, QString &name, SaveRun *run);
+    SaveRun &outermost();
+    SaveRun *outer_ = nullptr;
+    QString volumeDrive_;
+    plat::Handle volume_;
+    std::optional<SaveFolder> folder_;
+    QHash<QString, QString> lastTaken_;   // folder/name -> the name its last file took
+};
+
 // Gives a complete file, written under its temporary name, its final name:
 // the name or, while a file of that name exists (in any case on a file
 // system that ignores case), the next free name; at most 100,000 names are
-// tried. The name given is replaced by the one used. False when no name
-// could be taken (the file then stays temporary).
-bool CommitUnderFreeName(plat::PartFile &part, QString &name);
+// tried. Within a run, a name that was taken before starts after the name
+// its last file took. The name given is replaced by the one used. False
+// when no name could be taken (the file then stays temporary).
+bool CommitUnderFreeName(plat::PartFile &part, QString &name, SaveRun *run = nullptr);
 
 // The name an entry is saved under: the name shown for it ("?" as "%"),
 // cleaned of separators and control characters, its leading dots kept
@@ -68,7 +119,12 @@ struct FatWriteResult {
 // its first one (on a fixed disk the free ones only, when its first cluster
 // is free); an existing entry's follow its chain in the FAT. Cluster numbers
 // are checked against the data area and chains against loops; reads go in
-// runs of up to 8 MiB through one handle. keepGoing is asked between runs.
+// runs of up to 8 MiB through one handle (the volume given, else one opened
+// for the call). keepGoing is asked between runs. The data goes to the
+// descriptor's file at its position.
+FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
+                                 int fd, const std::function<bool()> &keepGoing = {},
+                                 const plat::Handle *volume = nullptr);
 FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
                                  QFile &out, const std::function<bool()> &keepGoing = {});
 

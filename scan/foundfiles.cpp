@@ -17,15 +17,33 @@ QString RecoveredFileName(int64_t counter, const QString &extension)
     return QStringLiteral("R#") + QStringLiteral("%1").arg(counter, 4, 10, QLatin1Char('0')) + extension;
 }
 
+namespace {
+
+bool droppedFromName(char16_t u)
+{
+    switch (u) {
+    case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+        return true;
+    default:
+        return u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0);
+    }
+}
+
+bool blankOrDot(QChar c) { return c == QLatin1Char('.') || c == QLatin1Char(' '); }
+
+} // namespace
+
 QString SanitizeMediumName(const QString &name)
 {
+    // Most names keep every character (and their UTF-8 form, at most three
+    // bytes a unit, fits): the name itself, without a copy.
+    if (!name.isEmpty() && name.size() * 3 <= 200 && !blankOrDot(name.front()) && !blankOrDot(name.back())
+        && std::none_of(name.cbegin(), name.cend(), [](QChar c) { return droppedFromName(c.unicode()); }))
+        return name;
     QString out;
     out.reserve(name.size());
     for (QChar c : name) {
-        const ushort u = c.unicode();
-        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
-            continue;
-        if (QStringLiteral("\\/:*?\"<>|").contains(c))
+        if (droppedFromName(c.unicode()))
             continue;
         out += c;
     }

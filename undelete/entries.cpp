@@ -113,6 +113,49 @@ QDateTime OleDateToDateTime(double oleDate)
     return QDateTime(kOleEpoch.addDays(days), QTime(0, 0).addMSecs(int(ms)));
 }
 
+bool OleDateToMSecsSinceEpoch(double oleDate, qint64 &msecs)
+{
+    if (!std::isfinite(oleDate) || std::fabs(oleDate) > 3.0e6)
+        return false;
+    // The day and the time of day as OleDateToDateTime takes them.
+    const double whole = std::trunc(oleDate);
+    qint64 ms = qint64(std::llround(std::fabs(oleDate - whole) * kSecondsPerDay * 1000.0));
+    qint64 days = qint64(whole);
+    if (ms >= qint64(kSecondsPerDay) * 1000) {
+        ms -= qint64(kSecondsPerDay) * 1000;
+        ++days;
+    }
+    // Local wall-clock seconds since 1970 (25,569 days after the OLE epoch).
+    // Between 1971 and 2037 the C library's local time is the one a
+    // QDateTime uses; the offset is taken when it is the same a day before
+    // and a day after (every offset is under 14 hours) and holds at the
+    // instant found: then that instant is the only one showing this time.
+    constexpr qint64 kDay = 86400;
+    const qint64 unixDays = days - 25569;
+    if (unixDays > 366 && unixDays < 24836) {
+        const qint64 wall = unixDays * kDay + ms / 1000;
+        auto offsetAt = [](qint64 t, long &offset) {
+            const time_t at = time_t(t);
+            struct tm parts {};
+            if (!localtime_r(&at, &parts))
+                return false;
+            offset = parts.tm_gmtoff;
+            return true;
+        };
+        long before = 0, after = 0, at = 0;
+        if (offsetAt(wall - kDay, before) && offsetAt(wall + kDay, after) && before == after
+            && offsetAt(wall - before, at) && at == before) {
+            msecs = (wall - before) * 1000 + ms % 1000;
+            return true;
+        }
+    }
+    const QDateTime date = OleDateToDateTime(oleDate);
+    if (!date.isValid())
+        return false;
+    msecs = date.toMSecsSinceEpoch();
+    return true;
+}
+
 double OleDateFromDateTime(const QDateTime &dateTime)
 {
     if (!dateTime.isValid())

@@ -44,6 +44,12 @@ struct DeletedEntryRecord {
 double OleDateSerial(int year, int month, int day, int hour = 0, int minute = 0, double second = 0);
 // The local date and time of an OLE date (to the millisecond).
 QDateTime OleDateToDateTime(double oleDate);
+// The same instant in milliseconds since 1970 (UTC), as
+// OleDateToDateTime(oleDate).toMSecsSinceEpoch() gives it, but without the
+// time-zone file read again for every date where the local offset is plain
+// (no change of offset near it): saving dates thousands of files. False for
+// no valid date.
+bool OleDateToMSecsSinceEpoch(double oleDate, qint64 &msecs);
 double OleDateFromDateTime(const QDateTime &dateTime);
 // A FILETIME (100 ns units since 1601, UTC) as a local OLE date.
 double OleDateFromFileTime(uint64_t fileTime);

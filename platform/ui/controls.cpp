@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QItemSelectionModel>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPainter>
@@ -1312,6 +1313,35 @@ void CheckBox::setValue(int value)
 
 // ---- ListBox ------------------------------------------------------------------------
 
+namespace {
+
+// Selects or clears one row of a multi-selection list. A row selected next to
+// selected rows joins their range: the selection model keeps the ranges it is
+// given as they are, and each of its operations walks all of them, so rows
+// selected one by one would cost a walk over thousands of one-row ranges each
+// (minutes for a Save All that picks 20,000 lines). Clearing rows only ever
+// splits a range, which keeps them few.
+void selectRow(QListWidget *l, int row, bool selected)
+{
+    QItemSelectionModel *model = l->selectionModel();
+    if (!model)
+        return;
+    if (!selected) {
+        model->select(l->model()->index(row, 0), QItemSelectionModel::Deselect);
+        return;
+    }
+    int top = row, bottom = row;
+    for (const QItemSelectionRange &r : model->selection()) {
+        if (r.bottom() == row - 1)
+            top = std::min(top, r.top());
+        else if (r.top() == row + 1)
+            bottom = std::max(bottom, r.bottom());
+    }
+    model->select(QItemSelection(l->model()->index(top, 0), l->model()->index(bottom, 0)), QItemSelectionModel::Select);
+}
+
+} // namespace
+
 ListBox::ListBox(Control *container)
 {
     auto *l = new QListWidget(parentOf(container));
@@ -1516,7 +1546,7 @@ void ListBox::setSelected(int index, bool selected)
             else if (l->item(index)->isSelected())
                 l->clearSelection();
         } else {
-            l->item(index)->setSelected(selected);
+            selectRow(l, index, selected);
             if (selected)   // the selected item becomes the current one, as by a click
                 l->setCurrentRow(index, QItemSelectionModel::NoUpdate);
         }
@@ -1524,7 +1554,19 @@ void ListBox::setSelected(int index, bool selected)
     Click();
 }
 
-int ListBox::SelCount() const { return list() ? int(list()->selectedItems().size()) : 0; }
+int ListBox::SelCount() const
+{
+    auto *l = list();
+    if (!l)
+        return 0;
+    // Counted over the selection's ranges (which never overlap), not item by
+    // item: a long save asks after every line. Every item is selectable.
+    int count = 0;
+    for (const QItemSelectionRange &r : l->selectionModel()->selection())
+        if (r.isValid())
+            count += r.height();
+    return count;
+}
 
 QString ListBox::Text() const { return List(ListIndex()); }
 

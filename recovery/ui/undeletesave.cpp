@@ -19,6 +19,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <cerrno>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -44,6 +45,7 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
     const bool keptRunning = OperationRunning, keptBusy = OperationBusy;
     OperationRunning = true;
     OperationBusy = true;
+    SaveRun run;
     const QString folderNative = plat::toNative(ChooserStartPath);
     if (!folderNative.isEmpty())
         QDir().mkpath(folderNative);
@@ -124,9 +126,7 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
         }
         if (outcome == SaveOutcome::Cancelled)
             break;
-        LastSaveTally.add(outcome, outcome == SaveOutcome::Saved || outcome == SaveOutcome::Partial
-                                       ? QFileInfo(SavedFilePath).size()
-                                       : 0);
+        LastSaveTally.add(outcome, outcome == SaveOutcome::Saved || outcome == SaveOutcome::Partial ? SavedFileBytes : 0);
         // A file written from clusters that may belong to another file is
         // said to be so when the user saves it by hand.
         if (outcome == SaveOutcome::Partial && AskSaveName && !BatchSave)
@@ -164,6 +164,7 @@ SaveOutcome frmRecover::SaveUndeleteEntry(QString &name, int index)
 SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
 {
     SavedFilePath.clear();
+    SavedFileBytes = 0;
     if (index <= 0 || index >= int(DeletedEntries.size()))
         return SaveOutcome::NotSaved;
     const DeletedEntryRecord e = DeletedEntries[size_t(index)];
@@ -205,29 +206,27 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
                 QDir().rmdir(prevNative);
         }
     }
-    // Never onto the disk being recovered from, whatever folder is set.
-    if (TargetOnSourceDisk(folder, SourceName))
-        return SaveOutcome::NotSaved;
-    // The folder of the previous entry is known to exist.
-    static QString knownFolder, knownNative;
-    if (folder != knownFolder || !QFileInfo(knownNative).isDir()) {
-        knownFolder = folder;
-        knownNative = plat::toNative(folder);
-        if (knownNative.isEmpty() || !QDir().mkpath(knownNative)) {
-            knownFolder.clear();
-            return SaveOutcome::NotSaved;
-        }
-    }
-    const QString folderNative = knownNative;
-    const bool inCache = !CacheRoot.isEmpty() && IsSameOrBelow(folder, CacheRoot);
+    // Never onto the disk being recovered from, whatever folder is set; the
+    // folder made when it is missing. A run works this out once.
+    SaveRun *run = SaveRun::current();
+    auto targetOf = [&](bool again) {
+        return run ? run->folder(folder, SourceName, CacheRoot, again) : SaveFolder::of(folder, SourceName, CacheRoot);
+    };
+    SaveFolder target = targetOf(false);
 
     // The file is written under its temporary name in the folder; inside
     // the cache (the preview's Temp folder) the program's own file of that
-    // name is then replaced, elsewhere it takes a free name.
+    // name is then replaced, elsewhere it takes a free name. A folder
+    // removed since the entry before is made again.
     plat::PartFile part;
-    if (!part.open(folderNative, name))
-        return SaveOutcome::NotSaved;
-    QFile &out = part.file();
+    auto openIn = [&](const SaveFolder &t) {
+        return !t.onSourceDisk && !t.native.isEmpty()
+               && (t.handle ? part.open(t.handle, name) : part.open(t.native, name));
+    };
+    if (!openIn(target)) {
+        if (target.onSourceDisk || errno != ENOENT || !openIn(target = targetOf(true)))
+            return SaveOutcome::NotSaved;
+    }
 
     const DriveInfoRecord &d = DriveInfo();
     auto running = [this] {
@@ -235,46 +234,54 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
         return OperationRunning;
     };
     bool wrote = false, whole = false;
+    QFile *out = nullptr;   // the file's QFile, where the data went through one
+    int64_t written = 0;    // bytes the file holds
     if (d.FileSystem == QLatin1String("NTFS")) {
-        const NtfsWrite w = RecoverNtfsEntry(SourceName, e.MftIndex, out);
+        out = &part.file();
+        const NtfsWrite w = RecoverNtfsEntry(SourceName, e.MftIndex, *out);
         wrote = w != NtfsWrite::Failed;
         whole = w == NtfsWrite::Complete;
     } else {
         const int64_t clusterBytes = int64_t(d.SectorsPerCluster) * d.BytesPerSector;
         const int64_t total = SaveSize > 0 ? SaveSize : clusterBytes;
-        bool done = false;
         if (SavingExisting || !e.IsDeleted()) {
             // An existing file through the source's mounted tree, where it has one.
             const QString native = e.Path.isEmpty() ? QString() : plat::toNative(SourceName.left(2) + QLatin1Char('\\') + e.Path);
             if (!native.isEmpty() && QFileInfo(native).isFile()) {
-                const int64_t copied = CopyFileInto(native, out, running);
+                out = &part.file();
+                const int64_t copied = CopyFileInto(native, *out, running);
                 wrote = copied >= 0;
                 whole = copied >= e.Size;
-                done = true;
             }
         }
-        if (!done) {
-            const FatWriteResult w =
-                WriteFatEntryData(SourceName, e, total, d.DriveType == QLatin1String("Fixed"), out, running);
+        if (!out) {
+            const FatWriteResult w = WriteFatEntryData(SourceName, e, total, d.DriveType == QLatin1String("Fixed"),
+                                                       part.fd(), running, run ? &run->volume(SourceName) : nullptr);
             wrote = w.firstReadable && !w.writeFailed;
             whole = w.complete && !w.clustersInUse && (!e.IsDeleted() || e.Recoverable >= e.Size);
+            written = w.bytes;
         }
     }
-    // Nothing usable came of it: the temporary file goes again.
-    if (!wrote || !out.flush() || out.error() != QFileDevice::NoError)
+    // Nothing usable came of it: the temporary file goes again. (A QFile
+    // opened on a new file and only written to stands at its size.)
+    if (!wrote || (out && (!out->flush() || out->error() != QFileDevice::NoError)))
         return SaveOutcome::NotSaved;
+    if (out)
+        written = out->pos();
     // Cut to the entry's size and dated (its last-write and access times; a
     // date still to come is not given).
-    if (e.Size >= 0 && out.size() > e.Size && !out.resize(e.Size))
-        return SaveOutcome::NotSaved;
-    const QDateTime date = e.Modified > 0 ? OleDateToDateTime(e.Modified) : QDateTime();
-    if (date.isValid() && date < QDateTime::currentDateTime()) {
-        out.setFileTime(date, QFileDevice::FileModificationTime);
-        out.setFileTime(date, QFileDevice::FileAccessTime);
+    if (e.Size >= 0 && written > e.Size) {
+        if (!part.resize(e.Size))
+            return SaveOutcome::NotSaved;
+        written = e.Size;
     }
-    const bool named = inCache ? part.commit(name, plat::PartFile::Existing::Replace) : CommitUnderFreeName(part, name);
+    qint64 date = 0;
+    if (e.Modified > 0 && OleDateToMSecsSinceEpoch(e.Modified, date) && date < QDateTime::currentMSecsSinceEpoch())
+        part.setTimes(date);
+    const bool named = target.inCache ? part.commit(name, plat::PartFile::Existing::Replace) : CommitUnderFreeName(part, name, run);
     if (!named)
         return SaveOutcome::NotSaved;
     SavedFilePath = part.finalPath();
+    SavedFileBytes = written;
     return whole ? SaveOutcome::Saved : SaveOutcome::Partial;
 }
