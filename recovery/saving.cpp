@@ -143,9 +143,26 @@ const plat::Handle &SaveRun::volume(const QString &drive)
 
 const SaveFolder &SaveRun::folder(const QString &folder, const QString &source, const QString &cacheRoot, bool again)
 {
-    std::optional<SaveFolder> &known = outermost().folder_;
-    if (again || !known || known->folder != folder || known->source != source || known->cacheRoot != cacheRoot)
-        known = SaveFolder::of(folder, source, cacheRoot);
+    SaveRun &run = outermost();
+    if (source != run.source_ || cacheRoot != run.cacheRoot_) {
+        run.folders_.clear();
+        run.last_ = nullptr;
+        run.source_ = source;
+        run.cacheRoot_ = cacheRoot;
+    }
+    // The folder is held open from its second entry in a row on; entries
+    // spread over many folders (a name-sorted list) open none.
+    if (!again && run.last_ && folder == run.last_->folder) {
+        if (!run.last_->handle && !run.last_->onSourceDisk)
+            run.last_->handle = plat::Folder::open(run.last_->native);
+        return *run.last_;
+    }
+    if (run.last_)
+        run.last_->handle.reset();
+    auto known = run.folders_.find(folder);
+    if (again || known == run.folders_.end())
+        known = run.folders_.insert(folder, SaveFolder::of(folder, source, cacheRoot));
+    run.last_ = &*known;
     return *known;
 }
 
@@ -158,7 +175,6 @@ SaveFolder SaveFolder::of(const QString &folder, const QString &source, const QS
     f.native = plat::toNative(folder);
     if (!f.native.isEmpty() && !QDir().mkpath(f.native))
         f.native.clear();
-    f.handle = plat::Folder::open(f.native);
     f.inCache = !cacheRoot.isEmpty() && IsSameOrBelow(folder, cacheRoot);
     return f;
 }

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 
 // How saving one entry ended.
 enum class SaveOutcome {
@@ -41,8 +40,9 @@ QString NextFreeName(const QString &name);
 
 // A save folder (an internal path) as saving into it needs it: refused when
 // it lies on the physical disk of the source (TargetOnSourceDisk), else its
-// native path, made when missing (empty when it cannot be), the folder held
-// open, and whether it lies at or below the cache root.
+// native path, made when missing (empty when it cannot be), and whether it
+// lies at or below the cache root; within a run, the folder held open while
+// entries after each other go into it.
 struct SaveFolder {
     QString folder, source, cacheRoot;   // what it was worked out for
     bool onSourceDisk = false;
@@ -54,7 +54,7 @@ struct SaveFolder {
 };
 
 // A run of saves of quick-undelete entries (one Save All or Save Selected):
-// while it lives, the source volume stays open from entry to entry, the save
+// while it lives, the source volume stays open from entry to entry, each save
 // folder is worked out once, and the names taken in place of taken ones are
 // remembered, so that the next file of such a name goes on after the name
 // the last one took instead of trying every taken name again (20,000
@@ -82,7 +82,9 @@ private:
     SaveRun *outer_ = nullptr;
     QString volumeDrive_;
     plat::Handle volume_;
-    std::optional<SaveFolder> folder_;
+    QString source_, cacheRoot_;
+    QHash<QString, SaveFolder> folders_;
+    SaveFolder *last_ = nullptr;   // the folder of the entry before (in folders_)
     QHash<QString, QString> lastTaken_;   // folder/name -> the name its last file took
 };
 

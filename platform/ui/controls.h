@@ -434,6 +434,9 @@ public:
     // code becomes the current item (ListIndex) of a multi-selection list.
     bool Selected(int index) const;
     void setSelected(int index, bool selected);
+    // The same for the items first to last of a multi-selection list, in one
+    // step (one Click); a single-selection list takes the last one.
+    void setSelectedRange(int first, int last, bool selected);
     int SelCount() const;
     // The text of the current item, empty for none.
     QString Text() const;

@@ -236,6 +236,13 @@ void frmRecover::CmdSaveAll_Click()
         for (int i = 0; i < List2.ListCount(); ++i)
             if (List2.Selected(i))
                 List2.setSelected(i, false);
+        // The picked lines are selected a stretch at a time.
+        int pickedFrom = -1, pickedTo = -1;
+        auto selectPicked = [&] {
+            if (pickedFrom >= 0)
+                List2.setSelectedRange(pickedFrom, pickedTo, true);
+            pickedFrom = -1;
+        };
         for (int i = 2; i < List2.ListCount() && OperationRunning && open; ++i) {
             const int k = EntryIndexOfLine(List2, i);
             if (k > 0) {
@@ -245,13 +252,18 @@ void frmRecover::CmdSaveAll_Click()
                         e.Occupied = NtfsEntryClusterUse(SourceName, e.MftIndex, false) == ClusterUse::Used ? -1 : 0;
                     else if (e.FirstCluster != 0)
                         e.Occupied = SourceClusterUse(SourceName, uint32_t(e.FirstCluster), false) == ClusterUse::Used ? -1 : 0;
-                    if (e.Occupied == 0)
-                        List2.setSelected(i, true);
+                    if (e.Occupied == 0 && pickedFrom >= 0 && i == pickedTo + 1) {
+                        pickedTo = i;
+                    } else if (e.Occupied == 0) {
+                        selectPicked();
+                        pickedFrom = pickedTo = i;
+                    }
                 }
             }
             ProgressBar1.setValue(i);
             plat::pumpEvents();
         }
+        selectPicked();
         SourceClusterUse(SourceName, 0, true);
         CmdSaveAll.setCaption(GetString(391, QStringLiteral("Saving")) + QStringLiteral("..."));
         AskSaveName = false;

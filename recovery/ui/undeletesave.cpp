@@ -62,16 +62,29 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
         return true;
     };
 
+    // Without questions, saved lines leave the selection a stretch at a time
+    // when the status changes (one by one, each would cost a pass over the
+    // list's selection): clearFrom to clearTo holds the clearCount saved
+    // lines still selected, and no line that stays selected.
+    int clearFrom = -1, clearTo = -1, clearCount = 0;
+    int kept = -1;   // the last line visited that stays selected
+    auto clearSaved = [&] {
+        if (clearFrom >= 0)
+            list.setSelectedRange(clearFrom, clearTo, false);
+        clearFrom = -1;
+        clearCount = 0;
+    };
+
     int left = selected;   // the selected lines not yet visited
     for (int i = std::max(firstLine, 0); i < list.ListCount() && OperationRunning && left > 0; ++i) {
         if (!list.Selected(i))
             continue;
         --left;
         const int k = EntryIndexOfLine(list, i);
-        if (k <= 0)
+        if (k <= 0 || DeletedEntries[size_t(k)].IsDirectory()) {
+            kept = i;
             continue;
-        if (DeletedEntries[size_t(k)].IsDirectory())
-            continue;
+        }
         if (DeletedEntries[size_t(k)].Recoverable == 0)
             CheckDeletedChain(k);
         const DeletedEntryRecord &e = DeletedEntries[size_t(k)];
@@ -137,10 +150,21 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
                              plat::mb::OK + plat::mb::IconExclamation, GetString(384, QStringLiteral("Undelete")));
         // The line left selected last ends the loop; the status shows the
         // line saved last whenever the loop ends.
-        const bool lastLine = !declined && list.SelCount() == 1;
-        if (!declined && !lastLine)
+        const bool lastLine = !declined && list.SelCount() - clearCount == 1;
+        if (declined || lastLine) {
+            kept = i;
+        } else if (AskSaveName) {
             list.setSelected(i, false);
+        } else {
+            if (clearFrom >= 0 && kept > clearTo)
+                clearSaved();
+            if (clearFrom < 0)
+                clearFrom = i;
+            clearTo = i;
+            ++clearCount;
+        }
         if (left == 0 || lastLine || timeToShow(statusShown, 100)) {
+            clearSaved();
             if (!declined)
                 lblStatus.setCaption(GetString(626, QStringLiteral("Status: saving  ")) + QLocale().toString(i));
             if (!AskSaveName)
@@ -150,6 +174,7 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
             break;
         plat::pumpEvents();
     }
+    clearSaved();
     OperationRunning = keptRunning;
     OperationBusy = keptBusy;
 }
