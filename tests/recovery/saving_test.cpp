@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <memory>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -273,6 +274,85 @@ TEST(UndeleteSave, SaveAllWritesEveryRecoverableEntry)
     EXPECT_EQ(w.CmdSaveAll.Caption(), "Save All");
     EXPECT_FALSE(w.OperationBusy || w.OperationRunning);
     QDir(target).removeRecursively();
+}
+
+TEST(UndeleteSave, ARunOfSavesTakesEachFreeNameOnceAndMakesARemovedFolderAgain)
+{
+    // Five deleted PHOTO.JPG in five folders, saved by one Save All into a
+    // folder that holds two of the names already.
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 16384;
+    spec.sectorsPerCluster = 4;
+    const QString image = makeFatImage(makeTempDir("namesakes"), "card.img", spec);
+    ASSERT_FALSE(image.isEmpty());
+    QList<QByteArray> photos;
+    for (int i = 0; i < 5; ++i) {
+        const QString dir = QStringLiteral("/D%1").arg(i);
+        photos << patternBytes(5000 + i, quint32(50 + i));
+        ASSERT_TRUE(mmd(image, dir) && mcopyData(image, dir + "/PHOTO.JPG", photos.back()));
+    }
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(mdel(image, QStringLiteral("/D%1/PHOTO.JPG").arg(i)));
+    MessageScript boxes;
+    WindowOnImage on(image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    const QString target = otherFileSystemFolder("namesakes");
+    writeFileBytes(target + "/%HOTO.JPG", "the user's");
+    writeFileBytes(target + "/%HOTO_1.JPG", "the user's too");
+    ChooserStartPath = internalFolder(target);
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_EQ(w.LastSaveTally.saved, 5);
+    EXPECT_EQ(readFileBytes(target + "/%HOTO.JPG"), "the user's");
+    EXPECT_EQ(readFileBytes(target + "/%HOTO_1.JPG"), "the user's too");
+    QList<QByteArray> saved;
+    for (const QString n : {"%HOTO_0.JPG", "%HOTO_2.JPG", "%HOTO_3.JPG", "%HOTO_4.JPG", "%HOTO_5.JPG"})
+        saved << readFileBytes(target + "/" + n);
+    std::sort(saved.begin(), saved.end());
+    std::sort(photos.begin(), photos.end());
+    EXPECT_EQ(saved, photos);
+    EXPECT_EQ(QDir(target).entryList(QDir::Files | QDir::Hidden).size(), 7);
+
+    // Saved lines leave the selection: the line saved last stays when it is
+    // the only one left, and a selected line that is not saved stays.
+    QList<int> lines;
+    for (int i = 0; i < w.List2.ListCount(); ++i)
+        if (w.List2.List(i).endsWith("?HOTO.JPG"))
+            lines << i;
+    ASSERT_EQ(lines.size(), 5);
+    ASSERT_EQ(w.List2.List(1), "");
+    for (const bool blankLine : {false, true}) {
+        for (int i : lines)
+            w.List2.setSelected(i, true);
+        w.List2.setSelected(1, blankLine);
+        w.AskSaveName = false;   // as Save All after its folder choice
+        w.BatchSave = true;
+        ChooserStartPath = internalFolder(target + (blankLine ? "/b" : "/a"));
+        w.SaveUndeleteEntries(w.List2, 0, false, true);
+        EXPECT_EQ(w.LastSaveTally.saved, 5);
+        EXPECT_EQ(w.List2.SelCount(), 1);
+        EXPECT_TRUE(w.List2.Selected(blankLine ? 1 : lines.back()));
+    }
+
+    // Within a run, a save folder removed since the entry before is made again.
+    const int k = w.EntryIndexOfLine(w.List2, lines[0]);
+    ASSERT_GT(k, 0);
+    const QString again = target + "/again";
+    ChooserStartPath = internalFolder(again);
+    w.SaveSize = w.DeletedEntries[size_t(k)].Size;
+    SaveRun run;
+    for (const QString n : {"a.jpg", "b.jpg", "c.jpg"}) {
+        if (n != "b.jpg")   // the second entry in a row opens the folder; the third finds it gone
+            QDir(again).removeRecursively();
+        QString name = n;
+        EXPECT_EQ(w.SaveUndeleteEntry(name, k), SaveOutcome::Saved);
+        EXPECT_TRUE(photos.contains(readFileBytes(again + "/" + n))) << n.toStdString();
+    }
 }
 
 TEST(UndeleteSave, FullTargetLeavesNoHalfFile)

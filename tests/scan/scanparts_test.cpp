@@ -167,6 +167,13 @@ TEST(FoundFiles, NamesFromTheMediumStayInsideTheCacheAndNeverOverwrite)
     EXPECT_EQ(SanitizeMediumName("a/b.jpg"), "ab.jpg");
     EXPECT_EQ(SanitizeMediumName(QString("x\x01y\ty?.jpg")), "xyy.jpg");
     EXPECT_EQ(SanitizeMediumName("  ..."), "");
+    EXPECT_EQ(SanitizeMediumName("IMG_0001.JPG"), "IMG_0001.JPG");
+    EXPECT_EQ(SanitizeMediumName("photo.jpg "), "photo.jpg");
+    EXPECT_EQ(SanitizeMediumName(".profile."), "profile");
+    EXPECT_EQ(SanitizeMediumName(QString(70, 'a')), QString(70, 'a'));
+    // At most 200 bytes of UTF-8: the name loses its front.
+    EXPECT_EQ(SanitizeMediumName(QString(100, QChar(0xE9))), QString(100, QChar(0xE9)));
+    EXPECT_EQ(SanitizeMediumName("x" + QString(100, QChar(0xE9))), QString(100, QChar(0xE9)));
     EXPECT_EQ(FoundFileDisplayLine(7, "JPEG File"), "007 JPEG File");
     EXPECT_EQ(FoundFileDisplayLine(12, "Canon EOS 350D Rebel XT"), "012 Canon EOS XT");
     EXPECT_LE(FoundFileDisplayLine(3, "Averyveryverylongsingleword").size(), 16);

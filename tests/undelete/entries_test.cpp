@@ -2,6 +2,9 @@
 #include "undelete/entries.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <cmath>
+#include <ctime>
 #include <gtest/gtest.h>
 
 namespace {
@@ -96,6 +99,40 @@ TEST(EntryRecord, DatesRollOverLikeDateSerial)
     EXPECT_EQ(dt(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
     const QDateTime t(QDate(2021, 5, 6), QTime(7, 8, 9, 500));
     EXPECT_EQ(dt(OleDateFromDateTime(t)), t);
+}
+
+TEST(EntryRecord, DateInstantsAreTheLocalDateTimesAlsoWhereTheOffsetChanges)
+{
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    const QByteArray zone = qgetenv("TZ");
+    // Zones whose offset changes by an hour, by half an hour (Lord Howe) and
+    // at a half-hour offset (St. John's).
+    for (const char *tz : {"Europe/Berlin", "Australia/Lord_Howe", "America/St_Johns", "UTC"}) {
+        SCOPED_TRACE(tz);
+        qputenv("TZ", tz);
+        tzset();
+        auto same = [](double ole) {
+            const QDateTime local = OleDateToDateTime(ole);
+            qint64 ms = 0;
+            ASSERT_EQ(OleDateToMSecsSinceEpoch(ole, ms), local.isValid()) << ole;
+            if (local.isValid())
+                ASSERT_EQ(ms, local.toMSecsSinceEpoch()) << local.toString(Qt::ISODateWithMs).toStdString();
+        };
+        // Every 37 minutes (and some milliseconds) through two years of changes.
+        for (double ole = OleDateSerial(2022, 1, 1, 0, 0, 0.25); ole < OleDateSerial(2024, 1, 1); ole += 37.0 / 1440)
+            same(ole);
+        // Before 1970, after 2037, the OLE epoch and its day before.
+        for (double ole : {OleDateSerial(1960, 7, 1, 12), OleDateSerial(2050, 3, 27, 2, 30), 1.5, -1.25})
+            same(ole);
+    }
+    if (hadZone)
+        qputenv("TZ", zone);
+    else
+        qunsetenv("TZ");
+    tzset();
+    qint64 ms = 0;
+    EXPECT_FALSE(OleDateToMSecsSinceEpoch(std::nan(""), ms));
+    EXPECT_FALSE(OleDateToMSecsSinceEpoch(4.0e6, ms));
 }
 
 TEST(EntryList, SortKeysAndLines)
