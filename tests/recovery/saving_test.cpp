@@ -103,14 +103,20 @@ struct Card {
     QByteArray photo = patternBytes(30000, 1), note = patternBytes(10000, 2);
 };
 
-Card makeCard()
+// An empty FAT16 card of 16 MiB with 2 KiB clusters.
+QString emptyCard(const QString &hint)
 {
-    Card c;
     FatImageSpec spec;
     spec.fatBits = 16;
     spec.sizeKiB = 16384;
     spec.sectorsPerCluster = 4;
-    c.image = makeFatImage(makeTempDir("savecard"), "card.img", spec);
+    return makeFatImage(makeTempDir(hint), "card.img", spec);
+}
+
+Card makeCard()
+{
+    Card c;
+    c.image = emptyCard("savecard");
     if (c.image.isEmpty() || !mcopyData(c.image, "/PHOTO.JPG", c.photo) || !mcopyData(c.image, "/NOTE.TXT", c.note)
         || !mcopyData(c.image, "/KEEP.TXT", "kept\r\n") || !mdel(c.image, "/PHOTO.JPG") || !mdel(c.image, "/NOTE.TXT"))
         c.image.clear();
@@ -280,11 +286,7 @@ TEST(UndeleteSave, ARunOfSavesTakesEachFreeNameOnceAndMakesARemovedFolderAgain)
 {
     // Five deleted PHOTO.JPG in five folders, saved by one Save All into a
     // folder that holds two of the names already.
-    FatImageSpec spec;
-    spec.fatBits = 16;
-    spec.sizeKiB = 16384;
-    spec.sectorsPerCluster = 4;
-    const QString image = makeFatImage(makeTempDir("namesakes"), "card.img", spec);
+    const QString image = emptyCard("namesakes");
     ASSERT_FALSE(image.isEmpty());
     QList<QByteArray> photos;
     for (int i = 0; i < 5; ++i) {
@@ -586,11 +588,7 @@ TEST(UndeleteSave, LongNamesInAnyScriptAreListedAndSavedWhole)
     const QString accented = QStringLiteral("Café de l'été 2009.jpg");
     const QString taken = "Taken by another file.jpg";
     const QString existing = "Existing long name.txt";
-    FatImageSpec spec;
-    spec.fatBits = 16;
-    spec.sizeKiB = 16384;
-    spec.sectorsPerCluster = 4;
-    const QString image = makeFatImage(makeTempDir("longnames"), "card.img", spec);
+    const QString image = emptyCard("longnames");
     ASSERT_FALSE(image.isEmpty());
     // The taken file's cluster goes to a file in another folder (a new entry
     // in the root would take its deleted slots); the rest are deleted last.
