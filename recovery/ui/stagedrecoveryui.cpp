@@ -6,6 +6,7 @@
 
 #include "drive/driveinfo.h"
 #include "drive/drivelist.h"
+#include "drive/files.h"
 #include "drive/registry.h"
 #include "drive/strings.h"
 #include "drive/ui/msgbox.h"
@@ -119,9 +120,18 @@ void frmRecover::ResumeDamagedMediaRecovery()
         return false;
     };
 
-    h.runStage1 = [this] {
+    // The stages' results show as thumbnails: the view is chosen before the
+    // scan, whose end renders them.
+    auto thumbnailView = [this] {
+        if (List3.ListCount() > 0 || CountFolderFiles(CacheRoot) > 0) {
+            ResultViewState = 0;
+            CmdShowThumbs_Click();   // turns the view to the thumbnails
+        }
         ResultViewState = 1;
-        CmdShowThumbs_Click();
+        UpdateThumbsCaption();
+    };
+    h.runStage1 = [this, thumbnailView] {
+        thumbnailView();
         ChkDeep.setValue(1);
         ChkDamaged.setValue(0);
         ChkDamaged.setVisible(false);
@@ -131,11 +141,14 @@ void frmRecover::ResumeDamagedMediaRecovery()
         CreateRegistryEntries();
         ChkDeep.setValue(1);
         ChkDamaged.setVisible(true);
+        ChkDamaged.ZOrder(0);   // in front of the command it stands beside
         ChkDamaged.setValue(1);
         CmdBackup_Click();
     };
-    h.runFinalStage = [this] {
-        CmdShowThumbs_Click();
+    h.runFinalStage = [this, thumbnailView] {
+        // What stage 2 never read (kept by it, also when it was ended from outside).
+        const QString notRead = GetSetting(kApp, kSection, Stage2NotReadKey);
+        thumbnailView();
         ChkDeep.setValue(1);
         ChkDamaged.setValue(0);
         ChkDamaged.setVisible(false);
@@ -148,6 +161,9 @@ void frmRecover::ResumeDamagedMediaRecovery()
         const bool normal =
             ScanFinished && (end == ScanEnd::Finished || end == ScanEnd::NoFiles || end == ScanEnd::Wiped);
         const QString native = plat::toNative(image);
+        const QString neverRead = Stage2NotReadMessage(notRead);
+        if (!neverRead.isEmpty())
+            MsgBoxPositioned(hWnd(), neverRead, plat::mb::OK + plat::mb::IconExclamation, StagedRecoveryTitle());
         if (normal) {
             if (!native.isEmpty() && QFileInfo(native).isFile() && !QFileInfo(native).isSymLink())
                 QFile::remove(native);
@@ -160,4 +176,7 @@ void frmRecover::ResumeDamagedMediaRecovery()
         }
     };
     RunStagedRecovery(h);
+    // The record of stage 2 goes with the chain's end.
+    if (GetSetting(kApp, kSection, QStringLiteral("LastStage"), QStringLiteral("0")) == QLatin1String("0"))
+        DeleteSetting(kApp, kSection, Stage2NotReadKey);
 }

@@ -256,7 +256,6 @@ TEST_F(StagedWindow, StagesTwoAndThreeCopyTheCardBackwardsScanTheCopyAndDeleteIt
         MessageScript boxes;
         boxes.expect(plat::id::OK, "Stage 2:  Saving remaining sectors until probably again terminated by Windows....");
         boxes.expect(plat::id::OK, "Final stage:");
-        boxes.expect(plat::id::OK, "Cache folders are empty.");   // the thumbnail view chosen before the scan
         boxes.expect(plat::id::OK, "Finished.");
         w->ResumeDamagedMediaRecovery();
     }
@@ -284,7 +283,6 @@ TEST_F(StagedWindow, TheCopyStaysWhenItsScanDidNotEndNormally)
     {
         MessageScript boxes;
         boxes.expect(plat::id::OK, "Final stage:");
-        boxes.expect(plat::id::OK, "Cache folders are empty.");   // the thumbnail view chosen before the scan
         boxes.expect(plat::id::OK, "The saved sectors stay in " + folder + "/backuptemp.dat");
         boxes.expect(plat::id::OK, "Finished.");
         w->ResumeDamagedMediaRecovery();
@@ -303,7 +301,6 @@ TEST_F(StagedWindow, TheFirstStartAsksAndRunsTheCarefulScanOfTheCard)
         MessageScript boxes;
         boxes.expect(plat::id::Yes, "Quilvane was unexpectedly terminated by Windows");
         boxes.expect(plat::id::OK, "Stage 1:  Recovering files from sectors until probably terminated by Windows");
-        boxes.expect(plat::id::OK, "Cache folders are empty.");   // the thumbnail view chosen before the scan
         boxes.expect(plat::id::OK, "Finished.");
         w->ResumeDamagedMediaRecovery();
         EXPECT_EQ(boxes.boxes()[0].style & plat::mb::DefButtonMask, plat::mb::DefButton2);
