@@ -1,0 +1,156 @@
+#include "scan/foundagain.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The first bytes every file is known by, and the more that tell photos of
+// one camera apart.
+constexpr qint64 kShortHead = 64;
+constexpr qint64 kLongHead = 4096;
+constexpr size_t kChunk = size_t(1) << 16;
+
+// A regular file opened for reading (never through a link), and its size.
+int openRegular(const QString &native, qint64 &size)
+{
+    const int fd = ::open(native.toLocal8Bit().constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    size = qint64(st.st_size);
+    return fd;
+}
+
+// Reads n bytes (fewer only at the file's end).
+qint64 readFull(int fd, char *into, qint64 n)
+{
+    qint64 done = 0;
+    while (done < n) {
+        const ssize_t r = ::read(fd, into + done, size_t(n - done));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        done += r;
+    }
+    return done;
+}
+
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+FoundAgain CompareFoundAgain(const QString &earlierNative, bool earlierCutShort, const QString &laterNative)
+{
+    qint64 earlierSize = 0, laterSize = 0;
+    Fd earlier{openRegular(earlierNative, earlierSize)};
+    Fd later{openRegular(laterNative, laterSize)};
+    if (earlier.fd < 0 || later.fd < 0 || earlierSize <= 0 || laterSize <= 0)
+        return FoundAgain::Other;
+    const qint64 common = std::min(earlierSize, laterSize);
+    std::vector<char> a(kChunk), b(kChunk);
+    for (qint64 at = 0; at < common;) {
+        const qint64 n = std::min<qint64>(qint64(kChunk), common - at);
+        if (readFull(earlier.fd, a.data(), n) != n || readFull(later.fd, b.data(), n) != n
+            || std::memcmp(a.data(), b.data(), size_t(n)) != 0)
+            return FoundAgain::Other;
+        at += n;
+    }
+    if (laterSize <= earlierSize || !earlierCutShort)
+        return FoundAgain::Drop;
+    return FoundAgain::Replace;
+}
+
+bool FoundFileHeads::readHead(const QString &native, Head &head)
+{
+    Fd f{openRegular(native, head.size)};
+    if (f.fd < 0 || head.size < kShortHead)
+        return false;
+    QByteArray bytes(int(std::min(head.size, kLongHead)), Qt::Uninitialized);
+    if (readFull(f.fd, bytes.data(), bytes.size()) != bytes.size())
+        return false;
+    head.shortKey = qHash(QByteArrayView(bytes).first(kShortHead));
+    head.longKey = head.size >= kLongHead ? qHash(QByteArrayView(bytes)) : 0;
+    return true;
+}
+
+void FoundFileHeads::add(int64_t index, const QString &native)
+{
+    Head h;
+    if (!readHead(native, h))
+        return;
+    short_.insert(h.shortKey, index);
+    if (h.size >= kLongHead)
+        long_.insert(h.longKey, index);
+    sizes_.insert(index, h.size);
+}
+
+std::vector<int64_t> FoundFileHeads::candidates(const QString &native) const
+{
+    Head h;
+    std::vector<int64_t> found;
+    if (short_.isEmpty() || !readHead(native, h))
+        return found;
+    // A find of a few KB or more starts with a whole earlier file only when
+    // that is short, or shares its first KB with a longer one.
+    for (auto it = short_.constFind(h.shortKey); it != short_.cend() && it.key() == h.shortKey; ++it)
+        if (h.size < kLongHead || sizes_.value(it.value()) < kLongHead)
+            found.push_back(it.value());
+    if (h.size >= kLongHead)
+        for (auto it = long_.constFind(h.longKey); it != long_.cend() && it.key() == h.longKey; ++it)
+            found.push_back(it.value());
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+bool FoundLineMarked(const QString &line)
+{
+    qsizetype i = 0;
+    while (i < line.size() && line[i].isDigit())
+        ++i;
+    return i > 0 && i < line.size() && line[i] == QLatin1Char('!');
+}
+
+std::vector<FoundAgainMatch> FindFoundAgain(const QString &folderNative, const QStringList &names,
+                                            const std::vector<bool> &cutShort)
+{
+    std::vector<FoundAgainMatch> matches;
+    FoundFileHeads heads;
+    const QString folder = folderNative.endsWith(QLatin1Char('/')) ? folderNative : folderNative + QLatin1Char('/');
+    for (int i = 0; i < names.size(); ++i) {
+        if (names[i].isEmpty() || names[i].contains(QLatin1Char('/')))
+            continue;
+        const QString later = folder + names[i];
+        bool again = false;
+        for (const int64_t k : heads.candidates(later)) {
+            const bool shortened = size_t(k) < cutShort.size() && cutShort[size_t(k)];
+            const FoundAgain verdict = CompareFoundAgain(folder + names[int(k)], shortened, later);
+            if (verdict != FoundAgain::Other) {
+                matches.push_back({i, int(k), verdict});
+                again = true;
+                break;
+            }
+        }
+        if (!again)
+            heads.add(i, later);
+    }
+    return matches;
+}
