@@ -1,5 +1,8 @@
 #include "scan/foundagain.h"
 
+#include "scan/foundfiles.h"
+#include "scan/picturewalk.h"
+
 #include <QByteArray>
 #include <algorithm>
 #include <cerrno>
@@ -55,6 +58,27 @@ struct Fd {
     }
 };
 
+// A picture whose structure walk stops short inside the file: it was cut
+// before its end. False for a type without a walk.
+bool endsShortOfItsStructure(const QString &native)
+{
+    qint64 size = 0;
+    Fd f{openRegular(native, size)};
+    if (f.fd < 0)
+        return false;
+    const qsizetype dot = native.lastIndexOf(QLatin1Char('.'));
+    const QString ext = dot > native.lastIndexOf(QLatin1Char('/')) ? native.mid(dot).toLower() : QString();
+    std::vector<unsigned char> chunk(kChunk);
+    qint64 got = readFull(f.fd, reinterpret_cast<char *>(chunk.data()), std::min<qint64>(size, qint64(kChunk)));
+    const PictureFormat format = TrueEndFormat(ext, chunk.data(), size_t(got));
+    if (format == PictureFormat::None || format == PictureFormat::Tiff)
+        return false;
+    PictureWalker walker(format);
+    while (got > 0 && walker.feed(chunk.data(), size_t(got)))
+        got = readFull(f.fd, reinterpret_cast<char *>(chunk.data()), qint64(kChunk));
+    return walker.result().walk == PictureExtent::Walk::Incomplete;
+}
+
 } // namespace
 
 FoundAgain CompareFoundAgain(const QString &earlierNative, bool earlierCutShort, const QString &laterNative)
@@ -73,9 +97,11 @@ FoundAgain CompareFoundAgain(const QString &earlierNative, bool earlierCutShort,
             return FoundAgain::Other;
         at += n;
     }
-    if (laterSize <= earlierSize || !earlierCutShort)
+    if (laterSize <= earlierSize)
         return FoundAgain::Drop;
-    return FoundAgain::Replace;
+    // A longer find holds more of an earlier file only when that one was cut
+    // short; past the end of a whole one it ran on into what followed.
+    return earlierCutShort || endsShortOfItsStructure(earlierNative) ? FoundAgain::Replace : FoundAgain::Drop;
 }
 
 bool FoundFileHeads::readHead(const QString &native, Head &head)

@@ -16,9 +16,10 @@ enum class FoundAgain {
     Replace,   // it holds more of an earlier file that was cut short: its bytes take that file's place
 };
 
-// The later find against an earlier file (native paths). A whole earlier
-// file that is the start of a longer find is the same file: the find ran on
-// past the file's end.
+// The later find against an earlier file (native paths). An earlier file
+// that is the start of a longer find is the same file: when it was cut short
+// (listed so, or a picture whose structure stops inside it) the find holds
+// more of it; when it is whole the find ran on past its end.
 FoundAgain CompareFoundAgain(const QString &earlierNative, bool earlierCutShort, const QString &laterNative);
 
 // Found files by their first bytes: the earlier files a find is to be

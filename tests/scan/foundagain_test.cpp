@@ -52,6 +52,14 @@ TEST(FoundAgain, LaterFindsAreJudgedByTheWholeOfTheirBytes)
 
     EXPECT_EQ(CompareFoundAgain(dir + "/R#0000.jpg", false, dir + "/R#0002.jpg"), FoundAgain::Drop);
     EXPECT_EQ(CompareFoundAgain(dir + "/R#0001.jpg", true, dir + "/R#0003.jpg"), FoundAgain::Replace);
+    // A picture cut short says so by its structure, listed so or not; a type
+    // without a walk only by its mark.
+    EXPECT_EQ(CompareFoundAgain(dir + "/R#0001.jpg", false, dir + "/R#0003.jpg"), FoundAgain::Replace);
+    const QByteArray data = patternBytes(20000, 4);
+    ASSERT_TRUE(writeFileBytes(dir + "/x.dat", data.left(9000)));
+    ASSERT_TRUE(writeFileBytes(dir + "/y.dat", data));
+    EXPECT_EQ(CompareFoundAgain(dir + "/x.dat", false, dir + "/y.dat"), FoundAgain::Drop);
+    EXPECT_EQ(CompareFoundAgain(dir + "/x.dat", true, dir + "/y.dat"), FoundAgain::Replace);
     EXPECT_EQ(CompareFoundAgain(dir + "/R#0000.jpg", false, dir + "/R#0004.jpg"), FoundAgain::Drop);
     EXPECT_EQ(CompareFoundAgain(dir + "/R#0001.jpg", true, dir + "/R#0005.jpg"), FoundAgain::Other);
     EXPECT_EQ(CompareFoundAgain(dir + "/R#0000.jpg", false, dir + "/missing.jpg"), FoundAgain::Other);
