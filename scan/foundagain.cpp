@@ -18,6 +18,12 @@ namespace {
 constexpr qint64 kShortHead = 64;
 constexpr qint64 kLongHead = 4096;
 constexpr size_t kChunk = size_t(1) << 16;
+constexpr qint64 kSector = 512;
+
+bool allZero(const char *p, size_t n)
+{
+    return n > 0 && p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
+}
 
 // A regular file opened for reading (never through a link), and its size.
 int openRegular(const QString &native, qint64 &size)
@@ -88,20 +94,40 @@ FoundAgain CompareFoundAgain(const QString &earlierNative, bool earlierCutShort,
     Fd later{openRegular(laterNative, laterSize)};
     if (earlier.fd < 0 || later.fd < 0 || earlierSize <= 0 || laterSize <= 0)
         return FoundAgain::Other;
+    // Sector by sector: a sector of zeros in one where the other holds data
+    // is one that could not be read there (it was filled with zeros).
     const qint64 common = std::min(earlierSize, laterSize);
     std::vector<char> a(kChunk), b(kChunk);
+    bool laterFills = false, laterLacks = false;
     for (qint64 at = 0; at < common;) {
         const qint64 n = std::min<qint64>(qint64(kChunk), common - at);
-        if (readFull(earlier.fd, a.data(), n) != n || readFull(later.fd, b.data(), n) != n
-            || std::memcmp(a.data(), b.data(), size_t(n)) != 0)
+        if (readFull(earlier.fd, a.data(), n) != n || readFull(later.fd, b.data(), n) != n)
             return FoundAgain::Other;
+        if (std::memcmp(a.data(), b.data(), size_t(n)) != 0) {
+            for (qint64 k = 0; k < n; k += kSector) {
+                const size_t m = size_t(std::min(kSector, n - k));
+                if (std::memcmp(a.data() + k, b.data() + k, m) == 0)
+                    continue;
+                if (allZero(a.data() + k, m))
+                    laterFills = true;
+                else if (allZero(b.data() + k, m))
+                    laterLacks = true;
+                else
+                    return FoundAgain::Other;
+            }
+        }
         at += n;
     }
-    if (laterSize <= earlierSize)
-        return FoundAgain::Drop;
     // A longer find holds more of an earlier file only when that one was cut
     // short; past the end of a whole one it ran on into what followed.
-    return earlierCutShort || endsShortOfItsStructure(earlierNative) ? FoundAgain::Replace : FoundAgain::Drop;
+    const bool laterRunsOn = laterSize > earlierSize;
+    if (laterRunsOn && (earlierCutShort || endsShortOfItsStructure(earlierNative)))
+        laterFills = true;
+    else if (earlierSize > laterSize)
+        laterLacks = true;
+    if (laterFills && laterLacks)
+        return FoundAgain::Other;   // each holds what the other lacks: both stay
+    return laterFills ? FoundAgain::Replace : FoundAgain::Drop;
 }
 
 bool FoundFileHeads::readHead(const QString &native, Head &head)

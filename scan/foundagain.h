@@ -16,10 +16,14 @@ enum class FoundAgain {
     Replace,   // it holds more of an earlier file that was cut short: its bytes take that file's place
 };
 
-// The later find against an earlier file (native paths). An earlier file
-// that is the start of a longer find is the same file: when it was cut short
-// (listed so, or a picture whose structure stops inside it) the find holds
-// more of it; when it is whole the find ran on past its end.
+// The later find against an earlier file (native paths). They are the same
+// file when their bytes agree as far as both reach, but for sectors one of
+// them holds as zeros (sectors that could not be read there). An earlier
+// file that is the start of a longer find is the same file: when it was cut
+// short (listed so, or a picture whose structure stops inside it) the find
+// holds more of it; when it is whole the find ran on past its end. A find
+// that holds all the earlier file holds and more takes its place; one that
+// holds each what the other lacks is another file.
 FoundAgain CompareFoundAgain(const QString &earlierNative, bool earlierCutShort, const QString &laterNative);
 
 // Found files by their first bytes: the earlier files a find is to be
