@@ -32,7 +32,7 @@ struct CommandBarDesign {
     // Inside Picture4, in rows of 480 twips.
     Place drive1{105, 60, 2450, 315};
     Place chkDeep{2640, 60, 1150, 285};
-    Place chkDamaged{2640, 345, 1150, 285};
+    Place chkDamaged{2640, 285, 1150, 210};   // between DeepScan and the caption below it
     Place cmdBackup{105, 420, 1700, 420};
     Place cmdScanBackup{1890, 420, 1700, 420};
     Place cmdQuickUndelete{105, 900, 1700, 420};
