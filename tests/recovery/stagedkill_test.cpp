@@ -10,19 +10,13 @@
 //
 // Each start of the program is this test binary run again with the test
 // StagedRecoveryKill.ProgramRun, which is skipped when run on its own.
-#include "app/frmrecover.h"
-#include "app/rightsadvice.h"
-#include "app/splash.h"
-#include "app/startup.h"
 #include "drive/registry.h"
-#include "drive/strings.h"
-#include "drive/ui/msgbox.h"
 #include "platform/drives.h"
 #include "platform/paths.h"
-#include "platform/processes.h"
 #include "platform/settings.h"
 #include "recovery/stagedrecovery.h"
 #include "scan/foundagain.h"
+#include "tests/app/startup_fixture.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 
@@ -110,14 +104,7 @@ void enterHome(const QString &home)
 {
     qputenv("QUILVANE_HOME", home.toLocal8Bit());
     plat::Settings::instance().reload();
-    SetProgramExitHook([] {});
-    SetManifestPauseMs(0);
-    SetProgramArguments(QStringList{});
-    SetInstanceEndWaitMs(300);
-    SetWindowOpacityOverride(false);
-    SetProgramRandomSeed(7u);
-    SetMsgBoxPlainMode(false);
-    SetCurrentLanguageId(9);
+    app_tests::quietStartup([] {});
 }
 
 // One start of the program, up to its kill or its end.
