@@ -175,10 +175,10 @@ std::vector<int64_t> FoundFileHeads::candidates(const QString &native) const
 
 bool FoundLineMarked(const QString &line)
 {
-    qsizetype i = 0;
-    while (i < line.size() && line[i].isDigit())
-        ++i;
-    return i > 0 && i < line.size() && line[i] == QLatin1Char('!');
+    // The mark ends the line's first word: "007! JPEG File", "0003.jpg!".
+    const qsizetype blank = line.indexOf(QLatin1Char(' '));
+    const QString first = blank < 0 ? line : line.left(blank);
+    return first.size() > 1 && first.endsWith(QLatin1Char('!'));
 }
 
 std::vector<FoundAgainMatch> FindFoundAgain(const QString &folderNative, const QStringList &names,

@@ -46,8 +46,8 @@ private:
     QHash<int64_t, qint64> sizes_;
 };
 
-// A found-file list line marked as holding less than the whole file:
-// "007! JPEG File".
+// A found-file list line marked as holding less than the whole file: its
+// first word ends in "!" ("007! JPEG File", "0003.jpg!").
 bool FoundLineMarked(const QString &line);
 
 // The finds of a list (names in list order, in one folder) that are earlier

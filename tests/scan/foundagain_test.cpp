@@ -85,6 +85,7 @@ TEST(FoundAgain, LaterFindsAreJudgedByTheWholeOfTheirBytes)
 
     EXPECT_TRUE(FoundLineMarked("007! JPEG File"));
     EXPECT_TRUE(FoundLineMarked("12345! PNG"));
+    EXPECT_TRUE(FoundLineMarked("0003.jpg!"));
     EXPECT_FALSE(FoundLineMarked("007 JPEG File!"));
     EXPECT_FALSE(FoundLineMarked("! JPEG"));
 }
