@@ -277,6 +277,81 @@ QByteArray syntheticDng()
     return t.build();
 }
 
+namespace {
+
+QByteArray be32(uint32_t v)
+{
+    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(b, 4);
+}
+
+uint32_t crc32Of(const QByteArray &bytes)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= uchar(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
+{
+    const QByteArray body = type + data;
+    return be32(uint32_t(data.size())) + body + be32(crc32Of(body));
+}
+
+} // namespace
+
+QByteArray pictureClaiming(const QByteArray &format, int width, int height)
+{
+    const int rowBytes = (width + 7) / 8;
+    if (format == "png") {
+        QByteArray raw;
+        raw.reserve(qsizetype(rowBytes + 1) * height);
+        const QByteArray row(rowBytes + 1, '\0');   // filter 0, black
+        for (int y = 0; y < height; ++y)
+            raw += row;
+        // zlib's stream, after the length qCompress puts in front of it.
+        const QByteArray z = qCompress(raw, 9).mid(4);
+        const QByteArray header = be32(uint32_t(width)) + be32(uint32_t(height)) + QByteArray("\x01\x00\x00\x00\x00", 5);
+        return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", z)
+            + pngChunk("IEND", {});
+    }
+    if (format == "gif") {
+        QByteArray gif("GIF89a");
+        gif += char(width & 0xFF) + QByteArray(1, char(width >> 8)) + char(height & 0xFF) + QByteArray(1, char(height >> 8));
+        gif += QByteArray("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9);   // two colours
+        gif += QByteArray(",\x00\x00\x00\x00\x01\x00\x01\x00\x00", 10);  // one 1 x 1 frame
+        gif += QByteArray("\x02\x02\x44\x01\x00;", 6);
+        return gif;
+    }
+    if (format == "tif") {
+        // Each row: runs of up to 128 zero bytes (PackBits).
+        QByteArray row;
+        for (int left = rowBytes; left > 0; left -= 128)
+            row += char(257 - std::min(left, 128)) + QByteArray(1, '\0');
+        QByteArray strip;
+        strip.reserve(row.size() * height);
+        for (int y = 0; y < height; ++y)
+            strip += row;
+        TiffBuilder t(false);
+        const int ifd = t.addIfd();
+        t.add(ifd, 0x0100, 4, 1, t.u32(uint32_t(width)));
+        t.add(ifd, 0x0101, 4, 1, t.u32(uint32_t(height)));
+        t.add(ifd, 0x0102, 3, 1, t.u16(1));
+        t.add(ifd, 0x0103, 3, 1, t.u16(32773));
+        t.add(ifd, 0x0106, 3, 1, t.u16(1));
+        t.addBlobOffset(ifd, 0x0111, t.addBlob(strip));
+        t.add(ifd, 0x0115, 3, 1, t.u16(1));
+        t.add(ifd, 0x0116, 4, 1, t.u32(uint32_t(height)));
+        t.add(ifd, 0x0117, 4, 1, t.u32(uint32_t(strip.size())));
+        return t.build();
+    }
+    return {};
+}
+
 QByteArray taggedJpeg(const QString &dir, int width, int height, const QStringList &tags)
 {
     const QString file = dir + "/tagged.jpg";

@@ -83,6 +83,12 @@ QStringList cameraTags(const QString &byteOrder);
 // 128 x 96 16-bit CFA picture in a sub-IFD.
 QByteArray syntheticDng();
 
+// A one-colour picture whose header states width x height pixels: a 1-bit
+// PNG compressed by zlib and a TIFF of PackBits runs (both whole and valid),
+// or a GIF whose logical screen has that size around a single 1 x 1 frame.
+// `format` is "png", "tif" or "gif".
+QByteArray pictureClaiming(const QByteArray &format, int width, int height);
+
 // A shell script at path that sleeps (a hung converter) or writes text.
 bool writeScript(const QString &path, const QByteArray &body);
 

@@ -46,29 +46,38 @@ bool RunAndWait(const ConverterCommand &command, int limitMs)
 
 // ---- canvases ----------------------------------------------------------------------
 
+QSize frmRecover::Picture1CanvasSize() const
+{
+    if (Picture1.Visible())
+        return boxPixels(Picture1);
+    const int width = std::max(1, gridThumbWidth(*this));
+    return QSize(width, int(std::lround(width * 2.0 / 3.0)));
+}
+
 void frmRecover::PreparePicture1Canvas()
 {
     Picture1Canvas.backColor = plat::colorFromVb(Picture1.BackColor());
     Picture1Canvas.foreColor = plat::colorFromVb(Picture1.ForeColor());
     if (QWidget *w = Picture1.widget())
         Picture1Canvas.font = w->font();
-    if (Picture1.Visible()) {
-        Picture1Canvas.setSize(boxPixels(Picture1));
-    } else {
-        const int width = std::max(1, gridThumbWidth(*this));
-        Picture1Canvas.setSize(QSize(width, int(std::lround(width * 2.0 / 3.0))));
-    }
+    Picture1Canvas.setSize(Picture1CanvasSize());
 }
 
 void frmRecover::ShowPicture1Canvas() { Picture1.setPicture(Picture1Canvas.image); }
 
-bool frmRecover::DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate)
+PictureDecodeQueue &frmRecover::PictureDecoder()
 {
-    PreparePicture1Canvas();
+    if (!PictureDecoderQueue)
+        PictureDecoderQueue = std::make_unique<PictureDecodeQueue>();
+    return *PictureDecoderQueue;
+}
+
+DrawThumbnailCall frmRecover::Picture1Call(const QString &file, bool exifListing, const QString &thumbName)
+{
+    const QSize size = Picture1CanvasSize();
     DrawThumbnailCall call;
-    call.canvas = &Picture1Canvas.image;
-    call.boxWidth = Picture1Canvas.size().width() * double(plat::kTwipsPerPixel);
-    call.boxHeight = Picture1Canvas.size().height() * double(plat::kTwipsPerPixel);
+    call.boxWidth = size.width() * double(plat::kTwipsPerPixel);
+    call.boxHeight = size.height() * double(plat::kTwipsPerPixel);
     call.target = Picture1.Visible() ? DrawTarget::Preview : DrawTarget::GridCell;
     call.file = file;
     call.exifListing = exifListing;
@@ -77,9 +86,24 @@ bool frmRecover::DrawPicture1(const QString &file, bool exifListing, const QStri
     call.thumbName = thumbName;
     call.thumbWidth = gridThumbWidth(*this);
     call.orientation = &PictureOrientation;
+    return call;
+}
+
+bool frmRecover::DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate,
+                              bool *overBudget)
+{
+    DrawThumbnailCall call = Picture1Call(file, exifListing, thumbName);
+    // Decoded on a worker (or taken from the grid's decodes ahead) while the
+    // window's events run; drawn here.
+    const DecodedPicture decoded = PictureDecoder().take(DecodeRequestOf(call), [] { plat::pumpEvents(); });
+    PreparePicture1Canvas();
+    call.canvas = &Picture1Canvas.image;
+    call.decoded = &decoded;
     const bool drawn = ::DrawThumbnail(call);
     if (estimate)
         *estimate = call.sizeEstimate;
+    if (overBudget)
+        *overBudget = call.overBudget;
     return drawn;
 }
 

@@ -117,6 +117,7 @@ void frmRecover::List3_Click()
     Picture1Canvas.Cls();
     bool drawn = false;
     bool rawEstimate = false;
+    bool overBudget = false;
     const bool previewType = InPreviewList(ext);
     if (previewType) {
         if (visible) {
@@ -134,13 +135,17 @@ void frmRecover::List3_Click()
                 // The grid's thumbnail is written while the grid renders;
                 // the shown preview leaves it to the grid.
                 drawn = DrawPicture1(path, !PictureCopyFlag, visible ? QString() : ThumbnailNameOf(name),
-                                     &PreviewSizeEstimate);
+                                     &PreviewSizeEstimate, &overBudget);
                 if (visible && drawn) {
                     LastConvertedFile = path;
                     ExifLines[4] = GetString(674, QStringLiteral("Display Full File"));
                 }
             }
-            if (visible && !drawn && HasShellThumbnailHandler('.' + ext))
+            // A picture too large for a preview is not handed to a desktop
+            // thumbnailer either: it would decode it whole.
+            if (overBudget)
+                NoSystemThumbnail.insert(path);
+            if (visible && !drawn && !overBudget && HasShellThumbnailHandler('.' + ext))
                 drawn = previewShellThumbnail(name);
             if (visible && drawn && ExifLines.size() < 16)
                 ExifLines[0] = fileLine(name, sizeKB);
@@ -165,6 +170,14 @@ void frmRecover::List3_Click()
         }
         if (FilterActive && !OperationRunning)
             ApplyPictureFilter(Picture1Canvas, FilterName);
+    }
+    // The window's events ran while the pictures were decoded: an entry
+    // removed meanwhile keeps nothing of this one, and an item the user chose
+    // meanwhile is shown when the user is idle.
+    if (FoundFilePaths.value(index) != name || List3.ListIndex() != index) {
+        ListClickPending = ListClickPending || visible;
+        if (FoundFilePaths.value(index) != name)
+            return;
     }
     ShowPicture1Canvas();
     if (index < int(ItemOrientations.size()))
