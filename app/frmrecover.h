@@ -738,6 +738,7 @@ public:
     void RunRawPreview(const QString &cacheFile);
     // The RAW step of the preview; true when a conversion was drawn.
     bool PreviewRawFile(const QString &name, double &estimate);
+    QSize rawPictureSize(const QString &name);
     // The icon of a file type (flags 1: small).
     QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
     // ThumbWidth and ThumbHeight from TxtWidth, smaller for many files.

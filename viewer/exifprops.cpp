@@ -165,6 +165,7 @@ bool ImageProperties::load(const QString &path)
     items_.clear();
     thumbnail_.clear();
     size_ = QSize();
+    primarySize_ = QSize();
     const QString native = plat::toNative(path);
     if (native.isEmpty())
         return false;
@@ -179,6 +180,9 @@ bool ImageProperties::load(const QString &path)
         if (!image.get())
             return false;
         image->readMetadata();
+        if (image->pixelWidth() > 0 && image->pixelHeight() > 0 && image->pixelWidth() <= 1000000
+            && image->pixelHeight() <= 1000000)
+            primarySize_ = QSize(int(image->pixelWidth()), int(image->pixelHeight()));
         const Exiv2::ExifData &exif = image->exifData();
         bool makerNoteListed = false;
         for (const Exiv2::Exifdatum &d : exif) {

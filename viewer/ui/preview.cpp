@@ -22,6 +22,7 @@
 #include "viewer/ui/runandwait.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -79,7 +80,36 @@ QString doubledSizeLine(const QString &line)
     return line.left(b + 1) + QString::number(qlonglong(VbVal(line.mid(b + 1)) * 2));
 }
 
+// The width and height lines' numbers.
+QSize sizeOfLines(const QStringList &lines)
+{
+    const auto number = [&lines](int i) {
+        const QString line = lines.value(i);
+        const qsizetype b = line.indexOf(' ');
+        return b < 0 ? 0 : int(VbVal(line.mid(b + 1)));
+    };
+    return QSize(number(2), number(3));
+}
+
 } // namespace
+
+// The size of a RAW file's own picture: as its header states it, else as
+// the converter reads it (its identification, kept beside the conversions).
+QSize frmRecover::rawPictureSize(const QString &name)
+{
+    ImageProperties props;
+    props.load(ShownFolder + name);
+    if (props.primarySize().isValid())
+        return props.primarySize();
+    ConverterCommand command;
+    command.kind = ConvertKind::Identify;
+    command.input = ShownFolder + name;
+    command.output = ConvFolder + ConverterOutputName(name, ConvertKind::Identify);
+    if (!fileExists(command.output))
+        RunAndWait(command, kConverterLimitMs);
+    QFile f(plat::toNative(command.output));
+    return f.open(QIODevice::ReadOnly) ? ConverterImageSize(f.read(64 * 1024)) : QSize();
+}
 
 void frmRecover::List3_Click()
 {
@@ -405,7 +435,8 @@ bool frmRecover::PreviewRawFile(const QString &name, double &estimate)
             ExifLines[4] = GetString(698, QStringLiteral("Display Embedded Thumb"));
         } else {
             ExifLines[4] = GetString(674, QStringLiteral("Display Full File"));
-            if (kind == ConvertKind::HalfSize) {
+            // The RAW file's size: doubled only when the converter halved it.
+            if (kind == ConvertKind::HalfSize && IsHalfSizeConversion(sizeOfLines(ExifLines), rawPictureSize(name))) {
                 ExifLines[2] = doubledSizeLine(ExifLines[2]);
                 ExifLines[3] = doubledSizeLine(ExifLines[3]);
             }
@@ -413,6 +444,7 @@ bool frmRecover::PreviewRawFile(const QString &name, double &estimate)
                 ExifLines[6].clear();
             if (ExifLines.size() > 7)
                 ExifLines[7].clear();
+            DropEmptyConverterValues(ExifLines);
             estimate = double(fileLength(converted)) * 5.0 / 1024.0;
         }
     }
