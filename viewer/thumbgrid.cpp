@@ -13,6 +13,14 @@ int ThumbnailLimit(int width)
     return int(RoundHalfEven(250.0 * ratio * ratio));
 }
 
+int FittingThumbWidth(int fileCount, int width)
+{
+    if (width > 0)
+        while (width > 1 && double(fileCount) > 250.0 * (200.0 / width) * (200.0 / width))
+            --width;
+    return std::max(width, kMinThumbWidth);
+}
+
 QSize ThumbIconSpacing(int width, int thumbHeight)
 {
     return QSize(int(RoundHalfEven(width * 1.2)), thumbHeight + 26);

@@ -16,6 +16,9 @@ constexpr int kMinThumbWidth = 32;
 // How many thumbnails a width allows: 250 x (200 / width)^2, rounded half to
 // even (1929 at 72, 9766 at 32); a width of 0 or less counts as 32.
 int ThumbnailLimit(int width);
+// The width the width box takes for a number of files: the width, less one
+// while the files are more than it allows, at least 32.
+int FittingThumbWidth(int fileCount, int width);
 // The grid's spacing: the width x 1.2 rounded half to even, and the
 // thumbnail height + 26 (72 and 48 give 86 x 74).
 QSize ThumbIconSpacing(int width, int thumbHeight);

@@ -9,6 +9,7 @@
 #include "viewer/exifquick.h"
 #include "viewer/exiftext.h"
 #include "viewer/pictureops.h"
+#include "viewer/thumbgrid.h"
 #include "viewer/typeicons.h"
 #include "viewer/ui/runandwait.h"
 
@@ -225,12 +226,7 @@ QImage frmRecover::GetFileTypeIcon(const QString &name, int flags, int moreFlags
 
 void frmRecover::FitThumbWidth(int fileCount)
 {
-    int width = int(VbVal(TxtWidth.Text()));
-    if (width > 0)
-        while (width > 1 && double(fileCount) > 250.0 * (200.0 / width) * (200.0 / width))
-            --width;
-    if (width < 32)
-        width = 32;
+    const int width = FittingThumbWidth(fileCount, int(VbVal(TxtWidth.Text())));
     ThumbWidth = width;
     ThumbHeight = width * 2 / 3;
     TxtWidth.setText(QString::number(width));

@@ -306,12 +306,21 @@ void frmRecover::RenderThumbnails(int firstIndex)
     ProgressBar1.setVisible(false);
     // 7.
     if (stoppedAtLimit && fromStart && !stopped()) {
-        MsgBoxPositioned(hWnd(),
-                         GetString(607, QStringLiteral("Ran out of memory for thumbnails.")) + QStringLiteral("\r\n")
-                             + FormatString(GetString(608, QStringLiteral("Please save or delete files for showing the "
-                                                                          "remaining %0 thumbnails.")),
-                                            {QString::number(entries - limit)}),
-                         plat::mb::IconInformation, ProgramTitle);
+        // A browsed folder holds the user's own files: the message says what
+        // the cap is and how to see more, never to delete them.
+        const QString message = cacheShown
+            ? GetString(607, QStringLiteral("Ran out of memory for thumbnails.")) + QStringLiteral("\r\n")
+                + FormatString(GetString(608, QStringLiteral("Please save or delete files for showing the "
+                                                             "remaining %0 thumbnails.")),
+                               {QString::number(entries - limit)})
+            : FormatString(GetString(2690, QStringLiteral("Only the first %0 of %1 thumbnails are shown.")),
+                           {QString::number(limit), QString::number(entries)})
+                + QStringLiteral("\r\n")
+                + FormatString(GetString(2691, QStringLiteral("Smaller thumbnails show more: type a smaller width, "
+                                                              "such as %0, and press %1.")),
+                               {QString::number(FittingThumbWidth(entries, RenderedThumbWidth)),
+                                GetString(47, QStringLiteral("Render Width"))});
+        MsgBoxPositioned(hWnd(), message, plat::mb::IconInformation, ProgramTitle);
     }
     // 8.
     plat::setScreenMousePointer(kPointerDefault);
