@@ -39,7 +39,8 @@ QString ThumbLabel(const QString &name, const QFontMetrics &metrics, int room)
         if (!fits(label) && zeros > 0)
             label.remove(0, zeros);
     }
-    return fits(label) ? label : metrics.elidedText(label, Qt::ElideMiddle, std::max(room, 1));
+    // Names of one folder mostly differ at their end (IMG_0012.JPG): that is kept.
+    return fits(label) ? label : metrics.elidedText(label, Qt::ElideLeft, std::max(room, 1));
 }
 
 int ThumbLabelRoom(int width)

@@ -24,8 +24,8 @@ int FittingThumbWidth(int fileCount, int width);
 QSize ThumbIconSpacing(int width, int thumbHeight);
 // The label under a thumbnail: the name, less what found-file names carry
 // (R#0012.jpg gives 0012.jpg, and 12.jpg where that does not fit); a name
-// wider than the room (pixels, in the metrics' font) keeps its start and its
-// end around an ellipsis. No letter of another name is ever dropped.
+// wider than the room (pixels, in the metrics' font) shows an ellipsis and
+// the end that fits. No letter of another name is ever dropped unmarked.
 QString ThumbLabel(const QString &name, const QFontMetrics &metrics, int room);
 // The room for a label under thumbnails of a width: the grid's cell less
 // the margins the view draws its text in.
