@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QPainter>
 #include <algorithm>
+#include <functional>
 
 namespace viewer_samples {
 
@@ -223,15 +224,22 @@ QStringList cameraTags(const QString &byteOrder)
 
 namespace {
 
-// A DNG's first IFD: the maker, the 64 x 48 RGB thumbnail, the DNG version
-// and colour tags, and the sub-IFD of the main picture.
-void dngThumbnailIfd(TiffBuilder &t, int ifd0, int raw)
+// A DNG: its first IFD the maker, a 64 x 48 RGB thumbnail and the DNG's
+// version and colour tags; its sub-IFD the main picture, uncompressed
+// 16-bit samples, with the tags `more` adds.
+QByteArray dngOf(int width, int height, int samples, uint16_t photometric, const QByteArray &pixels,
+                 const std::function<void(TiffBuilder &, int)> &more)
 {
+    TiffBuilder t(false);
+    const int ifd0 = t.addIfd();
+    const int raw = t.addIfd();
     QByteArray thumb;
     for (int y = 0; y < 48; ++y)
         for (int x = 0; x < 64; ++x)
             thumb += char(x * 4) + QByteArray(1, char(y * 5)) + QByteArray(1, char(128));
     const int thumbBlob = t.addBlob(thumb);
+    const int pixelBlob = t.addBlob(pixels);
+
     t.add(ifd0, 0x00FE, 4, 1, t.u32(1));
     t.add(ifd0, 0x0100, 3, 1, t.u16(64));
     t.add(ifd0, 0x0101, 3, 1, t.u16(48));
@@ -252,64 +260,49 @@ void dngThumbnailIfd(TiffBuilder &t, int ifd0, int raw)
     t.add(ifd0, 0xC621, 10, 9,
           t.rationals({{1, 1}, {0, 1}, {0, 1}, {0, 1}, {1, 1}, {0, 1}, {0, 1}, {0, 1}, {1, 1}}));
     t.add(ifd0, 0xC628, 5, 3, t.rationals({{1, 1}, {1, 1}, {1, 1}}));
+
+    t.add(raw, 0x00FE, 4, 1, t.u32(0));
+    t.add(raw, 0x0100, 3, 1, t.u16(uint32_t(width)));
+    t.add(raw, 0x0101, 3, 1, t.u16(uint32_t(height)));
+    t.add(raw, 0x0102, 3, uint32_t(samples), samples == 3 ? t.shorts({16, 16, 16}) : t.u16(16));
+    t.add(raw, 0x0103, 3, 1, t.u16(1));
+    t.add(raw, 0x0106, 3, 1, t.u16(photometric));
+    t.addBlobOffset(raw, 0x0111, pixelBlob);
+    t.add(raw, 0x0115, 3, 1, t.u16(uint32_t(samples)));
+    t.add(raw, 0x0116, 3, 1, t.u16(uint32_t(height)));
+    t.add(raw, 0x0117, 4, 1, t.u32(uint32_t(pixels.size())));
+    t.add(raw, 0x011C, 3, 1, t.u16(1));
+    more(t, raw);
+    return t.build();
 }
+
+QByteArray u16le(uint32_t v) { return QByteArray(1, char(v & 0xFF)) + char((v >> 8) & 0xFF); }
 
 } // namespace
 
 QByteArray linearDng()
 {
-    TiffBuilder t(false);
-    const int ifd0 = t.addIfd();
-    const int raw = t.addIfd();
-    dngThumbnailIfd(t, ifd0, raw);
     QByteArray pixels;
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 96; ++x)
-            pixels += t.u16(uint32_t(4000 + x * 300)) + t.u16(uint32_t(4000 + y * 400)) + t.u16(20000);
-    const int blob = t.addBlob(pixels);
-    t.add(raw, 0x00FE, 4, 1, t.u32(0));
-    t.add(raw, 0x0100, 3, 1, t.u16(96));
-    t.add(raw, 0x0101, 3, 1, t.u16(64));
-    t.add(raw, 0x0102, 3, 3, t.shorts({16, 16, 16}));
-    t.add(raw, 0x0103, 3, 1, t.u16(1));
-    t.add(raw, 0x0106, 3, 1, t.u16(34892));
-    t.addBlobOffset(raw, 0x0111, blob);
-    t.add(raw, 0x0115, 3, 1, t.u16(3));
-    t.add(raw, 0x0116, 3, 1, t.u16(64));
-    t.add(raw, 0x0117, 4, 1, t.u32(uint32_t(pixels.size())));
-    t.add(raw, 0x011C, 3, 1, t.u16(1));
-    t.add(raw, 0xC61D, 3, 3, t.shorts({65535, 65535, 65535}));
-    return t.build();
+            pixels += u16le(uint32_t(4000 + x * 300)) + u16le(uint32_t(4000 + y * 400)) + u16le(20000);
+    return dngOf(96, 64, 3, 34892, pixels, [](TiffBuilder &t, int raw) {
+        t.add(raw, 0xC61D, 3, 3, t.shorts({65535, 65535, 65535}));
+    });
 }
 
 QByteArray syntheticDng()
 {
-    TiffBuilder t(false);
-    const int ifd0 = t.addIfd();
-    const int raw = t.addIfd();
-    dngThumbnailIfd(t, ifd0, raw);
     // The CFA picture: RGGB, 16 bits, a soft gradient.
     QByteArray cfa;
     for (int y = 0; y < 96; ++y)
         for (int x = 0; x < 128; ++x)
-            cfa += t.u16(uint32_t(4000 + x * 200 + y * 100));
-    const int cfaBlob = t.addBlob(cfa);
-
-    t.add(raw, 0x00FE, 4, 1, t.u32(0));
-    t.add(raw, 0x0100, 3, 1, t.u16(128));
-    t.add(raw, 0x0101, 3, 1, t.u16(96));
-    t.add(raw, 0x0102, 3, 1, t.u16(16));
-    t.add(raw, 0x0103, 3, 1, t.u16(1));
-    t.add(raw, 0x0106, 3, 1, t.u16(32803));
-    t.addBlobOffset(raw, 0x0111, cfaBlob);
-    t.add(raw, 0x0115, 3, 1, t.u16(1));
-    t.add(raw, 0x0116, 3, 1, t.u16(96));
-    t.add(raw, 0x0117, 4, 1, t.u32(uint32_t(cfa.size())));
-    t.add(raw, 0x011C, 3, 1, t.u16(1));
-    t.add(raw, 0x828D, 3, 2, t.shorts({2, 2}));
-    t.add(raw, 0x828E, 1, 4, QByteArray("\x00\x01\x01\x02", 4));
-    t.add(raw, 0xC61D, 3, 1, t.u16(65535));
-    return t.build();
+            cfa += u16le(uint32_t(4000 + x * 200 + y * 100));
+    return dngOf(128, 96, 1, 32803, cfa, [](TiffBuilder &t, int raw) {
+        t.add(raw, 0x828D, 3, 2, t.shorts({2, 2}));
+        t.add(raw, 0x828E, 1, 4, QByteArray("\x00\x01\x01\x02", 4));
+        t.add(raw, 0xC61D, 3, 1, t.u16(65535));
+    });
 }
 
 namespace {
