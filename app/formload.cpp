@@ -112,12 +112,7 @@ void frmRecover::Form_Load()
         Picture1.setPicture(QImage(plat::toNative(lastPicture)));
     } else {
         setWidth(kNoPictureWidth);
-        const QString back = BackgroundPicturePath(WorkFolder);
-        if (!back.isEmpty()) {
-            DrawThumbnail(back, Picture1, int(Picture1.Width()), int(Picture1.Height()));
-            DrawPictureWhenUndrawn(Picture1, back);
-        }
-        PrintPicture1Title();
+        DrawStartPicture();
     }
     // 16. A display of fewer than 24 bits keeps the six picture rows only.
     if (GetBitsPerPixel(Picture1) < 24) {
@@ -304,6 +299,17 @@ void frmRecover::Form_Load()
         EndRequestedDuringLoad = false;
         CmdEnd_Click();
     }
+}
+
+void frmRecover::DrawStartPicture()
+{
+    const QString back = BackgroundPicturePath(WorkFolder);
+    if (!back.isEmpty()) {
+        // The background fills the view at any size.
+        Picture1.setPicture(QImage());
+        DrawPictureWhenUndrawn(Picture1, back);
+    }
+    PrintPicture1Title();
 }
 
 void frmRecover::PrintPicture1Title()

@@ -166,6 +166,9 @@ public:
     void SetToolTips();
     void EnableButtons();
     void ShowProgressPanel(const QString &caption, double count);
+    // The status line after a save: how many files went into which folder,
+    // the folder shortened in its middle when the line is too narrow.
+    void ShowSaveReport(int count, const QString &folder);
     void ClearFileView();
     // The design places of the command panel's controls and the design
     // sizes of the lists, then the first layout (Form_Resize).
@@ -339,10 +342,15 @@ public:
 
     // Get Started panel.
     void ShowGetStarted();
+    // Prints the panel's lines for its present size (the list's width).
+    void DrawGetStartedPanel();
 
     // Found-file list selection and browsing status.
     void RememberListIndex();
     void SelectListItem();
+    // After files were saved out of the list: item `index` (or the last one)
+    // becomes the one selection of both views and is shown.
+    void SelectNextAfterSave(int index);
     // 1: List3's selection to LvwFiles; any other value: LvwFiles' to List3.
     void SyncListSelections(int16_t &direction);
     void SyncListSelections(int direction);
@@ -380,6 +388,9 @@ public:
     // The program's title on the empty picture view (nothing while the cache
     // holds files).
     void PrintPicture1Title();
+    // The picture view without a found file: the background picture at the
+    // view's size and the program's title.
+    void DrawStartPicture();
 
     // The drive change: readiness (waiting up to 5 s), the source name, the
     // Backup button, the drive information, and on a change of drive the

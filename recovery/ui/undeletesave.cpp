@@ -134,17 +134,19 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
                                                                          "from its own clusters: it may be damaged.")),
                                           {QFileInfo(SavedFilePath).fileName()}),
                              plat::mb::OK + plat::mb::IconExclamation, GetString(384, QStringLiteral("Undelete")));
-        if (!declined) {
-            if (list.SelCount() == 1)
-                break;
+        // The line left selected last ends the loop; the status shows the
+        // line saved last whenever the loop ends.
+        const bool lastLine = !declined && list.SelCount() == 1;
+        if (!declined && !lastLine)
             list.setSelected(i, false);
-        }
-        if (left == 0 || timeToShow(statusShown, 100)) {
+        if (left == 0 || lastLine || timeToShow(statusShown, 100)) {
             if (!declined)
                 lblStatus.setCaption(GetString(626, QStringLiteral("Status: saving  ")) + QLocale().toString(i));
             if (!AskSaveName)
                 ProgressBar1.setValue(i);
         }
+        if (lastLine)
+            break;
         plat::pumpEvents();
     }
     OperationRunning = keptRunning;

@@ -70,6 +70,24 @@ QByteArray sha(const QString &native)
     return QCryptographicHash::hash(readFileBytes(native), QCryptographicHash::Sha256);
 }
 
+// The status line after a save names the count and the whole folder, or the
+// folder with only its middle left out (its drive and its end stay).
+void expectSaveReport(frmRecover &w, int count, const QString &folder)
+{
+    const QString prefix = QStringLiteral("%1 file(s) saved in ").arg(count);
+    const QString status = w.lblStatus.Caption();
+    ASSERT_TRUE(status.startsWith(prefix)) << status.toStdString();
+    const QString shown = status.mid(prefix.size());
+    if (shown == folder)
+        return;
+    const qsizetype cut = shown.indexOf(QChar(0x2026));
+    ASSERT_GT(cut, 2) << shown.toStdString();
+    const QString head = shown.left(cut), tail = shown.mid(cut + 1);
+    EXPECT_TRUE(folder.startsWith(head)) << shown.toStdString();
+    EXPECT_TRUE(folder.endsWith(tail)) << shown.toStdString();
+    EXPECT_TRUE(head.startsWith(folder.left(3)) && tail.endsWith('\\')) << shown.toStdString();
+}
+
 int lineOf(const plat::ListBox &list, const QString &ending)
 {
     for (int i = 0; i < list.ListCount(); ++i)
@@ -236,6 +254,7 @@ TEST(UndeleteSave, SaveAllWritesEveryRecoverableEntry)
     EXPECT_EQ(readFileBytes(target + "/%OTE.TXT"), card.note);
     EXPECT_EQ(QDir(target).entryList(QDir::Files).size(), 2);
     EXPECT_TRUE(w.List2.List(w.List2.ListCount() - 1).startsWith("Files saved in folder: "));
+    expectSaveReport(w, 2, internalFolder(target));
     EXPECT_EQ(w.CmdSaveAll.Caption(), "Save All");
     EXPECT_FALSE(w.OperationBusy || w.OperationRunning);
     QDir(target).removeRecursively();
@@ -327,6 +346,7 @@ TEST(FoundFileSave, SaveAllMovesAndKeepsWhatStays)
     ASSERT_EQ(w.List3.ListCount(), 1);
     EXPECT_EQ(w.List3.List(0), "R#0002.jpg");
     EXPECT_EQ(w.FoundFilePaths, QStringList({"R#0002.jpg"}));
+    expectSaveReport(w, 2, internalFolder(target));
     SetFileOperationUi({});
     QDir(target).removeRecursively();
 }
@@ -372,6 +392,43 @@ TEST(FoundFileSave, SaveSelectedOfOneFileTakesItsExtension)
     }
     EXPECT_EQ(readFileBytes(target + "/my.photos/photo.jpg"), patternBytes(4000, 31));
     EXPECT_FALSE(QFileInfo::exists(plat::toNative(w.CacheRoot) + "/R#0001.jpg"));
+    QDir(target).removeRecursively();
+}
+
+TEST(FoundFileSave, SaveSelectedSaysWhereAndSelectsTheNextFile)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    fillCache(w, {{"R#0001.jpg", patternBytes(4000, 41)}, {"R#0002.jpg", patternBytes(4000, 42)},
+                  {"R#0003.jpg", patternBytes(4000, 43)}, {"R#0004.jpg", patternBytes(4000, 44)}});
+    // A folder too long for the status line: its middle gives way.
+    const QString target = otherFileSystemFolder("next") + "/Holiday pictures of the summer in the mountains/"
+        + "Recovered from the camera card of the trip";
+    QDir().mkpath(target);
+    ChooserStartPath = internalFolder(target);
+    w.List3.setSelected(1, true);
+    w.List3.setSelected(2, true);
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAs_Click();
+    }
+    EXPECT_EQ(readFileBytes(target + "/R#0002.jpg"), patternBytes(4000, 42));
+    EXPECT_EQ(readFileBytes(target + "/R#0003.jpg"), patternBytes(4000, 43));
+    ASSERT_EQ(w.List3.ListCount(), 2);
+    EXPECT_EQ(w.List3.SelCount(), 1);
+    EXPECT_TRUE(w.List3.Selected(1));   // R#0004.jpg, the line after the saved ones
+    EXPECT_EQ(w.List3.ListIndex(), 1);
+    expectSaveReport(w, 2, internalFolder(target));
+    EXPECT_TRUE(w.lblStatus.Caption().contains(QChar(0x2026)));
+    {   // Open With now opens the selected file instead of a notice.
+        int opened = 0;
+        w.List3.DblClick = [&] { ++opened; };
+        w.CmdOpen_Click();
+        EXPECT_EQ(opened, 1);
+    }
     QDir(target).removeRecursively();
 }
 
