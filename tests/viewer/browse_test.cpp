@@ -155,6 +155,8 @@ TEST_F(BrowseWindow, AFolderBeyondTheGridsCapIsToldHowToSeeMoreOfIt)
     for (int i = 0; i < 2000; ++i)
         ASSERT_TRUE(writeFileBytes(folder + QStringLiteral("/note%1.txt").arg(i, 4, 10, QLatin1Char('0')), "n\n"));
     w->BrowseStartFolder = internal(folder) + '\\';
+    w->EnableButtons();   // as at start-up: the cache is empty
+    ASSERT_FALSE(w->CmdRenderWidth.Enabled());
     {
         MessageScript boxes;
         boxes.expect(plat::id::OK, "Only the first 1929 of 2000 thumbnails are shown.\r\nSmaller thumbnails show "
@@ -163,8 +165,14 @@ TEST_F(BrowseWindow, AFolderBeyondTheGridsCapIsToldHowToSeeMoreOfIt)
     }
     EXPECT_EQ(w->LvwFiles.ItemCount(), 1929);
     EXPECT_EQ(w->TxtWidth.Text(), "70");
-    // As told: Render Width at the width the box now shows.
+    // As told: Render Width (usable though the cache is empty) at the width
+    // the box now shows.
+    EXPECT_TRUE(w->CmdRenderWidth.Enabled());
     w->CmdRenderWidth_Click();
     EXPECT_EQ(w->LvwFiles.ItemCount(), 2000);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 2000);   // nothing of the user's gone
+    // Back at the empty cache the button is as the cache allows.
+    w->CmdShowThumbs_Click();
+    EXPECT_EQ(w->ShownFolder, w->CacheRoot);
+    EXPECT_FALSE(w->CmdRenderWidth.Enabled());
 }

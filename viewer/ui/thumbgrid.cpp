@@ -341,8 +341,13 @@ void frmRecover::RenderThumbnails(int firstIndex)
     RenderingThumbnails = false;
     ThumbFlag = false;
     GridOutOfDate = false;
-    if (!cacheShown)
+    if (!cacheShown) {
         ThumbCounter = keptCounter;
+        // A browsed folder's grid is made anew at another width whatever the
+        // cache holds (the cap's message sends the user there).
+        if (entries > 0)
+            CmdRenderWidth.setEnabled(true);
+    }
     LvwFiles.setVisible(true);
     LvwFiles.ZOrder(0);
     CmdScan.setCaption(GetString(38, QStringLiteral("Scan")));
@@ -381,7 +386,8 @@ void frmRecover::CmdShowThumbs_Click()
             return;
         }
     }
-    // 4. From a browsed folder back to the cache, as a list.
+    // 4. From a browsed folder back to the cache, as a list (the buttons as
+    // the cache's files allow).
     if (ShownFolder != CacheRoot) {
         ShownFolder = CacheRoot;
         ActiveThumbsFolder = ThumbsFolder;
@@ -398,6 +404,7 @@ void frmRecover::CmdShowThumbs_Click()
         List3_Click();
         CmdShowThumbs.setCaption(GetString(282, QStringLiteral("Thumbs Scan")));
         SelectListItem();
+        EnableButtons();
         return;
     }
     // 5. The toggle.
