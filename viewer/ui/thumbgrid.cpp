@@ -188,9 +188,11 @@ void frmRecover::RenderThumbnails(int firstIndex)
         if (i >= FoundFilePaths.size())
             break;
         for (decodedAhead = std::max(decodedAhead, i + 1);
-             decodedAhead < std::min({count, limit, i + 1 + decoder.heldLimit() / 2}); ++decodedAhead)
-            if (decodedAhead >= ThumbCounter && !isNativeFile(inThumbs(ThumbnailNameOf(FoundFilePaths.value(decodedAhead)))))
+             decodedAhead < std::min({count, limit, i + 1 + decoder.heldLimit() / 2}); ++decodedAhead) {
+            const QString ahead = FoundFilePaths.value(decodedAhead);
+            if (decodedAhead >= ThumbCounter && !isNativeFile(inThumbs(ThumbnailNameOf(ahead))))
                 decodeAhead(*this, decodedAhead);
+        }
         const QString name = FoundFilePaths[i];
         const QString file = ShownFolder + name;
         const QString ext = FoundFileExtension(name).toLower();
