@@ -78,7 +78,8 @@ void frmRecover::Form_Load()
     // 6. "uninstall": the cache emptied, the program's trees removed, the end;
     // no window and no setting.
     if (CommandWordGiven(QStringLiteral("uninstall"))) {
-        EmptyCacheFolders();
+        if (UninstallMayEmptyCache())
+            EmptyCacheFolders();
         TidyCacheFolders();
         DelProgramTrees();
         UnloadSplashForm();
@@ -186,6 +187,9 @@ void frmRecover::Form_Load()
     ListClickSuppressed = true;
     setCaption(ProgramTitle + QStringLiteral(" ") + QStringLiteral("      ")
                + GetString(2261, QStringLiteral("File & Media Recovery")));
+    // A scan ended from outside left its files as it wrote them: they are
+    // finished before the list shows them or the staged recovery starts.
+    FinishInterruptedScanFiles();
     // 28. The previous run's found files; the list file written once more
     // with a random selection for the next start.
     FileListBusy = true;

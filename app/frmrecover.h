@@ -28,6 +28,7 @@
 #include "undelete/fatwalk.h"
 #include "undelete/ntfsundelete.h"
 #include "viewer/canvas.h"
+#include "viewer/decodequeue.h"
 #include "viewer/thumbnailer.h"
 
 #include <QFile>
@@ -195,7 +196,8 @@ public:
     // Reads the settings back into the fields and controls, each value
     // checked: what is out of its range takes its default.
     void ReadRegistryEntries();
-    // Checks the scan-type rows of LvwTypes from the LVW sub-key.
+    // Checks the scan-type rows of LvwTypes from the LVW sub-key; then the
+    // preset box shows what is in force (TypeSel).
     void RestoreScanTypeRows();
 
     // ======================================================================
@@ -362,6 +364,14 @@ public:
     // Removes the program's own files and folders from the program folder
     // (the command word "uninstall").
     void DelProgramTrees();
+    // The program's temp*.* files, only from a program folder that carries
+    // one of the program's words.
+    void DeleteProgramScratchFiles();
+    // Before "uninstall" empties the cache: the found files still there
+    // were never saved (a save moves them out); asks once, naming their
+    // number, whether they go too. True when they may be deleted: there are
+    // none, or the answer is Yes; No, no box or no answer in a minute keep them.
+    bool UninstallMayEmptyCache();
 
     // The handlers of the controls above, wired once by the constructor.
     void WireBehaviourEvents();
@@ -464,6 +474,10 @@ public:
     // the selection, which is upper-cased and extended with those names.
     void FillTypeList(QString &selection);
     void FillTypeList();
+    // The preset box as a restart finds the ticks: the stored preset when the
+    // ticks are exactly its own, else the prompt (the user's own ticks, the
+    // size entry, no choice).
+    void ShowTypeSelectInForce(int storedIndex);
     void CmdShowScanTypes_GotFocus();
     void SetTypesColumnWidth();
     void LvwTypes_ItemCheck(int index);
@@ -518,6 +532,11 @@ public:
     // result and the Scan caption.
     void ShowScanResults();
     void CmdScan_Click();
+    // A scan ended from outside (the marker LastCluster above 0) left the
+    // files it wrote in the cache root uncut: the finishing pass cuts them,
+    // the file that was open is marked as cut short, and the list file is
+    // written so that the found-file list shows them so.
+    void FinishInterruptedScanFiles();
 
     // The Scan command (scan/ui/scanstart.cpp)
     // WorkFolder & "Searched.dat": the source and serial of the last scan.
@@ -634,9 +653,9 @@ public:
     QString UndeleteTypeFilter() const;
     // WorkFolder & the source's DirEnt.dat name.
     QString DirEntFilePath(const QString &source) const;
-    // Whether a cluster of the source is in use: the FAT arrays of the drive
-    // record, or the NTFS volume bitmap.
-    ClusterUse SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards);
+    // Whether a cluster of the source (or any of count clusters from it) is
+    // in use: the FAT arrays of the drive record, or the NTFS volume bitmap.
+    ClusterUse SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards, int64_t count = 1);
 
     // ======================================================================
     // Quick undelete: entry information and the events of the entry lists
@@ -666,8 +685,13 @@ public:
     void CloseMft();
     bool QuickUndeleteNtfs(const QString &drive, std::vector<DeletedEntryRecord> &entries, const QString &filter,
                            double minMB, double maxMB);
-    // Writes the data of an MFT record into the open target file.
+    // Writes the data of an MFT record into the open target file; a deleted
+    // record whose clusters the volume bitmap shows in use again gives
+    // ClustersInUse, never Complete.
     NtfsWrite RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target);
+    // Whether any cluster of a deleted record's data is in use again, by the
+    // volume bitmap of the source (the table must be loaded).
+    ClusterUse NtfsEntryClusterUse(const QString &source, int32_t mftIndex, bool closeAfterwards);
     void ShowMftAccessDenied(const QString &drive);
 
     // ======================================================================
@@ -725,10 +749,19 @@ public:
     bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
     // Draws a picture file into Picture1's canvas as the preview does: the
     // EXIF listing into ExifLines when asked, the grid thumbnail when named.
-    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr);
+    // The picture is decoded on a worker while the window's events run;
+    // `overBudget` tells that it was too large to decode for a preview.
+    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr,
+                      bool *overBudget = nullptr);
+    // The draw call DrawPicture1 makes for a file (no canvas yet).
+    DrawThumbnailCall Picture1Call(const QString &file, bool exifListing, const QString &thumbName);
     // Picture1's canvas at the size it draws at: the box while it is shown, a
     // grid cell (the thumbnail size) while it is hidden.
     void PreparePicture1Canvas();
+    QSize Picture1CanvasSize() const;
+    // The workers that decode the preview's and the grid's pictures.
+    PictureDecodeQueue &PictureDecoder();
+    std::unique_ptr<PictureDecodeQueue> PictureDecoderQueue;
     // Picture1 shows its canvas.
     void ShowPicture1Canvas();
     // The summary of ExifLines in lblSpecs (while txtExif is hidden) and the
@@ -739,6 +772,7 @@ public:
     void RunRawPreview(const QString &cacheFile);
     // The RAW step of the preview; true when a conversion was drawn.
     bool PreviewRawFile(const QString &name, double &estimate);
+    QSize rawPictureSize(const QString &name);
     // The icon of a file type (flags 1: small).
     QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
     // ThumbWidth and ThumbHeight from TxtWidth, smaller for many files.

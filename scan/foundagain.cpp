@@ -1,7 +1,7 @@
 #include "scan/foundagain.h"
 
 #include "scan/foundfiles.h"
-#include "scan/picturewalk.h"
+#include "scan/structurewalk.h"
 
 #include <QByteArray>
 #include <algorithm>
@@ -64,8 +64,8 @@ struct Fd {
     }
 };
 
-// A picture whose structure walk stops short inside the file: it was cut
-// before its end. False for a type without a walk.
+// A file whose structure walk shows it cut short inside the file. False for
+// a type without a walk.
 bool endsShortOfItsStructure(const QString &native)
 {
     qint64 size = 0;
@@ -73,16 +73,14 @@ bool endsShortOfItsStructure(const QString &native)
     if (f.fd < 0)
         return false;
     const qsizetype dot = native.lastIndexOf(QLatin1Char('.'));
-    const QString ext = dot > native.lastIndexOf(QLatin1Char('/')) ? native.mid(dot).toLower() : QString();
-    std::vector<unsigned char> chunk(kChunk);
-    qint64 got = readFull(f.fd, reinterpret_cast<char *>(chunk.data()), std::min<qint64>(size, qint64(kChunk)));
-    const PictureFormat format = TrueEndFormat(ext, chunk.data(), size_t(got));
-    if (format == PictureFormat::None || format == PictureFormat::Tiff)
+    const QString ext = dot > native.lastIndexOf(QLatin1Char('/')) ? native.mid(dot) : QString();
+    unsigned char head[16] = {};
+    const qint64 headBytes = readFull(f.fd, reinterpret_cast<char *>(head), std::min<qint64>(size, sizeof head));
+    const StructureFormat format = FoundFileFormat(ext, head, size_t(std::max<qint64>(0, headBytes)));
+    if (format == StructureFormat::None)
         return false;
-    PictureWalker walker(format);
-    while (got > 0 && walker.feed(chunk.data(), size_t(got)))
-        got = readFull(f.fd, reinterpret_cast<char *>(chunk.data()), qint64(kChunk));
-    return walker.result().walk == PictureExtent::Walk::Incomplete;
+    std::vector<unsigned char> block;
+    return WalkFoundFile(ReadBytesOfFile(f.fd), size, format, FoundFileEmptyLimits(ext, format), block).cutShort();
 }
 
 } // namespace

@@ -226,13 +226,24 @@ void frmRecover::CmdSaveAll_Click()
     if (ChooseSaveFolder(ChooserStartPath, caption)) {
         CmdSaveAll.setCaption(GetString(725, QStringLiteral("Checking")) + QStringLiteral("..."));
         OperationRunning = true;
+        // NTFS entries are judged by all their runs, which the table gives.
+        bool open = true;
+        if (DriveInfo().FileSystem == QLatin1String("NTFS")
+            && !(NtfsModule().MftLoaded && NtfsModule().OpenedSource == SourceName))
+            open = OpenMft(SourceName);
         ShowProgressPanel(QString(), List2.ListCount());
-        for (int i = 2; i < List2.ListCount() && OperationRunning; ++i) {
+        // Only what the test below picks is saved, whatever was selected before.
+        for (int i = 0; i < List2.ListCount(); ++i)
+            if (List2.Selected(i))
+                List2.setSelected(i, false);
+        for (int i = 2; i < List2.ListCount() && OperationRunning && open; ++i) {
             const int k = EntryIndexOfLine(List2, i);
             if (k > 0) {
                 DeletedEntryRecord &e = DeletedEntries[size_t(k)];
                 if (e.Recoverable != 0 && e.Occupied == 0) {
-                    if (e.FirstCluster != 0)
+                    if (e.MftIndex > 0)
+                        e.Occupied = NtfsEntryClusterUse(SourceName, e.MftIndex, false) == ClusterUse::Used ? -1 : 0;
+                    else if (e.FirstCluster != 0)
                         e.Occupied = SourceClusterUse(SourceName, uint32_t(e.FirstCluster), false) == ClusterUse::Used ? -1 : 0;
                     if (e.Occupied == 0)
                         List2.setSelected(i, true);
@@ -245,12 +256,9 @@ void frmRecover::CmdSaveAll_Click()
         CmdSaveAll.setCaption(GetString(391, QStringLiteral("Saving")) + QStringLiteral("..."));
         AskSaveName = false;
         BatchSave = true;
-        bool open = true;
-        if (List2.SelCount() > 0 && DriveInfo().FileSystem == QLatin1String("NTFS")
-            && !(NtfsModule().MftLoaded && NtfsModule().OpenedSource == SourceName))
-            open = OpenMft(SourceName);
         if (open && List2.SelCount() > 0) {
             SaveUndeleteEntries(List2, 0, false, true);
+            SourceClusterUse(SourceName, 0, true);
             List2.AddItem(GetString(393, QStringLiteral("Files saved in folder: ")) + ChooserStartPath);
             CmdShowFolder.setCaption(GetString(1635, QStringLiteral("Explore Folder")));
             const SaveTally &t = LastSaveTally;

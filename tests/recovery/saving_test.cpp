@@ -131,21 +131,31 @@ TEST(SaveNames, FreeNamesNeverTouchTheUsersFiles)
     writeFileBytes(dir + "/README", "the user's own file");
     writeFileBytes(dir + "/PHOTO.JPG", "an older photo");
     const QByteArray before = sha(dir + "/README");
+    // Written under a hidden temporary name, then named: the user's files stay.
+    plat::PartFile part;
+    ASSERT_TRUE(part.open(dir, "README"));
+    EXPECT_EQ(QFileInfo(part.path()).fileName(), ".README.part");
+    part.file().write("new");
     QString name = "README";
-    auto f = CreateFreeTarget(dir, name);
-    ASSERT_TRUE(f);
+    ASSERT_TRUE(CommitUnderFreeName(part, name));
     EXPECT_EQ(name, "README_0");
-    f->write("new");
-    f.reset();
+    EXPECT_EQ(readFileBytes(dir + "/README_0"), "new");
     EXPECT_EQ(sha(dir + "/README"), before);
     for (const char *expected : {"PHOTO_0.JPG", "PHOTO_1.JPG"}) {
         QString photo = "PHOTO.JPG";
-        ASSERT_TRUE(CreateFreeTarget(dir, photo));
+        plat::PartFile p;
+        ASSERT_TRUE(p.open(dir, photo));
+        ASSERT_TRUE(CommitUnderFreeName(p, photo));
         EXPECT_EQ(photo, expected);
     }
     EXPECT_EQ(readFileBytes(dir + "/PHOTO.JPG"), "an older photo");
-    QString nowhere = "x.jpg";
-    EXPECT_FALSE(CreateFreeTarget(dir + "/missing/folder", nowhere));
+    EXPECT_FALSE(plat::PartFile().open(dir + "/missing/folder", "x.jpg"));
+    // A temporary file never named goes with its object.
+    {
+        plat::PartFile dropped;
+        ASSERT_TRUE(dropped.open(dir, "gone.jpg"));
+    }
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 5);
 
     EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo.png", ".jpg"), "D:\\Saved\\photo.jpg");
     EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo", ".jpg"), "D:\\Saved\\photo.jpg");
@@ -156,6 +166,11 @@ TEST(SaveNames, FreeNamesNeverTouchTheUsersFiles)
     EXPECT_EQ(EntrySaveName("../../x.jpg"), "x.jpg");
     EXPECT_EQ(EntrySaveName("a\\b\x01.jpg"), "ab.jpg");
     EXPECT_EQ(EntrySaveName("///"), "entry");
+    // A dot-file keeps its dot, and a clash numbers its base name.
+    EXPECT_EQ(EntrySaveName(".hidden.txt"), ".hidden.txt");
+    EXPECT_EQ(EntrySaveName("..."), "entry");
+    EXPECT_EQ(NextFreeName(".hidden.txt"), ".hidden_0.txt");
+    EXPECT_EQ(NextFreeName(".bashrc"), ".bashrc_0");
 
     EXPECT_FALSE(TargetOnSourceDisk("C:\\home\\ann\\", "C:"));
     EXPECT_FALSE(TargetOnSourceDisk("D:\\saved\\", "C:\\images\\card.img"));

@@ -229,6 +229,8 @@ TEST_F(PictureMouse, TheShownPictureIsSavedAsAJpegUnderAFreeNameOutsideTheCache)
     }
     EXPECT_EQ(readFileBytes(saveFolder + "/0001.jpg"), "kept");
     EXPECT_FALSE(QFileInfo::exists(cache + "/copy.jpg"));
+    // Written under a temporary name and renamed: nothing hidden is left.
+    EXPECT_EQ(QDir(saveFolder).entryList(QDir::Files | QDir::Hidden), QDir(saveFolder).entryList(QDir::Files));
 }
 
 TEST_F(PictureMouse, ABigPictureOpensFullSizeAndTheWindowCopiesItsScreen)
@@ -270,7 +272,7 @@ TEST_F(PictureMouse, ABigPictureOpensFullSizeAndTheWindowCopiesItsScreen)
     EXPECT_EQ(dialogs.dialogs()[0].title, "Quilvane Screen Copy");
     for (const QString f : {"Holiday.old.bmp", "Holiday.bmp", "a.b/shot.bmp"})
         EXPECT_EQ(QImageReader(saveFolder + "/" + f).size(), QSize(900, 600)) << f.toStdString();
-    EXPECT_EQ(QDir(saveFolder).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(QDir(saveFolder).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
     // A chosen filter is applied when the picture gets the focus, once.
     w->FilterActive = true;

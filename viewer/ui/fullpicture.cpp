@@ -155,6 +155,7 @@ bool FrmFullPicture::DrawPicture(const QString &file, int orientation)
     call.boxHeight = Picture1.ScaleHeight();
     call.file = file;
     call.orientation = &orientation;
+    call.budget = DecodeBudget::Full;   // larger than a preview decodes, within the allocation limit
     const bool drawn = ::DrawThumbnail(call);
     Picture1.setPicture(Canvas.image);
     return drawn;
@@ -213,9 +214,7 @@ void FrmFullPicture::List1_Click()
         if (target == chosen ? CacheComponentIndex(target) >= 0 && !ConfirmPictureTarget(hWnd(), target, title)
                              : !ConfirmPictureTarget(hWnd(), target, title))
             return;
-        const QString native = plat::toNative(target);
-        if (!native.isEmpty())
-            Canvas.image.save(native, "BMP");
+        SaveImageFile(Canvas.image, target, "BMP");
     } else if (index == 1) {
         Hide();
     }
