@@ -6,6 +6,8 @@
 #include "platform/rawio.h"
 #include "platform/volumefacts.h"
 
+#include <QCryptographicHash>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -278,6 +280,12 @@ DriveIdentity IdentityOfRecord(const DriveInfoRecord &d)
     id.bytesPerSector = d.BytesPerSector;
     id.fingerprint = d.Fingerprint;
     id.mediumBytes = d.MediumSize;
+    QCryptographicHash digest(QCryptographicHash::Sha1);
+    digest.addData(d.BootSectorBytes);
+    digest.addData(d.Fat1Bytes);
+    digest.addData(QByteArrayView(reinterpret_cast<const char *>(d.RootDirEntries.data()),
+                                  qsizetype(d.RootDirEntries.size() * sizeof(FatDirEntry))));
+    id.digest = digest.result();
     return id;
 }
 

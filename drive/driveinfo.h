@@ -69,8 +69,10 @@ struct DriveInfoRecord {
 };
 
 // What tells one medium from another in the same drive: its serial, file
-// system, stated size, fingerprint of FAT and root folder, and the length
-// of its raw volume. A null letter: no medium described.
+// system, stated size, fingerprint of FAT and root folder, the length of its
+// raw volume, and a digest of the bytes of its boot sector, first FAT and
+// root folder (two cards formatted alike with files of the same sizes share
+// a fingerprint, not a digest). A null letter: no medium described.
 struct DriveIdentity {
     QChar letter;
     uint32_t serial = 0;
@@ -79,6 +81,7 @@ struct DriveIdentity {
     int32_t bytesPerSector = 0;
     uint32_t fingerprint = 0;
     int64_t mediumBytes = -1;
+    QByteArray digest;
     bool operator==(const DriveIdentity &) const = default;
 };
 DriveIdentity IdentityOfRecord(const DriveInfoRecord &d);
