@@ -152,3 +152,83 @@ TEST_F(MediumChange, ACardPulledDuringTheScanIsResumedToItsRealEnd)
     EXPECT_EQ(found(), card.photos);
     EXPECT_EQ(w->ScanResumeUnit(), 0);
 }
+
+TEST_F(MediumChange, AnotherCardIsNeverResumedInto)
+{
+    const PhotoCard card = makePhotoCard(QStringLiteral("5EED0002"));
+    const PhotoCard other = makePhotoCard(QStringLiteral("5EED0003"));
+    if (card.image.isEmpty() || other.image.isEmpty())
+        GTEST_SKIP() << "mkfs.fat, mtools or ImageMagick missing";
+    attach(card.image);
+    // The user stops the scan at its first found file.
+    bool pressed = false;
+    w->AdjustScanCallbacks = [&](ScanCallbacks &cb) {
+        cb.message = [this](const QString &, const QString &text) { scanMessages << text; };
+        auto kept = cb.fileKept;
+        cb.fileKept = [&, kept](const FoundFileEvent &e) {
+            kept(e);
+            if (!pressed) {
+                pressed = true;
+                w->CmdScan_Click();
+            }
+        };
+    };
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::No, "SmartScan");
+        w->CmdScan_Click();
+    }
+    ASSERT_GT(w->ScanResumeUnit(), 0);
+
+    // Another card in the reader: no resume into it; a new scan of it.
+    ASSERT_TRUE(writeFileBytes(card.image, other.bytes));
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::OK, "The interrupted scan of disk E: cannot be resumed");
+        boxes.expect(plat::id::Yes, "A new scan will delete all unsaved cached files");
+        boxes.expect(plat::id::No, "SmartScan");
+        w->CmdScan_Click();
+        ASSERT_GE(boxes.boxes().size(), 1u);
+        EXPECT_TRUE(boxes.boxes()[0].text.contains("serial 5EED0002")) << boxes.boxes()[0].text.toStdString();
+        EXPECT_TRUE(boxes.boxes()[0].text.contains("serial 5EED0003, 48.0 MB, FAT16"));
+    }
+    EXPECT_EQ(w->LastScanResult.end, ScanEnd::Finished);
+    EXPECT_EQ(found(), other.photos);
+}
+
+TEST_F(MediumChange, ACardFormattedAnewIsScannedAsTheNewCard)
+{
+    const QString dir = makeTempDir("reformat");
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 16 * 1024;
+    spec.serial = QStringLiteral("5EED0004");
+    const QString image = makeFatImage(dir, "card.img", spec);
+    const QByteArray old = photo(dir, 21);
+    const QByteArray fresh = imageMagickPicture(dir, "big.jpg", {"-size", "640x480", "-seed", "22", "plasma:fractal"});
+    if (image.isEmpty() || old.isEmpty() || fresh.size() < old.size())
+        GTEST_SKIP() << "mkfs.fat, mtools or ImageMagick missing";
+    ASSERT_TRUE(mcopyData(image, "/HOLIDAY.JPG", old) && mdel(image, "/HOLIDAY.JPG"));
+    attach(image);
+    {
+        MessageScript none;
+        w->CmdQuickUndelete_Click();
+    }
+    ASSERT_GE(w->DeletedEntriesUpperBound(), 1);
+
+    // Used anew while the program runs (formatted, a larger picture written
+    // where the deleted one lay, formatted again: same serial, same label).
+    const QStringList format = {"-F", "16", "-s", "4", "-i", "5EED0004", "-n", "CARD", "--invariant", image};
+    ASSERT_EQ(runTool("mkfs.fat", format), 0);
+    ASSERT_TRUE(mcopyData(image, "/NEWPIC.JPG", fresh));
+    ASSERT_EQ(runTool("mkfs.fat", format), 0);
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::No, "SmartScan");
+        w->CmdScan_Click();
+    }
+    EXPECT_EQ(w->LastScanResult.end, ScanEnd::Finished);
+    ASSERT_EQ(w->FoundFiles.FoundFileNames.size(), 1);
+    EXPECT_TRUE(w->FoundFiles.FoundFileNames[0].startsWith("R#")) << w->FoundFiles.FoundFileNames[0].toStdString();
+    EXPECT_EQ(found().value(0), fresh) << "whole, not cut to the old entry's size";
+}
