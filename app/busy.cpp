@@ -87,6 +87,8 @@ void frmRecover::Timer1_Timer()
                 List2_Click();
         } else if (List3.ListCount() > 0) {
             List3_Click();
+        } else if (Picture1.Visible() && !List1.Visible()) {
+            DrawStartPicture();   // no found file: the background at the new size
         }
         ListClickPending = false;
     } else if (OperationRunning) {

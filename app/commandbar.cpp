@@ -8,6 +8,9 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFontMetrics>
+#include <QLocale>
+#include <QWidget>
 #include <algorithm>
 
 namespace {
@@ -54,6 +57,26 @@ struct CommandBarDesign {
 };
 
 const CommandBarDesign kDesign;
+
+// A folder in the room given (pixels): whole when it fits, else its start
+// and its last name with "…" for what lies between; a last name too long
+// for that gives up its own middle.
+QString ShortenFolder(const QString &folder, const QFontMetrics &metrics, int room)
+{
+    if (metrics.horizontalAdvance(folder) <= room)
+        return folder;
+    const QString dots(QChar(0x2026));
+    const qsizetype cut = folder.chopped(folder.endsWith(QLatin1Char('\\')) ? 1 : 0).lastIndexOf(QLatin1Char('\\'));
+    if (cut > 0) {
+        const QString tail = folder.mid(cut);
+        for (qsizetype keep = cut; keep >= std::min<qsizetype>(3, cut); --keep) {
+            const QString shown = folder.left(keep) + dots + tail;
+            if (metrics.horizontalAdvance(shown) <= room)
+                return shown;
+        }
+    }
+    return metrics.elidedText(folder, Qt::ElideMiddle, room);
+}
 
 void place(plat::Control &c, const Place &p) { c.Move(p.left, p.top, p.width, p.height); }
 
@@ -122,6 +145,14 @@ void frmRecover::LayoutCommandBar(double specsTop)
     Picture4.setTop(3030);
     Drive1.setWidth(2450);
     Picture4.setHeight(3855);
+    // The status line is as tall as its text in the font the desktop gives
+    // it; the button panel below moves down by what it needs beyond 240.
+    if (const QWidget *l = lblStatus.widget()) {
+        const double text = plat::pixelsToTwips(QFontMetrics(l->font()).height() + 1);
+        lblStatus.setHeight(std::max(d.lblStatus.height, text));
+        Picture3.setHeight(std::max(d.picture3.height, lblStatus.Top() + lblStatus.Height()));
+        Picture4.setTop(Picture3.Top() + Picture3.Height());
+    }
 
     for (plat::Control *c : std::initializer_list<plat::Control *>{
              &ChkDeep, &CmdBackup, &CmdScanBackup, &CmdLearn, &CmdOpen, &CmdSaveAs, &CmdRenderWidth,
@@ -172,6 +203,24 @@ void frmRecover::ShowProgressPanel(const QString &caption, double count)
     ProgressBar1.setVisible(true);
     lblStatus.setVisible(true);
     lblStatus.setCaption(caption);
+}
+
+void frmRecover::ShowSaveReport(int count, const QString &folder)
+{
+    const QString text = GetString(2160, QStringLiteral("%0 file(s) saved in %1"));
+    const QString number = QLocale().toString(count);
+    QString shownFolder = folder;
+    if (const QWidget *l = lblStatus.widget()) {
+        // The words stay whole; the folder gives up its middle, never its end.
+        const QFontMetrics metrics(l->font());
+        const int words = metrics.horizontalAdvance(FormatString(text, {number, QString()}));
+        const int room = std::max(metrics.horizontalAdvance(QStringLiteral("X...\X")), l->width() - 4 - words);
+        shownFolder = ShortenFolder(folder, metrics, room);
+    }
+    Picture3.setVisible(true);
+    lblStatus.setVisible(true);
+    QString caption = FormatString(text, {number, shownFolder});
+    lblStatus.setCaption(caption.replace(QLatin1Char('&'), QLatin1String("&&")));
 }
 
 void frmRecover::ClearFileView()

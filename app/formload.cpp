@@ -78,7 +78,8 @@ void frmRecover::Form_Load()
     // 6. "uninstall": the cache emptied, the program's trees removed, the end;
     // no window and no setting.
     if (CommandWordGiven(QStringLiteral("uninstall"))) {
-        EmptyCacheFolders();
+        if (UninstallMayEmptyCache())
+            EmptyCacheFolders();
         TidyCacheFolders();
         DelProgramTrees();
         UnloadSplashForm();
@@ -112,12 +113,7 @@ void frmRecover::Form_Load()
         Picture1.setPicture(QImage(plat::toNative(lastPicture)));
     } else {
         setWidth(kNoPictureWidth);
-        const QString back = BackgroundPicturePath(WorkFolder);
-        if (!back.isEmpty()) {
-            DrawThumbnail(back, Picture1, int(Picture1.Width()), int(Picture1.Height()));
-            DrawPictureWhenUndrawn(Picture1, back);
-        }
-        PrintPicture1Title();
+        DrawStartPicture();
     }
     // 16. A display of fewer than 24 bits keeps the six picture rows only.
     if (GetBitsPerPixel(Picture1) < 24) {
@@ -191,6 +187,9 @@ void frmRecover::Form_Load()
     ListClickSuppressed = true;
     setCaption(ProgramTitle + QStringLiteral(" ") + QStringLiteral("      ")
                + GetString(2261, QStringLiteral("File & Media Recovery")));
+    // A scan ended from outside left its files as it wrote them: they are
+    // finished before the list shows them or the staged recovery starts.
+    FinishInterruptedScanFiles();
     // 28. The previous run's found files; the list file written once more
     // with a random selection for the next start.
     FileListBusy = true;
@@ -304,6 +303,17 @@ void frmRecover::Form_Load()
         EndRequestedDuringLoad = false;
         CmdEnd_Click();
     }
+}
+
+void frmRecover::DrawStartPicture()
+{
+    const QString back = BackgroundPicturePath(WorkFolder);
+    if (!back.isEmpty()) {
+        // The background fills the view at any size.
+        Picture1.setPicture(QImage());
+        DrawPictureWhenUndrawn(Picture1, back);
+    }
+    PrintPicture1Title();
 }
 
 void frmRecover::PrintPicture1Title()

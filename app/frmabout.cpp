@@ -195,7 +195,21 @@ void frmAboutRecvr::Command1_Click()
     const QString prefix = GetString(138, QStringLiteral("Last error:"));
     if (!LastErrorText().isEmpty() && !LastErrorText().startsWith(prefix))
         LastErrorText() = prefix + QLatin1Char(' ') + LastErrorText() + crlf();
-    OpenMailMessage(hWnd(), programTitle() + QStringLiteral(" Support"), body + LastErrorText(), SupportMailAddress());
+    const QString subject = programTitle() + QStringLiteral(" Support");
+    const QString address = SupportMailAddress();
+    if (OpenMailMessage(hWnd(), subject, body + LastErrorText(), address))
+        return;
+    // No mail program: the message can still go by the user's own way.
+    const QString question
+        = FormatString(GetString(2752, QStringLiteral("No mail program opened. Copy the message to the clipboard, to paste "
+                                                      "it into a mail to %0?")),
+                       {address});
+    if (MsgBoxPositioned(hWnd(), question, plat::mb::YesNo + plat::mb::IconExclamation,
+                         GetString(136, QStringLiteral("Request support")))
+        != plat::id::Yes)
+        return;
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(MailMessageText(subject, body + LastErrorText(), address));
 }
 
 void frmAboutRecvr::cmdSysInfo_Click()

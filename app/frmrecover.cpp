@@ -73,6 +73,7 @@ frmRecover::frmRecover()
     Frame1.setBorderStyle(0);
     lblAbout.setAutoSize(true);
     lblHelp.setAutoSize(true);
+    lblSpecs.setScrollable(true);   // drive facts and EXIF lines taller than the area
 
     // Hidden at design: what the command bar's layout makes visible, and what
     // the program shows when it is needed.

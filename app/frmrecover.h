@@ -166,6 +166,9 @@ public:
     void SetToolTips();
     void EnableButtons();
     void ShowProgressPanel(const QString &caption, double count);
+    // The status line after a save: how many files went into which folder,
+    // the folder shortened in its middle when the line is too narrow.
+    void ShowSaveReport(int count, const QString &folder);
     void ClearFileView();
     // The design places of the command panel's controls and the design
     // sizes of the lists, then the first layout (Form_Resize).
@@ -193,7 +196,8 @@ public:
     // Reads the settings back into the fields and controls, each value
     // checked: what is out of its range takes its default.
     void ReadRegistryEntries();
-    // Checks the scan-type rows of LvwTypes from the LVW sub-key.
+    // Checks the scan-type rows of LvwTypes from the LVW sub-key; then the
+    // preset box shows what is in force (TypeSel).
     void RestoreScanTypeRows();
 
     // ======================================================================
@@ -339,10 +343,15 @@ public:
 
     // Get Started panel.
     void ShowGetStarted();
+    // Prints the panel's lines for its present size (the list's width).
+    void DrawGetStartedPanel();
 
     // Found-file list selection and browsing status.
     void RememberListIndex();
     void SelectListItem();
+    // After files were saved out of the list: item `index` (or the last one)
+    // becomes the one selection of both views and is shown.
+    void SelectNextAfterSave(int index);
     // 1: List3's selection to LvwFiles; any other value: LvwFiles' to List3.
     void SyncListSelections(int16_t &direction);
     void SyncListSelections(int direction);
@@ -355,6 +364,14 @@ public:
     // Removes the program's own files and folders from the program folder
     // (the command word "uninstall").
     void DelProgramTrees();
+    // The program's temp*.* files, only from a program folder that carries
+    // one of the program's words.
+    void DeleteProgramScratchFiles();
+    // Before "uninstall" empties the cache: the found files still there
+    // were never saved (a save moves them out); asks once, naming their
+    // number, whether they go too. True when they may be deleted: there are
+    // none, or the answer is Yes; No, no box or no answer in a minute keep them.
+    bool UninstallMayEmptyCache();
 
     // The handlers of the controls above, wired once by the constructor.
     void WireBehaviourEvents();
@@ -380,6 +397,9 @@ public:
     // The program's title on the empty picture view (nothing while the cache
     // holds files).
     void PrintPicture1Title();
+    // The picture view without a found file: the background picture at the
+    // view's size and the program's title.
+    void DrawStartPicture();
 
     // The drive change: readiness (waiting up to 5 s), the source name, the
     // Backup button, the drive information, and on a change of drive the
@@ -468,6 +488,10 @@ public:
     // the selection, which is upper-cased and extended with those names.
     void FillTypeList(QString &selection);
     void FillTypeList();
+    // The preset box as a restart finds the ticks: the stored preset when the
+    // ticks are exactly its own, else the prompt (the user's own ticks, the
+    // size entry, no choice).
+    void ShowTypeSelectInForce(int storedIndex);
     void CmdShowScanTypes_GotFocus();
     void SetTypesColumnWidth();
     void LvwTypes_ItemCheck(int index);
@@ -523,6 +547,11 @@ public:
     // result and the Scan caption.
     void ShowScanResults();
     void CmdScan_Click();
+    // A scan ended from outside (the marker LastCluster above 0) left the
+    // files it wrote in the cache root uncut: the finishing pass cuts them,
+    // the file that was open is marked as cut short, and the list file is
+    // written so that the found-file list shows them so.
+    void FinishInterruptedScanFiles();
 
     // The Scan command (scan/ui/scanstart.cpp)
     // WorkFolder & "Searched.dat": the source and serial of the last scan.
@@ -640,9 +669,9 @@ public:
     QString UndeleteTypeFilter() const;
     // WorkFolder & the source's DirEnt.dat name.
     QString DirEntFilePath(const QString &source) const;
-    // Whether a cluster of the source is in use: the FAT arrays of the drive
-    // record, or the NTFS volume bitmap.
-    ClusterUse SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards);
+    // Whether a cluster of the source (or any of count clusters from it) is
+    // in use: the FAT arrays of the drive record, or the NTFS volume bitmap.
+    ClusterUse SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards, int64_t count = 1);
 
     // ======================================================================
     // Quick undelete: entry information and the events of the entry lists
@@ -672,8 +701,13 @@ public:
     void CloseMft();
     bool QuickUndeleteNtfs(const QString &drive, std::vector<DeletedEntryRecord> &entries, const QString &filter,
                            double minMB, double maxMB);
-    // Writes the data of an MFT record into the open target file.
+    // Writes the data of an MFT record into the open target file; a deleted
+    // record whose clusters the volume bitmap shows in use again gives
+    // ClustersInUse, never Complete.
     NtfsWrite RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target);
+    // Whether any cluster of a deleted record's data is in use again, by the
+    // volume bitmap of the source (the table must be loaded).
+    ClusterUse NtfsEntryClusterUse(const QString &source, int32_t mftIndex, bool closeAfterwards);
     void ShowMftAccessDenied(const QString &drive);
 
     // ======================================================================

@@ -69,46 +69,7 @@ void frmRecover::ShowGetStarted()
         List3.Clear();
         ClearFileView();
 
-        // The lines at 7.5 points; a translation too wide for the room
-        // beside the list gets a wider panel, then a smaller font.
-        const QStringList lines = GetStartedLines();
-        Picture7.setFontSize(kFontSize);
-        QFont font = Picture7.widget() ? Picture7.widget()->font() : QFont();
-        font.setPointSizeF(kFontSize);
-        QImage probe(1, 1, QImage::Format_RGB32);   // text is measured as it is drawn
-        auto widestOf = [&](const QFont &f) {   // twips, with a small margin
-            double widest = 0;
-            for (const QString &l : lines)
-                widest = std::max(widest, QFontMetricsF(f, &probe).horizontalAdvance(l) * plat::kTwipsPerPixel + 120);
-            return widest;
-        };
-        const double room = std::max(kPanelWidth, List3.Width() - kPanelLeft - kRightMargin);
-        const double width = std::clamp(widestOf(font), kPanelWidth, room);
-        while (widestOf(font) > room && font.pointSizeF() > kMinFontSize)
-            font.setPointSizeF(font.pointSizeF() - 0.25);
-        Picture7.setFontSize(font.pointSizeF());
-        Picture7.Cls();
-        Picture7.setLeft(kPanelLeft);
-        Picture7.setWidth(width);
-
-        const QFontMetricsF metrics(font, &probe);
-        const int lineHeight = int(std::ceil(metrics.lineSpacing()));
-        const int textHeight = lineHeight * int(lines.size()) + 4;
-        QImage image(std::max(1, plat::twipsToPixels(width)),
-                     std::max(textHeight, plat::twipsToPixels(List3.Height())), QImage::Format_RGB32);
-        image.fill(plat::colorFromVb(Picture7.BackColor()));
-        Picture7.setBackColor(Picture7.BackColor());   // the panel's own colour below the text too
-        {
-            QPainter p(&image);
-            p.setFont(font);
-            p.setPen(plat::colorFromVb(Picture7.ForeColor()));
-            double y = metrics.ascent();
-            for (const QString &l : lines) {
-                p.drawText(QPointF(2, y), l);
-                y += lineHeight;
-            }
-        }
-        Picture7.setPicture(image);
+        DrawGetStartedPanel();
         Picture7.setVisible(true);
         Picture7.ZOrder(0);
     }
@@ -120,4 +81,47 @@ void frmRecover::ShowGetStarted()
         Picture1.setVisible(true);
         UpdateDriveInfoLabel();
     }
+}
+
+void frmRecover::DrawGetStartedPanel()
+{
+    // The lines at 7.5 points on a panel as wide as the found-file list; a
+    // translation too wide for it gets a smaller font.
+    const QStringList lines = GetStartedLines();
+    Picture7.setFontSize(kFontSize);
+    QFont font = Picture7.widget() ? Picture7.widget()->font() : QFont();
+    font.setPointSizeF(kFontSize);
+    QImage probe(1, 1, QImage::Format_RGB32);   // text is measured as it is drawn
+    auto widestOf = [&](const QFont &f) {   // twips, with a small margin
+        double widest = 0;
+        for (const QString &l : lines)
+            widest = std::max(widest, QFontMetricsF(f, &probe).horizontalAdvance(l) * plat::kTwipsPerPixel + 120);
+        return widest;
+    };
+    const double width = std::max(kPanelWidth, List3.Width() - kPanelLeft - kRightMargin);
+    while (widestOf(font) > width && font.pointSizeF() > kMinFontSize)
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    Picture7.setFontSize(font.pointSizeF());
+    Picture7.Cls();
+    Picture7.setLeft(kPanelLeft);
+    Picture7.setWidth(width);
+
+    const QFontMetricsF metrics(font, &probe);
+    const int lineHeight = int(std::ceil(metrics.lineSpacing()));
+    const int textHeight = lineHeight * int(lines.size()) + 4;
+    QImage image(std::max(1, plat::twipsToPixels(width)),
+                 std::max(textHeight, plat::twipsToPixels(Picture7.Height())), QImage::Format_RGB32);
+    image.fill(plat::colorFromVb(Picture7.BackColor()));
+    Picture7.setBackColor(Picture7.BackColor());   // the panel's own colour below the text too
+    {
+        QPainter p(&image);
+        p.setFont(font);
+        p.setPen(plat::colorFromVb(Picture7.ForeColor()));
+        double y = metrics.ascent();
+        for (const QString &l : lines) {
+            p.drawText(QPointF(2, y), l);
+            y += lineHeight;
+        }
+    }
+    Picture7.setPicture(image);
 }

@@ -34,7 +34,10 @@ void frmRecover::Form_Resize()
             setWindowState(0);
             setWidth(normalWidth);
         } else if (!StayMaximized) {
-            setWindowState(0);
+            // The normal bounds become the screen's top-left corner, 1.24
+            // screen heights wide; the window stays maximized meanwhile
+            // (leaving and entering the state again would race the window
+            // manager, which may then keep the window at the normal size).
             Move(0, 0, normalWidth);
             StayMaximized = true;
         }
@@ -69,7 +72,6 @@ void frmRecover::Form_Resize()
     in.panelWidth = 3900;
     in.panelHeight = Frame1.Height();
     in.list2Height = List2.Height();
-    in.list3Height = List3.Height();
     in.comboWidth = CmbTypeSelect.Width();
     if (const QWidget *w = widget()) {
         in.clientWidth = plat::pixelsToTwips(w->width());
@@ -109,6 +111,8 @@ void frmRecover::Form_Resize()
 
     Picture7.setTop(l.getStartedTop);
     Picture7.setHeight(l.getStartedHeight);
+    if (Picture7.Visible())
+        DrawGetStartedPanel();   // the panel spans the list at its new size
 
     CmbTypeSelect.Move(l.comboLeft, l.comboTop);
     if (l.exifFits) {
@@ -118,6 +122,11 @@ void frmRecover::Form_Resize()
         if (txtExif.Visible()) {
             txtExif.setVisible(true);
             UpdateDriveInfoLabel();
+        } else {
+            // The gap holds the EXIF lines from now on; the specifications
+            // area shows the drive again.
+            txtExif.setVisible(true);
+            ShowExifSummary();
         }
     } else if (txtExif.Visible()) {
         txtExif.setVisible(false);

@@ -106,7 +106,9 @@ MainLayout ComputeMainLayout(const MainLayoutInput &in)
         out.panelWidth = nonNegative(clientWidth - out.panelLeft);
 
     // Found-file list and the Get Started panel over it.
-    out.list3 = {0, out.list2.top, out.list2.width, in.list3Height};
+    // It takes the deleted-entry list's height too, so that it reaches the
+    // window's bottom edge as that list does, in every state.
+    out.list3 = {0, out.list2.top, out.list2.width, out.list2.height};
     fitBottom(out.list3);
     out.foundColumns = int(VbIntDiv(out.list3.width, 1500));
     out.getStartedTop = out.list3.top + 90;

@@ -21,7 +21,6 @@ struct MainLayoutInput {
     double panelWidth = 3900;    // Frame1
     double panelHeight = 6885;
     double list2Height = 4205;   // kept while the picture view is as tall as the panel
-    double list3Height = 4205;   // kept
     double comboWidth = 2700;    // CmbTypeSelect
 };
 

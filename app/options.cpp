@@ -143,8 +143,15 @@ void frmRecover::CmdOpen_Click()
 {
     if (RefuseWhileBusy())
         return;
-    if (List3.ListCount() > 0 && (List3.Visible() || LvwFiles.Visible()) && List3.SelCount() > 0) {
-        List3.DblClick();
+    // Found files listed: the shown view's selection is opened, and without
+    // one the user is asked to choose a file.
+    if (List3.ListCount() > 0 && (List3.Visible() || LvwFiles.Visible())) {
+        if (LvwFiles.Visible())
+            SyncListSelections(0);
+        if (List3.SelCount() > 0)
+            List3.DblClick();
+        else
+            ShowSelectFileNotice();
         return;
     }
     if (List1.ListCount() <= 3 && List2.ListCount() <= 3) {

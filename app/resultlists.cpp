@@ -245,10 +245,18 @@ void frmRecover::OpenRecoveredFile(QString &path)
 
 void frmRecover::ApplyToSelectedItems()
 {
-    SyncListSelections(0);
+    // The selection is the shown view's: the grid's is carried into the list
+    // only while the grid is shown, and the item the user chose stays the
+    // current one whatever the carrying selects on its way.
     const int current = List3.ListIndex();
     if (current < 0 || current >= FoundFilePaths.size() || current >= int(ItemOrientations.size()))
         return;
+    SyncListSelections(LvwFiles.Visible() ? 0 : 1);
+    if (List3.ListIndex() != current) {
+        FileListBusy = true;
+        List3.setListIndex(current);
+        FileListBusy = false;
+    }
     const QString key = baseKey(FoundFilePaths.at(current));
     const float value = ItemOrientations[size_t(current)];
     const int n = std::min({List3.ListCount(), int(FoundFilePaths.size()), int(ItemOrientations.size())});

@@ -52,6 +52,24 @@ void frmRecover::SelectListItem()
     }
 }
 
+void frmRecover::SelectNextAfterSave(int index)
+{
+    const int count = std::min(List3.ListCount(), int(FoundFilePaths.size()));
+    if (count <= 0 || FoundFilePaths.at(0).isEmpty())
+        return;
+    index = std::clamp(index, 0, count - 1);
+    {
+        FileListBusyPass pass(FileListBusy);
+        FileListBusy = true;
+        for (int i = 0; i < List3.ListCount(); ++i)
+            if (List3.Selected(i))
+                List3.setSelected(i, false);
+    }
+    List3.setSelected(index, true);   // shows the file
+    RememberListIndex();
+    SyncListSelections(1);
+}
+
 void frmRecover::SyncListSelections(int16_t &direction) { SyncListSelections(int(direction)); }
 
 void frmRecover::SyncListSelections(int direction)

@@ -129,8 +129,8 @@ void frmRecover::CreateRegistryEntries()
     set("THnr", ThumbCounter);
     set("LSB", BrowseListIndex);
     set("CHKSpec", CheckSpecs.Value() ^ 1);
-    const int typeSel = CmbTypeSelect.ListIndex();
-    set("TypeSel", typeSel == 0 ? 1 : typeSel);
+    // The index as it stands (-1: the prompt, 0: the size entry).
+    set("TypeSel", CmbTypeSelect.ListIndex());
     set("LMaxMB", sizeLimitText(SizeLimitMax));
     set("LMinMB", sizeLimitText(SizeLimitMin));
 
@@ -185,9 +185,7 @@ void frmRecover::ReadRegistryEntries()
     if (BrowseListIndex < 0 || BrowseListIndex > kMaxListIndex)
         BrowseListIndex = 0;
 
-    const int32_t typeSel = int32Of(get("TypeSel"));
-    if (typeSel > 0 && typeSel < CmbTypeSelect.ListCount())
-        CmbTypeSelect.setListIndex(typeSel);
+    // TypeSel is shown once the ticks are restored (RestoreScanTypeRows).
 
     SizeLimitMax = sizeLimitOf(get("LMaxMB"));
     SizeLimitMin = sizeLimitOf(get("LMinMB"));
@@ -245,15 +243,16 @@ void frmRecover::RestoreScanTypeRows()
             keyList += comma >= 0 ? value.left(comma + 1) : value;
         }
     }
-    if (n == rows)
-        return;
-    if (keyList.trimmed().isEmpty())
-        keyList = kDefaultTypeList;
-    for (int i = 1; i <= rows; ++i) {
-        const QString text = LvwTypes.ItemText(i);
-        if (!text.isEmpty() && keyList.contains(text, Qt::CaseInsensitive)) {
-            LvwTypes.setItemChecked(i, true);
-            LvwTypes.setItemSelected(i, true);
+    if (n != rows) {
+        if (keyList.trimmed().isEmpty())
+            keyList = kDefaultTypeList;
+        for (int i = 1; i <= rows; ++i) {
+            const QString text = LvwTypes.ItemText(i);
+            if (!text.isEmpty() && keyList.contains(text, Qt::CaseInsensitive)) {
+                LvwTypes.setItemChecked(i, true);
+                LvwTypes.setItemSelected(i, true);
+            }
         }
     }
+    ShowTypeSelectInForce(int32Of(RegGetValue(h, ProgramKey, QStringLiteral("TypeSel"))));
 }

@@ -101,6 +101,8 @@ void InstallTerminationSignals()
         char buffer[16];
         while (::read(g_signalPipe[1], buffer, sizeof buffer) > 0) {
         }
+        // From here on nothing waits for the user.
+        plat::beginClosing();
         frmRecover *w = MainWindowIfMade();
         if (!w) {
             EndProcess();
@@ -134,6 +136,9 @@ void frmRecover::CmdEnd_Click()
 {
     if (ShuttingDown)
         return;
+    // The program ends: from here on no box waits for a click and no
+    // download goes on.
+    plat::beginClosing();
     ++EndPassCount;
     CmdEnd.setCaption(GetString(756, QStringLiteral("Closing...")));
     // Busy: the pointer shows it, an operation runs, or one still winds down.
@@ -225,6 +230,7 @@ void frmRecover::ShutdownCleanup()
 {
     if (ShuttingDown)
         return;
+    plat::beginClosing();
     if (!BeginShutdown()) {
         // Still running: the operation is asked to stop, and End's passes
         // come back here once it has finished its files.
@@ -268,8 +274,7 @@ void frmRecover::ShutdownCleanup()
             savePicture(*this);
         else
             DeleteFiles(WorkFolder + QStringLiteral("Lastpict*.*"), false, false);
-        // The program folder is the program's own (never a system folder).
-        DeleteFiles(plat::programFolder() + QStringLiteral("temp*.*"), false, false);
+        DeleteProgramScratchFiles();
         MakeLongPath();
         QString images;
         ListDiskImages(images);

@@ -274,20 +274,14 @@ double LeadingNumber(const QString &text)
     return text.mid(start, i - start).toDouble();
 }
 
-int ChooseLanguage(const QString &commandLine, const QString &storedLanguage)
+int ChooseLanguage(const QString &commandLine)
 {
     int requested = 0;
-    const QStringList words = commandLine.split(u' ', Qt::SkipEmptyParts);
-    if (words.contains(QStringLiteral("language"))) {
+    if (commandLine.contains(QLatin1String("language"))) {
         requested = int(LeadingNumber(commandLine));
     } else {
-        const int stored = int(LeadingNumber(storedLanguage));
-        if (SupportedLanguages().contains(stored)) {
-            requested = stored;
-        } else {
-            LocaleLanguageName(requested);   // 0 becomes the system's language
-            MapLcid(requested);
-        }
+        LocaleLanguageName(requested);   // 0 becomes the system's language
+        MapLcid(requested);
     }
     Startup().RequestedLanguageId = requested;
     return SupportedLanguages().contains(requested) ? requested : 9;
@@ -542,10 +536,9 @@ void ProgramStartup()
     KillLeftoverProcesses();
     if (!handleEarlierInstance())
         return;
-    // 11. - 12. The language.
-    const QString appName = ProgramFileBaseName();
-    const QString storedLanguage = GetSetting(appName, QStringLiteral("MultiLang"), QStringLiteral("LangId"));
-    SetCurrentLanguageId(ChooseLanguage(ProgramCommandLine(), storedLanguage));
+    // 11. - 12. The language of this start; the stored one only tells which
+    // manual is prepared.
+    SetCurrentLanguageId(ChooseLanguage(ProgramCommandLine()));
     // 13. - 15. The splash window.
     workFolderNative();
     InstallShippedBackground(w.WorkFolder);
@@ -553,12 +546,15 @@ void ProgramStartup()
     SeedProgramRandom();
     if (!picture.isEmpty())
         showSplash(picture);
-    // 16. The manual of the language.
+    // 16. The manual of the language; its language is recorded once it is
+    // prepared.
     InstallShippedManual();
+    const QString appName = ProgramFileBaseName();
+    const QString prepared = GetSetting(appName, QStringLiteral("MultiLang"), QStringLiteral("LangId"));
     const QFileInfo manual(plat::programFolderNative() + QStringLiteral("/Manual/") + kManualPage);
-    if (int(LeadingNumber(storedLanguage)) != CurrentLanguageId() || !manual.isFile() || manual.size() < kManualMinBytes) {
-        SaveSetting(appName, QStringLiteral("MultiLang"), QStringLiteral("LangId"), QString::number(CurrentLanguageId()));
+    if (int(LeadingNumber(prepared)) != CurrentLanguageId() || !manual.isFile() || manual.size() < kManualMinBytes) {
         PrepareManual();
+        SaveSetting(appName, QStringLiteral("MultiLang"), QStringLiteral("LangId"), QString::number(CurrentLanguageId()));
     }
 }
 

@@ -70,10 +70,12 @@ void SetInstanceEndWaitMs(int ms);
 // and at most one decimal point ("5.2.17" gives 5.2, "1031 language" 1031,
 // "v5" 0). Blanks inside the number and "&H" forms are not read.
 double LeadingNumber(const QString &text);
-// The language of this run: from the command line ("1031 language"), else
-// the stored choice (the language the manual was last prepared in), else the
-// system's locale; mapped to 9, 1043 or 1031.
-int ChooseLanguage(const QString &commandLine, const QString &storedLanguage);
+// The language of this run, chosen at every start: when the command line
+// holds "language" anywhere (exact case), the number at its very start
+// ("1031 language", "1031language"; "language 1031" gives 0); else the
+// system's language, mapped to 1043, 1031 or 9. A language the program does
+// not have gives 9. The stored LangId never decides it.
+int ChooseLanguage(const QString &commandLine);
 
 // ---- the command line --------------------------------------------------------------
 

@@ -110,9 +110,16 @@ QString MailtoLink(const QString &address, const QString &subject, const QString
     return head + kept + note;
 }
 
-void OpenMailMessage(int, const QString &subject, const QString &body, const QString &address)
+bool OpenMailMessage(int, const QString &subject, const QString &body, const QString &address)
 {
-    ShellOpen(MailtoLink(address, subject, body), QStringLiteral("open"), QString(), QString(), 1);
+    if (GetDefaultMailCommand().isEmpty())
+        return false;
+    return ShellOpen(MailtoLink(address, subject, body), QStringLiteral("open"), QString(), QString(), 1);
+}
+
+QString MailMessageText(const QString &subject, const QString &body, const QString &address)
+{
+    return QStringLiteral("To: ") + address + crlf() + QStringLiteral("Subject: ") + subject + crlf() + crlf() + body;
 }
 
 QString &LastErrorText()

@@ -14,7 +14,7 @@ struct SupportFacts {
     QString utcTime;            // "2026-12-08 02:58:17 UTC"
     double freeMemoryMB = 0;
     double freeDiskMB = 0;
-    QString osLine;             // "OS: Linux  Win version: 6.1 Build:  0"
+    QString osLine;             // "OS: Debian GNU/Linux 12 (bookworm) x86_64  Win version: 6.1.0-18-amd64 Build: #1 SMP ..."
     QString systemDriveSerial;  // signed decimal
     QString userName;
     QString browserCommand;     // the default browser's command line
@@ -48,9 +48,13 @@ constexpr int kMailLinkLimit = 2000;
 // and body percent-encoded as UTF-8 (all but letters, digits and "-._~", so
 // a line break is "%0D%0A", a blank "%20", "&" "%26").
 QString MailtoLink(const QString &address, const QString &subject, const QString &body);
-// Opens a new message in the user's mail program; nothing is reported when
-// there is none.
-void OpenMailMessage(int owner, const QString &subject, const QString &body, const QString &address);
+// Opens a new message in the user's mail program. False when there is none
+// (the desktop names no program for mail links) or it could not be started;
+// the caller then says so.
+bool OpenMailMessage(int owner, const QString &subject, const QString &body, const QString &address);
+// The message as text to paste into a mail: "To: ", "Subject: ", an empty
+// line and the body, with CR LF line breaks.
+QString MailMessageText(const QString &subject, const QString &body, const QString &address);
 
 // The program's last error, for support (the support mail sends it).
 QString &LastErrorText();

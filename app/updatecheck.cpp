@@ -188,6 +188,11 @@ void frmRecover::CheckForUpdate(bool forced)
         return;
     }
     saveCheckDate(today);
+    // The window takes its events while the check downloads; its commands
+    // refuse meanwhile, and End stops the download.
+    const bool wasBusy = OperationBusy;
+    OperationBusy = true;
+    const auto idle = qScopeGuard([this, wasBusy] { OperationBusy = wasBusy; });
     const QString folder = plat::programFolder();
     const QString versionFile = folder + QStringLiteral("versie.txt");
     bool manual = false;

@@ -13,8 +13,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPushButton>
-#include <QTimer>
 
 int main(int argc, char **argv)
 {
@@ -38,18 +36,7 @@ int main(int argc, char **argv)
         return plat::DialogAnswer{DiskImageIndexPath(w.WorkFolder, w.ImageFilePath), 1};
     });
     // The folder chooser: OK on the folder it offers (OUTDIR).
-    QTimer chooser;
-    chooser.setInterval(5);
-    QObject::connect(&chooser, &QTimer::timeout, [] {
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->isVisible() && top->windowTitle().contains(QStringLiteral("Backup. Please select")))
-                for (QPushButton *b : top->findChildren<QPushButton *>())
-                    if (b->text().remove('&') == QLatin1String("OK")) {
-                        b->click();
-                        return;
-                    }
-    });
-    chooser.start();
+    FolderChooserAnswers chooser(QStringLiteral("Backup. Please select"), 5);
 
     useCache(w, plat::toInternal(outNative) + QStringLiteral("\\RIVozud\\"));
     tickBuiltInTypes(w);

@@ -9,12 +9,15 @@
 #include "platform/ui/msgbox.h"
 #include "scan/scantable.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -108,6 +111,30 @@ inline void answerByDefault(QStringList &asked)
     });
     plat::setDialogResponder([](const plat::DialogRequest &r) { return plat::DialogAnswer{r.startFolder, 1}; });
 }
+
+// OK on every folder chooser whose title holds the text, on the folder it
+// offers, while the object lives.
+class FolderChooserAnswers {
+public:
+    FolderChooserAnswers(const QString &titlePart, int intervalMs)
+    {
+        timer_.setInterval(intervalMs);
+        QObject::connect(&timer_, &QTimer::timeout, [titlePart] {
+            for (QWidget *top : QApplication::topLevelWidgets())
+                if (top->isVisible() && top->windowTitle().contains(titlePart))
+                    for (QPushButton *b : top->findChildren<QPushButton *>())
+                        if (b->text().remove('&') == QLatin1String("OK")) {
+                            b->click();
+                            return;
+                        }
+        });
+        timer_.start();
+    }
+    void stop() { timer_.stop(); }
+
+private:
+    QTimer timer_;
+};
 
 inline void printAsked(const QStringList &asked)
 {

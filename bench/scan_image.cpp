@@ -114,6 +114,7 @@ int main(int argc, char **argv)
     std::printf("finishing pass seconds: %.3f\n", r.finishingSeconds);
     std::printf("MB/s: %.1f\n", seconds > 0 ? double(r.bytesScanned) / 1048576.0 / seconds : 0.0);
     std::printf("found files: %lld\n", static_cast<long long>(w.FoundFiles.FoundFileNames.size()));
+    std::printf("found files cut short: %lld\n", static_cast<long long>(r.cutFiles));
     std::printf("unreadable sectors: %lld\n", static_cast<long long>(r.unreadable.count()));
     if (r.unreadable.count() > 0) {
         std::printf("unreadable runs: %lld (%s)\n", static_cast<long long>(r.unreadable.runs()),

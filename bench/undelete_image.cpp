@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QHash>
 
 namespace {
 
@@ -40,7 +41,12 @@ struct Saved {
 Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
 {
     Saved saved;
-    QString lastFolder;
+    // The folders below OUTDIR, made once, in the program's own form as the
+    // folder chooser would give them, by the folder part of entries' paths.
+    QString outInternal = plat::toInternal(outNative);
+    if (!outInternal.endsWith(QLatin1Char('\\')))
+        outInternal += QLatin1Char('\\');
+    QHash<QString, QString> folders;
     for (int i = 0; i < list.ListCount(); ++i) {
         const int k = w.EntryIndexOfLine(list, i);
         if (k <= 0 || w.DeletedEntries[size_t(k)].IsDirectory())
@@ -50,23 +56,24 @@ Saved saveLines(frmRecover &w, plat::ListBox &list, const QString &outNative)
         const DeletedEntryRecord &e = w.DeletedEntries[size_t(k)];
         if (e.MftIndex + e.Recoverable < 1)
             continue;
-        const QString folder = outNative + QLatin1Char('/') + folderOf(e);
-        if (folder != lastFolder) {
-            QDir().mkpath(folder);
-            ChooserStartPath = plat::toInternal(folder);
-            if (!ChooserStartPath.endsWith(QLatin1Char('\\')))
-                ChooserStartPath += QLatin1Char('\\');
-            lastFolder = folder;
+        const QString pathFolder = e.Path.left(e.Path.lastIndexOf(QLatin1Char('\\')) + 1);
+        auto made = folders.find(pathFolder);
+        if (made == folders.end()) {
+            const QString below = folderOf(e);
+            QDir().mkpath(outNative + QLatin1Char('/') + below);
+            made = folders.insert(pathFolder, outInternal + QString(below).replace(QLatin1Char('/'), QLatin1Char('\\')));
         }
+        ChooserStartPath = *made;
         w.SaveName = EntrySaveName(e.MftIndex > 0 ? e.LongName : EntryLineText(list.List(i)));
         w.SaveFirstCluster = e.FirstCluster;
         w.SaveSize = e.Size;
         w.SaveSource = w.SourceName;
         QString name = w.SaveName;
         const SaveOutcome outcome = w.SaveUndeleteEntry(name, k);
+        // A whole file is cut to its size; a partial one may be shorter.
         if (outcome == SaveOutcome::Saved || outcome == SaveOutcome::Partial) {
             ++saved.files;
-            saved.bytes += QFileInfo(w.SavedFilePath).size();
+            saved.bytes += outcome == SaveOutcome::Saved ? e.Size : QFileInfo(w.SavedFilePath).size();
         }
     }
     return saved;

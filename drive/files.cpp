@@ -2,6 +2,7 @@
 
 #include "platform/drives.h"
 #include "platform/os.h"
+#include "platform/partfile.h"
 #include "platform/paths.h"
 
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -384,7 +386,8 @@ int deleteSources(const std::vector<Source> &items, int flags)
     return rc;
 }
 
-bool copyFileContents(const QString &from, const QString &to)
+// The file's bytes, mode and times into an open descriptor.
+bool copyFileContents(const QString &from, int out)
 {
     const int in = ::open(enc(from).constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
@@ -394,14 +397,34 @@ bool copyFileContents(const QString &from, const QString &to)
         ::close(in);
         return false;
     }
-    const int out = ::open(enc(to).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    std::vector<char> buf(1 << 20);
     bool ok = true;
+    // Inside the kernel where it can copy between the two, in pieces
+    // between which the window works; else through a buffer.
+    off_t copied = 0;
+    bool viaBuffer = false;
+    bool acrossFileSystems = false;   // sendfile then, which copies between any two files
     for (;;) {
+        const ssize_t n = acrossFileSystems ? ::sendfile(out, in, nullptr, size_t(64) << 20)
+                                            : ::copy_file_range(in, nullptr, out, nullptr, size_t(64) << 20, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0) {
+            copied += n;
+            plat::pumpEvents();
+            continue;
+        }
+        if (n < 0 && copied == 0 && !acrossFileSystems && errno == EXDEV) {
+            acrossFileSystems = true;
+            continue;
+        }
+        if (n < 0 && copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
+            viaBuffer = true;
+        else
+            ok = n == 0;
+        break;
+    }
+    std::vector<char> buf(viaBuffer ? 128 << 10 : 0);   // as large as a cache keeps close
+    while (viaBuffer) {
         const ssize_t n = ::read(in, buf.data(), buf.size());
         if (n < 0 && errno == EINTR)
             continue;
@@ -426,27 +449,22 @@ bool copyFileContents(const QString &from, const QString &to)
         plat::pumpEvents();
     }
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (ok)
+    if (ok) {
+        ::fchmod(out, st.st_mode & 07777);
         ::futimens(out, times);
-    ok = ::close(out) == 0 && ok;
+    }
     ::close(in);
     return ok;
 }
 
-// A file copied beside the target and renamed over it: an existing target is
-// replaced only by a complete copy.
+// A file copied under its temporary name beside the target and renamed to
+// it when complete: an existing target is replaced only by a whole copy.
 bool copyFile(const QString &from, const QString &to)
 {
-    const QString tmp = to + QStringLiteral(".part-%1").arg(::getpid());
-    if (!copyFileContents(from, tmp)) {
-        ::unlink(enc(tmp).constData());
-        return false;
-    }
-    if (::rename(enc(tmp).constData(), enc(to).constData()) != 0) {
-        ::unlink(enc(tmp).constData());
-        return false;
-    }
-    return true;
+    const QFileInfo target(to);
+    plat::PartFile part;
+    return part.open(target.absolutePath(), target.fileName()) && copyFileContents(from, part.fd())
+           && part.commit(target.fileName(), plat::PartFile::Existing::Replace);
 }
 
 struct Transfer {

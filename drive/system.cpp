@@ -234,6 +234,14 @@ int &stallTimeout()
     return s;
 }
 
+constexpr int kDownloadDeadlineMs = 30000;
+
+int &deadlineMs()
+{
+    static int ms = kDownloadDeadlineMs;
+    return ms;
+}
+
 std::function<bool(int &, QString &)> &connectedHook()
 {
     static std::function<bool(int &, QString &)> hook;
@@ -265,33 +273,34 @@ size_t writeToSink(char *data, size_t size, size_t count, void *user)
     return total;
 }
 
-// The window repaints while a download runs, but takes no commands: a
-// download never runs a second command of the user inside the first.
-int keepResponsive(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    static QElapsedTimer since;
-    if (QCoreApplication::instance() && (!since.isValid() || since.elapsed() >= 20)) {
-        since.restart();
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-    return 0;
-}
-
 bool isWebLink(const QString &url)
 {
     static const QRegularExpression web(QStringLiteral("^https?://"), QRegularExpression::CaseInsensitiveOption);
     return web.match(url).hasMatch();
 }
 
+// How often the window gets its events while a download waits on the network.
+constexpr int kDownloadPumpMs = 20;
+
 // Downloads into an open file; true only for a complete reply of a success
-// status, written and flushed to the disk.
+// status within the deadline, written and flushed to the disk. The window
+// takes its events every few milliseconds meanwhile; the closing program
+// stops the transfer.
 bool downloadInto(const QString &url, int fd, qint64 maxBytes)
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    CURL *curl = curl_easy_init();
-    if (!curl)
+    if (plat::closing())
         return false;
+    CURL *curl = curl_easy_init();
+    CURLM *multi = curl_multi_init();
+    if (!curl || !multi) {
+        if (curl)
+            curl_easy_cleanup(curl);
+        if (multi)
+            curl_multi_cleanup(multi);
+        return false;
+    }
     const QByteArray u = url.toUtf8();
     DownloadSink sink{fd, 0, maxBytes > 0 ? maxBytes : kDownloadTextLimit};
     curl_slist *headers = nullptr;
@@ -309,14 +318,37 @@ bool downloadInto(const QString &url, int fd, qint64 maxBytes)
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(connectTimeout()));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(stallTimeout()));
+    // The whole transfer, however slowly the server sends.
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(deadlineMs()));
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(sink.limit));
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Quilvane");
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeToSink);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, keepResponsive);
-    bool ok = curl_easy_perform(curl) == CURLE_OK;
+    curl_multi_add_handle(multi, curl);
+
+    // The transfer runs in steps between which the window takes its events
+    // (its commands refuse while the caller is busy).
+    int running = 1;
+    bool stopped = false;
+    while (running > 0) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            break;
+        if (running == 0)
+            break;
+        curl_multi_poll(multi, nullptr, 0, kDownloadPumpMs, nullptr);
+        plat::pumpEventsNow();
+        if (plat::closing()) {
+            stopped = true;
+            break;
+        }
+    }
+    CURLcode result = CURLE_FAILED_INIT;
+    int left = 0;
+    while (CURLMsg *m = curl_multi_info_read(multi, &left))
+        if (m->msg == CURLMSG_DONE && m->easy_handle == curl)
+            result = m->data.result;
+    bool ok = !stopped && result == CURLE_OK;
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     ok = ok && status >= 200 && status < 300;
@@ -324,9 +356,37 @@ bool downloadInto(const QString &url, int fd, qint64 maxBytes)
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &got);
     ok = ok && (expected < 0 || expected == got);
+    curl_multi_remove_handle(multi, curl);
+    curl_multi_cleanup(multi);
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     return ::fsync(fd) == 0 && ok;
+}
+
+// Downloads into the hidden ".NAME.part" beside the native target and
+// renames it over the target once complete; a failed or stopped download
+// removes it. A ".part" file left by a killed download is never the user's:
+// it is replaced.
+bool downloadBeside(const QString &url, const QString &native, qint64 maxBytes)
+{
+    const QFileInfo info(native);
+    const QByteArray part = enc(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part"));
+    const QByteArray target = enc(native);
+    ::unlink(part.constData());
+    const int fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    // The new file gets the old one's permissions (a new one the usual 0644).
+    struct stat old;
+    ::fchmod(fd, ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    bool ok = downloadInto(url, fd, maxBytes);
+    ok = ::close(fd) == 0 && ok;
+    // The rename replaces the old file in one step: it is never lost.
+    if (ok)
+        ok = ::rename(part.constData(), target.constData()) == 0;
+    if (!ok)
+        ::unlink(part.constData());
+    return ok;
 }
 
 // "1" in /sys/class/net/<name>/flags's IFF_UP bit.
@@ -374,18 +434,11 @@ QString GetKernelVersionText()
     const plat::KernelFacts k = plat::kernelFacts();
     if (k.sysname.isEmpty())
         return {};
-    // "6.1.0-18-amd64": the numbers before the first character that is
-    // neither a digit nor a point.
-    QString numbers;
-    for (const QChar c : k.release) {
-        if (!c.isDigit() && c != QLatin1Char('.'))
-            break;
-        numbers += c;
-    }
-    const QStringList parts = numbers.split(QLatin1Char('.'));
-    auto part = [&](int i) { return parts.value(i).left(9).toInt(); };
-    return QStringLiteral("OS: ") + k.sysname + QLatin1Char(' ') + QStringLiteral(" Win version:") + vbStr(part(0))
-        + QLatin1Char('.') + QString::number(part(1)) + QStringLiteral(" Build: ") + vbStr(part(2));
+    QString family = k.distribution.isEmpty() ? k.sysname : k.distribution;
+    if (!k.machine.isEmpty())
+        family += QLatin1Char(' ') + k.machine;
+    return QStringLiteral("OS: ") + family + QStringLiteral("  Win version: ") + k.release + QStringLiteral(" Build: ")
+        + k.version.simplified();
 }
 
 bool IsVistaOrLater()
@@ -677,6 +730,8 @@ void SetDownloadTimeouts(int connectSeconds, int stallSeconds)
     stallTimeout() = stallSeconds > 0 ? stallSeconds : 30;
 }
 
+void SetDownloadDeadlineMs(int ms) { deadlineMs() = ms > 0 ? ms : kDownloadDeadlineMs; }
+
 bool DownloadUrlToFile(const QString &url, const QString &file, qint64 maxBytes)
 {
     if (!isWebLink(url))
@@ -684,15 +739,10 @@ bool DownloadUrlToFile(const QString &url, const QString &file, qint64 maxBytes)
     const QString native = plat::toNative(file);
     if (native.isEmpty() || QFileInfo(native).isDir())
         return false;
-    const QByteArray path = enc(native);
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0)
-        return false;
-    bool ok = downloadInto(url, fd, maxBytes);
-    ok = ::close(fd) == 0 && ok;
-    if (!ok)
-        ::unlink(path.constData());
-    return ok;
+    if (downloadBeside(url, native, maxBytes))
+        return true;
+    ::unlink(enc(native).constData());
+    return false;
 }
 
 bool DownloadReplaceFile(const QString &url, const QString &target, qint64 maxBytes)
@@ -709,27 +759,7 @@ bool DownloadReplaceFile(const QString &url, const QString &target, qint64 maxBy
     const QFileInfo info(native);
     if (!QFileInfo(info.absolutePath()).isDir() || info.fileName().isEmpty() || info.isDir())
         return false;
-    // The new file is written beside the target; only the name's dots become
-    // dashes, never those of the folders.
-    QString tmpName = info.fileName();
-    tmpName.replace(QLatin1Char('.'), QLatin1Char('-'));
-    QByteArray tmpl = enc(info.absolutePath() + QLatin1Char('/') + tmpName + QStringLiteral("-XXXXXX"));
-    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    // The new file gets the old one's permissions (a new one the usual 0644).
-    struct stat old;
-    ::fchmod(fd, ::stat(enc(native).constData(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    bool ok = downloadInto(url, fd, maxBytes);
-    ok = ::close(fd) == 0 && ok;
-    // The rename replaces the old file in one step: it is never lost.
-    if (ok)
-        ok = ::rename(tmpl.constData(), enc(native).constData()) == 0;
-    if (!ok) {
-        ::unlink(tmpl.constData());
-        return false;
-    }
-    return true;
+    return downloadBeside(url, native, maxBytes);
 }
 
 // --- the system information tool ---------------------------------------------------

@@ -27,10 +27,12 @@ int GetFreeMemoryMB();
 // The available physical memory in bytes (MemAvailable, else MemFree); 0
 // when it cannot be read.
 qint64 GetFreeMemoryBytes();
-// The running kernel in the form of the system version text, for reports
-// read by people: "OS: " + kernel name + " " + " Win version:" + " major" +
-// "." + "minor" + " Build: " + " third number" of its release ("Linux 6.1.0"
-// gives "OS: Linux  Win version: 6.1 Build:  0"). Empty when unknown.
+// The running system in the form of the system version text, for reports
+// read by people, with this system's own values: "OS: " + the distribution
+// (else the kernel's name) and the machine + "  Win version: " + the
+// kernel's release + " Build: " + the kernel's build ("OS: Debian GNU/Linux
+// 12 (bookworm) x86_64  Win version: 6.1.0-18-amd64 Build: #1 SMP Debian
+// 6.1.76-1 (2024-02-01)"). Empty when unknown.
 QString GetKernelVersionText();
 QString GetComputerNameText();
 // The login name; the default when it has fewer than 2 characters.
@@ -111,20 +113,27 @@ void SetInternetConnectedHook(std::function<bool(int &flags, QString &name)> hoo
 constexpr qint64 kDownloadTextLimit = 1 << 20;
 
 // Downloads the http or https link into the file, fresh from the server (no
-// cache): the file is written and complete, or removed. Redirects are
-// followed only to http and https; an error status, a reply cut short, a
-// reply larger than maxBytes or a stalled transfer fail. While it runs the
-// window repaints but takes no input.
+// cache), through the hidden ".NAME.part" beside it, which is renamed to the
+// file once complete: the file is written and complete, or removed.
+// Redirects are followed only to http and https; an error status, a reply
+// cut short, a reply larger than maxBytes, a stalled transfer and one that
+// outlasts the deadline fail. While it runs the window takes its events (a
+// caller marks itself busy so that no command starts inside it); once the
+// program is closing (plat::closing()) it stops, or does not begin. A failed
+// or stopped download leaves no ".part" file.
 bool DownloadUrlToFile(const QString &url, const QString &file, qint64 maxBytes = kDownloadTextLimit);
-// When the computer is connected: downloads the link into a new file beside
-// the target (named after the target's file name, its dots made dashes) and
-// renames it over the target once it is complete. True only when the target
-// was replaced; a failed download (refused, not found, cut off, timed out,
-// too large) leaves the old target as it was and no partial file.
+// When the computer is connected: downloads the link into ".NAME.part" beside
+// the target and renames it over the target once it is complete. True only
+// when the target was replaced; a failed download (refused, not found, cut
+// off, timed out, too large, stopped) leaves the old target as it was and no
+// partial file.
 bool DownloadReplaceFile(const QString &url, const QString &target, qint64 maxBytes = kDownloadTextLimit);
 // The connection time-out and the longest time a download may stall, in
 // seconds (15 and 30; tests shorten them; 0 restores the default).
 void SetDownloadTimeouts(int connectSeconds, int stallSeconds);
+// The longest a download may take in all, in milliseconds (30,000; tests
+// shorten it; 0 restores the default).
+void SetDownloadDeadlineMs(int ms);
 
 // --- the system information tool ---------------------------------------------------
 

@@ -676,11 +676,22 @@ std::optional<bool> isDriveReady(QChar letter)
     return false;
 }
 
-std::optional<VolumeInfo> volumeInformation(QChar letter)
+namespace {
+
+// The kernel's id of a mounted file system (statvfs's f_fsid, which most
+// file systems derive from their UUID), folded to 32 bits; 0 when unknown.
+quint32 mountedFsSerial(const DriveEntry &e)
 {
-    auto e = DriveTable::instance().entry(letter);
-    if (!e || isDriveReady(letter) != true)
-        return std::nullopt;
+    struct statvfs st {};
+    if (e.kind == DriveKind::NetworkMount || !statMount(e, &st))
+        return 0;
+    const quint64 id = quint64(st.f_fsid);
+    return quint32(id ^ (id >> 32));
+}
+
+// What the volume's own structures (or udev) tell of it.
+std::optional<VolumeInfo> ownVolumeInformation(const DriveEntry *e)
+{
     if (e->kind == DriveKind::VirtualFolder || (e->kind == DriveKind::RootFs && e->device.isEmpty())) {
         const QString folder = e->mountPoint;
         return VolumeInfo{QString(), quint32(qHash(folder)), windowsFsName(mountFsOf(folder))};
@@ -720,6 +731,27 @@ std::optional<VolumeInfo> volumeInformation(QChar letter)
         return VolumeInfo{props.value("ID_FS_LABEL"), serialFromUuid(props.value("ID_FS_UUID"), type), fs};
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<VolumeInfo> volumeInformation(QChar letter)
+{
+    auto e = DriveTable::instance().entry(letter);
+    if (!e || isDriveReady(letter) != true)
+        return std::nullopt;
+    std::optional<VolumeInfo> info = ownVolumeInformation(&*e);
+    // A mounted volume whose own structures cannot be read here (no rights
+    // on its device, a type without a serial) still has an identity of its
+    // own: the one the kernel gives it.
+    if (!e->mountPoint.isEmpty() && (!info || info->serial == 0)) {
+        if (const quint32 serial = mountedFsSerial(*e)) {
+            if (!info)
+                info = VolumeInfo{QString(), 0, windowsFsName(e->fsType.isEmpty() ? mountFsOf(e->mountPoint) : e->fsType)};
+            info->serial = serial;
+        }
+    }
+    return info;
 }
 
 std::optional<DiskGeometry> diskGeometry(QChar letter)

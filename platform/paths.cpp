@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace plat {
@@ -69,7 +68,9 @@ QString toNative(const QString &internalPath)
     if (root.isEmpty())
         return {};
     const bool folder = internalPath.endsWith('\\') || internalPath.endsWith('/');
-    QStringList parts = internalPath.mid(2).split(QRegularExpression(R"([\\/])"), Qt::SkipEmptyParts);
+    QString rest = internalPath.mid(2);
+    rest.replace('/', '\\');
+    const QStringList parts = rest.split('\\', Qt::SkipEmptyParts);
     QStringList kept;
     for (const QString &p : parts) {
         if (p == ".")
@@ -81,10 +82,17 @@ QString toNative(const QString &internalPath)
         }
         kept << p;
     }
-    QString native = root;
-    for (QString p : kept) {
+    for (QString &p : kept)
         p.replace(QChar(kBackslashStandIn), '\\');
-        native = resolveComponent(native, p);
+    // A path that exists as written needs no component resolved.
+    QString native = root;
+    if (!kept.isEmpty()) {
+        const QString exact = (root.endsWith('/') ? root : root + '/') + kept.join('/');
+        if (QFileInfo::exists(exact))
+            native = exact;
+        else
+            for (const QString &p : kept)
+                native = resolveComponent(native, p);
     }
     if (folder && !native.endsWith('/'))
         native += '/';

@@ -123,8 +123,8 @@ QString diskSerial(const Topology &t)
     return s;
 }
 
-// Whether a loop device reads from this image file.
-bool backsLoopDevice(const QString &imageNative)
+// The loop device that reads from this image file; empty when none does.
+QString loopDeviceOf(const QString &imageNative)
 {
     const QString image = QFileInfo(imageNative).canonicalFilePath();
     const QStringList loops = QDir(QStringLiteral("/sys/block")).entryList({QStringLiteral("loop*")}, QDir::Dirs);
@@ -133,9 +133,9 @@ bool backsLoopDevice(const QString &imageNative)
         if (backing.endsWith(QLatin1String(" (deleted)")))
             continue;
         if (!backing.isEmpty() && QFileInfo(backing).canonicalFilePath() == image)
-            return true;
+            return QStringLiteral("/dev/") + loop;
     }
-    return false;
+    return {};
 }
 
 void readVolumeFacts(QChar letter, MediumFacts &f)
@@ -179,7 +179,8 @@ MediumFacts factsOf(const DriveEntry &e)
         f.serial = QStringLiteral("file:") + QFileInfo(e.device).canonicalFilePath();
         f.sizeBytes = e.windowLength >= 0 ? e.windowLength : qint64(st.st_size);
         // A virtual drive with a files folder stands for a mounted volume.
-        f.mounted = !e.mountPoint.isEmpty() || backsLoopDevice(e.device);
+        f.mounted = !e.mountPoint.isEmpty();
+        f.loopDevice = loopDeviceOf(e.device);
         f.readOnly = f.readOnly || ::access(nativeBytes(e.device).constData(), W_OK) != 0;
         if (!S_ISREG(st.st_mode))
             f.present = false;
@@ -304,6 +305,8 @@ WriteRefusal writeRefusalOf(const MediumFacts &f)
         return WriteRefusal::SystemDisk;
     if (f.mounted)
         return WriteRefusal::Mounted;
+    if (!f.loopDevice.isEmpty())
+        return WriteRefusal::LoopBacked;
     if (f.readOnly)
         return WriteRefusal::ReadOnly;
     return WriteRefusal::None;

@@ -44,6 +44,7 @@ struct MediumFacts {
     bool removable = false;
     bool system = false;
     bool mounted = false;
+    QString loopDevice;      // an image file that backs a loop device: that device
     bool readOnly = false;
 };
 
@@ -72,6 +73,7 @@ enum class WriteRefusal {
     NotRemovable,     // a fixed disk, an optical drive, a folder ...
     SystemDisk,
     Mounted,
+    LoopBacked,       // an image file a loop device reads from
     ReadOnly,
     Busy,             // held exclusively by someone else
     IdentityChanged,  // not the medium the user confirmed

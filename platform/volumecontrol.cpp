@@ -127,18 +127,27 @@ std::optional<FullBitmap> computeBitmap(Handle &h)
     return bm;
 }
 
-QHash<QString, FullBitmap> &cache()
+// A volume by the file or device behind its handle and its window: asked
+// for every cluster a listing judges, so kept cheap.
+struct VolumeKey {
+    quint64 dev = 0, ino = 0, rdev = 0;
+    qint64 offset = 0;
+    bool operator==(const VolumeKey &) const = default;
+};
+size_t qHash(const VolumeKey &k, size_t seed) { return qHashMulti(seed, k.dev, k.ino, k.rdev, k.offset); }
+
+QHash<VolumeKey, FullBitmap> &cache()
 {
-    static QHash<QString, FullBitmap> c;
+    static QHash<VolumeKey, FullBitmap> c;
     return c;
 }
 
-QString keyOf(const Handle &h)
+VolumeKey keyOf(const Handle &h)
 {
     struct stat st {};
     if (fstat(h.fd, &st) != 0)
         return {};
-    return QStringLiteral("%1:%2:%3:%4").arg(st.st_dev).arg(st.st_ino).arg(st.st_rdev).arg(h.windowOffset);
+    return {quint64(st.st_dev), quint64(st.st_ino), quint64(st.st_rdev), h.windowOffset};
 }
 
 bool diskHasMountedVolume(const DriveEntry &e)
@@ -213,7 +222,7 @@ VolumeBitmap volumeBitmap(Handle &volume, qint64 startCluster, int maxBytes)
     VolumeBitmap out;
     if (!volume.valid() || startCluster < 0 || maxBytes <= 0)
         return out;
-    const QString key = keyOf(volume);
+    const VolumeKey key = keyOf(volume);
     auto it = cache().find(key);
     if (it == cache().end() || it->age.elapsed() > 5000) {
         auto bm = computeBitmap(volume);

@@ -159,6 +159,7 @@ std::optional<FatLayout> parseFatLayout(const QByteArray &b, qint64 mediumBytes)
         return std::nullopt;
     l.firstDataSector = meta;
     l.clusterCount = (l.totalSectors - meta) / l.sectorsPerCluster;
+    const quint64 dataEnd = meta + l.clusterCount * l.sectorsPerCluster;
     if (fat16Size == 0)
         l.fatBits = 32;
     else if (l.clusterCount < 4085)
@@ -174,10 +175,13 @@ std::optional<FatLayout> parseFatLayout(const QByteArray &b, qint64 mediumBytes)
         return std::nullopt;
     l.clusterCount = qMin<quint64>(l.clusterCount, entries - 2);
     l.rootCluster = l.fatBits == 32 ? u32(b, 44) : 0;
-    // The volume lies on the medium, from its first sector to its last.
-    if (mediumBytes >= 0 && l.totalSectors > quint64(mediumBytes) / l.bytesPerSector)
-        return std::nullopt;
     if (l.clusterCount == 0)
+        return std::nullopt;
+    // Reserved sectors, FATs, root folder and every cluster the stated total
+    // makes lie on the medium. The sectors it counts after the last cluster
+    // may be missing (imaging tools and card readers often leave off the
+    // last sector): nothing of the file system lies there.
+    if (mediumBytes >= 0 && dataEnd > quint64(mediumBytes) / l.bytesPerSector)
         return std::nullopt;
     return l;
 }
@@ -210,8 +214,6 @@ std::optional<NtfsLayout> parseNtfsLayout(const QByteArray &b, qint64 mediumByte
     fennick_core::Geometry g;
     if (!isNtfs(b) || !fennick_core::parseBootSector(reinterpret_cast<const uint8_t *>(b.constData()), &g))
         return std::nullopt;
-    if (mediumBytes >= 0 && g.volumeBytes > quint64(mediumBytes))
-        return std::nullopt;
     NtfsLayout l;
     l.bytesPerSector = g.bytesPerSector;
     l.sectorsPerCluster = g.clusterSize / g.bytesPerSector;
@@ -219,6 +221,11 @@ std::optional<NtfsLayout> parseNtfsLayout(const QByteArray &b, qint64 mediumByte
     l.clusterCount = g.totalSectors / l.sectorsPerCluster;
     l.mftOffset = g.mftLcn * g.clusterSize;
     if (l.clusterCount == 0)
+        return std::nullopt;
+    // Every whole cluster lies on the medium; the sectors of a last, partial
+    // cluster hold nothing of the file system.
+    if (mediumBytes >= 0
+        && (l.clusterCount > quint64(mediumBytes) / g.clusterSize || l.mftOffset + l.recordBytes > quint64(mediumBytes)))
         return std::nullopt;
     return l;
 }

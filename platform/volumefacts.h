@@ -19,7 +19,10 @@ using VolumeReadFn = std::function<QByteArray(qint64 offset, qint64 length)>;
 // negative when it is not known), against the medium. A volume whose data
 // area begins or ends past the medium's end, or whose clusters or records
 // have a size no file system uses, has no layout: the medium is then one
-// without a file system. Counts are 64-bit and checked.
+// without a file system. A stated total that runs past the medium only by
+// sectors after the last cluster is no such lie (images and card readers
+// often lack a last sector): the layout stands, and those sectors are simply
+// not there to read. Counts are 64-bit and checked.
 
 struct FatLayout {
     int fatBits = 0;              // 12, 16 or 32

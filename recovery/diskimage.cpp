@@ -10,10 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -30,10 +32,11 @@ int64_t steadyMs()
 
 } // namespace
 
-QString DiskImageName(QChar letter, const QString &label, const QString &date, int number)
+namespace {
+
+// Every character a file name cannot hold becomes "-".
+QString cleanFileName(QString name)
 {
-    QString name = QString(letter) + QLatin1Char('_') + label + QLatin1Char('_') + date + QLatin1Char('_')
-                   + QString::number(number) + QStringLiteral(".img");
     name = ReplaceInvalidFileChars(name);
     for (QChar &c : name)
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
@@ -41,21 +44,69 @@ QString DiskImageName(QChar letter, const QString &label, const QString &date, i
     return name;
 }
 
-plat::Handle CreateDiskImage(const QString &folderNative, QChar letter, const QString &label, const QString &date,
-                             QString &name)
+bool exists(const QString &native)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(native).constData(), &st) == 0;
+}
+
+} // namespace
+
+QString DiskImageName(QChar letter, const QString &label, const QString &date, int number)
+{
+    return cleanFileName(QString(letter) + QLatin1Char('_') + label + QLatin1Char('_') + date + QLatin1Char('_')
+                         + QString::number(number) + QStringLiteral(".img"));
+}
+
+bool CreateDiskImage(plat::PartFile &image, const QString &folderNative, QChar letter, const QString &label,
+                     const QString &date, QString &name)
 {
     name.clear();
     for (int n = 0; n < kMaxImageNumber; ++n) {
         const QString candidate = DiskImageName(letter, label, date, n);
-        plat::Handle h = plat::createFile(folderNative + QLatin1Char('/') + candidate, plat::CreateMode::Exclusive);
-        if (h.valid()) {
+        if (exists(folderNative + QLatin1Char('/') + candidate))
+            continue;
+        if (image.open(folderNative, candidate, plat::PartFile::Leftover::Keep)) {
             name = candidate;
-            return h;
+            return true;
         }
-        if (plat::lastOpenError() != EEXIST)
+        if (errno != EEXIST)
             break;
     }
-    return {};
+    return false;
+}
+
+bool CommitDiskImage(plat::PartFile &image, QChar letter, const QString &label, const QString &date, QString &name)
+{
+    if (!image.sync())
+        return false;
+    const QString folder = QFileInfo(image.path()).absolutePath();
+    QString candidate = name;
+    for (int n = 0; n < kMaxImageNumber; ++n) {
+        if (n > 0 || candidate.isEmpty())
+            candidate = DiskImageName(letter, label, date, n);
+        if (n > 0 && exists(folder + QLatin1Char('/') + plat::partFileName(candidate)))
+            continue;   // another backup's
+        if (image.commit(candidate, plat::PartFile::Existing::Refuse)) {
+            name = candidate;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+QStringList LeftoverDiskImages(const QString &folderNative, QChar letter, const QString &label)
+{
+    // ".E_CARD_" and a date, a number, ".img.part".
+    const QString head = QLatin1Char('.') + cleanFileName(QString(letter) + QLatin1Char('_') + label + QLatin1Char('_'));
+    static const QRegularExpression tail(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}_\\d+\\.img\\.part$"));
+    QStringList names;
+    for (const QString &n : QDir(folderNative).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+        if (n.startsWith(head) && tail.match(n.mid(head.size())).hasMatch())
+            names << n;
+    return names;
 }
 
 int BackupChunkMB(int freeMemoryMB)
@@ -388,7 +439,8 @@ QString ListDiskImageIndexes(const QString &workFolder)
     const QFileInfoList files = QDir(native).entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden,
                                                            QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo &fi : files)
-        list += fi.fileName() + QLatin1Char('|');
+        if (!plat::isPartFileName(fi.fileName()))
+            list += fi.fileName() + QLatin1Char('|');
     for (const QFileInfo &fi : files) {
         if (fi.isSymLink() || !fi.isFile() || !fi.fileName().endsWith(QLatin1String(".dat"), Qt::CaseInsensitive))
             continue;

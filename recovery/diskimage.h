@@ -4,6 +4,7 @@
 // indexes with the removal of those whose image is gone.
 #pragma once
 
+#include "platform/partfile.h"
 #include "platform/rawio.h"
 
 #include <QString>
@@ -18,11 +19,20 @@
 // never lead out of the folder.
 QString DiskImageName(QChar letter, const QString &label, const QString &date, int number);
 
-// Creates the image file in the folder (native path) under the smallest free
-// number from 0 on, taken race-free (O_CREAT | O_EXCL). The handle of the new
-// file and its name; an invalid handle when no name could be taken.
-plat::Handle CreateDiskImage(const QString &folderNative, QChar letter, const QString &label, const QString &date,
-                             QString &name);
+// Creates the image in the folder (a native path) under its temporary name
+// (".NAME.part"), NAME taking the smallest number from 0 on for which
+// neither the image nor such a temporary file exists; race-free (O_EXCL). A
+// temporary image an earlier, killed backup left is never touched. The name
+// the image is to take; false when none could be taken.
+bool CreateDiskImage(plat::PartFile &image, const QString &folderNative, QChar letter, const QString &label,
+                     const QString &date, QString &name);
+// Gives the finished (or stopped) image its name, or the next free number's
+// when an image took that name meanwhile; the name is updated. With the
+// written bytes on the disk first.
+bool CommitDiskImage(plat::PartFile &image, QChar letter, const QString &label, const QString &date, QString &name);
+// The temporary images that killed backups of this medium (its letter and
+// label) left in the folder: their file names, in order.
+QStringList LeftoverDiskImages(const QString &folderNative, QChar letter, const QString &label);
 
 // The backup's chunk in MB: 10, lowered by 1 while above 2 and a tenth of the
 // free memory is below it.
@@ -92,7 +102,8 @@ BackupResult CopyMedium(plat::Handle &medium, plat::Handle &image, const BackupP
 // "first-last" ranges, comma separated, at most maxRanges of them ("..." after).
 QString SectorRangesText(const std::vector<SectorRange> &ranges, int maxRanges = 12);
 
-// The index files of WorkFolder & "DiskImages\" (each name followed by "|").
+// The index files of WorkFolder & "DiskImages\" (each name followed by "|";
+// temporary files are not listed).
 // An index whose image is gone while the image's drive is present is
 // deleted; an index whose drive is absent stays. Only regular files named
 // "*.dat" directly in that folder are ever deleted.

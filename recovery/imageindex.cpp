@@ -1,12 +1,12 @@
 #include "recovery/imageindex.h"
 
+#include "platform/partfile.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 
@@ -35,6 +35,25 @@ QByteArray IndexNumberText(double v)
 namespace {
 
 QByteArray quotedLine(const QByteArray &text) { return '"' + text + "\"\r\n"; }
+
+const QByteArray kCopiedTag = "\"Bytes copied: ";
+
+// The length a stopped backup copied, from the last line of the index's
+// tail; -1 when it has none. *lineBytes: the line's length.
+int64_t copiedBytesOf(const QByteArray &tail, qsizetype *lineBytes)
+{
+    if (!tail.endsWith("\"\r\n"))
+        return -1;
+    const qsizetype at = tail.lastIndexOf(kCopiedTag);
+    if (at < 0)
+        return -1;
+    bool ok = false;
+    const qint64 n = tail.mid(at + kCopiedTag.size(), tail.size() - 3 - at - kCopiedTag.size()).toLongLong(&ok);
+    if (!ok || n < 0)
+        return -1;
+    *lineBytes = tail.size() - at;
+    return n;
+}
 
 } // namespace
 
@@ -85,6 +104,12 @@ bool ReadDiskImageIndex(const QString &indexPath, DiskImageIndex &index)
     index.lastEntryIndex = int32_t(last);
     f.seek(at);
     index.entryRecords = f.read(kMaxRecordBytes);
+    const qint64 end = f.size();
+    qsizetype lineBytes = 0;
+    if (f.seek(std::max<qint64>(at, end - 48)))
+        index.copiedBytes = copiedBytesOf(f.read(48), &lineBytes);
+    if (index.copiedBytes >= 0 && at + index.entryRecords.size() == end)
+        index.entryRecords.chop(std::min(lineBytes, index.entryRecords.size()));
     // The count is the file's word: never more entries than its bytes can hold.
     const qint64 fit = index.entryRecords.size() / kMinRecordBytes - 1;
     index.lastEntryIndex = int32_t(std::min<qint64>({qint64(index.lastEntryIndex), fit, kMaxEntryIndex}));
@@ -96,14 +121,16 @@ bool WriteDiskImageIndex(const QString &indexPath, const DiskImageIndex &index)
     const QString native = plat::toNative(indexPath);
     if (native.isEmpty() || index.imagePath.contains(QLatin1Char('"')))
         return false;
-    QDir().mkpath(QFileInfo(native).absolutePath());
-    // Written beside and renamed over: a reader never sees half an index.
-    QSaveFile f(native);
-    if (!f.open(QIODevice::WriteOnly))
+    const QFileInfo info(native);
+    QDir().mkpath(info.absolutePath());
+    plat::PartFile f;
+    if (!f.open(info.absolutePath(), info.fileName()))
         return false;
     QByteArray out = quotedLine(plat::toAnsi(index.imagePath)) + quotedLine(IndexNumberText(index.bytesPerSector))
                      + quotedLine(IndexNumberText(index.sectorsPerCluster)) + quotedLine(IndexNumberText(index.totalClusters))
                      + quotedLine(IndexNumberText(double(index.firstDataSector)))
                      + quotedLine(IndexNumberText(index.lastEntryIndex)) + index.entryRecords;
-    return f.write(out) == out.size() && f.commit();
+    if (index.copiedBytes >= 0)
+        out += kCopiedTag + QByteArray::number(qint64(index.copiedBytes)) + "\"\r\n";
+    return f.file().write(out) == out.size() && f.commit(info.fileName(), plat::PartFile::Existing::Replace, true);
 }

@@ -4,7 +4,9 @@
 // upper bound of the deleted-entry list), each a double quote, the text, a
 // double quote and CR LF; numbers in the general decimal form with a leading
 // blank when not negative. The medium's deleted-entry records follow in
-// their file form, one after the other.
+// their file form, one after the other. An index of a backup that did not
+// copy the whole medium ends in one more quoted line after the records,
+// "Bytes copied: N", the length of the image that holds the medium's bytes.
 #pragma once
 
 #include <QByteArray>
@@ -19,6 +21,7 @@ struct DiskImageIndex {
     int64_t firstDataSector = 0;
     int32_t lastEntryIndex = -1;  // upper bound of the deleted-entry list
     QByteArray entryRecords;      // what follows the six lines
+    int64_t copiedBytes = -1;     // the image's length that was copied; -1: all of it
 };
 
 // The index file of an image (internal paths).
@@ -36,6 +39,7 @@ QByteArray IndexNumberText(double v);
 // the upper bound is cut to what the records' bytes can hold (at most
 // 1,000,000).
 bool ReadDiskImageIndex(const QString &indexPath, DiskImageIndex &index);
-// Writes an index atomically (the folder is created when missing). Refused
-// for an image path holding a double quote, which line 1 cannot carry.
+// Writes an index under its temporary name, to the disk, then renamed over
+// (the folder is created when missing). Refused for an image path holding a
+// double quote, which line 1 cannot carry.
 bool WriteDiskImageIndex(const QString &indexPath, const DiskImageIndex &index);

@@ -1,5 +1,7 @@
 #include "recovery/mediatools.h"
 
+#include "platform/volumefacts.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -15,6 +17,17 @@ bool SameBootSignature(const QByteArray &imageSector0, const QByteArray &mediumS
 {
     return imageSector0.size() >= kSignatureBytes && mediumSector0.size() >= kSignatureBytes
            && imageSector0.left(kSignatureBytes) == mediumSector0.left(kSignatureBytes);
+}
+
+int64_t StatedVolumeBytes(const QByteArray &boot)
+{
+    if (const auto fat = plat::parseFatLayout(boot, -1))
+        return int64_t(fat->totalSectors) * fat->bytesPerSector;
+    if (const auto ntfs = plat::parseNtfsLayout(boot, -1))
+        return int64_t(ntfs->clusterCount) * ntfs->sectorsPerCluster * ntfs->bytesPerSector;
+    if (const auto exfat = plat::parseExfatLayout(boot, -1))
+        return int64_t(exfat->heapOffset + quint64(exfat->clusterCount) * exfat->sectorsPerCluster) * exfat->bytesPerSector;
+    return -1;
 }
 
 WriteOutcome ZeroFill(plat::RawWriteTarget &target, int64_t startOffset, int blockBytes, int sectorBytes,

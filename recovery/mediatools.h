@@ -14,6 +14,11 @@
 // agree (jump, maker's name and the geometry of the boot sector).
 bool SameBootSignature(const QByteArray &imageSector0, const QByteArray &mediumSector0);
 
+// The size in bytes that the volume in an image's first sector states (a
+// FAT boot sector's total sectors; the clusters of NTFS and exFAT with what
+// lies before them); -1 when the sector holds no volume of those.
+int64_t StatedVolumeBytes(const QByteArray &bootSector);
+
 struct WriteCallbacks {
     std::function<bool()> stopRequested;        // tested before every write
     std::function<void()> blockWritten;         // progress and the window's events

@@ -81,7 +81,11 @@ void SaveTally::add(SaveOutcome outcome, int64_t written)
 
 QString NextFreeName(const QString &name)
 {
-    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    // The leading dots of a dot-file belong to its base name.
+    qsizetype lead = 0;
+    while (lead < name.size() && name[lead] == QLatin1Char('.'))
+        ++lead;
+    const qsizetype dot = name.indexOf(QLatin1Char('.'), lead);
     const QString base = dot < 0 ? name : name.left(dot);
     const QString ext = dot < 0 ? QString() : name.mid(dot);
     static const QRegularExpression numbered(QStringLiteral("^(.*_)(\\d+)$"));
@@ -95,30 +99,36 @@ QString NextFreeName(const QString &name)
     return base + QStringLiteral("_0") + ext;
 }
 
-std::unique_ptr<QFile> CreateFreeTarget(const QString &folderNative, QString &name)
+bool CommitUnderFreeName(plat::PartFile &part, QString &name)
 {
     QString candidate = name;
     for (int i = 0; i < kMaxNameTries; ++i) {
-        auto file = std::make_unique<QFile>(QDir(folderNative).filePath(candidate));
-        // A new file only: an existing one (in any case, on a file system
-        // that ignores it) refuses the exclusive open.
-        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (part.commit(candidate, plat::PartFile::Existing::Refuse)) {
             name = candidate;
-            return file;
+            return true;
         }
-        if (!file->exists() && !QFileInfo::exists(file->fileName()) && errno != EEXIST)
-            return nullptr;   // not a clash: the folder takes no file
+        if (errno != EEXIST)
+            return false;
         candidate = NextFreeName(candidate);
     }
-    return nullptr;
+    return false;
 }
 
 QString EntrySaveName(const QString &shownName)
 {
     QString name = shownName;
     name.replace(QLatin1Char('?'), QLatin1Char('%'));
-    name = SanitizeMediumName(name);
-    return name.isEmpty() ? QStringLiteral("entry") : name;
+    // A dot-file is a real name on the user's system: the dots in front of
+    // its name stay (the cleaning drops them); dots before a separator do not.
+    qsizetype dots = 0;
+    while (dots < name.size() && name[dots] == QLatin1Char('.'))
+        ++dots;
+    const QString rest = SanitizeMediumName(name.mid(dots));
+    if (rest.isEmpty())
+        return QStringLiteral("entry");
+    if (!rest.startsWith(name.mid(dots, 1)))
+        dots = 0;
+    return QString(std::min<qsizetype>(dots, 200 - rest.toUtf8().size()), QLatin1Char('.')) + rest;
 }
 
 QString ApplySaveExtension(const QString &t, const QString &x)

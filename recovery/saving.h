@@ -1,10 +1,10 @@
-// Saving without windows: free target names, targets created exclusively,
-// the data of a quick-undelete entry read from its FAT clusters, and the
-// tests a save folder must pass. Nothing of the user's is truncated,
-// overwritten or deleted here: a target is always a new file, and only a file
-// created here is cut, dated or removed again.
+// Saving without windows: free target names, the data of a quick-undelete
+// entry read from its FAT clusters, and the tests a save folder must pass.
+// Nothing of the user's is truncated, overwritten or deleted here: a file is
+// written under its temporary name and takes a name no file has.
 #pragma once
 
+#include "platform/partfile.h"
 #include "undelete/entries.h"
 
 #include <QFile>
@@ -32,18 +32,20 @@ struct SaveTally {
 
 // The name after a clash: "IMG.JPG" gives "IMG_0.JPG", "IMG_0.JPG" gives
 // "IMG_1.JPG", "DSC_0042.JPG" gives "DSC_43.JPG", "README" gives
-// "README_0". The number counts in 64 bits.
+// "README_0", ".hidden.txt" gives ".hidden_0.txt". The number counts in
+// 64 bits.
 QString NextFreeName(const QString &name);
 
-// Creates a new file in the folder (native path) under the name or, while a
-// file of that name exists (in any case on a file system that ignores case),
-// under the next free name; at most 100,000 names are tried. The name given
-// is replaced by the one used. Null when no file could be created.
-std::unique_ptr<QFile> CreateFreeTarget(const QString &folderNative, QString &name);
+// Gives a complete file, written under its temporary name, its final name:
+// the name or, while a file of that name exists (in any case on a file
+// system that ignores case), the next free name; at most 100,000 names are
+// tried. The name given is replaced by the one used. False when no name
+// could be taken (the file then stays temporary).
+bool CommitUnderFreeName(plat::PartFile &part, QString &name);
 
 // The name an entry is saved under: the name shown for it ("?" as "%"),
-// cleaned of separators and control characters; "entry" when nothing is
-// left.
+// cleaned of separators and control characters, its leading dots kept
+// (".hidden.txt" stays so); "entry" when nothing is left.
 QString EntrySaveName(const QString &shownName);
 
 // The extension rule of a single Save Selected: the file-name part of t

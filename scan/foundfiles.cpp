@@ -2,8 +2,10 @@
 
 #include "scan/unitgeometry.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -142,12 +144,63 @@ int64_t TrueEndLength(const unsigned char *unit, int64_t length, int64_t fileLen
     return fileLength - length + pos;
 }
 
-PictureFormat TrueEndFormat(const QString &extension, const unsigned char *head, size_t n)
+StructureFormat FoundFileFormat(const QString &extension, const unsigned char *head, size_t n)
 {
     const QString e = bareExtension(extension);
-    if (e.isEmpty() || !trueEndList().contains(e))
-        return PictureFormat::None;
-    return PictureFormatOfHeader(head, n, e == QLatin1String("BMP"), e == QLatin1String("PCX"));
+    const StructureFormat f = StructureFormatOfHeader(head, n, e == QLatin1String("BMP"), e == QLatin1String("PCX"),
+                                                      e == QLatin1String("MP3"));
+    if (PictureFormatOf(f) != PictureFormat::None && (e.isEmpty() || !trueEndList().contains(e)))
+        return StructureFormat::None;
+    return f;
+}
+
+EmptyRunLimits FoundFileEmptyLimits(const QString &extension, StructureFormat format)
+{
+    static const QStringList roomy = QStringLiteral(
+        "WAV,AVI,CDR,MDB,PSD,EXE,PSP,BMP,PCX,TIF,TIFF,DOC,XLS,PPT,ZIP,EPS,PIXAR,PIX,WK4").split(',');
+    constexpr int64_t MiB = 1 << 20;
+    const QString e = bareExtension(extension);
+    EmptyRunLimits limits;
+    if (e == QLatin1String("XMD"))
+        limits.fallback = kWalkSectorBytes;   // text holds no empty sector
+    else if (roomy.contains(e) || IsRawExtension(e))
+        limits.fallback = 16 * MiB;
+    else
+        limits.fallback = MiB;
+    if (format == StructureFormat::Pdf)
+        limits.walking = MiB;
+    else if (format == StructureFormat::Zip || format == StructureFormat::Ole)
+        limits.walking = 16 * MiB;
+    return limits;
+}
+
+ReadBytesAt ReadBytesOfFile(int fd)
+{
+    return [fd](int64_t offset, unsigned char *into, size_t n) -> size_t {
+        size_t got = 0;
+        while (got < n) {
+            const ssize_t r = ::pread(fd, into + got, n - got, off_t(offset + int64_t(got)));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            got += size_t(r);
+        }
+        return got;
+    };
+}
+
+PictureExtent WalkTiffFile(const QString &nativePath)
+{
+    const int fd = ::open(nativePath.toLocal8Bit().constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct stat st {};
+    PictureExtent e;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        e = WalkTiff(ReadBytesOfFile(fd), st.st_size);
+    ::close(fd);
+    return e;
 }
 
 unsigned char *TrueEndCutter::space(size_t n)
@@ -157,43 +210,8 @@ unsigned char *TrueEndCutter::space(size_t n)
     return buffer_.data();
 }
 
-PictureExtent TrueEndCutter::walk(int fd, int64_t length, PictureFormat format)
-{
-    if (format == PictureFormat::Tiff) {
-        const ReadBytesAt read = [fd](int64_t offset, unsigned char *into, size_t n) -> size_t {
-            size_t got = 0;
-            while (got < n) {
-                const ssize_t r = ::pread(fd, into + got, n - got, off_t(offset + int64_t(got)));
-                if (r < 0 && errno == EINTR)
-                    continue;
-                if (r <= 0)
-                    break;
-                got += size_t(r);
-            }
-            return got;
-        };
-        return WalkTiff(read, length);
-    }
-    // The others run from the start: the file is read in order until the
-    // walk has what it needs.
-    constexpr size_t kBlock = 1 << 20;
-    unsigned char *block = space(kBlock);
-    PictureWalker walker(format);
-    int64_t at = 0;
-    while (at < length && walker.wantsMore()) {
-        const ssize_t r = ::pread(fd, block, size_t(std::min<int64_t>(kBlock, length - at)), off_t(at));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        walker.feed(block, size_t(r));
-        at += r;
-    }
-    return walker.result();
-}
-
-int64_t TrueEndCutter::cut(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes,
-                           const PictureExtent *known, int64_t knownLength)
+int64_t TrueEndCutter::cut(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes, const FileEnd *known,
+                           int64_t knownLength, FileEnd *outcome)
 {
     const QByteArray path = nativePath.toLocal8Bit();
     const int fd = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
@@ -209,22 +227,31 @@ int64_t TrueEndCutter::cut(const QString &nativePath, int64_t unitBytes, int32_t
     int64_t length = st.st_size;
     const int64_t original = length;
 
-    // The picture's own structure.
+    // How the file ends: its structure, the empty space after its data.
     unsigned char head[16] = {};
     const ssize_t headBytes = length > 0 ? ::pread(fd, head, sizeof head, 0) : 0;
-    const PictureFormat format = TrueEndFormat(ext, head, size_t(std::max<ssize_t>(0, headBytes)));
-    PictureExtent extent;
-    if (format != PictureFormat::None) {
-        if (known && known->walk != PictureExtent::Walk::None && knownLength == length)
-            extent = *known;
-        else
-            extent = walk(fd, length, format);
+    FileEnd end;
+    if (known && knownLength == length) {
+        end = *known;
+    } else {
+        const StructureFormat format = FoundFileFormat(ext, head, size_t(std::max<ssize_t>(0, headBytes)));
+        end = WalkFoundFile(ReadBytesOfFile(fd), length, format, FoundFileEmptyLimits(ext, format), walkBuffer_);
     }
+    if (outcome)
+        *outcome = end;
+    const PictureExtent &extent = end.extent;
     if (extent.walk == PictureExtent::Walk::Complete && extent.end > 0 && extent.end <= length) {
         if (extent.end < length && ::ftruncate(fd, off_t(extent.end)) == 0)
             length = extent.end;
         ::close(fd);
         return length;
+    }
+    // A file cut where its data ran into empty space gets the zero rule on
+    // its last sector, however short it is.
+    bool emptyCut = false;
+    if (end.emptyFrom >= 0 && end.emptyFrom < length) {
+        length = end.emptyFrom;
+        emptyCut = true;
     }
 
     // The zero rule, never below what the structure holds.
@@ -234,14 +261,15 @@ int64_t TrueEndCutter::cut(const QString &nativePath, int64_t unitBytes, int32_t
         const int64_t stated = int64_t(head[2]) | (int64_t(head[3]) << 8) | (int64_t(head[4]) << 16)
                                | (int64_t(head[5]) << 24);
         if (stated <= original)
-            floor = std::max(floor, stated);
+            floor = std::min(length, std::max(floor, stated));
     }
     // The file's tail is read in blocks of many units, so a file that ends
     // in a long zero stretch is cut in few reads; the cut is made once.
     const int64_t blockBytes = std::max<int64_t>(1, (1048576 / unitBytes)) * unitBytes;
     unsigned char *block = nullptr;
     int64_t blockStart = 0, blockEnd = 0;
-    while (length >= unitBytes && length > floor) {
+    while (IsTrueEndExtension(ext) && (length >= unitBytes || emptyCut) && length > floor) {
+        emptyCut = false;
         const int64_t n = std::min<int64_t>(unitBytes, length);
         if (!block || length - n < blockStart || length > blockEnd) {
             blockEnd = length;
@@ -271,6 +299,45 @@ int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t secto
 {
     TrueEndCutter cutter;
     return cutter.cut(nativePath, unitBytes, sectorBytes);
+}
+
+std::vector<FinishedFile> FinishInterruptedScan(const QString &folderNative, int64_t unitBytes, int32_t sectorBytes)
+{
+    std::vector<FinishedFile> files;
+    QDir dir(folderNative);
+    QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDir::NoSort);
+    // The file written last: a kept file's date only ever moves back.
+    qint64 newest = std::numeric_limits<qint64>::min();
+    QString open;
+    QFileInfoList found;
+    for (const QFileInfo &fi : entries) {
+        if (fi.isSymLink() || fi.fileName().startsWith(QLatin1Char('.')))
+            continue;
+        found << fi;
+        const qint64 at = fi.lastModified().toMSecsSinceEpoch();
+        if (at > newest) {
+            newest = at;
+            open = fi.fileName();
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const QFileInfo &a, const QFileInfo &b) {
+        return a.fileName().compare(b.fileName(), Qt::CaseInsensitive) < 0;
+    });
+    TrueEndCutter cutter;
+    for (const QFileInfo &fi : found) {
+        FinishedFile f;
+        f.name = fi.fileName();
+        FileEnd end;
+        f.length = cutter.cut(fi.absoluteFilePath(), unitBytes, sectorBytes, nullptr, -1, &end);
+        if (f.length < 0)
+            f.length = fi.size();
+        const bool whole = end.extent.walk == PictureExtent::Walk::Complete;
+        // The open file: cut by the kill, unless its structure or the empty
+        // space after its data shows where it ends.
+        f.cutShort = end.cutShort() || (f.name == open && !whole && end.emptyFrom < 0);
+        files.push_back(f);
+    }
+    return files;
 }
 
 bool DateFoundFile(const QString &nativePath, const QDateTime &date)

@@ -3,7 +3,7 @@
 // that may name and size it, its true end, and its date.
 #pragma once
 
-#include "scan/picturewalk.h"
+#include "scan/structurewalk.h"
 
 #include <QDateTime>
 #include <QString>
@@ -47,37 +47,72 @@ bool IsRawExtension(const QString &extension);
 int64_t TrueEndLength(const unsigned char *lastUnit, int64_t lastUnitLength, int64_t fileLength,
                       int64_t unitBytes, int32_t sectorBytes, bool raw, bool crw);
 
-// The structure walk of a found file of the true-end list, by its first
-// bytes: JPEG, PNG, GIF, TIFF and the RAW formats built on TIFF by their
-// signatures, BMP and PCX when the extension names them. None for the rest.
-PictureFormat TrueEndFormat(const QString &extension, const unsigned char *head, size_t n);
+// The structure walk of a found file by its extension and first bytes: the
+// picture walks (JPEG, PNG, GIF, TIFF and the RAW formats built on it, BMP
+// and PCX) for the extensions of the true-end list, the other walks (RIFF,
+// PDF, ZIP, OLE, MP3, CAB, SWF, EPS, PSD, ASF) by their signatures.
+StructureFormat FoundFileFormat(const QString &extension, const unsigned char *head, size_t n);
+
+// How long a run of empty sectors ends a found file of a type: 1 MiB
+// after the last data of most types; 16 MiB for those whose content may
+// hold long empty stretches (uncompressed sound, pictures and RAW data,
+// databases, programs, documents and archives that may store such data);
+// one sector for text. While its walk goes on, only a PDF (1 MiB), a ZIP
+// and an OLE file (16 MiB) end on empty space: the other walks end the file
+// themselves.
+EmptyRunLimits FoundFileEmptyLimits(const QString &extension, StructureFormat format);
+
+// Reads of an open file by offset, for the walks.
+ReadBytesAt ReadBytesOfFile(int fd);
+
+// TIFF and the RAW formats built on it, walked in a file once it is whole.
+PictureExtent WalkTiffFile(const QString &nativePath);
 
 // Cuts found files to their true end, with one buffer for a whole pass.
 //
-// A picture whose structure walk succeeds inside the file is cut where its
-// structure ends. Otherwise (cut short by the next file, fragmented,
-// damaged, or a type without a walk) the zero rule applies: trailing zero
-// sectors and bytes of the last unit are stepped over, repeating while the
-// whole last unit was zero; a RAW file keeps one zero byte more. It never
-// cuts below the structure as far as it held, nor a BMP below the size its
-// header states.
+// A file whose structure walk succeeds inside the file is cut where its
+// structure ends. A file whose data ran into empty space is cut where the
+// empty space began. Then, for the types of the true-end list, the zero
+// rule: trailing zero sectors and bytes of the last unit are stepped over,
+// repeating while the whole last unit was zero; a RAW file keeps one zero
+// byte more. It never cuts below the structure as far as it held, nor a BMP
+// below the size its header states.
 class TrueEndCutter {
 public:
-    // known: the walk the scan made while it wrote the file, valid for a
-    // file of knownLength bytes; without it (or when the file's length
-    // differs) the file is walked here, read at most once. Returns the new
-    // length, -1 when the file could not be read.
-    int64_t cut(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes,
-                const PictureExtent *known = nullptr, int64_t knownLength = -1);
+    // known: how the file ended as the scan wrote it, valid for a file of
+    // knownLength bytes; without it (or when the file's length differs) the
+    // file is walked here, read at most once. outcome receives the end used.
+    // Returns the new length, -1 when the file could not be read.
+    int64_t cut(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes, const FileEnd *known = nullptr,
+                int64_t knownLength = -1, FileEnd *outcome = nullptr);
 
 private:
     unsigned char *space(size_t n);
-    PictureExtent walk(int fd, int64_t length, PictureFormat format);
     std::vector<unsigned char> buffer_;
+    std::vector<unsigned char> walkBuffer_;
 };
 
 // One file, with a cutter of its own.
 int64_t CutToTrueEnd(const QString &nativePath, int64_t unitBytes, int32_t sectorBytes);
+
+// A found file as the finishing pass of an interrupted scan leaves it.
+struct FinishedFile {
+    QString name;            // in the folder
+    int64_t length = 0;      // after the cut
+    bool cutShort = false;   // lacks part of itself: list it marked with "!"
+};
+
+// The finishing pass over the files of a scan that was ended from outside
+// (the program killed while it waited on the medium): every plain file of
+// the folder is cut to its true end as the scan's finishing pass cuts it
+// (its structure, the empty space after its data, the zero rule of the
+// true-end list), each read at most once. The file that was open, the one
+// written last, is cut short unless its structure shows it whole; any
+// other file is when its structure says so. By name, without regard to
+// case, as the found-file list shows a folder. Window-free: the start-up
+// and the staged recovery call it before they show the list.
+std::vector<FinishedFile> FinishInterruptedScan(const QString &folderNative, int64_t unitBytes = 512,
+                                                int32_t sectorBytes = 512);
 
 // Moves a file's modification time back to the date; a later date is not
 // applied. False when the file could not be dated.

@@ -616,6 +616,27 @@ bool PictureWalker::feed(const unsigned char *p, size_t n)
     return wantsMore();
 }
 
+bool PictureWalker::expectsData() const
+{
+    switch (state_) {
+    case JMarkerFF:
+    case JMarkerCode:
+    case JEntropy:
+    case JEntropyFF:
+    case PChunkHead:
+    case GBlock:
+    case GImageDesc:
+    case GCodeSize:
+    case GExtLabel:
+    case GSubLen:
+        return true;
+    case Skip:
+        return afterSkip_ == GSubLen;   // the bytes of a GIF sub-block
+    default:
+        return false;
+    }
+}
+
 PictureExtent PictureWalker::result() const
 {
     PictureExtent r;

@@ -55,6 +55,10 @@ public:
     int64_t width() const { return width_; }
     int64_t height() const { return height_; }
     int bitsPerPixel() const { return bits_; }
+    // Whether the bytes the walk expects next are of a kind that a whole
+    // empty sector (all zero or all 0xFF bytes) never is: JPEG's markers and
+    // entropy-coded data, GIF's blocks and sub-blocks, PNG's chunk headers.
+    bool expectsData() const;
 
 private:
     enum State {

@@ -183,18 +183,29 @@ struct ScanEngine::Impl {
     size_t runStart = 0, runLen = 0;
     bool runActive = false;
     int64_t runUnitBase = 0;       // unit of the buffer's first byte
+    // The read buffer while a read fills it: its first unit and sector, the
+    // units examined so far; settling: they may be examined before the read
+    // ends.
+    int64_t bufBase = 0, bufSector = 0, bufDone = 0;
+    bool settling = false;
     int64_t failedRunUnit = -1;    // first unit of a run whose write failed
 
-    // The open picture's structure, followed while its units are written.
-    PictureWalker walker;
-    bool walking = false;
+    // The open file's structure and empty sectors, followed while its
+    // units are written: once the file has ended, no more units are
+    // appended to it.
+    StructureWalker walk;
     bool estimateOpen = false;     // a picture whose size may give its expected length
     bool estimateLimit = false;    // limitBytes is that estimate
+    bool limitIsMax = false;       // limitBytes is LMaxMB
+    bool entrySized = false;       // limitBytes is the size a deleted entry recorded
+    bool limitCut = false;         // LMaxMB cut the open file
+    bool fileCut = false;          // the open file, as closed, is cut short
     struct Walked {
-        PictureExtent extent;
+        FileEnd end;
         int64_t length = -1;       // the file's length when it was closed
     };
     std::vector<Walked> walks;     // by counter - firstNew
+    int64_t cutFiles = 0;          // found files cut short
     int64_t firstNew = 0;
 
     DeletedEntryCursor cursor;
@@ -237,8 +248,12 @@ struct ScanEngine::Impl {
             };
         if (!cb.openSource)
             cb.openSource = [](const ScanSource &s) {
-                if (s.image)
-                    return plat::openFile(s.name, plat::Access::Read);
+                if (s.image) {
+                    plat::Handle h = plat::openFile(s.name, plat::Access::Read);
+                    if (s.imageLength >= 0)
+                        h.windowLength = s.imageLength;
+                    return h;
+                }
                 if (s.name.isEmpty() || !s.name[0].isLetter())
                     return plat::Handle{};
                 return plat::openVolume(s.name[0].toUpper(), plat::Access::Read);
@@ -330,11 +345,15 @@ struct ScanEngine::Impl {
 
     enum class ReadStop { Complete, End, Failed };
 
-    // Reads [s, s + n) as far as it comes; the sectors read from s on.
+    // Reads [s, s + n) of the read buffer as far as it comes; the sectors
+    // read from s on. After a read that stopped short the next one may take
+    // long: what was read is examined first.
     int64_t readRun(plat::Handle &h, int64_t s, int64_t n, unsigned char *into, int64_t *tracked, ReadStop &why)
     {
         int64_t done = 0;
         while (done < n) {
+            if (done > 0)
+                settle(s + done);
             const int64_t r = readSectors(h, s + done, n - done, into + done * bps, tracked);
             if (r <= 0) {
                 why = r == 0 ? ReadStop::End : ReadStop::Failed;
@@ -374,6 +393,7 @@ struct ScanEngine::Impl {
     {
         int64_t chunk = 1;
         while (p < e) {
+            settle(p);
             const int64_t n = std::min(chunk, e - p);
             ReadStop why;
             const int64_t got = readRun(pos, p, n, at(p), nullptr, why);
@@ -507,6 +527,7 @@ struct ScanEngine::Impl {
                 proven = got > 0;
             }
             failed = false;
+            settle(p);
             if (!proven) {
                 // A read that fails as a whole does not say where: the
                 // first sector whose own read fails.
@@ -516,6 +537,7 @@ struct ScanEngine::Impl {
                 if (p >= e)
                     break;
             }
+            settle(p);
             if (!crossBadRun(p))
                 return p - s;
         }
@@ -535,7 +557,10 @@ struct ScanEngine::Impl {
         } else if (self->mode_ == ScanMode::DeepScan) {
             setMode(ScanMode::Damaged);
         }
-        units = std::max<int64_t>(1, std::min(units, self->upr_));
+        // The read shrinks to the new size, but never below the units it
+        // delivered already and the one it failed in: those may have been
+        // examined while it ran.
+        units = std::max<int64_t>({1, std::min(units, self->upr_), std::min(units, fromByte / U + 1)});
         if (handleOpen) {
             seq.close();
             handleOpen = false;
@@ -543,6 +568,7 @@ struct ScanEngine::Impl {
         const int64_t s = g.offsetOfUnit(unit) / bps;
         const int64_t e = s + units * spu;
         const int64_t from = std::min(e, s + fromByte / bps);
+        settle(from);
         const int64_t slot = (into - buf.data()) / bps;
         const int64_t got = carefulRead(from, e, into + (from - s) * bps, slot + (from - s), true, proven);
         cb.yield();
@@ -603,6 +629,29 @@ struct ScanEngine::Impl {
             return;
         limitBytes = uint64_t(width) * uint64_t(height) * 6;
         estimateLimit = true;
+        limitIsMax = false;
+    }
+
+    // Feeds the open file's walk the bytes of a unit just appended; the
+    // sectors that could not be read are data to it, never empty space.
+    void feedWalk(size_t at, size_t n)
+    {
+        const size_t unit = at / size_t(U);
+        if (unit >= unitBad.size() || !unitBad[unit]) {
+            walk.feed(buf.data() + at, n);
+            return;
+        }
+        for (size_t k = 0; k * size_t(bps) < n && walk.wantsMore(); ++k) {
+            const size_t from = k * size_t(bps);
+            walk.feed(buf.data() + at + from, std::min(size_t(bps), n - from), sectorBad[unit * size_t(spu) + k] != 0);
+        }
+    }
+
+    // The open file stops at a limit: LMaxMB cuts it short.
+    void stopAtLimit()
+    {
+        fileComplete = true;
+        limitCut = limitCut || limitIsMax;
     }
 
     // Appends a unit to the open file; the bytes it takes of it.
@@ -612,13 +661,13 @@ struct ScanEngine::Impl {
             return 0;
         size_t allowed = len;
         // The estimate never ends a picture whose structure goes on.
-        const bool heldOpen = estimateLimit && walking && walker.wantsMore();
+        const bool heldOpen = estimateLimit && walk.walking();
         if (limitBytes > 0 && !heldOpen) {
             const uint64_t room = limitBytes > uint64_t(fileBytes) ? limitBytes - uint64_t(fileBytes) : 0;
             allowed = size_t(std::min<uint64_t>(room, len));
         }
         if (allowed == 0) {
-            fileComplete = true;
+            stopAtLimit();
             return 0;
         }
         if (runActive && runStart + runLen == at) {
@@ -631,12 +680,16 @@ struct ScanEngine::Impl {
         }
         fileBytes += int64_t(allowed);
         if (allowed < len)
-            fileComplete = true;
-        if (walking && walker.wantsMore()) {
-            const bool sized = walker.width() > 0;
-            walker.feed(buf.data() + at, allowed);
-            if (!sized && walker.width() > 0)
-                applyEstimate(walker.width(), walker.height());
+            stopAtLimit();
+        if (walk.wantsMore()) {
+            const bool sized = walk.width() > 0;
+            feedWalk(at, allowed);
+            if (!sized && walk.width() > 0)
+                applyEstimate(walk.width(), walk.height());
+            // It has ended: what follows is not its. A file of a deleted
+            // entry takes the entry's size all the same.
+            if (!walk.wantsMore() && !entrySized)
+                fileComplete = true;
         }
         return allowed;
     }
@@ -649,7 +702,9 @@ struct ScanEngine::Impl {
         e.index = i;
         e.name = found.FoundFileNames[int(i)];
         e.damaged = fileDamaged;
-        e.displayLine = fileDamaged ? DamagedFileDisplayLine(i, fileDesc) : FoundFileDisplayLine(i, fileDesc);
+        e.cutShort = fileCut;
+        e.displayLine =
+            fileDamaged || fileCut ? DamagedFileDisplayLine(i, fileDesc) : FoundFileDisplayLine(i, fileDesc);
         e.bytes = uint64_t(fileBytes);
         return e;
     }
@@ -667,9 +722,26 @@ struct ScanEngine::Impl {
         }
     }
 
-    // Closes the open file. keep: false leaves it for the resume (it stays
-    // listed and open for appending).
-    void closeFile(bool forResume)
+    // Whether the file just closed lacks part of itself: its structure says
+    // so, or, for a file whose structure says nothing, LMaxMB cut it or the
+    // scan ended while its data went on. A file of a deleted entry is whole
+    // when it holds the entry's size.
+    bool cutShortOf(const FileEnd &end, uint64_t entrySize, bool scanEnded) const
+    {
+        if (entrySize != 0)
+            return uint64_t(fileBytes) < entrySize;
+        if (end.extent.walk == PictureExtent::Walk::Complete)
+            return false;
+        if (end.cutShort())
+            return true;
+        if (end.emptyFrom >= 0)
+            return false;
+        return limitCut || (scanEnded && !walk.endsInEmptySector());
+    }
+
+    // Closes the open file. forResume: it stays listed and open for
+    // appending at the resume. scanEnded: the scan ends with it open.
+    void closeFile(bool forResume, bool scanEnded = false)
     {
         if (!fileOpen)
             return;
@@ -698,14 +770,20 @@ struct ScanEngine::Impl {
                 cb.fileDropped(e);
             return;
         }
+        FileEnd end = walk.result();
+        if (walk.format() == StructureFormat::Tiff)
+            end.extent = WalkTiffFile(fileNative(i));   // by its offsets, now that it is whole
+        fileCut = cutShortOf(end, entrySize, scanEnded || forResume);
+        if (fileCut)
+            ++cutFiles;
         if (!forResume && i >= firstNew) {
             const size_t k = size_t(i - firstNew);
             if (walks.size() <= k)
                 walks.resize(k + 1);
-            walks[k].extent = walking ? walker.result() : PictureExtent{};
+            walks[k].end = end;
             walks[k].length = fileBytes;
         }
-        walking = false;
+        walk = StructureWalker();
         if (!forResume && pictureDate.isValid())
             DateFoundFile(fileNative(i), pictureDate);
         if (!forResume)
@@ -733,8 +811,9 @@ struct ScanEngine::Impl {
 
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
     {
-        walking = false;
+        walk = StructureWalker();
         estimateOpen = estimateLimit = false;
+        limitCut = fileCut = false;
         const SignatureRecord &r = table[size_t(row)];
         const QString rowExt = latin(r.Ext);
         QString name;
@@ -773,19 +852,18 @@ struct ScanEngine::Impl {
         fileDamaged = false;
         fileBytes = 0;
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
+        limitIsMax = entrySize == 0 && limitBytes > 0;
+        entrySized = entrySize != 0;
         const qsizetype dot = name.indexOf('.');
         fileExt = dot >= 0 ? name.mid(dot).toLower() : QString();
         fileDesc = latin(r.Desc).trimmed();
         pictureDate = QDateTime();
-        // Pictures are followed through their structure as they are written.
-        const PictureFormat format = TrueEndFormat(fileExt, window, windowLength);
-        if (format != PictureFormat::None && format != PictureFormat::Tiff) {
-            walker = PictureWalker(format);
-            walking = true;
-        }
+        // The file is followed through its structure as it is written.
+        const StructureFormat format = FoundFileFormat(fileExt, window, windowLength);
+        walk = StructureWalker(format, FoundFileEmptyLimits(fileExt, format));
         // A multi-page TIFF is no bigger for its first page's size.
         estimateOpen = entrySize == 0 && isPictureExtension(fileExt) && !IsRawExtension(fileExt)
-                       && format != PictureFormat::Tiff && !fileExt.startsWith(QLatin1String(".tif"));
+                       && format != StructureFormat::Tiff && !fileExt.startsWith(QLatin1String(".tif"));
         if (cb.readExifQuick && (isPictureExtension(fileExt) || IsRawExtension(fileExt))
             && windowHasExifMarker(window, windowLength)) {
             if (auto facts = cb.readExifQuick(window, windowLength)) {
@@ -819,11 +897,110 @@ struct ScanEngine::Impl {
         fileBytes = st.st_size;
         const uint64_t entrySize = found.FoundFileSizes[size_t(i)];
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
+        limitIsMax = entrySize == 0 && limitBytes > 0;
+        entrySized = entrySize != 0;
+        limitCut = fileCut = false;
         fileComplete = limitBytes > 0 && uint64_t(fileBytes) >= limitBytes;
+        if (fileComplete)
+            stopAtLimit();
         const QString &name = found.FoundFileNames[int(i)];
         const qsizetype dot = name.indexOf('.');
         fileExt = dot >= 0 ? name.mid(dot).toLower() : QString();
         fileDesc = fileExt.mid(1).toUpper();
+        replayOpenFile(path);
+    }
+
+    // The walk of a reopened file goes on where it stood: its bytes so far
+    // are walked once more. Sectors that were zero-filled for want of a
+    // read are not told from the others here, so a damaged file's bytes
+    // are taken as data throughout.
+    void replayOpenFile(const QByteArray &path)
+    {
+        const int rd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (rd < 0)
+            return;
+        std::vector<unsigned char> block(1024);
+        const ssize_t head = ::pread(rd, block.data(), block.size(), 0);
+        const StructureFormat format = FoundFileFormat(fileExt, block.data(), size_t(std::max<ssize_t>(0, head)));
+        walk = StructureWalker(format, FoundFileEmptyLimits(fileExt, format));
+        FeedWalker(walk, ReadBytesOfFile(rd), fileBytes, block, fileDamaged);
+        ::close(rd);
+        if (!walk.wantsMore() && !entrySized)
+            fileComplete = true;
+    }
+
+    // --- examining the read buffer ------------------------------------------
+
+    // Examines the buffer's units from the last one examined up to `upTo`
+    // (exclusive), its bytes valid up to validBytes: the unit test, then a
+    // new found file or the unit appended to the open one. Stops early when
+    // the cache runs out of space (that unit is examined again at the
+    // resume).
+    void examineUnits(int64_t upTo, int64_t validBytes)
+    {
+        for (int64_t i = bufDone; i < upTo; ++i) {
+            const int64_t u = bufBase + i;
+            const size_t at = size_t(i * U);
+            const unsigned char *p = buf.data() + at;
+            const size_t len = size_t(std::min<int64_t>(U, validBytes - int64_t(at)));
+            const size_t headLen = std::min<size_t>(size_t(bps), len);
+            const size_t winLen = size_t(std::min<int64_t>(1024, validBytes - int64_t(at)));
+            while (cursor.nextUnit < u)
+                cursor.NameFromDeletedEntry(u - 1);
+            const bool bad = unitBad[size_t(i)];
+            if (bad) {
+                ++unreadable;
+                const int64_t first = g.offsetOfUnit(u) / bps;
+                for (int64_t k = 0; k < spu; ++k)
+                    if (sectorBad[size_t(i * spu + k)])
+                        unreadableLog.add(first + k, 1);
+            } else if (found.counter() < 0) {
+                // Units alike while nothing is found: the wiped medium.
+                const unsigned char *prev =
+                    i > 0 ? (unitBad[size_t(i - 1)] ? nullptr : p - U) : (haveLastHead ? lastHead.data() : nullptr);
+                if (prev && std::memcmp(prev, p, headLen) == 0)
+                    ++identical;
+            }
+            const int row = index.match(p, headLen, p, winLen);
+            if (row >= 0) {
+                closeFile(false);
+                if (outOfSpace)
+                    return;   // this unit is examined again at the resume
+                startFile(row, u, p, winLen);
+                if (outOfSpace)
+                    return;
+                progress(u, false);
+            } else if (fileOpen && useAux && aux.match(p, headLen, p, winLen) >= 0) {
+                fileComplete = true;
+            }
+            const size_t put = appendUnit(at, len);
+            if (bad && put > 0)
+                for (int64_t k = 0; k * bps < int64_t(put); ++k)
+                    fileDamaged = fileDamaged || sectorBad[size_t(i * spu + k)];
+            bufDone = i + 1;
+        }
+    }
+
+    // Before a read that may take long (the careful re-read after a failed
+    // read, a read after one that failed or stopped short): the units of the
+    // buffer whose sectors before `sector` are read (or zero-filled for good)
+    // are examined and written, so that a program ended during that read
+    // loses nothing that was read. A unit whose window reaches past them
+    // waits for the rest of the read.
+    void settle(int64_t sector)
+    {
+        if (!settling || outOfSpace || !anyRead)
+            return;
+        const int64_t validBytes = (sector - bufSector) * bps;
+        const int64_t need = std::max<int64_t>(U, 1024);
+        if (validBytes < need)
+            return;
+        const int64_t upTo = std::min<int64_t>((validBytes - need) / U + 1, int64_t(unitBad.size()));
+        if (upTo <= bufDone)
+            return;
+        examineUnits(upTo, validBytes);
+        flushRun();
+        cb.yield();
     }
 
     // --- progress -----------------------------------------------------------
@@ -1032,6 +1209,10 @@ ScanResult ScanEngine::Impl::run()
             want = std::min(want, std::max<int64_t>(1, kPieceBytes / U));
 
         unsigned char *into = buf.data() + carried * U;
+        runUnitBase = bufBase = current;
+        bufSector = g.offsetOfUnit(current) / bps;
+        bufDone = 0;
+        settling = true;
         std::fill(unitBad.begin() + carried, unitBad.end(), 0);
         std::fill(sectorBad.begin() + carried * spu, sectorBad.end(), 0);
         int64_t newBytes = 0;
@@ -1102,51 +1283,13 @@ ScanResult ScanEngine::Impl::run()
         const int64_t units = carried + wholeNew + (tail ? 1 : 0);
         const int64_t validBytes = carried * U + newBytes;
         const bool final = atEnd || readUnit + wholeNew >= end;
-        const int64_t examine = final ? units : std::max<int64_t>(0, units - carryNeed);
+        int64_t examine = final ? units : std::max<int64_t>(0, units - carryNeed);
 
-        int64_t done = 0;
-        runUnitBase = current;
-        for (int64_t i = 0; i < examine; ++i) {
-            const int64_t u = current + i;
-            const size_t at = size_t(i * U);
-            const unsigned char *p = buf.data() + at;
-            const size_t len = size_t(std::min<int64_t>(U, validBytes - int64_t(at)));
-            const size_t headLen = std::min<size_t>(size_t(bps), len);
-            const size_t winLen = size_t(std::min<int64_t>(1024, validBytes - int64_t(at)));
-            while (cursor.nextUnit < u)
-                cursor.NameFromDeletedEntry(u - 1);
-            const bool bad = unitBad[size_t(i)];
-            if (bad) {
-                ++unreadable;
-                const int64_t first = g.offsetOfUnit(u) / bps;
-                for (int64_t k = 0; k < spu; ++k)
-                    if (sectorBad[size_t(i * spu + k)])
-                        unreadableLog.add(first + k, 1);
-            } else if (found.counter() < 0) {
-                // Units alike while nothing is found: the wiped medium.
-                const unsigned char *prev =
-                    i > 0 ? (unitBad[size_t(i - 1)] ? nullptr : p - U) : (haveLastHead ? lastHead.data() : nullptr);
-                if (prev && std::memcmp(prev, p, headLen) == 0)
-                    ++identical;
-            }
-            const int row = index.match(p, headLen, p, winLen);
-            if (row >= 0) {
-                closeFile(false);
-                if (outOfSpace)
-                    break;   // this unit is examined again at the resume
-                startFile(row, u, p, winLen);
-                if (outOfSpace)
-                    break;
-                progress(u, false);
-            } else if (fileOpen && useAux && aux.match(p, headLen, p, winLen) >= 0) {
-                fileComplete = true;
-            }
-            const size_t put = appendUnit(at, len);
-            if (bad && put > 0)
-                for (int64_t k = 0; k * bps < int64_t(put); ++k)
-                    fileDamaged = fileDamaged || sectorBad[size_t(i * spu + k)];
-            ++done;
-        }
+        examine = std::max(examine, bufDone);
+        if (!outOfSpace)
+            examineUnits(examine, validBytes);
+        settling = false;
+        const int64_t done = bufDone;
         if (found.counter() < 0 && done > 0) {
             haveLastHead = !unitBad[size_t(done - 1)];
             if (haveLastHead)
@@ -1174,6 +1317,7 @@ ScanResult ScanEngine::Impl::run()
             break;
     }
 
+    settling = false;
     if (unreadableMedium) {
         r.end = ScanEnd::Unreadable;
         r.messageTitle = GetString(38, QStringLiteral("Scan"));
@@ -1182,7 +1326,7 @@ ScanResult ScanEngine::Impl::run()
         seq.close();
         pos.close();
         if (fileOpen)
-            closeFile(true);
+            closeFile(true, true);
         cb.setLastCluster(QStringLiteral("0"));
         r.resume = opt.resume;
         r.finalMode = self->mode_;
@@ -1207,7 +1351,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     const bool mediumStopped = mediumStop != MediumStop::None;
     const bool pending = stopped || outOfSpace || mediumStopped;
     const bool resumeOpen = pending && fileOpen;
-    closeFile(resumeOpen);
+    closeFile(resumeOpen, true);
 
     r.seconds = double(nowMs - startMs) / 1000.0;
     r.unitsScanned = current - progressMin;
@@ -1219,6 +1363,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     r.filesFound = filesKept;
     r.unreadable = unreadableLog;
     r.damagedFiles = damagedFiles;
+    r.cutFiles = cutFiles;
     r.failedReads = failedReads;
     r.stoppedAtPercent = pending ? percentAt(current) : -1;
     r.statusText = statusLine(r, pending);
@@ -1258,21 +1403,22 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     passProgress(0);
     const auto passStart = std::chrono::steady_clock::now();
     if (g.clusterBytes() >= 512) {
-        // Pictures the scan followed while writing them are not read again;
-        // the others (a resumed file, TIFF) are read once, through one buffer.
+        // The scan followed every file while writing it: a file is read
+        // again only for the zero rule of the true-end list.
         TrueEndCutter cutter;
         for (int64_t i = firstFile; i <= last; ++i) {
             if ((i - firstFile) % 256 == 255) {
                 passProgress(i - firstFile);
                 cb.yield();
             }
-            if (resumeOpen && i == last)
-                continue;
-            if (found.CutToEntry[size_t(i)] || !IsTrueEndExtension(found.FoundFileNames[int(i)]))
+            if ((resumeOpen && i == last) || found.CutToEntry[size_t(i)])
                 continue;
             const size_t k = size_t(i - firstNew);
             const Walked *w = i >= firstNew && k < walks.size() ? &walks[k] : nullptr;
-            cutter.cut(fileNative(i), g.clusterBytes(), bps, w ? &w->extent : nullptr, w ? w->length : -1);
+            const bool ends = w && (w->end.extent.walk == PictureExtent::Walk::Complete || w->end.emptyFrom >= 0);
+            if (!ends && !IsTrueEndExtension(found.FoundFileNames[int(i)]))
+                continue;
+            cutter.cut(fileNative(i), g.clusterBytes(), bps, w ? &w->end : nullptr, w ? w->length : -1);
         }
     }
     for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i)
@@ -1319,6 +1465,9 @@ QString ScanEngine::Impl::statusLine(const ScanResult &r, bool early) const
     if (early)
         return FormatString(GetString(2106, QStringLiteral("Scan stopped at %0 % after %1 seconds")),
                             {percent, seconds});
+    if (cutFiles > 0)
+        return FormatString(GetString(2113, QStringLiteral("Finished: %0 s. Cut short (!): %1")),
+                            {seconds, QString::number(cutFiles)});
     return FormatString(GetString(1494, QStringLiteral("Finished: %0 seconds. Average: %1 MB/sec")),
                         {seconds, oneDecimal(double(r.unitsScanned) * U / kMB / elapsed)});
 }
@@ -1400,6 +1549,10 @@ void ScanEngine::Impl::composeEnd(ScanResult &r, int64_t current, bool stopped)
     }
     if (unreadableLog.count() > 0)
         parts << unreadableReport();
+    if (!parts.isEmpty() && cutFiles > 0)
+        parts << FormatString(GetString(2114, QStringLiteral("Found files cut short: %0. They are marked with ! in "
+                                                             "the list.")),
+                              {QString::number(cutFiles)});
     r.messageText = parts.join(QStringLiteral("\n\n"));
 }
 
@@ -1471,9 +1624,14 @@ QString RawAccessHowTo()
 
 QString DamagedFileDisplayLine(int64_t counter, const QString &description)
 {
+    return MarkedDisplayLine(FoundFileDisplayLine(counter, description));
+}
+
+QString MarkedDisplayLine(const QString &plain)
+{
     // The counter word carries the mark; middle words give way as in the
     // plain line.
-    QString line = FoundFileDisplayLine(counter, description);
+    QString line = plain;
     const qsizetype blank = line.indexOf(QLatin1Char(' '));
     line.insert(blank < 0 ? line.size() : blank, QLatin1Char('!'));
     if (line.size() <= 16)

@@ -51,6 +51,7 @@ struct ScanSource {
     QString driveType;           // "Removable", "Fixed", "CDRom", "File", ...
     uint32_t volumeSerial = 0;
     UnitGeometry geometry;       // see GeometryOfDrive / GeometryOfImageFile
+    int64_t imageLength = -1;    // an image is read only this far (what its backup copied); -1: whole
 };
 
 // Where an interrupted scan goes on, in bytes so that a change of unit size
@@ -82,6 +83,7 @@ struct FoundFileEvent {
     QString displayLine;         // "##000 " + description, at most 16 characters
     uint64_t bytes = 0;
     bool damaged = false;        // holds sectors that could not be read (zero-filled)
+    bool cutShort = false;       // lacks part of itself: stopped, the medium ended, a limit, its structure
 };
 
 // The sectors a scan could not read, in runs of the medium's sector numbers
@@ -184,6 +186,7 @@ struct ScanResult {
     int64_t unreadableUnits = 0;     // units holding an unreadable sector
     UnreadableSectors unreadable;    // the sectors zero-filled because their reads failed
     int64_t damagedFiles = 0;        // found files holding such sectors
+    int64_t cutFiles = 0;            // found files cut short (marked "!" as the damaged ones)
     int64_t failedReads = 0;         // reads that failed (each may have taken long)
     int stoppedAtPercent = -1;       // an early end: how far the scan got
     ScanMode finalMode = ScanMode::Normal;   // the mode the reads ended in
@@ -211,7 +214,8 @@ public:
 
     // HandleReadError: a read of `units` units at `unit` delivered nothing.
     // Moves Normal -> DeepScan (units per read halved once when above 8;
-    // `units` is cut to the new size) -> Damaged, closes the sequential
+    // `units` is cut to the new size, never below the units the failed read
+    // delivered before it failed) -> Damaged, closes the sequential
     // handle (later reads are positioned) and reads the units again at the
     // failed position, carefully: exactly the sectors whose reads fail are
     // zero in `into`, every other sector holds its data. `into` lies in the
@@ -248,5 +252,7 @@ int AskResumeScan(ScanResumeState &state, const QString &source, const QString &
 QString RawAccessHowTo();
 
 // A found file's line in the list when the file holds sectors that could not
-// be read: the counter carries the mark, "007! JPEG File".
+// be read or is cut short: the counter carries the mark, "007! JPEG File".
 QString DamagedFileDisplayLine(int64_t counter, const QString &description);
+// The same mark on a line of the list: its first word carries it.
+QString MarkedDisplayLine(const QString &line);

@@ -126,6 +126,13 @@ void FitGeometryToMedium(UnitGeometry &g, int64_t mediumBytes)
         g = rawGeometry(mediumBytes, sectorSizeKnown(g.bytesPerSector) ? g.bytesPerSector : 512);
 }
 
+void CutGeometryToLength(UnitGeometry &g, int64_t bytes)
+{
+    if (bytes > 0 && g.valid() && g.baseOffset < bytes)
+        g.unitCount = std::min(g.unitCount, (bytes - g.baseOffset + g.unitBytes - 1) / g.unitBytes);
+    FitGeometryToMedium(g, bytes);
+}
+
 void LimitImageUnits(UnitGeometry &g)
 {
     while (g.sectorsPerUnit >= 9) {

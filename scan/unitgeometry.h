@@ -62,6 +62,11 @@ UnitGeometry GeometryOfDrive(const DriveInfoRecord &record, bool deepScan, int64
 // invalid one.
 void FitGeometryToMedium(UnitGeometry &g, int64_t mediumBytes);
 
+// The geometry of an image over the bytes its backup copied: units past
+// that length are left out (a last unit cut short stays); a geometry that
+// still does not fit becomes the raw one as FitGeometryToMedium makes it.
+void CutGeometryToLength(UnitGeometry &g, int64_t bytes);
+
 // Cuts image units to at most 8 sectors: sectors per unit halved while 9 or
 // more, the unit count doubled at each step.
 void LimitImageUnits(UnitGeometry &g);

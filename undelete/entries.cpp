@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -123,6 +124,16 @@ double OleDateFromDateTime(const QDateTime &dateTime)
 
 double OleDateFromFileTime(uint64_t fileTime)
 {
+    // Through the C library's local time, which gives what a local QDateTime
+    // gives without reading the time-zone file again for every date (a
+    // listing converts two dates for each of thousands of records).
+    constexpr int64_t kUnixEpoch = 116444736000000000LL;   // 1601 to 1970 in 100 ns
+    const int64_t since = int64_t(std::min<uint64_t>(fileTime, uint64_t(INT64_MAX))) - kUnixEpoch;
+    const time_t secs = time_t(since / 10000000 - (since % 10000000 < 0 ? 1 : 0));
+    struct tm t {};
+    if (fileTime <= uint64_t(INT64_MAX) && localtime_r(&secs, &t) && t.tm_year + 1900 >= 1601
+        && t.tm_year + 1900 <= 9999)
+        return OleDateSerial(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return OleDateFromDateTime(FileTimeToDate(uint32_t(fileTime), uint32_t(fileTime >> 32)));
 }
 

@@ -387,15 +387,21 @@ FatWalkResult WalkFatFolders(const QString &drive, std::vector<DeletedEntryRecor
                 ++result.foldersRefused;
                 continue;
             }
-            // "." must name the folder itself and ".." the folder it was
-            // found in (0, or the FAT32 root's cluster, for the root).
-            const uint32_t self = firstClusterOf(raw[0], kind == FatKind::Fat32);
-            const uint32_t parent = firstClusterOf(raw[1], kind == FatKind::Fat32);
-            const uint32_t expected = converter.FolderOf(k);
-            const bool parentOk = parent == expected || (expected == rootCluster && (parent == 0 || parent == rootCluster));
-            if (self != cluster || !parentOk) {
-                ++result.foldersRefused;
-                continue;
+            // A deleted folder's cluster may hold another folder now: its "."
+            // must name the folder itself and its ".." the folder it was
+            // found in (0, or the FAT32 root's cluster, for the root). A live
+            // folder is one whatever its ".." says; the walked clusters keep
+            // its loops finite.
+            if (entries[k].IsDeleted()) {
+                const uint32_t self = firstClusterOf(raw[0], kind == FatKind::Fat32);
+                const uint32_t parent = firstClusterOf(raw[1], kind == FatKind::Fat32);
+                const uint32_t expected = converter.FolderOf(k);
+                const bool parentOk =
+                    parent == expected || (expected == rootCluster && (parent == 0 || parent == rootCluster));
+                if (self != cluster || !parentOk) {
+                    ++result.foldersRefused;
+                    continue;
+                }
             }
             const QString path = entries[k].Path;
             converter.Convert(raw, path, cluster);

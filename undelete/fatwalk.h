@@ -101,10 +101,11 @@ struct FatWalkResult {
 // The breadth-wise walk below the records already in the list (normally the
 // root's): every folder found in one pass is read in the next. A folder is
 // read once (by its first cluster) and only when its first cluster begins
-// with "." naming that cluster and ".." naming the folder it was found in;
-// a deleted folder besides only while its first cluster is free, since a
-// cluster in use belongs to something else now. So the walk ends on loops
-// and shared clusters, lists every entry once and never puts an entry under
-// a folder that does not hold it.
+// with the "." and ".." entries. A deleted folder besides only while its
+// first cluster is free and its "." names that cluster and its ".." the
+// folder it was found in, since its cluster may belong to something else
+// now; a live folder is read whatever its ".." names. So the walk ends on
+// loops and shared clusters, lists every entry once and never puts an entry
+// under a deleted folder that does not hold it.
 FatWalkResult WalkFatFolders(const QString &drive, std::vector<DeletedEntryRecord> &entries,
                              FatEntryConverter &converter, const FatWalkHooks &hooks);

@@ -33,6 +33,16 @@ QString nameOfAttribute(const void *attr)
     return name;
 }
 
+// Whether a $FILE_NAME attribute's name begins with "-%" (the mark of a
+// file in use that is listed all the same).
+bool nameBeginsWithMinusPercent(const void *attr)
+{
+    if (!attr)
+        return false;
+    const auto *a = static_cast<const uint8_t *>(attr);
+    return a[0x58] >= 2 && a[0x5A] == '-' && a[0x5B] == 0 && a[0x5C] == '%' && a[0x5D] == 0;
+}
+
 // The text after the last "." (the whole name without one), lower case.
 QString extensionOf(const QString &name)
 {
@@ -151,20 +161,22 @@ NtfsListResult MUndeleteNTFS::ListDeletedNtfsEntries(std::vector<DeletedEntryRec
         const void *record = GetFileRecordFromBuffer(MftBlock, rec);
         if (!record)
             break;   // past the part of the table that was loaded
+        // Most records are in use: they are passed over on their flag and
+        // names alone, before anything else of them is looked at.
+        void *longAttr = nullptr, *dosAttr = nullptr;
+        if (!GetFileName(MftBlock, rec, &longAttr, &dosAttr) || (!longAttr && !dosAttr))
+            continue;
+        const bool inUse = ld<uint16_t>(record, 0x16) & FENNICK_RECORD_IN_USE;
+        if (inUse && !nameBeginsWithMinusPercent(longAttr) && !nameBeginsWithMinusPercent(dosAttr))
+            continue;
         if (GetFileRecordRunsCount(MftBlock, rec) < 0)
             continue;
         const void *data = GetFileRecordAttribute(MftBlock, rec, FENNICK_ATTR_DATA);
         if (!data)
             continue;
-        void *longAttr = nullptr, *dosAttr = nullptr;
-        if (!GetFileName(MftBlock, rec, &longAttr, &dosAttr) || (!longAttr && !dosAttr))
-            continue;
         const QString longName = nameOfAttribute(longAttr ? longAttr : dosAttr).toLower();
         const QString name = nameOfAttribute(dosAttr ? dosAttr : longAttr).toLower();
         if (name.isEmpty() && longName.isEmpty())
-            continue;
-        const bool inUse = ld<uint16_t>(record, 0x16) & FENNICK_RECORD_IN_USE;
-        if (inUse && !name.startsWith(QLatin1String("-%")) && !longName.startsWith(QLatin1String("-%")))
             continue;
         if (!all && !filter.contains(QLatin1Char('.') + extensionOf(longName))
             && !filter.contains(QLatin1Char('.') + extensionOf(name)))
@@ -219,6 +231,42 @@ NtfsListResult MUndeleteNTFS::ListDeletedNtfsEntries(std::vector<DeletedEntryRec
     if (GetFreeMemoryMB() < 150)
         CloseMft();
     return result;
+}
+
+std::optional<std::vector<NtfsClusterRun>> MUndeleteNTFS::DeletedDataRuns(uint32_t mftIndex) const
+{
+    const void *record = MftBlock ? GetFileRecordFromBuffer(MftBlock, mftIndex) : nullptr;
+    const void *data = record ? GetFileRecordAttribute(MftBlock, mftIndex, FENNICK_ATTR_DATA) : nullptr;
+    DataFacts f;
+    if (!data || !dataFacts(data, f))
+        return std::nullopt;
+    std::vector<NtfsClusterRun> runs;
+    if (f.resident || (ld<uint16_t>(record, 0x16) & FENNICK_RECORD_IN_USE) || ClusterBytes <= 0)
+        return runs;
+    // The run list decoded in one pass: its length is bounded by the record.
+    RunList list{};
+    if (GetFileRecordClustersFromBuffer(MftBlock, mftIndex, &list) != 1 || list.Valid != 1)
+        return std::nullopt;
+    std::vector<RunEntry> entries(list.Count);
+    list.Entries = entries.data();
+    if (GetFileRecordClustersFromBuffer(MftBlock, mftIndex, &list) != 1 || list.Count != entries.size())
+        return std::nullopt;
+    // The clusters the data size needs. A hole has no clusters: the library
+    // gives it the LCN of the run before it (0 at the start), which no run
+    // of data shares with its neighbour and none of a file's data starts at
+    // (cluster 0 is the boot sector's).
+    const uint64_t needed = (std::min(f.dataSize, f.allocated) + uint64_t(ClusterBytes) - 1) / uint64_t(ClusterBytes);
+    uint64_t vcn = f.firstVcn, previousLcn = 0;
+    for (const RunEntry &e : entries) {
+        if (e.NextVcn <= vcn || vcn - f.firstVcn >= needed)
+            break;
+        const uint64_t length = std::min(e.NextVcn - vcn, needed - (vcn - f.firstVcn));
+        if (e.Lcn != previousLcn)
+            runs.push_back({e.Lcn, length});
+        previousLcn = e.Lcn;
+        vcn = e.NextVcn;
+    }
+    return runs;
 }
 
 NtfsWrite MUndeleteNTFS::WriteNtfsEntryFile(uint32_t mftIndex, QFile &target)

@@ -10,6 +10,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QFile;
@@ -26,9 +27,16 @@ struct NtfsListResult {
 
 // How a record's data came out.
 enum class NtfsWrite {
-    Complete,     // every byte of the data was read
-    Incomplete,   // some runs could not be read (zeros there), or the data is compressed or encrypted
-    Failed,       // no record, no data, or the file could not be written
+    Complete,        // every byte of the data was read
+    Incomplete,      // some runs could not be read (zeros there), or the data is compressed or encrypted
+    ClustersInUse,   // read whole, but clusters of it belong to a file again
+    Failed,          // no record, no data, or the file could not be written
+};
+
+// Consecutive clusters of a record's data on the volume.
+struct NtfsClusterRun {
+    uint64_t lcn = 0;
+    uint64_t count = 0;
 };
 
 struct MUndeleteNTFS {
@@ -58,6 +66,11 @@ struct MUndeleteNTFS {
     NtfsListResult ListDeletedNtfsEntries(std::vector<DeletedEntryRecord> &entries, const QString &filter,
                                           int64_t minBytes, int64_t maxBytes,
                                           const std::function<void(int64_t, int64_t)> &progress = {});
+
+    // The clusters that hold the data of a deleted record (up to its data
+    // size, holes left out): empty for resident data and for a record in
+    // use, whose clusters are its own; none without a table or a record.
+    std::optional<std::vector<NtfsClusterRun>> DeletedDataRuns(uint32_t mftIndex) const;
 
     // Writes the data of a record into an open file, in pieces of at most
     // 32 MiB; exactly the data size is written.

@@ -1,6 +1,7 @@
 #include "viewer/pictureops.h"
 
 #include "drive/driveinfo.h"
+#include "platform/partfile.h"
 #include "platform/paths.h"
 #include "viewer/exifprops.h"
 
@@ -197,7 +198,18 @@ bool SaveImageJpegQuality(const QImage &picture, const QString &fileName, int qu
         QPainter p(&flat);
         p.drawImage(0, 0, picture);
     }
-    return flat.save(native, "JPG", std::clamp(quality, 0, 100));
+    return SaveImageFile(flat, fileName, "JPG", std::clamp(quality, 0, 100));
+}
+
+bool SaveImageFile(const QImage &picture, const QString &fileName, const char *format, int quality)
+{
+    const QString native = plat::toNative(fileName);
+    if (picture.isNull() || native.isEmpty())
+        return false;
+    const QFileInfo target(native);
+    plat::PartFile part;
+    return part.open(target.absolutePath(), target.fileName()) && picture.save(&part.file(), format, quality)
+           && part.commit(target.fileName(), plat::PartFile::Existing::Replace);
 }
 
 QString SavePictureAsJpeg(const QImage &picture, const QString &fileName, int quality)

@@ -43,6 +43,11 @@ QImage RotatePictureByOrientation(const QImage &picture, int orientation);
 // folder. The path written; empty on failure.
 QString SavePictureAsJpeg(const QImage &picture, const QString &fileName, int quality);
 bool SaveImageJpegQuality(const QImage &picture, const QString &fileName, int quality);
+// Writes a picture (an internal path) in the format ("JPG", "BMP" ...), under
+// its temporary name beside the file until it is whole; an existing file of
+// the name is then replaced (the caller asked first). False when nothing
+// was written.
+bool SaveImageFile(const QImage &picture, const QString &fileName, const char *format, int quality = -1);
 
 // The picture fitted into a cell of the given size as DrawThumbnail fits it
 // (at most 1.2 times, centred, one pixel in and six smaller), on `back`.

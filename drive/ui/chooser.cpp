@@ -1,6 +1,7 @@
 #include "drive/ui/chooser.h"
 
 #include "drive/strings.h"
+#include "platform/os.h"
 #include "platform/ui/controls.h"
 
 #include <QInputDialog>
@@ -36,16 +37,24 @@ std::optional<ChooserPlacement> ChooserPlacementNow()
 
 QString ShowInputBox(const QString &prompt, const QString &title, const QString &defaultText, int ownerHandle)
 {
+    // A program that is closing asks nothing more: the box is cancelled.
+    if (plat::closing())
+        return {};
     if (inputResponder()) {
         InputBoxRequest request{prompt, title, defaultText, ownerHandle};
         return inputResponder()(request);
     }
     QString shown = prompt;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    bool ok = false;
-    const QString answer
-        = QInputDialog::getText(plat::widgetOf(ownerHandle), title, shown, QLineEdit::Normal, defaultText, &ok);
-    return ok ? answer : QString();
+    QInputDialog box(plat::widgetOf(ownerHandle));
+    box.setWindowTitle(title);
+    box.setLabelText(shown);
+    box.setInputMode(QInputDialog::TextInput);
+    box.setTextValue(defaultText);
+    const int listener = plat::addClosingListener([&box] { box.reject(); });
+    const bool ok = box.exec() == QDialog::Accepted;
+    plat::removeClosingListener(listener);
+    return ok ? box.textValue() : QString();
 }
 
 void SetInputBoxResponder(InputBoxResponder responder) { inputResponder() = std::move(responder); }

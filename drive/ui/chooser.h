@@ -27,7 +27,8 @@ void SetChooserPlacementSource(ChooserPlacementSource source);   // empty: centr
 std::optional<ChooserPlacement> ChooserPlacementNow();
 
 // The input box: a prompt (CR LF line breaks), a title and a default answer.
-// Returns the text entered, or an empty text when the user cancels.
+// Returns the text entered, or an empty text when the user cancels or the
+// program is closing.
 struct InputBoxRequest {
     QString prompt;
     QString title;

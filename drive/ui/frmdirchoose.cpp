@@ -376,9 +376,16 @@ void frmDirChoose::selectEntry(const QString &path)
 
 QString ChooseFolder(const QString &caption, plat::Form *owner)
 {
+    // A program that is closing chooses nothing: the chooser is cancelled.
+    if (plat::closing()) {
+        ChosenPath = GetString(24, QStringLiteral("Cancel"));
+        return ChosenPath;
+    }
     frmDirChoose chooser;
     if (!caption.isEmpty())
         chooser.setCaption(caption);
+    const int listener = plat::addClosingListener([&chooser] { chooser.CmdCancel_Click(); });
     chooser.Show(1, owner);
+    plat::removeClosingListener(listener);
     return ChosenPath;
 }

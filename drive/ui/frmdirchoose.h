@@ -62,5 +62,6 @@ private:
 };
 
 // Shows the chooser modally over the owner with the caption (text 19 when
-// empty), starting at ChooserStartPath; returns ChosenPath afterwards.
+// empty), starting at ChooserStartPath; returns ChosenPath afterwards. Once
+// the program is closing the chooser is cancelled (text 24).
 QString ChooseFolder(const QString &caption, plat::Form *owner = nullptr);

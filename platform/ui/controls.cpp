@@ -24,6 +24,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QWheelEvent>
 #include <QSet>
 #include <QStackedWidget>
 #include <QStandardItemModel>
@@ -33,6 +35,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace plat {
 
@@ -997,10 +1000,106 @@ QString Label::shownText() const
 void Label::setCaption(const QString &caption)
 {
     caption_ = caption;
-    if (auto *l = label())
+    if (scrollable_) {
+        firstLine_ = 0;
+        showLines();
+    } else if (auto *l = label()) {
         l->setText(shownText());
+    }
     if (autoSize_)
         fit();
+}
+
+void Label::setScrollable(bool scrollable)
+{
+    scrollable_ = scrollable;
+    auto *l = label();
+    if (!l)
+        return;
+    if (scrollable && !bar_) {
+        bar_ = new QScrollBar(Qt::Vertical, l);
+        bar_->hide();
+        QObject::connect(bar_, &QScrollBar::valueChanged, context(), [this](int value) {
+            if (value != firstLine_)
+                setFirstShownLine(value);
+        });
+    }
+    l->setFocusPolicy(scrollable ? Qt::ClickFocus : Qt::NoFocus);
+    firstLine_ = 0;
+    showLines();
+}
+
+int Label::visibleLines() const
+{
+    const auto *l = label();
+    if (!l)
+        return 1;
+    return std::max(1, l->height() / std::max(1, l->fontMetrics().lineSpacing()));
+}
+
+void Label::setFirstShownLine(int line)
+{
+    firstLine_ = std::max(0, line);
+    showLines();
+}
+
+void Label::showLines()
+{
+    auto *l = label();
+    if (!l)
+        return;
+    if (!scrollable_) {
+        l->setText(shownText());
+        return;
+    }
+    const QStringList lines = shownText().split(QLatin1Char('\n'));
+    const int shown = visibleLines();
+    const int last = std::max(0, int(lines.size()) - shown);
+    firstLine_ = std::clamp(firstLine_, 0, last);
+    l->setText(lines.mid(firstLine_).join(QLatin1Char('\n')));
+    if (!bar_)
+        return;
+    const QSignalBlocker block(bar_);
+    bar_->setRange(0, last);
+    bar_->setPageStep(shown);
+    bar_->setValue(firstLine_);
+    const int barWidth = bar_->sizeHint().width();
+    bar_->setGeometry(l->width() - barWidth, 0, barWidth, l->height());
+    bar_->setVisible(last > 0);
+    l->setContentsMargins(0, 0, last > 0 ? barWidth : 0, 0);
+}
+
+void Label::applyGeometry()
+{
+    Control::applyGeometry();
+    if (scrollable_)
+        showLines();
+}
+
+bool Label::filterEvent(QObject *watched, QEvent *event)
+{
+    if (scrollable_ && watched == widget()) {
+        if (event->type() == QEvent::Wheel) {
+            const auto *wheel = static_cast<QWheelEvent *>(event);
+            const int notches = wheel->angleDelta().y() / 120;
+            if (notches != 0)
+                setFirstShownLine(firstLine_ - 3 * notches);
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress) {
+            const int page = std::max(1, visibleLines() - 1);
+            switch (static_cast<QKeyEvent *>(event)->key()) {
+            case Qt::Key_Up: setFirstShownLine(firstLine_ - 1); return true;
+            case Qt::Key_Down: setFirstShownLine(firstLine_ + 1); return true;
+            case Qt::Key_PageUp: setFirstShownLine(firstLine_ - page); return true;
+            case Qt::Key_PageDown: setFirstShownLine(firstLine_ + page); return true;
+            case Qt::Key_Home: setFirstShownLine(0); return true;
+            case Qt::Key_End: setFirstShownLine(std::numeric_limits<int>::max() / 2); return true;
+            default: break;
+            }
+        }
+    }
+    return Control::filterEvent(watched, event);
 }
 
 void Label::setAlignment(int alignment)

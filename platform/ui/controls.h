@@ -38,6 +38,7 @@ class QEventLoop;
 class QListWidget;
 class QComboBox;
 class QLabel;
+class QScrollBar;
 class QPushButton;
 class QCheckBox;
 class QLineEdit;
@@ -325,14 +326,30 @@ public:
     void setUseMnemonic(bool use);
     // The text as shown.
     QString shownText() const;
+    // A text taller than the label scrolls by lines: the wheel, a scroll bar
+    // on the right, and (once clicked) the arrow, page, Home and End keys.
+    // A new caption starts at its first line.
+    bool Scrollable() const { return scrollable_; }
+    void setScrollable(bool scrollable);
+    int FirstShownLine() const { return firstLine_; }
+    void setFirstShownLine(int line);
+
+protected:
+    bool filterEvent(QObject *watched, QEvent *event) override;
+    void applyGeometry() override;
 
 private:
     QLabel *label() const;
     void fit();
+    void showLines();
+    int visibleLines() const;
     QString caption_;
     int alignment_ = 0;
     bool autoSize_ = false;
     bool useMnemonic_ = true;
+    bool scrollable_ = false;
+    int firstLine_ = 0;
+    QScrollBar *bar_ = nullptr;
 };
 
 // A one-line or, made multi-line, a multi-line text box. Text in and out has

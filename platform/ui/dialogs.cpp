@@ -1,5 +1,6 @@
 #include "platform/ui/dialogs.h"
 
+#include "platform/os.h"
 #include "platform/paths.h"
 #include "platform/ui/controls.h"
 
@@ -82,6 +83,9 @@ bool hasDialogResponder() { return static_cast<bool>(responder()); }
 
 DialogAnswer showDialog(const DialogRequest &request)
 {
+    // A program that is closing asks nothing more: the dialog is cancelled.
+    if (closing())
+        return DialogAnswer{QString(), request.filterIndex};
     if (responder()) {
         auto r = responder();
         return r(request);
@@ -141,7 +145,10 @@ DialogAnswer showDialog(const DialogRequest &request)
             dialog.selectFile(request.fileName);
     }
 
-    if (dialog.exec() != QDialog::Accepted)
+    const int listener = addClosingListener([&dialog] { dialog.reject(); });
+    const int result = dialog.exec();
+    removeClosingListener(listener);
+    if (result != QDialog::Accepted)
         return answer;
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty())

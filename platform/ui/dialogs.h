@@ -49,7 +49,8 @@ struct DialogAnswer {
     int filterIndex = 1;      // the pattern pair in use when confirmed
 };
 
-// Shows the dialog (or hands it to the responder).
+// Shows the dialog (or hands it to the responder). Once the program is
+// closing (plat::closing()) no dialog is shown and an open one is cancelled.
 DialogAnswer showDialog(const DialogRequest &request);
 
 // Tests: every dialog goes to the responder, which answers with an internal

@@ -1,5 +1,6 @@
 #include "platform/ui/msgbox.h"
 
+#include "platform/os.h"
 #include "platform/ui/controls.h"
 
 #include <QAbstractButton>
@@ -128,6 +129,13 @@ int closeAnswer(int style)
     }
 }
 
+int closingAnswer(int style)
+{
+    if (const int answer = closeAnswer(style))
+        return answer;
+    return (style & mb::ButtonMask) == mb::AbortRetryIgnore ? id::Abort : id::No;
+}
+
 void setMessageResponder(MessageResponder r) { responder() = std::move(r); }
 bool hasMessageResponder() { return static_cast<bool>(responder()); }
 
@@ -158,8 +166,11 @@ qint64 monotonicMs()
 
 void setClockHook(ClockHook hook) { clockHook() = std::move(hook); }
 
-int showMessage(const MessageRequest &request)
+int showMessage(const MessageRequest &asked)
 {
+    MessageRequest request = asked;
+    if (closing() && (request.timeoutMs <= 0 || request.timeoutMs > kClosingBoxMs))
+        request.timeoutMs = kClosingBoxMs;
     if (responder()) {
         auto r = responder();   // the responder may replace itself
         return r(request);
@@ -194,26 +205,40 @@ int showMessage(const MessageRequest &request)
         if (QAbstractButton *ok = box.button(QMessageBox::Ok))
             ok->setText(request.okLabel);
 
+    auto buttonFor = [&answers](int answer) -> QAbstractButton * {
+        for (auto it = answers.constBegin(); it != answers.constEnd(); ++it)
+            if (answer != 0 && it.value() == answer)
+                return it.key();
+        return nullptr;
+    };
     // Escape and the close button act as the system's close does.
-    int onClose = closeAnswer(request.style);
-    QAbstractButton *closer = nullptr;
-    for (auto it = answers.constBegin(); it != answers.constEnd(); ++it)
-        if (onClose != 0 && it.value() == onClose)
-            closer = it.key();
+    const int onClose = closeAnswer(request.style);
+    QAbstractButton *closer = buttonFor(onClose);
     if (closer)
         box.setEscapeButton(closer);
     BoxFilter filter(owner, request.centred, closer != nullptr);
     box.installEventFilter(&filter);
 
     // The close timer belongs to the box: it can never close another one.
-    if (request.timeoutMs > 0 && closer) {
-        auto *timer = new QTimer(&box);
-        timer->setSingleShot(true);
-        QObject::connect(timer, &QTimer::timeout, &box, [closer] { closer->click(); });
+    // A box without a close answer gives the request's time-out answer, and
+    // while the program closes the answer that acts on nothing.
+    QAbstractButton *timeoutButton = closer ? closer : buttonFor(request.timeoutAnswer);
+    QAbstractButton *closingButton = closer ? closer : buttonFor(closingAnswer(request.style));
+    auto *timer = new QTimer(&box);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, &box, [timeoutButton, closingButton] {
+        if (QAbstractButton *b = closing() ? closingButton : timeoutButton)
+            b->click();
+    });
+    if (request.timeoutMs > 0 && (timeoutButton || closing()))
         timer->start(request.timeoutMs);
-    }
+    const int listener = addClosingListener([timer] {
+        if (!timer->isActive() || timer->remainingTime() > kClosingBoxMs)
+            timer->start(kClosingBoxMs);
+    });
 
     box.exec();
+    removeClosingListener(listener);
     QAbstractButton *clicked = box.clickedButton();
     if (clicked && answers.contains(clicked))
         return answers.value(clicked);

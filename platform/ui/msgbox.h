@@ -56,6 +56,7 @@ struct MessageRequest {
     QString title;
     int style = 0;            // buttons + icon + default button + modality
     int timeoutMs = 0;        // > 0: the box closes itself after this time
+    int timeoutAnswer = 0;    // a box without a close answer gives this one at its time-out (0: it waits)
     int ownerHandle = 0;      // handleOf() of the owner window, 0 for none
     QString okLabel;          // not empty: the text of the OK button
     bool centred = false;     // centred over the owner (clamped to its screen)
@@ -66,9 +67,20 @@ struct MessageRequest {
 // closed that way (Yes/No, Abort/Retry/Ignore: they wait for the user).
 int closeAnswer(int style);
 
+// The answer a box gives that closes itself while the program is closing:
+// its closeAnswer, No for Yes/No, Abort for Abort/Retry/Ignore (the answers
+// that act on nothing).
+int closingAnswer(int style);
+// The longest a box stays up once the program is closing (plat::closing()).
+constexpr int kClosingBoxMs = 4000;
+
 // Shows the box (or hands it to the responder) and returns the answer. A box
 // with a time-out and a closeAnswer closes itself with that answer when the
-// time is up; a box without one waits however long the time-out.
+// time is up; a box without one gives its timeoutAnswer then, or without
+// that waits however long the time-out. Once the
+// program is closing no box waits: each closes itself after at most
+// kClosingBoxMs with its closingAnswer (the responder sees that time-out),
+// and a box that is up when the closing begins does the same from then on.
 int showMessage(const MessageRequest &request);
 
 // Tests: every box goes to the responder, which returns the answer.

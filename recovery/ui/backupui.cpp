@@ -16,6 +16,7 @@
 #include "drive/ui/msgbox.h"
 #include "platform/drives.h"
 #include "platform/os.h"
+#include "platform/partfile.h"
 #include "platform/paths.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/msgbox.h"
@@ -28,6 +29,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +51,25 @@ QString wholeText(double v) { return QString::number(std::llround(std::max(0.0, 
 QString rateText(double v) { return QString::number(std::max(0.0, v), 'f', 1); }
 
 QString megabytes(int64_t bytes) { return QString::number(double(bytes) / 1048576.0, 'f', 1); }
+
+// What killed backups of this medium left in the folder is named, never
+// offered as a backup and never deleted: it may hold hours of reading.
+void mentionLeftoverImages(int owner, const QString &folderNative, QChar letter, const QString &label,
+                           const QString &title)
+{
+    const QStringList names = LeftoverDiskImages(folderNative, letter, label);
+    if (names.isEmpty())
+        return;
+    QString text = GetString(2480, QStringLiteral("An earlier backup of this medium was ended before it finished. What "
+                                                  "it had copied is kept in a hidden file that is not offered as a "
+                                                  "backup and that the program never deletes:"));
+    for (const QString &n : names) {
+        const QString path = folderNative + QLatin1Char('/') + n;
+        text += QStringLiteral("\r\n") + path + QStringLiteral(" (") + megabytes(QFileInfo(path).size())
+                + QStringLiteral(" MB)");
+    }
+    MsgBoxPositioned(owner, text, plat::mb::OK + plat::mb::IconInformation, title);
+}
 
 } // namespace
 
@@ -201,11 +222,17 @@ void frmRecover::BackupDiskImage()
     }
     const int64_t mediumBytes = std::max<qint64>(0, medium.size());
 
-    // 5. The image and its index (none in stage 2).
+    // 5. The image, under its temporary name until it is finished or
+    // stopped; its index is written then (none in stage 2, whose file the
+    // final stage reads even after a kill).
     QString name;
     plat::Handle image;
-    if (RecoveryStage != 2) {
-        image = CreateDiskImage(folderNative, letter, label, date, name);
+    plat::PartFile part;
+    const bool withIndex = RecoveryStage != 2;
+    if (withIndex) {
+        mentionLeftoverImages(hWnd(), folderNative, letter, label, title);
+        if (CreateDiskImage(part, folderNative, letter, label, date, name))
+            image.fd = part.fd();   // the part file's own descriptor
     } else {
         name = kBackupTemp;
         // Never an old card's tail: the file starts empty.
@@ -219,8 +246,8 @@ void frmRecover::BackupDiskImage()
     }
     ImageFilePath = BackupFolder + name;
     bool stoppedWhileSearching = false;
-    if (RecoveryStage != 2) {
-        QDir().mkpath(plat::toNative(WorkFolder + kDiskImagesSub));
+    DiskImageIndex index;
+    if (withIndex) {
         if (DeletedEntriesUpperBound() < 5 && record.DriveType == QLatin1String("Removable")) {
             SearchDeletedEntries(SourceName);
             // The search lets the window work: a Stop pressed meanwhile stands.
@@ -230,15 +257,12 @@ void frmRecover::BackupDiskImage()
         // the image cannot look at the medium's FAT.
         for (int i = 1; i <= DeletedEntriesUpperBound(); ++i)
             CheckDeletedChain(i);
-        DiskImageIndex index;
-        index.imagePath = ImageFilePath;
         index.bytesPerSector = bps;
         index.sectorsPerCluster = spc;
         index.totalClusters = totalClusters;
         index.firstDataSector = record.FirstDataSector;
         index.lastEntryIndex = DeletedEntriesUpperBound();
         index.entryRecords = DeletedEntriesFileForm();
-        WriteDiskImageIndex(DiskImageIndexPath(WorkFolder, ImageFilePath), index);
     }
 
     // 6 - 8. Read sizes and modes.
@@ -308,8 +332,32 @@ void frmRecover::BackupDiskImage()
     medium.close();
     CmdBackup.setCaption(GetString(337, QStringLiteral("Flushing, wait...")));
     plat::pumpEventsNow();
-    const bool flushed = image.flush();
-    image.close();
+    bool flushed = true, kept = false;
+    if (withIndex) {
+        image.fd = -1;   // closed with the part file
+        // What was copied takes the image's name, stopped or not, and only
+        // then gets its index, which states the length copied (a forward
+        // copy's image is the medium's first bytes). Nothing of a copy that
+        // could not reach the disk is kept.
+        if (r.bytesPlaced > 0) {
+            flushed = (plan.backwards || ::ftruncate(part.fd(), off_t(r.bytesPlaced)) == 0)
+                      && CommitDiskImage(part, letter, label, date, name);
+            kept = flushed;
+        }
+        if (kept) {
+            ImageFilePath = BackupFolder + name;
+            index.imagePath = ImageFilePath;
+            if (!r.whole() && !plan.backwards)
+                index.copiedBytes = r.bytesPlaced;
+            WriteDiskImageIndex(DiskImageIndexPath(WorkFolder, ImageFilePath), index);
+        } else {
+            part.discard();
+        }
+    } else {
+        flushed = image.flush();
+        image.close();
+        kept = true;
+    }
     OperationRunning = false;
     OperationBusy = false;
     ChkDamaged.setValue(0);
@@ -321,7 +369,7 @@ void frmRecover::BackupDiskImage()
                                     {megabytes(r.bytesPlaced), megabytes(r.mediumBytes)});
     if (r.writeFailed || !flushed) {
         lblStatus.setCaption(GetString(2452, QStringLiteral("Backup failed: the image could not be written.")) + ' ' + of);
-        MsgBoxPositioned(hWnd(), lblStatus.Caption() + QStringLiteral("\r\n") + plat::toNative(ImageFilePath),
+        MsgBoxPositioned(hWnd(), lblStatus.Caption() + (kept ? QStringLiteral("\r\n") + plat::toNative(ImageFilePath) : QString()),
                          plat::mb::OK + plat::mb::IconExclamation, title);
     } else if (r.stopped) {
         lblStatus.setCaption(GetString(2453, QStringLiteral("Backup stopped: the image is incomplete.")) + ' ' + of);
@@ -356,6 +404,7 @@ void frmRecover::CmdScanBackup_Click()
     ListDiskImages(list);
 
     QString imagePath;
+    int64_t copied = -1;   // what a stopped backup copied
     if (RecoveryStage != 2) {
         for (int round = 0; round < kMaxFolderRounds; ++round) {
             QString mode = QStringLiteral("Open");
@@ -370,7 +419,9 @@ void frmRecover::CmdScanBackup_Click()
             QString extension;
             const QString chosen =
                 FileDialog(mode, owner, fileName, dialogTitle, folder, flags, filter, filterIndex, extension);
-            if (chosen.isEmpty() || !chosen.contains(QStringLiteral(".dat"), Qt::CaseInsensitive))
+            // (A temporary file is no index, whatever its name holds.)
+            if (chosen.isEmpty() || !chosen.contains(QStringLiteral(".dat"), Qt::CaseInsensitive)
+                || plat::isPartFileName(chosen.mid(chosen.lastIndexOf(QLatin1Char('\\')) + 1)))
                 return;
             DiskImageIndex index;
             ReadDiskImageIndex(chosen, index);
@@ -378,6 +429,7 @@ void frmRecover::CmdScanBackup_Click()
                 const QString native = plat::toNative(index.imagePath);
                 if (!native.isEmpty() && QFileInfo(native).isFile()) {
                     imagePath = index.imagePath;
+                    copied = index.copiedBytes;
                     break;
                 }
             }
@@ -409,7 +461,8 @@ void frmRecover::CmdScanBackup_Click()
         }
     } restore{*this, SourceName};
     SourceName = imagePath;
-    DriveInfo().TotalMB = double(QFileInfo(native).size() / 1048576);
+    const int64_t length = copied >= 0 ? std::min<int64_t>(copied, QFileInfo(native).size()) : QFileInfo(native).size();
+    DriveInfo().TotalMB = double(length / 1048576);
     ScanningImage = true;
     SetScanResumeUnit(0);
     CmdScan_Click();

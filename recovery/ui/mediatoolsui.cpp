@@ -13,6 +13,7 @@
 #include "drive/ui/msgbox.h"
 #include "platform/drives.h"
 #include "platform/os.h"
+#include "platform/partfile.h"
 #include "platform/paths.h"
 #include "platform/rawio.h"
 #include "platform/rawwrite.h"
@@ -23,6 +24,7 @@
 #include "recovery/speedtest.h"
 
 #include <QFileInfo>
+#include <QLocale>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -38,7 +40,7 @@ struct RunningScope {
     ~RunningScope() { w.OperationRunning = false; }
 };
 
-QString refusalText(plat::WriteRefusal why, const QString &drive)
+QString refusalText(plat::WriteRefusal why, const QString &drive, const QString &loopDevice = {})
 {
     QString text;
     switch (why) {
@@ -55,6 +57,11 @@ QString refusalText(plat::WriteRefusal why, const QString &drive)
         break;
     case plat::WriteRefusal::Mounted:
         text = GetString(2463, QStringLiteral("%0 is mounted. Please unmount it first."));
+        break;
+    case plat::WriteRefusal::LoopBacked:
+        text = FormatString(GetString(2481, QStringLiteral("The image file of %0 is attached to the loop device %1. "
+                                                           "Please detach it first.")),
+                            {QStringLiteral("%0"), loopDevice});
         break;
     case plat::WriteRefusal::ReadOnly:
         text = GetString(2464, QStringLiteral("%0 is write-protected."));
@@ -79,6 +86,13 @@ QString mediumLine(const plat::MediumFacts &f)
     return FormatString(GetString(2469, QStringLiteral("Medium %0 label \"%1\", %2 MB, device %3.")),
                         {QString(f.letter) + QLatin1Char(':'), f.label,
                          QString::number(double(f.sizeBytes) / 1048576.0, 'f', 1), f.device});
+}
+
+// "16.0 MB (16,777,216 bytes)".
+QString sizeText(int64_t bytes)
+{
+    return FormatString(GetString(2487, QStringLiteral("%0 MB (%1 bytes)")),
+                        {QString::number(double(bytes) / 1048576.0, 'f', 1), QLocale().toString(qlonglong(bytes))});
 }
 
 int fatBitsOf(const QString &fileSystem)
@@ -134,27 +148,36 @@ bool frmRecover::ConfirmMediumTool(const QString &text, const QString &title, pl
 
 void frmRecover::ShowWriteRefusal(plat::WriteRefusal why)
 {
-    const QString text = refusalText(why, SourceName.left(2));
+    QString loopDevice;
+    if (why == plat::WriteRefusal::LoopBacked)
+        if (const auto facts = plat::mediumFacts(SourceName[0].toUpper()))
+            loopDevice = facts->loopDevice;
+    const QString text = refusalText(why, SourceName.left(2), loopDevice);
     lblStatus.setCaption(text.section(QStringLiteral("\r\n"), 0, 0));
     MsgBoxPositioned(hWnd(), text, plat::mb::OK + plat::mb::IconExclamation, ProgramTitle);
 }
 
 // ---- keys ------------------------------------------------------------------------------
 
+// A tool's key is taken whether the tool runs or refuses: it never goes on
+// to the control (the drive list's letter search would choose another drive).
 void frmRecover::CmdBackup_KeyPress(int &keyAscii)
 {
-    if (QChar(keyAscii).toUpper() != QLatin1Char('R') || !MediaToolAllowed())
+    if (QChar(keyAscii).toUpper() != QLatin1Char('R'))
         return;
     keyAscii = 0;
-    RestoreDiskImage();
+    if (MediaToolAllowed())
+        RestoreDiskImage();
 }
 
 void frmRecover::Drive1_KeyPress(int &keyAscii)
 {
     const QChar key = QChar(keyAscii).toUpper();
-    if ((key != QLatin1Char('W') && key != QLatin1Char('R') && key != QLatin1Char('F')) || !MediaToolAllowed())
+    if (key != QLatin1Char('W') && key != QLatin1Char('R') && key != QLatin1Char('F'))
         return;
     keyAscii = 0;
+    if (!MediaToolAllowed())
+        return;
     if (key == QLatin1Char('F'))
         FormatMedium();
     else
@@ -182,28 +205,65 @@ void frmRecover::RestoreDiskImage()
     int filterIndex = 1;
     QString extension;
     const QString image = FileDialog(mode, owner, fileName, dialogTitle, folder, flags, filter, filterIndex, extension);
-    if (!image.contains(QStringLiteral(".img"), Qt::CaseInsensitive))
+    // (A backup's temporary image is never restored, whatever its name holds.)
+    if (!image.contains(QStringLiteral(".img"), Qt::CaseInsensitive)
+        || plat::isPartFileName(image.mid(image.lastIndexOf(QLatin1Char('\\')) + 1)))
         return;
 
     const QString title = ProgramTitle + QStringLiteral("  ") + GetString(265, QStringLiteral("Backup"));
+    const QString imageNative = plat::toNative(image);
+    // The sizes before the question: an image, or the volume it holds,
+    // larger than the medium is never written.
+    const int bps = std::max(512, int(DriveInfo().BytesPerSector));
+    plat::Handle imageHandle = plat::openFile(image, plat::Access::Read);
+    const QByteArray imageSector = imageHandle.readAt(0, bps);
+    const qint64 imageBytes = imageHandle.size();
+    const int64_t statedBytes = StatedVolumeBytes(imageSector);
+    const std::optional<plat::MediumFacts> facts = plat::mediumFacts(letter);
+    const qint64 mediumBytes = facts ? facts->sizeBytes : -1;
+    if (imageHandle.valid() && mediumBytes > 0) {
+        QString refusal;
+        if (imageBytes > mediumBytes)
+            refusal = FormatString(GetString(2482, QStringLiteral("The disk image %0 holds %1; disk %2 holds only %3.")),
+                                   {imageNative, sizeText(imageBytes), source, sizeText(mediumBytes)});
+        else if (statedBytes > mediumBytes)
+            refusal = FormatString(GetString(2483, QStringLiteral("The volume in the disk image %0 states %1; disk %2 "
+                                                                  "holds only %3.")),
+                                   {imageNative, sizeText(statedBytes), source, sizeText(mediumBytes)});
+        if (!refusal.isEmpty()) {
+            imageHandle.close();
+            lblStatus.setCaption(
+                FormatString(GetString(228, QStringLiteral("Restoring %0 not possible. Wrong parameters.")), {source}));
+            MsgBoxPositioned(hWnd(), refusal + QStringLiteral("\r\n") + GetString(2468, QStringLiteral("Nothing was written.")),
+                             plat::mb::OK + plat::mb::IconExclamation, title);
+            return;
+        }
+    }
     plat::MediumIdentity identity;
-    const QString question =
+    QString question =
         FormatString(GetString(2470, QStringLiteral("Do you really want to write the disk image %0 onto disk %1, "
                                                     "replacing all its contents?")),
-                     {plat::toNative(image), source});
-    if (!ConfirmMediumTool(question, title, identity))
+                     {imageNative, source})
+        + QStringLiteral("\r\n")
+        + FormatString(GetString(2484, QStringLiteral("The image holds %0; disk %1 holds %2.")),
+                       {sizeText(imageBytes), source, sizeText(mediumBytes)});
+    if (statedBytes > imageBytes)
+        question += QStringLiteral("\r\n")
+                    + FormatString(GetString(2485, QStringLiteral("The image is shorter than the %0 its volume states: it "
+                                                                  "is an incomplete backup, and the rest of the disk "
+                                                                  "keeps its present contents.")),
+                                   {sizeText(statedBytes)});
+    if (!ConfirmMediumTool(question, title, identity)) {
+        imageHandle.close();
         return;
+    }
     OperationScope scope(*this);
     RunningScope running(*this);
 
     // The first 34 bytes of both sectors 0 must agree; read-only handles.
-    const int bps = std::max(512, int(DriveInfo().BytesPerSector));
-    plat::Handle imageHandle = plat::openFile(image, plat::Access::Read);
     plat::Handle medium = plat::openVolume(letter, plat::Access::Read);
-    const QByteArray imageSector = imageHandle.readAt(0, bps);
     const QByteArray mediumSector = medium.readAt(0, bps);
     medium.close();
-    const qint64 imageBytes = imageHandle.size();
     ShowProgressPanel(QString(), double(std::max<qint64>(1, imageBytes / std::max(1, bps))));
     if (!SameBootSignature(imageSector, mediumSector)) {
         imageHandle.close();
@@ -232,7 +292,14 @@ void frmRecover::RestoreDiskImage()
     const WriteOutcome out = RestoreImageOnto(imageHandle, target, block, cb);
     imageHandle.close();
     const bool flushed = target.close();
+    LastWriteOutcome = out;
     lblStatus.setCaption(lblStatus.Caption() + ResultWord(out, flushed));
+    if ((out.failed || !flushed) && out.bytesWritten > 0)
+        MsgBoxPositioned(hWnd(),
+                         FormatString(GetString(2486, QStringLiteral("Restoring %0 failed after %1 of %2 were written. "
+                                                                     "The card's previous contents are damaged.")),
+                                      {source, sizeText(out.bytesWritten), sizeText(out.bytesExpected)}),
+                         plat::mb::OK + plat::mb::IconExclamation, title);
     GetDriveInfo(SourceName);
     ShowDriveInfo();
 }

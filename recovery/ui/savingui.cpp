@@ -156,7 +156,7 @@ void frmRecover::CmdSaveAll_Click()
         const int last = int(FoundFilePaths.size()) - 1;
         const bool resumable = ResumePosition > 0;
         QList<int> stay;
-        int notSaved = 0;
+        int notSaved = 0, saved = 0;
         for (int i = 0; i <= last; ++i) {
             const QString f = FoundFilePaths[i];
             if (f.isEmpty())
@@ -173,8 +173,10 @@ void frmRecover::CmdSaveAll_Click()
             }
             // A clash asks; a found file the user keeps back stays listed.
             const bool ok = MoveFiles(from, ChooserStartPath + f, false);
-            if (gone(from))
+            if (gone(from)) {
+                ++saved;
                 continue;
+            }
             stay << i;
             if (!ok)
                 ++notSaved;
@@ -204,6 +206,7 @@ void frmRecover::CmdSaveAll_Click()
         RenderThumbnails();
         UpdateDriveInfoLabel();
         SaveScanList();
+        ShowSaveReport(saved, ChooserStartPath);
         if (notSaved > 0)
             MsgBoxPositioned(hWnd(),
                              FormatString(GetString(2153, QStringLiteral("%0 files were not saved; they stay in the cache.")),
@@ -223,13 +226,24 @@ void frmRecover::CmdSaveAll_Click()
     if (ChooseSaveFolder(ChooserStartPath, caption)) {
         CmdSaveAll.setCaption(GetString(725, QStringLiteral("Checking")) + QStringLiteral("..."));
         OperationRunning = true;
+        // NTFS entries are judged by all their runs, which the table gives.
+        bool open = true;
+        if (DriveInfo().FileSystem == QLatin1String("NTFS")
+            && !(NtfsModule().MftLoaded && NtfsModule().OpenedSource == SourceName))
+            open = OpenMft(SourceName);
         ShowProgressPanel(QString(), List2.ListCount());
-        for (int i = 2; i < List2.ListCount() && OperationRunning; ++i) {
+        // Only what the test below picks is saved, whatever was selected before.
+        for (int i = 0; i < List2.ListCount(); ++i)
+            if (List2.Selected(i))
+                List2.setSelected(i, false);
+        for (int i = 2; i < List2.ListCount() && OperationRunning && open; ++i) {
             const int k = EntryIndexOfLine(List2, i);
             if (k > 0) {
                 DeletedEntryRecord &e = DeletedEntries[size_t(k)];
                 if (e.Recoverable != 0 && e.Occupied == 0) {
-                    if (e.FirstCluster != 0)
+                    if (e.MftIndex > 0)
+                        e.Occupied = NtfsEntryClusterUse(SourceName, e.MftIndex, false) == ClusterUse::Used ? -1 : 0;
+                    else if (e.FirstCluster != 0)
                         e.Occupied = SourceClusterUse(SourceName, uint32_t(e.FirstCluster), false) == ClusterUse::Used ? -1 : 0;
                     if (e.Occupied == 0)
                         List2.setSelected(i, true);
@@ -242,15 +256,13 @@ void frmRecover::CmdSaveAll_Click()
         CmdSaveAll.setCaption(GetString(391, QStringLiteral("Saving")) + QStringLiteral("..."));
         AskSaveName = false;
         BatchSave = true;
-        bool open = true;
-        if (List2.SelCount() > 0 && DriveInfo().FileSystem == QLatin1String("NTFS")
-            && !(NtfsModule().MftLoaded && NtfsModule().OpenedSource == SourceName))
-            open = OpenMft(SourceName);
         if (open && List2.SelCount() > 0) {
             SaveUndeleteEntries(List2, 0, false, true);
+            SourceClusterUse(SourceName, 0, true);
             List2.AddItem(GetString(393, QStringLiteral("Files saved in folder: ")) + ChooserStartPath);
             CmdShowFolder.setCaption(GetString(1635, QStringLiteral("Explore Folder")));
             const SaveTally &t = LastSaveTally;
+            ShowSaveReport(t.saved + t.partial, ChooserStartPath);
             if (t.partial > 0 || t.notSaved > 0)
                 MsgBoxPositioned(hWnd(),
                                  FormatString(GetString(2155, QStringLiteral("Saved whole: %0. Saved, but possibly damaged "
@@ -304,6 +316,7 @@ void frmRecover::CmdSaveAs_Click()
             SourceVolumeSerial = int32_t(serial);
         }
         int moved = 0, failed = 0;
+        int lastMoved = -1;   // the highest index moved
         bool stop = false;
         int last = std::min<int>(List3.ListCount(), int(FoundFilePaths.size())) - 1;
         if (ResumePosition >= 1)
@@ -364,6 +377,8 @@ void frmRecover::CmdSaveAs_Click()
             // An existing target is replaced only by a complete copy (the
             // user agreed in the Save dialog); the move is checked.
             if (MoveFiles(from, folder + target, true) && gone(from)) {
+                if (moved == 0)
+                    lastMoved = i;
                 ++moved;
                 int32_t index = i;
                 bool force = false, removed = false;
@@ -377,7 +392,11 @@ void frmRecover::CmdSaveAs_Click()
             DeleteOrphanCacheFiles();
             if (FoundFilePaths.size() <= 1)
                 UpdateDriveInfoLabel();
+            // The line after the last one saved is the next to look at.
+            SelectNextAfterSave(lastMoved - (moved - 1));
         }
+        if (moved + failed > 0)
+            ShowSaveReport(moved, ChooserStartPath);
         BatchSave = false;
         if (failed > 0)
             MsgBoxPositioned(hWnd(),
@@ -408,14 +427,24 @@ void frmRecover::CmdSaveAs_Click()
     OperationScope scope(*this);
     AskSaveName = true;
     BatchSave = false;
+    int saved = 0, tried = 0;
+    const auto count = [&] {
+        saved += LastSaveTally.saved + LastSaveTally.partial;
+        tried += LastSaveTally.saved + LastSaveTally.partial + LastSaveTally.notSaved;
+    };
     if (List1.SelCount() > 0) {
         SavingExisting = true;
         SaveUndeleteEntries(List1, 0, false, true);
+        count();
         ChkDamaged.setValue(0);
         SavingExisting = false;
     }
-    if (List2.SelCount() > 0)
+    if (List2.SelCount() > 0) {
         SaveUndeleteEntries(List2, 0, false, true);
+        count();
+    }
+    if (tried > 0)
+        ShowSaveReport(saved, ChooserStartPath);
     OperationRunning = false;
     OperationBusy = false;
 }

@@ -11,6 +11,7 @@
 #include "drive/ui/filedialog.h"
 #include "drive/ui/msgbox.h"
 #include "platform/os.h"
+#include "platform/partfile.h"
 #include "platform/paths.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/msgbox.h"
@@ -150,17 +151,19 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
                                                                          "from its own clusters: it may be damaged.")),
                                           {QFileInfo(SavedFilePath).fileName()}),
                              plat::mb::OK + plat::mb::IconExclamation, GetString(384, QStringLiteral("Undelete")));
-        if (!declined) {
-            if (list.SelCount() == 1)
-                break;
+        // The line left selected last ends the loop; the status shows the
+        // line saved last whenever the loop ends.
+        const bool lastLine = !declined && list.SelCount() == 1;
+        if (!declined && !lastLine)
             list.setSelected(i, false);
-        }
-        if (left == 0 || timeToShow(statusShown, 100)) {
+        if (left == 0 || lastLine || timeToShow(statusShown, 100)) {
             if (!declined)
                 lblStatus.setCaption(GetString(626, QStringLiteral("Status: saving  ")) + QLocale().toString(i));
             if (!AskSaveName)
                 ProgressBar1.setValue(i);
         }
+        if (lastLine)
+            break;
         plat::pumpEvents();
     }
     OperationRunning = keptRunning;
@@ -169,24 +172,9 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
 
 SaveOutcome frmRecover::SaveUndeleteEntry(QString &name, int index)
 {
-    const SaveOutcome outcome = WriteUndeleteEntryFile(name, index);
-    if (outcome != SaveOutcome::Saved && outcome != SaveOutcome::Partial)
-        return outcome;
-    // Only the file just written is cut and dated (its last-write and access
-    // times; a date still to come is not given).
-    const DeletedEntryRecord &e = DeletedEntries[size_t(index)];
-    QFile written(SavedFilePath);
-    if (written.open(QIODevice::ReadWrite)) {
-        if (written.size() > e.Size && e.Size >= 0)
-            written.resize(e.Size);
-        const QDateTime date = e.Modified > 0 ? OleDateToDateTime(e.Modified) : QDateTime();
-        if (date.isValid() && date < QDateTime::currentDateTime()) {
-            written.setFileTime(date, QFileDevice::FileModificationTime);
-            written.setFileTime(date, QFileDevice::FileAccessTime);
-        }
-        written.close();
-    }
-    return outcome;
+    // The file is cut to the entry's size and dated while it is still
+    // temporary: under its final name it is only ever whole.
+    return WriteUndeleteEntryFile(name, index);
 }
 
 SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
@@ -247,20 +235,15 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
         }
     }
     const QString folderNative = knownNative;
+    const bool inCache = !CacheRoot.isEmpty() && IsSameOrBelow(folder, CacheRoot);
 
-    // A new file under a free name; inside the cache (the preview's Temp
-    // folder) the program's own file is written again.
-    std::unique_ptr<QFile> out;
-    if (!CacheRoot.isEmpty() && IsSameOrBelow(folder, CacheRoot)) {
-        out = std::make_unique<QFile>(QDir(folderNative).filePath(name));
-        if (!out->open(QIODevice::WriteOnly | QIODevice::Truncate))
-            out.reset();
-    } else {
-        out = CreateFreeTarget(folderNative, name);
-    }
-    if (!out)
+    // The file is written under its temporary name in the folder; inside
+    // the cache (the preview's Temp folder) the program's own file of that
+    // name is then replaced, elsewhere it takes a free name.
+    plat::PartFile part;
+    if (!part.open(folderNative, name))
         return SaveOutcome::NotSaved;
-    SavedFilePath = out->fileName();
+    QFile &out = part.file();
 
     const DriveInfoRecord &d = DriveInfo();
     auto running = [this] {
@@ -269,7 +252,7 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
     };
     bool wrote = false, whole = false;
     if (d.FileSystem == QLatin1String("NTFS")) {
-        const NtfsWrite w = RecoverNtfsEntry(SourceName, e.MftIndex, *out);
+        const NtfsWrite w = RecoverNtfsEntry(SourceName, e.MftIndex, out);
         wrote = w != NtfsWrite::Failed;
         whole = w == NtfsWrite::Complete;
     } else {
@@ -280,7 +263,7 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
             // An existing file through the source's mounted tree, where it has one.
             const QString native = e.Path.isEmpty() ? QString() : plat::toNative(SourceName.left(2) + QLatin1Char('\\') + e.Path);
             if (!native.isEmpty() && QFileInfo(native).isFile()) {
-                const int64_t copied = CopyFileInto(native, *out, running);
+                const int64_t copied = CopyFileInto(native, out, running);
                 wrote = copied >= 0;
                 whole = copied >= e.Size;
                 done = true;
@@ -288,18 +271,26 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
         }
         if (!done) {
             const FatWriteResult w =
-                WriteFatEntryData(SourceName, e, total, d.DriveType == QLatin1String("Fixed"), *out, running);
+                WriteFatEntryData(SourceName, e, total, d.DriveType == QLatin1String("Fixed"), out, running);
             wrote = w.firstReadable && !w.writeFailed;
             whole = w.complete && !w.clustersInUse && (!e.IsDeleted() || e.Recoverable >= e.Size);
         }
     }
-    const bool flushed = out->flush() && out->error() == QFileDevice::NoError;
-    out->close();
-    if (!wrote || !flushed) {
-        // Nothing usable came of it: the file made here goes again.
-        QFile::remove(SavedFilePath);
-        SavedFilePath.clear();
+    // Nothing usable came of it: the temporary file goes again.
+    if (!wrote || !out.flush() || out.error() != QFileDevice::NoError)
         return SaveOutcome::NotSaved;
+    // Cut to the entry's size and dated (its last-write and access times; a
+    // date still to come is not given).
+    if (e.Size >= 0 && out.size() > e.Size && !out.resize(e.Size))
+        return SaveOutcome::NotSaved;
+    const QDateTime date = e.Modified > 0 ? OleDateToDateTime(e.Modified) : QDateTime();
+    if (date.isValid() && date < QDateTime::currentDateTime()) {
+        out.setFileTime(date, QFileDevice::FileModificationTime);
+        out.setFileTime(date, QFileDevice::FileAccessTime);
     }
+    const bool named = inCache ? part.commit(name, plat::PartFile::Existing::Replace) : CommitUnderFreeName(part, name);
+    if (!named)
+        return SaveOutcome::NotSaved;
+    SavedFilePath = part.finalPath();
     return whole ? SaveOutcome::Saved : SaveOutcome::Partial;
 }

@@ -67,12 +67,18 @@ void frmRecover::ScanDisk()
         totalMB = double(QFileInfo(native).size()) / 1048576.0;
         DiskImageIndex index;
         if (ReadDiskImageIndex(DiskImageIndexPath(WorkFolder, SourceName), index)) {
+            // A stopped backup's image is read only as far as it was copied.
+            const int64_t length = index.copiedBytes >= 0 ? std::min<int64_t>(index.copiedBytes, QFileInfo(native).size())
+                                                          : QFileInfo(native).size();
+            if (index.copiedBytes >= 0)
+                source.imageLength = length;
+            totalMB = double(length) / 1048576.0;
             source.geometry = GeometryOfImageIndex(index.bytesPerSector, index.sectorsPerCluster,
                                                    index.totalClusters >= 1 && index.totalClusters < 9.0e18
                                                        ? int64_t(index.totalClusters)
                                                        : 0,
                                                    index.firstDataSector);
-            FitGeometryToMedium(source.geometry, QFileInfo(native).size());
+            CutGeometryToLength(source.geometry, length);
             LoadDeletedEntriesFromIndex(index.entryRecords, index.lastEntryIndex);
         } else {
             // Without an index the image's own boot sector gives the units,

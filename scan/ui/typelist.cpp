@@ -98,6 +98,31 @@ void frmRecover::SetUpTypeList()
     lblStatus.Click = [this] { lblStatus_Click(); };
 }
 
+void frmRecover::ShowTypeSelectInForce(int storedIndex)
+{
+    if (storedIndex >= 1 && storedIndex < CmbTypeSelect.ListCount() && LvwTypes.ItemCount() > 0) {
+        QStringList names;
+        for (int i = 1; i <= LvwTypes.ItemCount(); ++i)
+            names << LvwTypes.ItemText(i);
+        const QString list = TypePresetList(CmbTypeSelect.List(storedIndex), names);
+        bool same = true;
+        for (int i = 1; i <= LvwTypes.ItemCount() && same; ++i) {
+            const QString &name = names[i - 1];
+            same = LvwTypes.ItemChecked(i) == (!name.isEmpty() && list.contains(name, Qt::CaseInsensitive));
+        }
+        if (same) {
+            // Selecting it ticks the same rows again; it is no change of the
+            // user's.
+            const bool changed = TypeSelectionChanged;
+            CmbTypeSelect.setListIndex(storedIndex);
+            TypeSelectionChanged = changed;
+            return;
+        }
+    }
+    CmbTypeSelect.setListIndex(-1);
+    CmbTypeSelect.setText(TypeSelectPrompt());
+}
+
 void frmRecover::FillTypeList()
 {
     QString selection;

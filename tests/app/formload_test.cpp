@@ -10,6 +10,7 @@
 #include "tests/support/responder.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QWidget>
 
 using namespace app_tests;
@@ -21,12 +22,12 @@ namespace {
 
 class Loading : public FreshHome {
 protected:
-    // A new home and a new window, with the locale given.
-    void freshStart(const QByteArray &lang)
+    // A new home (or the one given) and a new window, with the locale given.
+    void freshStart(const QByteArray &lang, const QString &givenHome = {})
     {
         ReleaseInstanceLock();
         UnloadSplashForm();
-        home = testing_support::makeTempDir(QStringLiteral("home"));
+        home = givenHome.isEmpty() ? testing_support::makeTempDir(QStringLiteral("home")) : givenHome;
         env.set("QUILVANE_HOME", home.toLocal8Bit());
         env.locale(lang);
         plat::Settings::instance().reload();
@@ -117,23 +118,172 @@ TEST_F(Loading, StartsInEachLanguageWithTheStoredSettings)
     }
 }
 
-TEST_F(Loading, UninstallCleansUpAndEndsWithoutWindowOrSettings)
+TEST_F(Loading, EveryStartTakesTheLanguageOfTheSystemOrTheCommandLine)
+{
+    // One home: each start chooses afresh; LangId follows the manual.
+    const struct {
+        const char *language;   // LANGUAGE, over an English LANG
+        QStringList args;
+        int id;
+        const char *end, *page;
+    } runs[] = {
+        {nullptr, {}, 9, "End", "English"},
+        {"de_DE.UTF-8", {}, 1031, "Beenden", "Deutsch"},
+        {"nl_NL.UTF-8", {}, 1043, "Afsluiten", "Nederlands"},
+        {nullptr, {"1031", "language"}, 1031, "Beenden", "Deutsch"},
+        {nullptr, {"1031language"}, 1031, "Beenden", "Deutsch"},
+        {nullptr, {}, 9, "End", "English"},
+    };
+    for (const auto &run : runs) {
+        SCOPED_TRACE(run.id);
+        ReleaseInstanceLock();
+        UnloadSplashForm();
+        env.locale("en_US.UTF-8");
+        env.set("LANGUAGE", run.language ? std::optional(QByteArray(run.language)) : std::nullopt);
+        SetProgramArguments(run.args);
+        w = &CreateMainWindow();
+        {
+            MessageScript none;
+            w->Form_Load();
+        }
+        ASSERT_TRUE(w->StartupFinished);
+        EXPECT_EQ(CurrentLanguageId(), run.id);
+        EXPECT_EQ(w->CmdEnd.Caption(), QString::fromUtf8(run.end));
+        EXPECT_EQ(GetSetting(ProgramFileBaseName(), "MultiLang", "LangId"), QString::number(run.id));
+        EXPECT_EQ(readFileBytes(homeFile("Manual/Manual.htm")),
+                  readFileBytes(homeFile(QString("Manual/") + run.page + "/Quilvane Pro - hilfe.html")));
+        // The settings of an ordinary end, as the next start finds them.
+        w->CreateRegistryEntries();
+    }
+}
+
+TEST_F(Loading, ThePresetBoxShowsWhatIsInForceAfterARestart)
+{
+    freshStart("en_US.UTF-8");
+    MessageScript boxes;
+    w->Form_Load();
+    auto restart = [this](std::function<void()> stored = {}) {
+        w->CreateRegistryEntries();   // as End writes them
+        if (stored)
+            stored();
+        ReleaseInstanceLock();
+        UnloadSplashForm();
+        w = &CreateMainWindow();
+        w->Form_Load();
+    };
+    auto row = [this](const QString &name) {
+        for (int i = 1; i <= w->LvwTypes.ItemCount(); ++i)
+            if (w->LvwTypes.ItemText(i) == name)
+                return i;
+        return 0;
+    };
+    auto ticked = [this] {
+        QStringList names;
+        for (int i = 1; i <= w->LvwTypes.ItemCount(); ++i)
+            if (w->LvwTypes.ItemChecked(i))
+                names << w->LvwTypes.ItemText(i);
+        return names;
+    };
+
+    // A preset in force is shown again.
+    const int nikon = 14;
+    ASSERT_EQ(w->CmbTypeSelect.List(nikon), "Nikon");
+    w->CmbTypeSelect.setListIndex(nikon);
+    const QStringList nikonTicks = ticked();
+    restart();
+    EXPECT_EQ(w->CmbTypeSelect.ListIndex(), nikon);
+    EXPECT_EQ(ticked(), nikonTicks);
+
+    // The user's own ticks and a size limit: the prompt, the ticks kept.
+    w->LvwTypes.setItemChecked(row("PNG"), true);
+    w->LvwTypes_ItemCheck(row("PNG"));
+    w->CmbTypeSelect.setVisible(true);
+    SetInputBoxResponder([](const InputBoxRequest &) { return QStringLiteral("1-25"); });
+    boxes.expect(plat::id::OK, "Limited: file size 1-25 MB");
+    w->CmbTypeSelect.setListIndex(0);
+    SetInputBoxResponder({});
+    const QStringList ownTicks = ticked();
+    ASSERT_NE(ownTicks, nikonTicks);
+    restart();
+    EXPECT_EQ(w->CmbTypeSelect.ListIndex(), -1);
+    EXPECT_EQ(w->CmbTypeSelect.Text(), "Pre Select Types for Scan");
+    EXPECT_EQ(ticked(), ownTicks);
+    EXPECT_EQ(w->SizeLimitMax, 25);
+
+    // "All camera's" stored by an earlier version beside the user's ticks
+    // is not claimed either.
+    restart([this] { store("TypeSel", 1); });
+    EXPECT_EQ(w->CmbTypeSelect.ListIndex(), -1);
+    EXPECT_EQ(ticked(), ownTicks);
+}
+
+TEST_F(Loading, UninstallAsksBeforeUnsavedFoundFilesGoThenCleansUpAndEnds)
 {
     freshStart("en_US.UTF-8");
     SetProgramArguments(QStringList{"UnInstall"});
     const QString root = w->DefaultCacheRoot();
     QDir().mkpath(plat::toNative(root));
     ASSERT_TRUE(writeFileBytes(plat::toNative(root) + "/R#0001.jpg", "x"));
+    ASSERT_TRUE(writeFileBytes(homeFile("temp_note.txt"), "x"));
     {
-        MessageScript none;
+        MessageScript script;
+        script.expect(plat::id::Yes, "The cache holds 1 recovered files that were never saved.");
         w->Form_Load();
+        EXPECT_EQ(script.boxes().at(0).timeoutAnswer, plat::id::No) << "no answer keeps them";
     }
     EXPECT_EQ(exits, 1);
     EXPECT_FALSE(w->StartupFinished);
     EXPECT_TRUE(w->widget()->isHidden());
     EXPECT_FALSE(QFile::exists(plat::toNative(root) + "/R#0001.jpg"));
+    EXPECT_FALSE(QFile::exists(homeFile("temp_note.txt"))) << "the program's own folder";
     EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, frmRecover::ProgramKey)) << "no setting written";
     EXPECT_EQ(SplashFormIfMade(), nullptr);
+}
+
+TEST_F(Loading, UninstallKeepsUnsavedFoundFilesAndAUsersFolder)
+{
+    // A program folder set to a folder of the user's (none of the program's
+    // words in its path).
+    QTemporaryDir users(QDir::tempPath() + "/shared-XXXXXX");
+    ASSERT_TRUE(users.isValid());
+    for (const int answer : {0, int(plat::id::No)}) {   // no box could be shown; No
+        SCOPED_TRACE(answer);
+        freshStart("en_US.UTF-8", users.path());
+        SetProgramArguments(QStringList{"uninstall"});
+        const QString root = plat::toNative(w->DefaultCacheRoot());
+        QDir().mkpath(root);
+        ASSERT_TRUE(writeFileBytes(root + "/R#0001.jpg", "1"));
+        ASSERT_TRUE(writeFileBytes(root + "/R#0002.png", "2"));
+        ASSERT_TRUE(writeFileBytes(homeFile("temp_note.txt"), "mine"));
+        ASSERT_TRUE(writeFileBytes(homeFile("version.txt"), "mine too"));
+        {
+            MessageScript script;
+            script.expect(answer, "The cache holds 2 recovered files that were never saved.");
+            w->Form_Load();
+        }
+        EXPECT_EQ(exits, 1);
+        EXPECT_TRUE(QFile::exists(root + "/R#0001.jpg"));
+        EXPECT_TRUE(QFile::exists(root + "/R#0002.png"));
+        EXPECT_EQ(readFileBytes(homeFile("temp_note.txt")), "mine");
+        EXPECT_EQ(readFileBytes(homeFile("version.txt")), "mine too");
+        EXPECT_TRUE(QDir(homeFile("ZTRecdt")).exists()) << "no tree of a folder without the program's words";
+    }
+}
+
+TEST_F(Loading, AnEndInAUsersFolderLeavesItsTempFiles)
+{
+    QTemporaryDir users(QDir::tempPath() + "/shared-XXXXXX");
+    ASSERT_TRUE(users.isValid());
+    freshStart("en_US.UTF-8", users.path());
+    {
+        MessageScript none;
+        w->Form_Load();
+    }
+    ASSERT_TRUE(writeFileBytes(homeFile("temp_note.txt"), "mine"));
+    w->CmdEnd_Click();
+    w->Timer2_Timer();
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(readFileBytes(homeFile("temp_note.txt")), "mine");
 }
 
 TEST_F(Loading, CacheGivenOrAskedOnTheCommandLine)

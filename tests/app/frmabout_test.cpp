@@ -18,6 +18,11 @@ namespace {
 
 class AboutBox : public UpdateHome {
 protected:
+    void SetUp() override
+    {
+        UpdateHome::SetUp();
+        env.desktop({{"mailto", "/opt/mailer"}});
+    }
     frmAboutRecvr &open()
     {
         w->ProgramTitle = "Quilvane Pro";   // as start-up sets it
@@ -123,6 +128,37 @@ TEST_F(AboutBox, TheSupportMailCarriesTheDataWhenWantedAndTheLastErrorOnce)
         box.Command1.Click();
     }
     EXPECT_EQ(mailBody(), "Letzter Fehler: x\r\n");
+}
+
+TEST_F(AboutBox, WithoutAMailProgramTheUserIsToldAndMayCopyTheMessage)
+{
+    env.desktop({});   // no program for mail links
+    frmAboutRecvr &box = open();
+    LastErrorText() = "52: Bad file name or number";
+    QGuiApplication::clipboard()->setText("before");
+    {
+        MessageScript script;
+        script.expect(plat::id::Yes, "Do you want to include the program data?");
+        script.expect(plat::id::Yes, "No mail program opened. Copy the message to the clipboard, to paste it into a mail "
+                                     "to support@zentarix.example?");
+        box.Command1.Click();
+        EXPECT_EQ(script.boxes().at(1).title, "Request support");
+    }
+    EXPECT_TRUE(launched.isEmpty());
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.startsWith("To: support@zentarix.example\r\nSubject: Quilvane Pro Support\r\n\r\n"
+                                  "Please type your message here: \r\n"))
+        << copied.toStdString();
+    EXPECT_TRUE(copied.endsWith("\r\nLast error: 52: Bad file name or number\r\n")) << copied.toStdString();
+
+    // No: nothing is copied.
+    QGuiApplication::clipboard()->setText("before");
+    {
+        MessageScript script;
+        script.expect(plat::id::No).expect(plat::id::No, "No mail program opened.");
+        box.Command1.Click();
+    }
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
 }
 
 TEST_F(AboutBox, SystemInfoPutsTheProgramDataOnTheClipboard)

@@ -3,10 +3,13 @@
 // out at three screen sizes without a control outside the window or two
 // visible controls on top of each other.
 #include "app/mainlayout.h"
+#include "app/startup.h"
 
 #include "tests/app/window_test_util.h"
 
 #include <QScreen>
+#include <QLabel>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -213,7 +216,6 @@ TEST(MainLayoutMath, NothingLeavesTheInsideOfAMaximizedWindow)
         in.clientWidth = in.windowWidth;
         in.clientHeight = (px.height() - 60) * 15.0;   // caption and a panel of the desktop
         in.list2Height = 9000;
-        in.list3Height = 9000;
         const MainLayout l = ComputeMainLayout(in);
         for (const TwipsRect &r : {l.picture, l.list1, l.list2, l.list3}) {
             EXPECT_LE(r.bottom(), in.clientHeight) << px.width();
@@ -337,4 +339,69 @@ TEST_F(WindowLayout, APictureViewOfANewWidthIsDrawnAgainWhenIdle)
     w.Form_Resize();
     EXPECT_TRUE(w.ListClickPending);
     EXPECT_EQ(w.Timer1.Interval(), 25);
+}
+
+TEST_F(WindowLayout, TheViewsPanelsAndTextsFollowAWiderWindow)
+{
+    plat::setScreenSizeOverride(QSize(1920, 1080));
+    frmRecover &w = CreateMainWindow();
+    w.LayoutCommandBar(270);
+    w.WorkFolder = plat::toInternal(testing_support::makeTempDir("layoutwork")) + '\\';
+    InstallShippedBackground(w.WorkFolder);
+    window_test::makeCache(w, {});
+    w.Show();
+    w.ShowGetStarted();
+    w.DrawStartPicture();
+    QCoreApplication::processEvents();
+    const auto pixels = [](double twips) { return plat::twipsToPixels(twips); };
+    for (const double width : {10600.0, 15000.0, 19000.0}) {
+        w.setWidth(width);
+        w.Form_Resize();
+        w.Timer1_Timer();   // the view drawn again at its new size
+        const std::string where = std::to_string(int(width));
+        // The background fills the picture view, the panel spans the list.
+        EXPECT_EQ(w.Picture1.Picture().size(), QSize(pixels(w.Picture1.Width()), pixels(w.Picture1.Height()))) << where;
+        EXPECT_EQ(w.Picture7.Width(), w.List3.Width() - 150) << where;
+        EXPECT_EQ(w.Picture7.Picture().width(), pixels(w.Picture7.Width())) << where;
+        EXPECT_GE(w.Picture7.Picture().height(), pixels(w.Picture7.Height())) << where;
+        expectTidy(w, where);
+    }
+
+    // The status line has room for its text; the buttons start below it.
+    const QWidget *status = window_test::byName(w, "lblStatus");
+    ASSERT_NE(status, nullptr);
+    EXPECT_GE(status->height(), status->fontMetrics().height());
+    EXPECT_GE(w.Picture3.Height(), w.lblStatus.Top() + w.lblStatus.Height());
+    EXPECT_GE(w.Picture4.Top(), w.Picture3.Top() + w.Picture3.Height());
+    EXPECT_EQ(w.Frame1.Height(), w.Picture4.Top() + w.Picture4.Height());
+
+    // A specifications text taller than its area scrolls by wheel and keys.
+    QStringList lines;
+    for (int i = 1; i <= 30; ++i)
+        lines << QStringLiteral("Line %1").arg(i);
+    w.lblSpecs.setCaption(lines.join("\r\n"));
+    QWidget *specs = window_test::byName(w, "lblSpecs");
+    ASSERT_NE(specs, nullptr);
+    EXPECT_EQ(w.lblSpecs.FirstShownLine(), 0);
+    QWheelEvent down(QPointF(5, 5), specs->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(specs, &down);
+    EXPECT_EQ(w.lblSpecs.FirstShownLine(), 3);
+    EXPECT_TRUE(static_cast<QLabel *>(specs)->text().startsWith("Line 4\n"));
+    window_test::pressKey(specs, Qt::Key_End);
+    const int last = w.lblSpecs.FirstShownLine();
+    EXPECT_GT(last, 3);
+    EXPECT_TRUE(static_cast<QLabel *>(specs)->text().endsWith("Line 30"));
+    window_test::pressKey(specs, Qt::Key_Down);
+    EXPECT_EQ(w.lblSpecs.FirstShownLine(), last);   // no further than the last line
+    window_test::pressKey(specs, Qt::Key_Up);
+    EXPECT_EQ(w.lblSpecs.FirstShownLine(), last - 1);
+    window_test::pressKey(specs, Qt::Key_Home);
+    EXPECT_EQ(w.lblSpecs.FirstShownLine(), 0);
+    // A new text starts at its top; the caption is kept whole.
+    window_test::pressKey(specs, Qt::Key_PageDown);
+    EXPECT_GT(w.lblSpecs.FirstShownLine(), 0);
+    w.lblSpecs.setCaption(lines.mid(0, 20).join("\r\n"));
+    EXPECT_EQ(w.lblSpecs.FirstShownLine(), 0);
+    EXPECT_TRUE(w.lblSpecs.Caption().endsWith("Line 20"));
 }

@@ -151,17 +151,34 @@ TEST_F(WindowOptions, OpenWithChoosesTheViewThatHoldsASelection)
     w->CmdOpen_Click();
     EXPECT_EQ(opened1, 1);
     makeCache(*w, {"a.jpg", "b.jpg"});
+    w->List1.setVisible(false);
     w->List3.setVisible(true);
+    {   // Found files listed, none chosen: the user is asked to choose one.
+        MessageScript script;
+        script.expect(plat::id::OK, "Please select a file and try again.");
+        w->CmdOpen_Click();
+    }
     w->List3.setSelected(1, true);
     w->CmdOpen_Click();
     EXPECT_EQ(opened3, 1);
+    // In the thumbnail view its own selection counts.
+    w->List3.setSelected(1, false);
+    w->List3.setVisible(false);
+    w->LvwFiles.Clear();
+    w->LvwFiles.AddItem("a.jpg");
+    w->LvwFiles.AddItem("b.jpg");
+    w->LvwFiles.setVisible(true);
+    w->LvwFiles.setItemSelected(2, true);
+    w->CmdOpen_Click();
+    EXPECT_EQ(opened3, 2);
+    EXPECT_TRUE(w->List3.Selected(1));
     w->OperationBusy = true;
     {
         MessageScript script;
         script.expect(plat::id::OK, "Still busy");
         w->CmdOpen_Click();
     }
-    EXPECT_EQ(opened3, 1);
+    EXPECT_EQ(opened3, 2);
     w->OperationBusy = false;
 }
 
@@ -282,7 +299,7 @@ TEST(Uninstall, RemovesExactlyTheProgramsFoldersAndScratchFiles)
     for (const QString &s : sentinels)
         EXPECT_TRUE(QFileInfo::exists(s)) << s.toStdString();
 
-    // A program folder without the program's words loses only its scratch files.
+    // A program folder without the program's words loses nothing.
     QTemporaryDir plainDir(QDir::tempPath() + "/data-XXXXXX");   // no program word in the path
     const QString plain = plainDir.path() + "/data";
     qputenv("QUILVANE_HOME", plain.toLocal8Bit());
@@ -290,7 +307,7 @@ TEST(Uninstall, RemovesExactlyTheProgramsFoldersAndScratchFiles)
     touch(plain + "/ZTRecdt/list.dat");
     touch(plain + "/Manual/Manual.htm");
     w.DelProgramTrees();
-    EXPECT_FALSE(QFileInfo::exists(plain + "/temp.bmp"));
+    EXPECT_TRUE(QFileInfo::exists(plain + "/temp.bmp"));
     EXPECT_TRUE(QFileInfo::exists(plain + "/ZTRecdt/list.dat"));
     EXPECT_TRUE(QFileInfo::exists(plain + "/Manual/Manual.htm"));
     // Nothing there at all: no message, nothing fails.

@@ -109,7 +109,7 @@ TEST_F(Settings, TheWholeSchemaRoundTrips)
     EXPECT_EQ(get("THnr").toInt(), 12);
     EXPECT_EQ(get("CHKSpec").toString(), "0");
     EXPECT_EQ(type("CHKSpec"), REG_SZ);
-    EXPECT_EQ(get("TypeSel").toInt(), 1);   // index 0 is stored as 1
+    EXPECT_EQ(get("TypeSel").toInt(), 0);   // the size entry, as it stands
     EXPECT_EQ(get("LMaxMB").toString(), "0.5#");
     EXPECT_EQ(get("LMinMB").toString(), "0#");
     EXPECT_EQ(get("LVWC", kLvw).toInt(), 3);
@@ -141,7 +141,6 @@ TEST_F(Settings, TheWholeSchemaRoundTrips)
     EXPECT_EQ(w->SourceDrive, "e:");
     EXPECT_EQ(w->SourceVolumeSerial, int32_t(0xDEADBEEFu));
     EXPECT_EQ(w->BrowseListIndex, 5);
-    EXPECT_EQ(w->CmbTypeSelect.ListIndex(), 1);
     EXPECT_DOUBLE_EQ(w->SizeLimitMax, 0.5);
     EXPECT_DOUBLE_EQ(w->SizeLimitMin, 0);
     EXPECT_EQ(w->ResultViewState, 1);
@@ -150,6 +149,7 @@ TEST_F(Settings, TheWholeSchemaRoundTrips)
     EXPECT_FALSE(w->LvwTypes.ItemChecked(1));
     EXPECT_TRUE(w->LvwTypes.ItemChecked(2));
     EXPECT_FALSE(w->LvwTypes.ItemChecked(3));
+    EXPECT_EQ(w->CmbTypeSelect.ListIndex(), -1) << "no preset is in force";
 }
 
 TEST_F(Settings, TypeRowsShrinkAndAreRestoredByName)

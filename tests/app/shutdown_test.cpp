@@ -2,10 +2,15 @@
 // keeps, writes and removes, and that it never cuts a running operation off.
 #include "tests/app/startup_fixture.h"
 
+#include "drive/driveinfo.h"
 #include "drive/registry.h"
+#include "platform/os.h"
 #include "recovery/cachenames.h"
+#include "scan/scanengine.h"
+#include "scan/scantable.h"
 #include "tests/support/responder.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -256,38 +261,153 @@ TEST_F(Shutdown, CloseBoxIsRefusedWhileAnOperationRuns)
 }
 
 #ifdef QUILVANE_PROGRAM
-TEST(ProgramProcess, TerminationSignalEndsTheProgramTheNormalWay)
+TEST(ProgramProcess, TerminationSignalEndsTheProgramTheNormalWayInTheLanguageOfEachStart)
 {
+    // Three starts in one home: an English system, then a German and a Dutch
+    // one; each is ended by the signal once it has loaded.
     const QString home = testing_support::makeTempDir("signal");
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QUILVANE_HOME", home);
-    env.insert("QUILVANE_DRIVES", home + "/drives.conf");
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("LANGUAGE", "");
-    env.insert("LC_ALL", "de_DE.UTF-8");
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(QUILVANE_PROGRAM), {});
-    ASSERT_TRUE(program.waitForStarted(10000));
-    // Its lock shows it runs; the settings show it has loaded.
     const QString lock = home + "/ZTRecdt/quilvane.lock";
     const QString settings = home + "/config/HKEY_CURRENT_USER.reg";
-    for (int i = 0; i < 400 && !(plat::InstanceLock::isHeld(lock) && QFile::exists(settings)); ++i)
-        QThread::msleep(50);
-    ASSERT_TRUE(plat::InstanceLock::isHeld(lock));
-    EXPECT_EQ(plat::InstanceLock::holderPid(lock), program.processId());
-    program.terminate();
-    ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
-    EXPECT_FALSE(plat::InstanceLock::isHeld(lock));
-    const QByteArray written = testing_support::readFileBytes(settings);
-    EXPECT_TRUE(written.contains("\"LastStage\"=\"0\"")) << written.constData();
+    const struct {
+        const char *language;
+        const char *langId, *manual;
+    } starts[] = {{"", "9", "lang=\"en\""}, {"de_DE.UTF-8", "1031", "lang=\"de\""}, {"nl_NL.UTF-8", "1043", "lang=\"nl\""}};
+    for (const auto &start : starts) {
+        SCOPED_TRACE(start.langId);
+        QFile::remove(settings);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUILVANE_HOME", home);
+        env.insert("QUILVANE_DRIVES", home + "/drives.conf");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("LC_ALL", "en_US.UTF-8");
+        env.insert("LANGUAGE", start.language);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(QUILVANE_PROGRAM), {});
+        ASSERT_TRUE(program.waitForStarted(10000));
+        // Its lock names it; the settings show it has loaded.
+        for (int i = 0; i < 400 && !(plat::InstanceLock::holderPid(lock) == program.processId() && QFile::exists(settings));
+             ++i)
+            QThread::msleep(50);
+        ASSERT_TRUE(plat::InstanceLock::isHeld(lock));
+        EXPECT_EQ(plat::InstanceLock::holderPid(lock), program.processId());
+        program.terminate();
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        EXPECT_FALSE(plat::InstanceLock::isHeld(lock));
+        const QByteArray written = testing_support::readFileBytes(settings);
+        EXPECT_TRUE(written.contains("\"LastStage\"=\"0\"")) << written.constData();
+        EXPECT_TRUE(written.contains("\"LangId\"=\"" + QByteArray(start.langId) + "\""));
+        EXPECT_TRUE(testing_support::readFileBytes(home + "/Manual/Manual.htm").contains(start.manual));
+    }
     // The first start keeps the program key in the first hive it can write.
     EXPECT_TRUE(testing_support::readFileBytes(home + "/config/HKEY_LOCAL_MACHINE.reg")
                     .contains("[HKEY_LOCAL_MACHINE\\Software\\Zentarix\\Quilvane Pro]"));
-    EXPECT_TRUE(written.contains("\"LangId\"=\"1031\""));
-    EXPECT_TRUE(QFile::exists(home + "/Manual/Manual.htm"));
-    EXPECT_TRUE(testing_support::readFileBytes(home + "/Manual/Manual.htm").contains("lang=\"de\""));
 }
 #endif
+
+// The program as the system ends it during a scan: a child process (this
+// test binary) scans a card that reads slowly and has unreadable sectors, with
+// the real message boxes (offscreen, nobody to press a button) once the scan
+// reads; the test sends it SIGTERM and waits for its end.
+TEST(ProgramChild, ScansUntilTheSystemEndsIt)
+{
+    const QString home = qEnvironmentVariable("QUILVANE_CHILD_HOME");
+    if (home.isEmpty())
+        GTEST_SKIP() << "run by ProgramProcess.TerminationDuringAScanEndsWithoutWaitingForAClick";
+    qputenv("QUILVANE_HOME", home.toLocal8Bit());
+    plat::Settings::instance().reload();
+    plat::saveUserSetting("Zentarix", "Quilvane", "Reg", QString::number(plat::HiveCurrentUser));
+    plat::VirtualDriveOptions card;
+    card.typeCode = plat::DriveTypeRemovable;
+    card.readOnly = true;
+    card.badSectors = {{3000, 3100}};   // told in the report after the scan
+    ASSERT_TRUE(plat::DriveTable::instance().attachImage('E', qEnvironmentVariable("QUILVANE_CHILD_CARD"), card));
+
+    // The questions before the scan are answered (the whole card is read);
+    // once it reads, boxes are real ones.
+    plat::setMessageResponder([](const plat::MessageRequest &r) {
+        switch (r.style & plat::mb::ButtonMask) {
+        case plat::mb::YesNoCancel:
+        case plat::mb::YesNo: return r.text.contains("SmartScan") ? plat::id::No : plat::id::Yes;
+        default: return plat::id::OK;
+        }
+    });
+    plat::setDialogResponder([](const plat::DialogRequest &r) { return plat::DialogAnswer{r.startFolder, 1}; });
+    frmRecover &w = CreateMainWindow();
+    w.CacheRoot = plat::toInternal(home) + "\\" + kCacheFolderName + "\\";
+    w.MakeDirNames();
+    w.CreateCacheFolders();
+    w.SetUpTypeList();
+    w.FillTypeList();
+    for (int i = 1; i <= w.LvwTypes.ItemCount(); ++i)
+        w.LvwTypes.setItemChecked(i, w.LvwTypes.SubItem(i, 2) == ProgramOrigin());
+    w.SetToolTips();
+    w.setEnabled(true);
+    w.StartupFinished = true;
+    w.SourceName = "E:";
+    GetDriveInfo(w.SourceName);
+    w.AdjustScanCallbacks = [home](ScanCallbacks &cb) {
+        // A card that reads slowly: 100 ms for each piece the scan reads,
+        // the window's events run meanwhile.
+        auto stop = cb.stopRequested;
+        cb.stopRequested = [home, stop] {
+            QThread::msleep(100);
+            plat::pumpEventsNow();
+            if (!stop())
+                return false;
+            writeFileBytes(home + "/stopped", "1");
+            return true;
+        };
+        auto phase = cb.phase;
+        cb.phase = [home, phase](ScanPhase p) {
+            if (p == ScanPhase::Reading) {
+                plat::setMessageResponder({});
+                plat::setDialogResponder({});
+                writeFileBytes(home + "/reading", "1");
+            }
+            if (phase)
+                phase(p);
+        };
+    };
+    InstallTerminationSignals();
+    w.CmdScan_Click();
+    QCoreApplication::exec();   // the End command's passes end the process
+    ADD_FAILURE() << "the process went on";
+}
+
+TEST(ProgramProcess, TerminationDuringAScanEndsWithoutWaitingForAClick)
+{
+    const QString home = testing_support::makeTempDir("sigterm");
+    const testing_support::SampleCard card = testing_support::makeSampleCard(home, 32);
+    ASSERT_FALSE(card.image.isEmpty());
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QUILVANE_CHILD_HOME", home);
+    env.insert("QUILVANE_CHILD_CARD", card.image);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=ProgramChild.ScansUntilTheSystemEndsIt", "--gtest_also_run_disabled_tests"});
+    ASSERT_TRUE(child.waitForStarted(10000));
+    for (int i = 0; i < 1200 && !QFile::exists(home + "/reading") && child.state() == QProcess::Running; ++i)
+        QThread::msleep(50);
+    ASSERT_TRUE(QFile::exists(home + "/reading")) << child.readAllStandardOutput().constData();
+    QThread::msleep(500);
+    child.terminate();
+    const bool ended = child.waitForFinished(45000);
+    if (!ended) {
+        child.kill();
+        child.waitForFinished();
+    }
+    ASSERT_TRUE(ended) << "the process waits for a click";
+    EXPECT_TRUE(QFile::exists(home + "/stopped")) << "the end came while the scan read";
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0);
+    const QByteArray settings = testing_support::readFileBytes(home + "/config/HKEY_CURRENT_USER.reg");
+    EXPECT_TRUE(settings.contains("\"LastCluster\"=\"0\"")) << settings.constData();
+    EXPECT_TRUE(settings.contains("\"LastStage\"=\"0\"")) << "the shutdown ran";
+    EXPECT_TRUE(settings.contains("\"TCache\"")) << "the settings are written";
+}

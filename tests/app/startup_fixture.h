@@ -18,6 +18,7 @@
 #include "tests/support/fixtures.h"
 
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -45,6 +46,26 @@ public:
         set("LC_ALL", std::nullopt);
         set("LC_MESSAGES", std::nullopt);
         set("LANG", lang);
+    }
+    // A desktop of the test's own whose default handlers are the given
+    // ones: scheme ("http", "mailto") -> the program its desktop file runs.
+    void desktop(const std::map<QString, QString> &handlers)
+    {
+        const QString config = testing_support::makeTempDir(QStringLiteral("xdgconfig"));
+        const QString data = testing_support::makeTempDir(QStringLiteral("xdgdata"));
+        QDir().mkpath(data + QStringLiteral("/applications"));
+        QByteArray list = "[Default Applications]\n";
+        for (const auto &[scheme, exec] : handlers) {
+            list += "x-scheme-handler/" + scheme.toUtf8() + "=" + scheme.toUtf8() + "er.desktop\n";
+            testing_support::writeFileBytes(data + "/applications/" + scheme + "er.desktop",
+                                            "[Desktop Entry]\nType=Application\nName=" + scheme.toUtf8()
+                                                + "\nExec=" + exec.toUtf8() + " %u\n");
+        }
+        testing_support::writeFileBytes(config + QStringLiteral("/mimeapps.list"), list);
+        set("XDG_CONFIG_HOME", config.toLocal8Bit());
+        set("XDG_CONFIG_DIRS", config.toLocal8Bit());
+        set("XDG_DATA_HOME", data.toLocal8Bit());
+        set("XDG_DATA_DIRS", data.toLocal8Bit());
     }
     void restore()
     {

@@ -72,35 +72,31 @@ const QString kQuestion = QStringLiteral(
 
 } // namespace
 
-TEST(StartupRules, LanguageFromCommandLineStoredChoiceAndLocale)
+TEST(StartupRules, LanguageFromTheCommandLineElseTheSystem)
 {
     struct Case {
         const char *commandLine;
-        const char *stored;
         const char *language;    // LANGUAGE
         const char *lang;        // LANG
         int expected;
     };
     const Case cases[] = {
-        {"1031 language", "", nullptr, "nl_NL.UTF-8", 1031},
-        {"language 1031", "", nullptr, "de_DE.UTF-8", 9},      // the number must come first
-        {"LANGUAGE", "", nullptr, "de_CH.UTF-8", 1031},        // exact case only: the locale decides
-        {"1043 language", "1031", nullptr, "de_DE", 1043},     // the command line before the stored choice
-        {"2055 language", "", nullptr, "nl_NL", 9},            // not a language of the program
-        {"", "1043", nullptr, "de_DE.UTF-8", 1043},            // the stored choice before the locale
-        {"", "3082", nullptr, "de_DE.UTF-8", 1031},            // an unusable stored value is passed over
-        {"", "", nullptr, "fy_NL", 1043},
-        {"", "", nullptr, "fr_FR", 9},
-        {"", "", nullptr, "nl_BE", 1043},
-        {"", "", "de_AT:en", "nl_NL", 1031},
-        {"cache=/media/x/language", "", nullptr, "de_DE", 1031},   // a path holding the word is no word
+        {"1031 language", nullptr, "nl_NL.UTF-8", 1031},
+        {"1031language", nullptr, "en_US.UTF-8", 1031},       // the word anywhere
+        {"language 1031", nullptr, "de_DE.UTF-8", 9},         // the number must come first
+        {"LANGUAGE", nullptr, "de_CH.UTF-8", 1031},           // exact case only: the system decides
+        {"2055 language", nullptr, "nl_NL", 9},               // not a language of the program
+        {"cache=/media/x/language", nullptr, "de_DE", 9},     // holds the word: no number at the start
+        {"", nullptr, "fy_NL", 1043},
+        {"", nullptr, "fr_FR", 9},
+        {"", nullptr, "nl_BE", 1043},
+        {"", "de_AT:en", "nl_NL", 1031},
     };
     for (const Case &c : cases) {
         EnvironmentGuard env;
         env.locale(c.lang);
         env.set("LANGUAGE", c.language ? std::optional(QByteArray(c.language)) : std::nullopt);
-        EXPECT_EQ(ChooseLanguage(QString::fromLatin1(c.commandLine), QString::fromLatin1(c.stored)), c.expected)
-            << c.commandLine << " / " << c.stored << " / " << c.lang;
+        EXPECT_EQ(ChooseLanguage(QString::fromLatin1(c.commandLine)), c.expected) << c.commandLine << " / " << c.lang;
     }
 }
 

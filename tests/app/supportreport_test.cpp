@@ -2,6 +2,7 @@
 // name, and the mail link with its encoding and its length limit.
 #include "app/supportreport.h"
 
+#include "drive/driveinfo.h"
 #include "drive/strings.h"
 #include "drive/system.h"
 #include "platform/os.h"
@@ -46,7 +47,9 @@ TEST(SupportReport, TheReportHasItsEightPartsLineByLine)
 
 TEST(SupportReport, TheFactsComeFromTheSystem)
 {
-    plat::setKernelFacts(plat::KernelFacts{"Linux", "6.1.0-18-amd64", "x86_64"});
+    plat::setKernelFacts(plat::KernelFacts{"Linux", "6.1.0-18-amd64", "x86_64",
+                                           "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)",
+                                           "Debian GNU/Linux 12 (bookworm)"});
     SetUtcClock([] { return QDateTime(QDate(2026, 12, 8), QTime(2, 58, 17), Qt::UTC); });
     const QString report = MakeProgramDataReport("-42");
     plat::setKernelFacts(std::nullopt);
@@ -57,13 +60,32 @@ TEST(SupportReport, TheFactsComeFromTheSystem)
     EXPECT_EQ(lines[3], "Date: 2026-12-08 02:58:17 UTC");
     EXPECT_TRUE(QRegularExpression("^Free memory:  [1-9][0-9]*(\\.[0-9]{1,2})?MB$").match(lines[4]).hasMatch()) << lines[4].toStdString();
     EXPECT_TRUE(QRegularExpression("^Free disk space:  [0-9]+MB$").match(lines[5]).hasMatch()) << lines[5].toStdString();
-    EXPECT_EQ(lines[6], "OS: Linux  Win version: 6.1 Build:  0");
+    EXPECT_EQ(lines[6], "OS: Debian GNU/Linux 12 (bookworm) x86_64  Win version: 6.1.0-18-amd64 Build: #1 SMP "
+                        "PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)");
     EXPECT_EQ(lines[7], "System Drive: -42");
     EXPECT_TRUE(lines[8].startsWith("Windows User: "));
     EXPECT_TRUE(lines[9].startsWith("Browser: "));
     EXPECT_EQ(lines[10], "");
     // Nothing of the user's files or settings.
     EXPECT_FALSE(report.contains(QDir::homePath()));
+}
+
+TEST(SupportReport, TheSystemLinesAreThisSystemsOwn)
+{
+    // The kernel and the distribution as the system's own tools name them.
+    QByteArray release, build;
+    ASSERT_EQ(testing_support::runTool("uname", {"-r"}, &release), 0);
+    ASSERT_EQ(testing_support::runTool("uname", {"-v"}, &build), 0);
+    const QString os = GetKernelVersionText();
+    EXPECT_TRUE(os.contains("  Win version: " + QString::fromLocal8Bit(release).trimmed() + " Build: "
+                            + QString::fromLocal8Bit(build).simplified()))
+        << os.toStdString();
+    const QString osRelease = QString::fromUtf8(testing_support::readFileBytes("/etc/os-release"));
+    const QRegularExpressionMatch pretty = QRegularExpression("^PRETTY_NAME=\"?([^\"\n]*)", QRegularExpression::MultilineOption).match(osRelease);
+    if (pretty.hasMatch())
+        EXPECT_TRUE(os.startsWith("OS: " + pretty.captured(1) + " ")) << os.toStdString();
+    // The system drive has an identity here, whatever its file system.
+    EXPECT_NE(GetVolumeSerial("C:"), 0u);
 }
 
 TEST(SupportReport, TheBrowsersProgramNameIsTakenFromItsCommand)
@@ -77,18 +99,7 @@ TEST(SupportReport, TheBrowsersProgramNameIsTakenFromItsCommand)
 
 TEST_F(FreshHome, SupportReportNamesTheDesktopsDefaultBrowser)
 {
-    const QString config = testing_support::makeTempDir("xdgconfig");
-    const QString data = testing_support::makeTempDir("xdgdata");
-    ASSERT_TRUE(QDir().mkpath(data + "/applications"));
-    ASSERT_TRUE(testing_support::writeFileBytes(config + "/mimeapps.list",
-                                                "[Default Applications]\nx-scheme-handler/http=webby.desktop\n"));
-    ASSERT_TRUE(testing_support::writeFileBytes(
-        data + "/applications/webby.desktop",
-        "[Desktop Entry]\nType=Application\nName=Webby\nExec=/opt/webby/bin/webby --new-window %u\n"));
-    env.set("XDG_CONFIG_HOME", config.toLocal8Bit());
-    env.set("XDG_CONFIG_DIRS", config.toLocal8Bit());
-    env.set("XDG_DATA_HOME", data.toLocal8Bit());
-    env.set("XDG_DATA_DIRS", data.toLocal8Bit());
+    env.desktop({{"http", "/opt/webby/bin/webby --new-window"}});
     EXPECT_EQ(GatherSupportFacts("1").browserCommand, "/opt/webby/bin/webby --new-window");
     EXPECT_TRUE(MakeProgramDataReport("1").contains("\r\nBrowser: webby\r\n"));
 }
@@ -115,12 +126,17 @@ TEST(SupportMail, SubjectAndBodyAreEncodedSoTheMailProgramGetsThemWhole)
 
 TEST(SupportMail, TheLinkGoesToTheDesktopUnchanged)
 {
+    EnvironmentGuard env;
+    env.desktop({{"mailto", "mailer"}});
     QStringList launched;
     SetLaunchHook([&](const QString &program, const QStringList &args, const QString &) {
         launched << QFileInfo(program).fileName() << args;
         return true;
     });
-    OpenMailMessage(0, "Quilvane Pro Support", "Last error: 5: x & y\r\n", "support@zentarix.example");
+    EXPECT_TRUE(OpenMailMessage(0, "Quilvane Pro Support", "Last error: 5: x & y\r\n", "support@zentarix.example"));
+    // Without a program for mail links nothing is started, and the caller is told.
+    env.desktop({});
+    EXPECT_FALSE(OpenMailMessage(0, "Quilvane Pro Support", "x", "support@zentarix.example"));
     SetLaunchHook({});
     EXPECT_EQ(launched, QStringList({"xdg-open", MailtoLink("support@zentarix.example", "Quilvane Pro Support",
                                                             "Last error: 5: x & y\r\n")}));

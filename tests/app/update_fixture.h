@@ -42,6 +42,7 @@ protected:
         QCoreApplication::processEvents();
         SetLaunchHook({});
         SetDownloadTimeouts(0, 0);
+        SetDownloadDeadlineMs(0);
         SetProgramVersionOverride(std::nullopt);
         SetUpdateCheckToday(std::nullopt);
         SetInternetConnectedHook({});

@@ -6,6 +6,8 @@
 #include "tests/support/responder.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QLocale>
 
 using namespace app_tests;
@@ -228,6 +230,44 @@ TEST_F(UpdateCheck, AServerThatNeverAnswersOrIsNotThereEndsTheCheck)
     w->CheckForUpdate(false);
     EXPECT_EQ(lastCheck(), "2026-02-08");
     EXPECT_EQ(server.requests(), kVersionOnly);
+}
+
+TEST_F(UpdateCheck, ASlowServerIsCutOffAtTheDeadlineAndEndStopsTheDownload)
+{
+    server.route("/version.txt", LocalHttpServer::Route::trickle("5.2.18\r\n" + QByteArray(4000, ' '), 2));
+    w->setEnabled(true);
+    SetDownloadDeadlineMs(1500);
+    setLastCheck("2026-01-01");
+    {
+        // The window runs during the download, but a command is refused.
+        MessageScript script;
+        script.expect(plat::id::OK, "Still busy");
+        QTimer::singleShot(300, [this] { w->CmdScan_Click(); });
+        w->CheckForUpdate(false);
+        EXPECT_EQ(script.pending(), 0);
+    }
+    EXPECT_FALSE(w->OperationBusy);
+    EXPECT_FALSE(w->OperationRunning);
+    EXPECT_EQ(lastCheck(), "2026-02-08") << "a failed fetch: checked again at the next start";
+    EXPECT_EQ(QDir(home).entryList({"*vers*"}, QDir::Files | QDir::Hidden), QStringList());
+
+    // End during the download (the deadline long again): the download stops
+    // at once, and the program ends on the next pass.
+    SetDownloadDeadlineMs(0);
+    setLastCheck("2026-01-01");
+    QElapsedTimer clock;
+    clock.start();
+    {
+        MessageScript script;
+        script.expect(plat::id::OK, "Still busy. Finishing");
+        QTimer::singleShot(300, [this] { w->CmdEnd_Click(); });
+        w->CheckForUpdate(false);
+    }
+    EXPECT_LT(clock.elapsed(), 15000);
+    EXPECT_EQ(QDir(home).entryList({"*vers*"}, QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_EQ(exits, 0);
+    w->Timer2_Timer();
+    EXPECT_EQ(exits, 1);
 }
 
 TEST_F(UpdateCheck, WithoutAConnectionOrAServerNothingIsAsked)

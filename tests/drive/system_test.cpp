@@ -15,6 +15,8 @@
 #include <QHash>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -250,6 +252,8 @@ TEST(System, DownloadsReplaceOnlyWhenComplete)
     EXPECT_FALSE(DownloadReplaceFile(server.url("/file"), t, body.size() - 1));   // larger than allowed
     EXPECT_EQ(readFileBytes(target), QByteArray("old contents"));
 
+    // The temporary file a killed download left is replaced, never kept.
+    ASSERT_TRUE(writeFileBytes(folder + "/.update.info.txt.part", "from a killed run"));
     EXPECT_TRUE(DownloadReplaceFile(server.url("/file"), t));
     EXPECT_EQ(readFileBytes(target), body);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), onlyTarget);
@@ -277,6 +281,53 @@ TEST(System, DownloadsReplaceOnlyWhenComplete)
     EXPECT_EQ(readFileBytes(target), body);
     SetInternetConnectedHook({});
     SetDownloadTimeouts(0, 0);
+}
+
+TEST(System, ADownloadEndsByItsDeadlineOrWhenTheProgramClosesAndTheWindowRunsMeanwhile)
+{
+    testing_support::LocalHttpServer server;
+    ASSERT_TRUE(server.ok());
+    server.route("/slow", testing_support::LocalHttpServer::Route::trickle(QByteArray(4000, 'v'), 2));
+    SetInternetConnectedHook([](int &flags, QString &name) {
+        flags = 2;
+        name = QStringLiteral("eth0");
+        return true;
+    });
+    const QString folder = makeTempDir(QStringLiteral("slow"));
+    const QString target = folder + "/versie.txt";
+    ASSERT_TRUE(writeFileBytes(target, "5.2.17"));
+    const QStringList onlyTarget{QStringLiteral("versie.txt")};
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(50);
+
+    // 2 bytes a second never stall; the deadline ends the download (about
+    // 2,000 s at that rate), and the window's timers run all the while.
+    SetDownloadDeadlineMs(1500);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(DownloadReplaceFile(server.url("/slow"), plat::toInternal(target)));
+    EXPECT_LT(clock.elapsed(), 15000);
+    EXPECT_GE(ticks, 10);
+    EXPECT_EQ(readFileBytes(target), QByteArray("5.2.17"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), onlyTarget);
+    EXPECT_FALSE(DownloadUrlToFile(server.url("/slow"), plat::toInternal(folder + "/direct")));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), onlyTarget);
+
+    // The program closing stops a download at once (the deadline is long
+    // again), and none begins afterwards.
+    SetDownloadDeadlineMs(0);
+    QTimer::singleShot(300, [] { plat::beginClosing(); });
+    clock.restart();
+    EXPECT_FALSE(DownloadReplaceFile(server.url("/slow"), plat::toInternal(target)));
+    EXPECT_LT(clock.elapsed(), 15000);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), onlyTarget);
+    const int asked = server.requests().size();
+    EXPECT_FALSE(DownloadReplaceFile(server.url("/slow"), plat::toInternal(target)));
+    EXPECT_EQ(server.requests().size(), asked);
+    plat::resetClosing();
+    SetInternetConnectedHook({});
 }
 
 TEST(System, ConnectionIsADefaultRouteOnAnInterfaceThatIsUp)

@@ -1,8 +1,11 @@
-// The message-box service: close answers, centring, the responder, and the
-// real box closing itself by its time-out.
+// The message-box service: close answers, centring, the responder, the real
+// box closing itself by its time-out, and no box waiting once the program
+// closes.
 #include "platform/ui/msgbox.h"
 
+#include "platform/os.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/dialogs.h"
 #include "tests/support/responder.h"
 
 #include <QAbstractButton>
@@ -144,5 +147,55 @@ TEST(MessageService, RealBoxClosesItselfByItsTimeout)
     EXPECT_TRUE(user.fired);
     EXPECT_GE(t.elapsed(), 200);
     EXPECT_TRUE(answer == plat::id::Yes || answer == plat::id::No);
+    // With a time-out answer it gives that one (the watchdog would say No).
+    r.timeoutAnswer = plat::id::Yes;
+    EXPECT_EQ(plat::showMessage(r), plat::id::Yes);
+    owner.Hide();
+}
+
+TEST(MessageService, OnceTheProgramClosesNoBoxOrDialogWaits)
+{
+    EXPECT_EQ(plat::closingAnswer(plat::mb::YesNo | plat::mb::DefButton1), plat::id::No);
+    EXPECT_EQ(plat::closingAnswer(plat::mb::AbortRetryIgnore), plat::id::Abort);
+    EXPECT_EQ(plat::closingAnswer(plat::mb::YesNoCancel), plat::id::Cancel);
+    EXPECT_EQ(plat::closingAnswer(plat::mb::OK), plat::id::OK);
+
+    ASSERT_FALSE(plat::hasMessageResponder());
+    plat::Form owner;
+    owner.Show();
+    Watchdog user(3 * plat::kClosingBoxMs);
+    plat::MessageRequest r;
+    r.text = "Scan finished.";
+    r.title = "Scan";
+    r.style = plat::mb::YesNo | plat::mb::IconQuestion;
+    r.ownerHandle = owner.hWnd();
+
+    // A question that is up when the closing begins answers No by itself.
+    QTimer::singleShot(50, [] { plat::beginClosing(); });
+    EXPECT_EQ(plat::showMessage(r), plat::id::No);
+    EXPECT_FALSE(user.fired);
+
+    // Later boxes close themselves too: the responder sees the time-out.
+    {
+        testing_support::MessageScript script;
+        script.expect(plat::id::OK).expect(plat::id::OK);
+        r.style = plat::mb::OK;
+        plat::showMessage(r);
+        r.timeoutMs = 16000;
+        plat::showMessage(r);
+        ASSERT_EQ(script.boxes().size(), 2u);
+        EXPECT_EQ(script.boxes()[0].timeoutMs, plat::kClosingBoxMs);
+        EXPECT_EQ(script.boxes()[1].timeoutMs, plat::kClosingBoxMs);
+    }
+    // No dialog is asked (not even of a responder): it is cancelled.
+    bool asked = false;
+    plat::setDialogResponder([&asked](const plat::DialogRequest &) {
+        asked = true;
+        return plat::DialogAnswer{QStringLiteral("C:\\x\\"), 1};
+    });
+    EXPECT_TRUE(plat::showDialog(plat::DialogRequest{}).path.isEmpty());
+    EXPECT_FALSE(asked);
+    plat::setDialogResponder({});
+    plat::resetClosing();
     owner.Hide();
 }

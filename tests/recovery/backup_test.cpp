@@ -138,6 +138,7 @@ TEST_F(BackupWindow, TheImageIsTheCardByteForByteAndItsIndexReadsBack)
     // The larger of the data clusters and the volume's sectors in clusters.
     EXPECT_EQ(index.totalClusters, std::floor(std::max(record.TotalClusters, record.TotalSectors / 4)));
     EXPECT_EQ(index.lastEntryIndex, 5);
+    EXPECT_EQ(index.copiedBytes, -1);   // a whole copy's index is the plain six lines and records
     std::vector<DeletedEntryRecord> back;
     ASSERT_TRUE(ReadEntryRecords(index.entryRecords, index.lastEntryIndex, back));
     EXPECT_TRUE(back == entries);
@@ -217,22 +218,57 @@ TEST_F(BackupWindow, AStoppedBackupIsNeverReportedAsFinished)
     ASSERT_TRUE(plat::DriveTable::instance().attachImage('E', card().image, o));
     w->SourceName = "E:";
     GetDriveInfo("E:");
-    // The Stop press, once the copy runs.
+    // The Stop press, once the copy has written into the image, which is
+    // a hidden temporary file while it runs.
+    const QString folder = makeTempDir("stopped");
     QTimer stop;
     stop.setInterval(1);
     QObject::connect(&stop, &QTimer::timeout, [&] {
-        if (w->CmdBackup.Caption() == "Stop") {
+        const QFileInfoList parts = QDir(folder + "/DiskImages").entryInfoList({".*.img.part"}, QDir::Files | QDir::Hidden);
+        if (w->CmdBackup.Caption() == "Stop" && !parts.isEmpty() && parts[0].size() > 0) {
             stop.stop();
+            EXPECT_TRUE(QDir(folder + "/DiskImages").entryList(QDir::Files).isEmpty());
             w->CmdBackup_Click();
         }
     });
     stop.start();
-    const QString image = backUp(makeTempDir("stopped"));
+    const QString image = backUp(folder);
     EXPECT_TRUE(w->LastBackupResult.stopped);
     EXPECT_LT(QFileInfo(image).size(), QFileInfo(card().image).size());
     EXPECT_TRUE(w->lblStatus.Caption().startsWith("Backup stopped: the image is incomplete."))
         << w->lblStatus.Caption().toStdString();
     expectIdle();
+
+    // What was copied keeps the image's name; the index, written after the
+    // stop, states that length; nothing temporary is left.
+    DiskImageIndex index;
+    ASSERT_TRUE(ReadDiskImageIndex(DiskImageIndexPath(w->WorkFolder, w->ImageFilePath), index));
+    const qint64 copied = w->LastBackupResult.bytesPlaced;
+    ASSERT_GT(copied, 0);
+    EXPECT_EQ(index.copiedBytes, copied);
+    EXPECT_EQ(QFileInfo(image).size(), copied);
+    QByteArray expected = readFileBytes(card().image).left(copied);
+    if (copied > 100 * 512)
+        expected.replace(100 * 512, 512, QByteArray(512, '\0'));
+    EXPECT_TRUE(readFileBytes(image) == expected);
+    EXPECT_EQ(QDir(QFileInfo(image).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(image).fileName()});
+
+    // Scan Backup reads only that length, even from a file that grew since.
+    QFile grown(image);
+    ASSERT_TRUE(grown.open(QIODevice::Append));
+    grown.write(readFileBytes(card().image).mid(copied));
+    grown.close();
+    useNewCache();
+    tick({"JPG", "PNG"});
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::OK, "no recoverable files");   // the copy ends in the FAT
+        DialogScript dialogs;
+        dialogs.expect(DiskImageIndexPath(w->WorkFolder, w->ImageFilePath));
+        w->CmdScanBackup_Click();
+    }
+    EXPECT_GT(w->LastScanResult.bytesScanned, 0);
+    EXPECT_LE(w->LastScanResult.bytesScanned, copied);
 }
 
 TEST_F(BackupWindow, StageTwoWritesBackuptempBackwardsWithoutAnIndex)

@@ -70,21 +70,33 @@ TEST_F(DiskImages, NamesAreTakenInTurnAndLabelsCannotLeaveTheFolder)
 
     const QString dir = makeTempDir("names");
     QString first, second;
-    plat::Handle a = CreateDiskImage(dir, 'E', "CARD", "2009-06-01", first);
-    plat::Handle b = CreateDiskImage(dir, 'E', "CARD", "2009-06-01", second);
-    ASSERT_TRUE(a.valid());
-    ASSERT_TRUE(b.valid());
+    plat::PartFile a, b;
+    ASSERT_TRUE(CreateDiskImage(a, dir, 'E', "CARD", "2009-06-01", first));
+    ASSERT_TRUE(CreateDiskImage(b, dir, 'E', "CARD", "2009-06-01", second));
     EXPECT_EQ(first, "E_CARD_2009-06-01_0.img");
     EXPECT_EQ(second, "E_CARD_2009-06-01_1.img");
-    a.close();
-    b.close();
-    // An image that exists is never opened again, even when the number is free below it.
-    QFile::remove(dir + "/" + first);
+    // Until they are finished the images are hidden temporary files.
+    EXPECT_EQ(QFileInfo(a.path()).fileName(), ".E_CARD_2009-06-01_0.img.part");
+    EXPECT_TRUE(QDir(dir).entryList(QDir::Files).isEmpty());
+    ASSERT_TRUE(CommitDiskImage(b, 'E', "CARD", "2009-06-01", second));
+    EXPECT_TRUE(QFileInfo::exists(dir + "/E_CARD_2009-06-01_1.img"));
+    // A stopped copy with nothing in it leaves nothing; a killed run's
+    // temporary image stays, is never taken again, and is named as this
+    // card's leftover (not another card's).
+    a.discard();
+    const QString leftover = dir + "/.E_CARD_2009-06-01_0.img.part";
+    writeFileBytes(leftover, "hours of reading");
+    writeFileBytes(dir + "/.F_CARD_2009-06-01_0.img.part", "another card's");
+    EXPECT_EQ(LeftoverDiskImages(dir, 'E', "CARD"), QStringList{".E_CARD_2009-06-01_0.img.part"});
+    plat::PartFile c;
+    ASSERT_TRUE(CreateDiskImage(c, dir, 'E', "CARD", "2009-06-01", first));
+    EXPECT_EQ(first, "E_CARD_2009-06-01_2.img");
+    // An image that took this one's name meanwhile is never replaced.
     writeFileBytes(dir + "/E_CARD_2009-06-01_2.img", "keep");
-    plat::Handle c = CreateDiskImage(dir, 'E', "CARD", "2009-06-01", first);
-    EXPECT_EQ(first, "E_CARD_2009-06-01_0.img");
-    c.close();
+    ASSERT_TRUE(CommitDiskImage(c, 'E', "CARD", "2009-06-01", first));
+    EXPECT_EQ(first, "E_CARD_2009-06-01_3.img");
     EXPECT_EQ(readFileBytes(dir + "/E_CARD_2009-06-01_2.img"), "keep");
+    EXPECT_EQ(readFileBytes(leftover), "hours of reading");
 }
 
 TEST_F(DiskImages, ReadSizesFollowFreeMemoryAndTheDriveType)
@@ -171,6 +183,16 @@ TEST_F(DiskImages, TheIndexHasItsExactFormAndItsCountsAreCheckedAgainstTheFile)
     EXPECT_EQ(back.firstDataSector, 164);
     EXPECT_EQ(back.lastEntryIndex, 1);
     EXPECT_EQ(back.entryRecords, index.entryRecords);
+    EXPECT_EQ(back.copiedBytes, -1);
+
+    // A stopped backup's index ends in the length it copied, apart from the records.
+    index.copiedBytes = 53248;
+    ASSERT_TRUE(WriteDiskImageIndex(path, index));
+    EXPECT_TRUE(readFileBytes(plat::toNative(path)) == bytes + "\"Bytes copied: 53248\"\r\n");
+    ASSERT_TRUE(ReadDiskImageIndex(path, back));
+    EXPECT_EQ(back.copiedBytes, 53248);
+    EXPECT_EQ(back.entryRecords, index.entryRecords);
+    ASSERT_TRUE(writeFileBytes(plat::toNative(path), bytes));
 
     // An upper bound the records cannot hold is cut to what they hold.
     QByteArray hostile = bytes;

@@ -16,9 +16,13 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 
+#include <QApplication>
+#include <QWidget>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QLocale>
 #include <QTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -373,5 +377,172 @@ TEST_F(MediaTools, OnALoopDeviceTheWipeAndFormatWorkAndAnExclusiveHolderBlocksTh
     ::sync();
     EXPECT_EQ(fsckFat(backing), 0);
     EXPECT_EQ(minfoField(backing, "disk label"), "\"CARD       \"");
+    expectIdle();
+}
+
+namespace {
+
+// Total sectors of a FAT boot sector set anew (the 32-bit field).
+void stateVolumeSectors(const QString &image, quint32 sectors)
+{
+    QByteArray zero16(2, '\0'), le32(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        le32[i] = char((sectors >> (8 * i)) & 0xFF);
+    ASSERT_TRUE(patchFile(image, 0x13, zero16));
+    ASSERT_TRUE(patchFile(image, 0x20, le32));
+}
+
+} // namespace
+
+// A restore compares sizes before it asks: an image, or the volume it
+// states, larger than the card is refused naming both sizes and writes
+// nothing; the question names both sizes; a same-size image makes the card
+// the image. On a card image and on a loop device.
+TEST_F(MediaTools, RestoreComparesTheSizesBeforeItAsksAndWritesOnlyWhatFits)
+{
+    REQUIRE_MEDIA_CARD();
+    const QString backing = makeTempDir("loopr") + "/loop.img";
+    ASSERT_TRUE(QFile::copy(card().image, backing));
+    QFile(backing).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    std::optional<LoopDevice> loop = LoopDevice::attach(backing, false);
+    for (const bool onLoop : {false, true}) {
+        SCOPED_TRACE(onLoop ? "loop device" : "card image");
+        if (onLoop && !loop) {
+            std::fprintf(stderr, "no loop devices here: the card image only\n");
+            continue;
+        }
+        QString medium = backing;
+        if (onLoop) {
+            plat::VirtualDriveOptions o;
+            o.typeCode = plat::DriveTypeRemovable;
+            ASSERT_TRUE(plat::DriveTable::instance().attachDevice('F', loop->device, o));
+            choose("F:");
+        } else {
+            medium = useTarget();
+        }
+        const qint64 size = QFileInfo(card().image).size();
+        const QString sizes = "16.0 MB (" + QLocale().toString(size) + " bytes)";
+        const QByteArray sha = sha256(medium);
+        const QString dir = makeTempDir("restoresizes");
+
+        // One sector longer than the card, and one of the card's length
+        // whose volume states more: refused with both sizes, nothing asked.
+        const QString longer = dir + "/longer.img";
+        ASSERT_TRUE(writeFileBytes(longer, readFileBytes(card().image) + QByteArray(512, 'x')));
+        const QString claims = dir + "/claims.img";
+        ASSERT_TRUE(QFile::copy(card().image, claims));
+        stateVolumeSectors(claims, quint32(size / 512 + 2048));
+        for (const QString &image : {longer, claims}) {
+            MessageScript boxes;
+            boxes.expect(plat::id::OK, image == longer ? "holds 16.0 MB (" + QLocale().toString(size + 512) + " bytes);"
+                                                       : "states 17.0 MB (");
+            DialogScript dialogs;
+            dialogs.expect(plat::toInternal(image));
+            press(w->CmdBackup, 'R');
+            ASSERT_EQ(boxes.boxes().size(), 1u);
+            EXPECT_TRUE(boxes.boxes()[0].text.contains("disk F: holds only " + sizes + ".")) << boxes.boxes()[0].text.toStdString();
+            EXPECT_TRUE(boxes.boxes()[0].text.endsWith("Nothing was written."));
+            EXPECT_EQ(sha256(medium), sha);
+        }
+        expectIdle();
+
+        // The card as it was before a file was added: the question names
+        // both sizes; the card becomes the image.
+        const QString same = dir + "/same.img";
+        ASSERT_TRUE(QFile::copy(card().image, same));
+        ASSERT_TRUE(mcopyData(same, "/ADDED.TXT", patternBytes(70000, 9)));
+        {
+            MessageScript boxes;
+            boxes.expect(plat::id::OK, "The image holds " + sizes + "; disk F: holds " + sizes + ".");
+            DialogScript dialogs;
+            dialogs.expect(plat::toInternal(same));
+            press(w->CmdBackup, 'r');
+        }
+        EXPECT_EQ(w->lblStatus.Caption(), "Status: restoring drive F: Finished");
+        ::sync();
+        EXPECT_EQ(sha256(medium), sha256(same));
+        EXPECT_EQ(fsckFat(medium), 0);
+        expectIdle();
+
+        // A write that fails part-way (the device ends before the size it
+        // stated) says how much was written and that the card is damaged.
+        if (onLoop) {
+            plat::setMediumFactsHook([](plat::MediumFacts &f) { f.sizeBytes += 65536; });
+            const QString over = dir + "/over.img";
+            ASSERT_TRUE(writeFileBytes(over, readFileBytes(card().image) + QByteArray(65536, 'y')));
+            MessageScript boxes;
+            boxes.expect(plat::id::OK, "The image holds 16.1 MB");
+            boxes.expect(plat::id::OK, "Restoring F: failed after " + sizes + " of 16.1 MB (")
+                .then([](const plat::MessageRequest &r) {
+                    EXPECT_TRUE(r.text.endsWith("The card's previous contents are damaged.")) << r.text.toStdString();
+                });
+            DialogScript dialogs;
+            dialogs.expect(plat::toInternal(over));
+            press(w->CmdBackup, 'R');
+            EXPECT_TRUE(w->lblStatus.Caption().endsWith("Failed"));
+            EXPECT_EQ(w->LastWriteOutcome.bytesWritten, size);
+            plat::setMediumFactsHook({});
+            expectIdle();
+        }
+        detachDrive('F');
+    }
+}
+
+// The letters of the tools are taken by the drive list whether the tool
+// runs or refuses: the list's letter search never moves the selection.
+TEST_F(MediaTools, ToolKeysNeverMoveTheDriveListsSelection)
+{
+    REQUIRE_MEDIA_CARD();
+    const QString target = useTarget();   // the card, as F:
+    const QString copy = makeTempDir("fixedkeys") + "/fixed.img";
+    ASSERT_TRUE(QFile::copy(card().image, copy));
+    plat::VirtualDriveOptions o;
+    o.typeCode = plat::DriveTypeFixed;
+    ASSERT_TRUE(plat::DriveTable::instance().attachImage('G', copy, o));
+    w->Drive1.Refresh();
+    ASSERT_GE(w->Drive1.indexOfLetter('F'), 0);
+    ASSERT_TRUE(w->Drive1.setDrive("G:"));
+    choose("G:");
+    auto key = [this](char c) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A + (QChar(c).toUpper().unicode() - 'A'), Qt::NoModifier,
+                        QString(QChar(c)));
+        QCoreApplication::sendEvent(w->Drive1.widget(), &press);
+    };
+    const QByteArray sha = sha256(target);
+    {
+        MessageScript boxes;   // refused on a fixed disk: not a box
+        for (char c : {'F', 'f', 'W', 'r'})
+            key(c);
+    }
+    EXPECT_EQ(w->Drive1.letterAt(w->Drive1.ListIndex()), QChar('G'));
+    // On the card the tool asks; Cancel, and the selection stays too.
+    ASSERT_TRUE(w->Drive1.setDrive("F:"));
+    choose("F:");
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::Cancel, "format disk F:");
+        key('f');
+    }
+    EXPECT_EQ(w->Drive1.letterAt(w->Drive1.ListIndex()), QChar('F'));
+    EXPECT_EQ(sha256(target), sha);
+    // Any other letter still searches the list.
+    key('g');
+    EXPECT_EQ(w->Drive1.letterAt(w->Drive1.ListIndex()), QChar('G'));
+}
+
+// An image file a loop device reads from is refused for what it is.
+TEST_F(MediaTools, ALoopBackedImageIsRefusedWithItsRealReason)
+{
+    REQUIRE_MEDIA_CARD();
+    const QString target = useTarget();
+    auto loop = LoopDevice::attach(target, true);
+    if (!loop)
+        GTEST_SKIP() << "no loop devices here";
+    const QByteArray sha = sha256(target);
+    MessageScript boxes;
+    boxes.expect(plat::id::OK, "The image file of F: is attached to the loop device " + loop->device
+                                   + ". Please detach it first.\r\nNothing was written.");
+    press(w->Drive1, 'W');
+    EXPECT_EQ(sha256(target), sha);
     expectIdle();
 }

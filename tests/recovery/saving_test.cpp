@@ -70,6 +70,24 @@ QByteArray sha(const QString &native)
     return QCryptographicHash::hash(readFileBytes(native), QCryptographicHash::Sha256);
 }
 
+// The status line after a save names the count and the whole folder, or the
+// folder with only its middle left out (its drive and its end stay).
+void expectSaveReport(frmRecover &w, int count, const QString &folder)
+{
+    const QString prefix = QStringLiteral("%1 file(s) saved in ").arg(count);
+    const QString status = w.lblStatus.Caption();
+    ASSERT_TRUE(status.startsWith(prefix)) << status.toStdString();
+    const QString shown = status.mid(prefix.size());
+    if (shown == folder)
+        return;
+    const qsizetype cut = shown.indexOf(QChar(0x2026));
+    ASSERT_GT(cut, 2) << shown.toStdString();
+    const QString head = shown.left(cut), tail = shown.mid(cut + 1);
+    EXPECT_TRUE(folder.startsWith(head)) << shown.toStdString();
+    EXPECT_TRUE(folder.endsWith(tail)) << shown.toStdString();
+    EXPECT_TRUE(head.startsWith(folder.left(3)) && tail.endsWith('\\')) << shown.toStdString();
+}
+
 int lineOf(const plat::ListBox &list, const QString &ending)
 {
     for (int i = 0; i < list.ListCount(); ++i)
@@ -113,21 +131,31 @@ TEST(SaveNames, FreeNamesNeverTouchTheUsersFiles)
     writeFileBytes(dir + "/README", "the user's own file");
     writeFileBytes(dir + "/PHOTO.JPG", "an older photo");
     const QByteArray before = sha(dir + "/README");
+    // Written under a hidden temporary name, then named: the user's files stay.
+    plat::PartFile part;
+    ASSERT_TRUE(part.open(dir, "README"));
+    EXPECT_EQ(QFileInfo(part.path()).fileName(), ".README.part");
+    part.file().write("new");
     QString name = "README";
-    auto f = CreateFreeTarget(dir, name);
-    ASSERT_TRUE(f);
+    ASSERT_TRUE(CommitUnderFreeName(part, name));
     EXPECT_EQ(name, "README_0");
-    f->write("new");
-    f.reset();
+    EXPECT_EQ(readFileBytes(dir + "/README_0"), "new");
     EXPECT_EQ(sha(dir + "/README"), before);
     for (const char *expected : {"PHOTO_0.JPG", "PHOTO_1.JPG"}) {
         QString photo = "PHOTO.JPG";
-        ASSERT_TRUE(CreateFreeTarget(dir, photo));
+        plat::PartFile p;
+        ASSERT_TRUE(p.open(dir, photo));
+        ASSERT_TRUE(CommitUnderFreeName(p, photo));
         EXPECT_EQ(photo, expected);
     }
     EXPECT_EQ(readFileBytes(dir + "/PHOTO.JPG"), "an older photo");
-    QString nowhere = "x.jpg";
-    EXPECT_FALSE(CreateFreeTarget(dir + "/missing/folder", nowhere));
+    EXPECT_FALSE(plat::PartFile().open(dir + "/missing/folder", "x.jpg"));
+    // A temporary file never named goes with its object.
+    {
+        plat::PartFile dropped;
+        ASSERT_TRUE(dropped.open(dir, "gone.jpg"));
+    }
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 5);
 
     EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo.png", ".jpg"), "D:\\Saved\\photo.jpg");
     EXPECT_EQ(ApplySaveExtension("D:\\Saved\\photo", ".jpg"), "D:\\Saved\\photo.jpg");
@@ -138,6 +166,11 @@ TEST(SaveNames, FreeNamesNeverTouchTheUsersFiles)
     EXPECT_EQ(EntrySaveName("../../x.jpg"), "x.jpg");
     EXPECT_EQ(EntrySaveName("a\\b\x01.jpg"), "ab.jpg");
     EXPECT_EQ(EntrySaveName("///"), "entry");
+    // A dot-file keeps its dot, and a clash numbers its base name.
+    EXPECT_EQ(EntrySaveName(".hidden.txt"), ".hidden.txt");
+    EXPECT_EQ(EntrySaveName("..."), "entry");
+    EXPECT_EQ(NextFreeName(".hidden.txt"), ".hidden_0.txt");
+    EXPECT_EQ(NextFreeName(".bashrc"), ".bashrc_0");
 
     EXPECT_FALSE(TargetOnSourceDisk("C:\\home\\ann\\", "C:"));
     EXPECT_FALSE(TargetOnSourceDisk("D:\\saved\\", "C:\\images\\card.img"));
@@ -236,6 +269,7 @@ TEST(UndeleteSave, SaveAllWritesEveryRecoverableEntry)
     EXPECT_EQ(readFileBytes(target + "/%OTE.TXT"), card.note);
     EXPECT_EQ(QDir(target).entryList(QDir::Files).size(), 2);
     EXPECT_TRUE(w.List2.List(w.List2.ListCount() - 1).startsWith("Files saved in folder: "));
+    expectSaveReport(w, 2, internalFolder(target));
     EXPECT_EQ(w.CmdSaveAll.Caption(), "Save All");
     EXPECT_FALSE(w.OperationBusy || w.OperationRunning);
     QDir(target).removeRecursively();
@@ -327,6 +361,7 @@ TEST(FoundFileSave, SaveAllMovesAndKeepsWhatStays)
     ASSERT_EQ(w.List3.ListCount(), 1);
     EXPECT_EQ(w.List3.List(0), "R#0002.jpg");
     EXPECT_EQ(w.FoundFilePaths, QStringList({"R#0002.jpg"}));
+    expectSaveReport(w, 2, internalFolder(target));
     SetFileOperationUi({});
     QDir(target).removeRecursively();
 }
@@ -372,6 +407,43 @@ TEST(FoundFileSave, SaveSelectedOfOneFileTakesItsExtension)
     }
     EXPECT_EQ(readFileBytes(target + "/my.photos/photo.jpg"), patternBytes(4000, 31));
     EXPECT_FALSE(QFileInfo::exists(plat::toNative(w.CacheRoot) + "/R#0001.jpg"));
+    QDir(target).removeRecursively();
+}
+
+TEST(FoundFileSave, SaveSelectedSaysWhereAndSelectsTheNextFile)
+{
+    const Card card = makeCard();
+    ASSERT_FALSE(card.image.isEmpty());
+    WindowOnImage on(card.image);
+    frmRecover &w = on.w;
+    fillCache(w, {{"R#0001.jpg", patternBytes(4000, 41)}, {"R#0002.jpg", patternBytes(4000, 42)},
+                  {"R#0003.jpg", patternBytes(4000, 43)}, {"R#0004.jpg", patternBytes(4000, 44)}});
+    // A folder too long for the status line: its middle gives way.
+    const QString target = otherFileSystemFolder("next") + "/Holiday pictures of the summer in the mountains/"
+        + "Recovered from the camera card of the trip";
+    QDir().mkpath(target);
+    ChooserStartPath = internalFolder(target);
+    w.List3.setSelected(1, true);
+    w.List3.setSelected(2, true);
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAs_Click();
+    }
+    EXPECT_EQ(readFileBytes(target + "/R#0002.jpg"), patternBytes(4000, 42));
+    EXPECT_EQ(readFileBytes(target + "/R#0003.jpg"), patternBytes(4000, 43));
+    ASSERT_EQ(w.List3.ListCount(), 2);
+    EXPECT_EQ(w.List3.SelCount(), 1);
+    EXPECT_TRUE(w.List3.Selected(1));   // R#0004.jpg, the line after the saved ones
+    EXPECT_EQ(w.List3.ListIndex(), 1);
+    expectSaveReport(w, 2, internalFolder(target));
+    EXPECT_TRUE(w.lblStatus.Caption().contains(QChar(0x2026)));
+    {   // Open With now opens the selected file instead of a notice.
+        int opened = 0;
+        w.List3.DblClick = [&] { ++opened; };
+        w.CmdOpen_Click();
+        EXPECT_EQ(opened, 1);
+    }
     QDir(target).removeRecursively();
 }
 

@@ -254,15 +254,16 @@ TEST(ScanEngine, StopsWhenTheCacheDriveRunsShortAndResumesWithoutLoss)
     const ScanSource src = imageSource(image);
     const ScanRun whole = scan(src);
 
-    // 2510 MB free at the start (a budget of 10 MB), then 2400.
+    // 2500 MB free at the start (a budget of nothing: the found files hold
+    // less than a megabyte), then 2400.
     const QString cache = makeTempDir("cache");
     ScanCallbacks cb = quietCallbacks();
     auto calls = std::make_shared<int>(0);
-    cb.freeSpaceMB = [calls](const QString &) { return ++*calls == 1 ? int64_t(2510) : int64_t(2400); };
-    int64_t stored = 0;
+    cb.freeSpaceMB = [calls](const QString &) { return ++*calls == 1 ? int64_t(2500) : int64_t(2400); };
+    int64_t stored = -5;
     cb.storeBudget = [&](int64_t mb) { stored = mb; };
     ScanRun r = scan(src, {}, cb, cache);
-    EXPECT_EQ(stored, 10);
+    EXPECT_EQ(stored, 0);
     EXPECT_EQ(r.result.end, ScanEnd::OutOfSpace);
     EXPECT_EQ(r.result.budgetMB, -1);
     ASSERT_EQ(r.messages.size(), 1);

@@ -129,8 +129,9 @@ TEST_F(ScanFinish, TheWindowAfterTheFinishingPass)
 }
 
 // A picture at least 1001 pixels wide is expected to end within width x
-// height x 6 bytes: behind it the scan writes no more than that. A picture
-// whose structure needs more (16-bit RGBA) is written whole all the same.
+// height x 6 bytes: behind it the scan writes no more than that (and no
+// more than its structure holds, once that has ended). A picture whose
+// structure needs more (16-bit RGBA) is written whole all the same.
 TEST(ScanEstimate, ALargePictureEndsByItsSizeUnlessItsStructureGoesOn)
 {
     const QString dir = makeTempDir("estimate");
@@ -164,7 +165,7 @@ TEST(ScanEstimate, ALargePictureEndsByItsSizeUnlessItsStructureGoesOn)
     ASSERT_EQ(engine.run().end, ScanEnd::Finished);
     ASSERT_EQ(found.FoundFileNames.size(), 2);
     ASSERT_EQ(written.size(), 2);
-    EXPECT_EQ(written[0], uint64_t(1200 * 20 * 6));
+    EXPECT_LE(written[0], uint64_t(1200 * 20 * 6));
     EXPECT_GE(written[1], uint64_t(png.size()));
     EXPECT_EQ(readFileBytes(cache + '/' + found.FoundFileNames[0]), jpeg);
     EXPECT_EQ(readFileBytes(cache + '/' + found.FoundFileNames[1]), png);

@@ -249,6 +249,8 @@ TEST(ScanEngine, DeletedEntriesNameAndCutTheirFiles)
     for (int i = 0; i < 4; ++i)
         bigWav[4 + i] = char((riff >> (8 * i)) & 0xFF);
     withBig.append({"BIG.WAV", ".wav", bigWav, scan_images::Expect::ZeroTail});
+    // A photo with bytes of its camera behind its end: its entry's size keeps them.
+    withBig[0].data += patternBytes(3 * 4096 + 700, 8);
     const QString image = scan_images::makeReformattedImage(dir, "e.img", withBig);
     ASSERT_FALSE(image.isEmpty());
     ScanSource src = scan_images::imageSource(image);

@@ -29,6 +29,12 @@ std::vector<std::unique_ptr<QTemporaryDir>> &tempDirs()
 QString testHome()
 {
     static const QString home = [] {
+        // A child process that a test kills works in the home it was given.
+        if (qEnvironmentVariableIsSet("QUILVANE_TEST_CHILD") && !qEnvironmentVariableIsEmpty("QUILVANE_HOME")) {
+            const QString given = qEnvironmentVariable("QUILVANE_HOME");
+            qputenv("QUILVANE_DRIVES", (given + "/drives.conf").toLocal8Bit());
+            return given;
+        }
         auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/quilvane-home-XXXXXX");
         QString path = dir->path();
         tempDirs().push_back(std::move(dir));
@@ -138,6 +144,8 @@ QString makeFatImage(const QString &dir, const QString &name, const FatImageSpec
         args << "-R" << QString::number(spec.reservedSectors);
     if (spec.rootEntries >= 0)
         args << "-r" << QString::number(spec.rootEntries);
+    if (!spec.align)
+        args << "-a";
     args << path << QString::number(spec.sizeKiB);
     QByteArray out;
     if (runTool(mkfsFat(), args, &out) != 0) {

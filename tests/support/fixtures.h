@@ -38,6 +38,7 @@ struct FatImageSpec {
     int rootEntries = -1;        // FAT12/16 only; -1: default
     QString serial = QStringLiteral("DEADBEEF");
     QString label = QStringLiteral("CARD");
+    bool align = true;           // false: -a, the stated size is the image's own
 };
 
 // Makes an image with mkfs.fat (with --invariant); returns the native path or

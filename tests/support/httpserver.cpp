@@ -30,14 +30,15 @@ int listenOnLoopback(int &port)
     return fd;
 }
 
-void sendAll(int fd, const QByteArray &data)
+bool sendAll(int fd, const QByteArray &data)
 {
     for (qsizetype done = 0; done < data.size();) {
         const ssize_t n = ::send(fd, data.constData() + done, size_t(data.size() - done), MSG_NOSIGNAL);
         if (n <= 0)
-            return;
+            return false;
         done += n;
     }
+    return true;
 }
 
 QByteArray reason(int status)
@@ -136,7 +137,20 @@ void LocalHttpServer::run()
         if (!r.location.isEmpty())
             head += "Location: " + r.location + "\r\n";
         head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\nConnection: close\r\n\r\n";
-        sendAll(c, head + (r.sendOnly >= 0 ? r.body.left(r.sendOnly) : r.body));
+        const QByteArray body = r.sendOnly >= 0 ? r.body.left(r.sendOnly) : r.body;
+        if (r.bytesPerSecond > 0) {
+            // One byte at a time, until the body is out, the client has gone
+            // or the server stops.
+            bool sent = sendAll(c, head);
+            for (qsizetype i = 0; sent && i < body.size() && !stop_; ++i) {
+                pollfd gone{c, POLLIN, 0};
+                if (::poll(&gone, 1, 1000 / r.bytesPerSecond) > 0)
+                    break;   // the client closed (or sent what it should not)
+                sent = sendAll(c, body.mid(i, 1));
+            }
+        } else {
+            sendAll(c, head + body);
+        }
         ::shutdown(c, SHUT_WR);
         ::close(c);
     }

@@ -24,6 +24,7 @@ public:
         bool silent = false;        // takes the request and never answers
         qint64 sendOnly = -1;       // >= 0: closes after this many body bytes (the length promised is the body's)
         QByteArray location;        // a redirect's Location (status 302)
+        int bytesPerSecond = 0;     // > 0: the body trickles at this rate
 
         static Route reply(int code, const QByteArray &body = {})
         {
@@ -42,6 +43,12 @@ public:
         {
             Route r = reply(302);
             r.location = to;
+            return r;
+        }
+        static Route trickle(const QByteArray &body, int bytesPerSecond)
+        {
+            Route r = reply(200, body);
+            r.bytesPerSecond = bytesPerSecond;
             return r;
         }
         static Route never()

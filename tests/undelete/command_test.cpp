@@ -154,6 +154,51 @@ TEST(QuickUndeleteCommand, EntryInformationTellsTheVerdict)
     EXPECT_FALSE(w.lblSpecs.Caption().contains("Recoverable:")) << "an existing file has no verdict";
 }
 
+TEST(QuickUndeleteCommand, TheVerdictStaysInTheLabelBelowADeepPath)
+{
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 16384;
+    const QString image = makeFatImage(makeTempDir("deep"), "card.img", spec);
+    ASSERT_FALSE(image.isEmpty());
+    const QString folder = "/Pictures 2009/Summer holiday/On the beach/Day one/Evening";
+    const QString name = QString("Sunset over the bay with the whole family and dog.jpg").leftJustified(56, 'x') + ".jpg";
+    ASSERT_EQ(name.size(), 60);
+    QString made;
+    for (const QString &part : folder.mid(1).split('/')) {
+        made += '/' + part;
+        ASSERT_TRUE(mmd(image, made));
+    }
+    ASSERT_TRUE(mcopyData(image, folder + '/' + name, patternBytes(20000, 1)) && mdel(image, folder + '/' + name));
+    MessageScript boxes;
+    WindowOnImage on(image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    const QString path = QString(folder.mid(1) + '/' + name).replace('/', '\\');
+    const int index = indexOfPath(w, path);
+    ASSERT_GT(index, 0);
+
+    w.ShowEntryInformation(index);
+    // Nothing is cut: the path gives way to the lines after it, its outer
+    // folders shown as "...".
+    const QStringList shown = w.lblSpecs.Caption().split("\r\n");
+    ASSERT_EQ(shown.size(), 12) << w.lblSpecs.Caption().toStdString();
+    EXPECT_EQ(shown.last(), QString(QChar(1)));
+    EXPECT_TRUE(shown[2].startsWith("File: "));
+    EXPECT_EQ(shown[3], "...\\On the beach\\Day one\\Evening\\");
+    EXPECT_EQ(shown[4], "Attributes: Archive");
+    EXPECT_EQ(shown[9], "Recovery: probable");
+    EXPECT_TRUE(shown[10].startsWith("First cluster: "));
+
+    // A shallow path shows whole, in its place.
+    ASSERT_TRUE(mcopyData(image, "/Pictures 2009/IMG_0001.JPG", patternBytes(3000, 2))
+                && mdel(image, "/Pictures 2009/IMG_0001.JPG"));
+    w.CmdQuickUndelete_Click();
+    w.ShowEntryInformation(indexOfPath(w, "Pictures 2009\\?MG_0001.JPG"));
+    EXPECT_TRUE(w.lblSpecs.Caption().contains("File: ?MG_0001.JPG\r\nPictures 2009\\?MG_0001.JPG\r\nAttributes:"))
+        << w.lblSpecs.Caption().toStdString();
+}
+
 TEST(QuickUndeleteCommand, DeletedFolderKeepsItsClusterUntilAFileTakesIt)
 {
     const QString dir = makeTempDir("dirinfo");

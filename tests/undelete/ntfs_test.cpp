@@ -1,12 +1,16 @@
 // Quick undelete on NTFS through Fennick: the committed ntfs-3g images, an
 // image made by mkntfs and ntfscp with a record's in-use flag cleared, The
-// Sleuth Kit as the oracle, the filters, and damaged tables.
+// Sleuth Kit as the oracle, the filters, damaged tables, and a deleted file
+// whose clusters a later file took.
 #include "tests/ntfs/ntfs_images.h"
+#include "tests/support/chooser_script.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 #include "tests/undelete/undelete_support.h"
 
+#include "drive/chooserpath.h"
 #include "drive/driveinfo.h"
+#include "platform/paths.h"
 #include "platform/ui/msgbox.h"
 
 #include <QFile>
@@ -159,6 +163,22 @@ TEST(NtfsUndelete, CommittedImageListsAndSavesEveryDeletedFile)
     }
 }
 
+TEST(NtfsUndelete, AnImageShortOfItsLastSectorsIsStillListed)
+{
+    // The volume states one sector less than its image (the backup boot
+    // sector lies after it); an image that lost the last three sectors has
+    // lost nothing but part of the last, partial cluster.
+    const QString image = ntfs_test::committedImage("basic");
+    ASSERT_FALSE(image.isEmpty());
+    ASSERT_TRUE(QFile::resize(image, QFile(image).size() - 3 * 512));
+    WindowOnImage on(image);
+    ASSERT_EQ(DriveInfo().FileSystem, "NTFS");
+    on.w.SearchDeletedEntries("E:");
+    const DeletedEntryRecord *r = byPath(on.w.DeletedEntries, "frag.bin");
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(saved(on.w, *r) == ntfs_test::findEntry(ntfs_test::readManifest(image), "frag.bin")->expected());
+}
+
 TEST(NtfsUndelete, FragmentedFileSavedExactFromItsRuns)
 {
     const QString image = ntfs_test::committedImage("fragmented");
@@ -263,4 +283,61 @@ TEST(NtfsUndelete, DamagedTablesListWithoutHarm)
             if (!e.IsEmpty())
                 saved(on.w, e);
     }
+}
+
+TEST(NtfsUndelete, ClustersInUseAgainAreNeverSavedAsWhole)
+{
+    // Made by mkntfs and ntfs-3g: reused.jpg deleted, then all its clusters
+    // but the first written by a later file; intact.jpg and .hidden.txt
+    // deleted with their clusters free.
+    QString skip, error;
+    const QString image = ntfs_test::liveImage("reused", 8, {}, &skip, &error);
+    if (!skip.isEmpty())
+        GTEST_SKIP() << skip.toStdString();
+    ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+    const auto manifest = ntfs_test::readManifest(image);
+    MessageScript boxes;
+    WindowOnImage on(image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    int reused = -1;
+    for (int i = 0; i < w.List2.ListCount(); ++i)
+        if (w.List2.List(i).endsWith("  reused.jpg"))
+            reused = i;
+    ASSERT_GT(reused, 1) << "its first cluster is free: it is listed among the recoverable ones";
+
+    // Save Selected: written, with the notice that it may be damaged.
+    const QString one = makeTempDir("ntfsone");
+    ChooserStartPath = plat::toInternal(one) + '\\';
+    w.List2.setSelected(reused, true);
+    boxes.expect(plat::id::OK, "it may be damaged");
+    {
+        DialogScript dialogs;
+        dialogs.expect(plat::toInternal(one) + "\\reused.jpg");
+        w.CmdSaveAs_Click();
+    }
+    EXPECT_EQ(boxes.pending(), 0);
+    EXPECT_EQ(w.LastSaveTally.partial, 1);
+    EXPECT_EQ(w.LastSaveTally.saved, 0);
+    EXPECT_TRUE(QFile::exists(one + "/reused.jpg"));
+
+    // Save All passes it over; the intact files beside it come out as The
+    // Sleuth Kit reads them, the dot-file under its own name.
+    const QString all = makeTempDir("ntfsall");
+    ChooserStartPath = plat::toInternal(all) + '\\';
+    {
+        ChooserScript chooser;
+        chooser.ok();
+        w.CmdSaveAll_Click();
+    }
+    EXPECT_FALSE(QFile::exists(all + "/reused.jpg"));
+    const QMap<uint32_t, QString> tsk = ntfs_test::tskDeletedFiles(image);
+    for (const QString name : {"intact.jpg", ".hidden.txt"}) {
+        SCOPED_TRACE(name.toStdString());
+        const uint32_t rec = tsk.key(name);
+        ASSERT_GT(rec, 15u);
+        EXPECT_EQ(readFileBytes(all + "/" + name), ntfs_test::tskData(image, rec));
+        EXPECT_EQ(readFileBytes(all + "/" + name), ntfs_test::findEntry(manifest, name)->expected());
+    }
+    EXPECT_EQ(w.LastSaveTally.partial + w.LastSaveTally.notSaved, 0);
 }

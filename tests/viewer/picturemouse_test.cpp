@@ -143,6 +143,58 @@ TEST_F(PictureMouse, RotationsAndFiltersRedrawOnlyWhenTheyChangeSomething)
     EXPECT_EQ(shownKey(), reset);
 }
 
+TEST_F(PictureMouse, ARotationActsOnTheShownViewsSelectionOnly)
+{
+    const QByteArray photo = asymmetricJpeg(makeTempDir("mouseview"), 60, 40);
+    ASSERT_FALSE(photo.isEmpty());
+    QStringList names;
+    for (int i = 1; i <= 10; ++i) {
+        names << QStringLiteral("R#%1.jpg").arg(i, 4, 10, QLatin1Char('0'));
+        ASSERT_TRUE(writeFileBytes(cache + "/" + names.last(), photo));
+    }
+    w->FoundFilePaths = names;
+    w->ItemOrientations.assign(10, 0.0f);
+    w->List3.Clear();
+    w->LvwFiles.Clear();
+    for (const QString &n : names) {
+        w->List3.AddItem(n);
+        w->LvwFiles.AddItem(n);
+    }
+    // The grid was shown once with item 009 selected, then the list.
+    w->LvwFiles.setVisible(true);
+    w->List3.setVisible(false);
+    w->LvwFiles.setItemSelected(9, true);
+    w->LvwFiles.setVisible(false);
+    w->List3.setVisible(true);
+    w->FileListBusy = false;
+    w->List3.setListIndex(3);
+    w->List3.setSelected(3, true);
+    ASSERT_TRUE(w->ExifLines.value(0).contains("04.jpg"));
+
+    choose(2);   // Rotate 90 CW
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(w->ItemOrientations[size_t(i)], i == 3 ? 6.0f : 0.0f) << i;
+    EXPECT_EQ(w->List3.ListIndex(), 3);
+    EXPECT_FALSE(w->List3.Selected(8));
+    EXPECT_TRUE(w->ExifLines.value(0).contains("04.jpg")) << w->ExifLines.value(0).toStdString();
+
+    // Shown, the grid's selection is the one that counts: two chosen items
+    // turn, the clicked one stays in the preview.
+    w->List3.setVisible(false);
+    w->LvwFiles.setVisible(true);
+    EXPECT_TRUE(w->LvwFiles.ItemSelected(4));   // the list's selection went along
+    EXPECT_FALSE(w->LvwFiles.ItemSelected(9));
+    w->LvwFiles.setItemSelected(4, false);
+    w->LvwFiles.setItemSelected(2, true);
+    w->LvwFiles.setItemSelected(6, true);
+    w->List3.setListIndex(1);   // the grid's click on item 2
+    choose(4);   // Rotate 180
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(w->ItemOrientations[size_t(i)], i == 1 || i == 5 ? 3.0f : i == 3 ? 6.0f : 0.0f) << i;
+    EXPECT_EQ(w->List3.ListIndex(), 1);
+    EXPECT_TRUE(w->ExifLines.value(0).contains("02.jpg")) << w->ExifLines.value(0).toStdString();
+}
+
 TEST_F(PictureMouse, TheShownPictureIsSavedAsAJpegUnderAFreeNameOutsideTheCache)
 {
     const QByteArray photo = asymmetricJpeg(makeTempDir("mousesv"), 60, 40);
@@ -177,6 +229,8 @@ TEST_F(PictureMouse, TheShownPictureIsSavedAsAJpegUnderAFreeNameOutsideTheCache)
     }
     EXPECT_EQ(readFileBytes(saveFolder + "/0001.jpg"), "kept");
     EXPECT_FALSE(QFileInfo::exists(cache + "/copy.jpg"));
+    // Written under a temporary name and renamed: nothing hidden is left.
+    EXPECT_EQ(QDir(saveFolder).entryList(QDir::Files | QDir::Hidden), QDir(saveFolder).entryList(QDir::Files));
 }
 
 TEST_F(PictureMouse, ABigPictureOpensFullSizeAndTheWindowCopiesItsScreen)
@@ -218,7 +272,7 @@ TEST_F(PictureMouse, ABigPictureOpensFullSizeAndTheWindowCopiesItsScreen)
     EXPECT_EQ(dialogs.dialogs()[0].title, "Quilvane Screen Copy");
     for (const QString f : {"Holiday.old.bmp", "Holiday.bmp", "a.b/shot.bmp"})
         EXPECT_EQ(QImageReader(saveFolder + "/" + f).size(), QSize(900, 600)) << f.toStdString();
-    EXPECT_EQ(QDir(saveFolder).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(QDir(saveFolder).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
     // A chosen filter is applied when the picture gets the focus, once.
     w->FilterActive = true;

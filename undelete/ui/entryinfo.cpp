@@ -25,11 +25,43 @@ QString dateText(double oleDate)
     return QLocale().toString(t.date(), QLocale::ShortFormat) + QLatin1Char(' ') + t.time().toString(QStringLiteral("hh:mm:ss"));
 }
 
+// Lines of text the information label shows below its first, empty line
+// (where its title stands).
+constexpr int kLabelLines = 9;
+
 // Removes the text's last line break (the end of the line FormatInfo added).
 void chopLineBreak(QString &text)
 {
     if (text.endsWith(kCrLf))
         text.chop(2);
+}
+
+// The lines of an entry's path in the information text, at most room of
+// them: the whole path, else with its outer folders given way to "...".
+QString pathLinesWithin(const frmRecover &w, const QString &path, int room)
+{
+    auto within = [&](const QString &shown, QString &lines) {
+        lines.clear();
+        w.FormatInfo(shown, lines);
+        return lines.count(kCrLf) <= room;
+    };
+    QString lines;
+    if (room <= 0)
+        return {};
+    if (within(path, lines))
+        return lines;
+    // Outer folders give way to "...": the entry with its nearest folders,
+    // else (a long name) the nearest folders alone.
+    const QStringList parts = path.split(QLatin1Char('\\'));
+    const QString dots = QStringLiteral("...\\");
+    for (qsizetype drop = 1; drop < parts.size(); ++drop)
+        if (within(dots + parts.mid(drop).join(QLatin1Char('\\')), lines))
+            return lines;
+    const QStringList folders = parts.mid(0, parts.size() - 1);
+    for (qsizetype drop = 0; drop < folders.size(); ++drop)
+        if (within((drop ? dots : QString()) + folders.mid(drop).join(QLatin1Char('\\')) + QLatin1Char('\\'), lines))
+            return lines;
+    return {};
 }
 
 } // namespace
@@ -44,21 +76,23 @@ void frmRecover::ShowEntryInformation(int index)
     const DriveInfoRecord &d = DriveInfo();
     const QString probable = GetString(650, QStringLiteral("Recovery: probable"));
 
-    QString text = kCrLf;
+    // The drive and name lines; the path follows them once the lines after
+    // it are known (it gets the room they leave in the label).
+    QString head = kCrLf;
     FormatInfo(GetString(1415, QStringLiteral("Drive:")) + QLatin1Char(' ') + SourceName.toUpper() + QLatin1Char('\\')
                    + d.VolumeLabel,
-               text);
+               head);
     const QString fileWord = GetString(1416, QStringLiteral("File:"));
-    FormatInfo(fileWord + QLatin1Char(' ') + (r.LongName.size() <= 25 ? r.LongName : r.Name), text);
-    // The path, where it names a folder.
+    FormatInfo(fileWord + QLatin1Char(' ') + (r.LongName.size() <= 25 ? r.LongName : r.Name), head);
+    if (r.IsDirectory())
+        head.replace(fileWord, GetString(2157, QStringLiteral("Dir:")));
     QString rest = r.Path;
     rest.remove(r.Name);
     if (!r.LongName.isEmpty())
         rest.remove(r.LongName);
-    if (!rest.isEmpty())
-        FormatInfo(r.Path, text);
-    if (r.IsDirectory())
-        text.replace(fileWord, GetString(2157, QStringLiteral("Dir:")));
+    const bool hasPath = !rest.isEmpty();
+
+    QString text;
     if (!List2.Visible())
         text += kCrLf;
     if (r.MftIndex == 0)
@@ -120,7 +154,15 @@ void frmRecover::ShowEntryInformation(int index)
                                        + GetString(644, QStringLiteral("Might be possible")));
         }
     }
-    text += QChar(1);
+    // The label shows the first lines of the text; the path takes what the
+    // other lines leave, and one line at least, so that it pushes out no
+    // more than the first-cluster lines after the verdict.
+    QString pathLines;
+    if (hasPath) {
+        const int used = int(head.count(kCrLf)) - 1 + int(text.count(kCrLf)) + (text.endsWith(kCrLf) ? 0 : 1);
+        pathLines = pathLinesWithin(*this, r.Path, std::max(1, kLabelLines - used));
+    }
+    text = head + pathLines + text + QChar(1);
 
     const int at = List2.ListCount() + 1;
     while (EntryInfoTexts.size() <= at)

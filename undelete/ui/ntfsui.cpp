@@ -85,12 +85,34 @@ bool frmRecover::QuickUndeleteNtfs(const QString &drive, std::vector<DeletedEntr
     return r.listed;
 }
 
+ClusterUse frmRecover::NtfsEntryClusterUse(const QString &source, int32_t mftIndex, bool closeAfterwards)
+{
+    const auto runs = mftIndex > 0 ? NtfsModule().DeletedDataRuns(uint32_t(mftIndex)) : std::nullopt;
+    ClusterUse use = runs ? ClusterUse::Free : ClusterUse::Unknown;
+    for (size_t i = 0; runs && i < runs->size() && use != ClusterUse::Used; ++i) {
+        const NtfsClusterRun &r = (*runs)[i];
+        const ClusterUse u = r.lcn > uint64_t(INT64_MAX) || r.count > uint64_t(INT64_MAX) - r.lcn
+            ? ClusterUse::Unknown
+            : SourceClusterUse(source, int64_t(r.lcn), false, int64_t(r.count));
+        use = u == ClusterUse::Free ? use : u;
+    }
+    if (closeAfterwards)
+        SourceClusterUse(source, 0, true);
+    return use;
+}
+
 NtfsWrite frmRecover::RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target)
 {
     MUndeleteNTFS &m = NtfsModule();
     if ((!m.MftBlock || m.OpenedSource != drive) && !OpenMft(drive))
         return NtfsWrite::Failed;
-    const NtfsWrite result = mftIndex > 0 ? m.WriteNtfsEntryFile(uint32_t(mftIndex), target) : NtfsWrite::Failed;
+    // Clusters a file owns again hold that file's bytes now: what is read
+    // from them is never a whole, clean copy. A batch keeps the bitmap's
+    // volume open to its end.
+    const bool reused = NtfsEntryClusterUse(drive, mftIndex, !BatchSave) == ClusterUse::Used;
+    NtfsWrite result = mftIndex > 0 ? m.WriteNtfsEntryFile(uint32_t(mftIndex), target) : NtfsWrite::Failed;
+    if (result == NtfsWrite::Complete && reused)
+        result = NtfsWrite::ClustersInUse;
     plat::pumpEvents();
     return result;
 }

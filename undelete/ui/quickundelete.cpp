@@ -70,23 +70,43 @@ QString frmRecover::DirEntFilePath(const QString &source) const
     return WorkFolder + DirEntFileName(source);
 }
 
-ClusterUse frmRecover::SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards)
+ClusterUse frmRecover::SourceClusterUse(const QString &source, int64_t cluster, bool closeAfterwards, int64_t count)
 {
     const DriveInfoRecord &d = DriveInfo();
     HeldBitmapVolume &held = heldBitmapVolume();
-    ClusterUse use = ClusterUse::Unknown;
+    // Used as soon as one cluster is in use; Free only when every one is
+    // known to be free.
+    ClusterUse use = count > 0 ? ClusterUse::Free : ClusterUse::Unknown;
     if (d.FileSystem != QLatin1String("NTFS")) {
-        use = FatClusterUse(d, cluster);
-    } else if (cluster > 0 && isDriveSource(source)) {
+        for (int64_t i = 0; i < count && use != ClusterUse::Used; ++i) {
+            const ClusterUse u = FatClusterUse(d, cluster + i);
+            use = u == ClusterUse::Free ? use : u;
+        }
+    } else if (cluster > 0 && count > 0 && isDriveSource(source)) {
         const QChar letter = source.trimmed()[0].toUpper();
         if (held.letter != letter) {
             held.release();
             held.handle = OpenRawVolume(QString(letter) + QLatin1Char(':'));
             held.letter = letter;
         }
-        const plat::VolumeBitmap bm = plat::volumeBitmap(held.handle, cluster, 1);
-        if (!bm.bytes.isEmpty())
-            use = (uint8_t(bm.bytes[0]) >> (cluster % 8)) & 1 ? ClusterUse::Used : ClusterUse::Free;
+        // A piece of the bitmap at a time (a run may span a large file).
+        constexpr int64_t kPieceBytes = 1 << 16;
+        for (int64_t at = cluster, end = cluster + count; at < end && use == ClusterUse::Free;) {
+            const int64_t bits = std::min(end - at, kPieceBytes * 8 - at % 8);
+            const plat::VolumeBitmap bm = plat::volumeBitmap(held.handle, at, int((at % 8 + bits + 7) / 8));
+            if ((int64_t(bm.bytes.size()) * 8) < at % 8 + bits) {
+                use = ClusterUse::Unknown;   // no bitmap, or clusters past the volume's end
+                break;
+            }
+            for (int64_t i = at % 8; i < at % 8 + bits; ++i)
+                if ((uint8_t(bm.bytes[qsizetype(i / 8)]) >> (i % 8)) & 1) {
+                    use = ClusterUse::Used;
+                    break;
+                }
+            at += bits;
+        }
+    } else {
+        use = ClusterUse::Unknown;
     }
     if (closeAfterwards)
         held.release();

@@ -213,9 +213,7 @@ void FrmFullPicture::List1_Click()
         if (target == chosen ? CacheComponentIndex(target) >= 0 && !ConfirmPictureTarget(hWnd(), target, title)
                              : !ConfirmPictureTarget(hWnd(), target, title))
             return;
-        const QString native = plat::toNative(target);
-        if (!native.isEmpty())
-            Canvas.image.save(native, "BMP");
+        SaveImageFile(Canvas.image, target, "BMP");
     } else if (index == 1) {
         Hide();
     }

@@ -306,8 +306,7 @@ void frmRecover::SaveShownPicture()
 
 bool frmRecover::SavePicture1(const QString &path)
 {
-    const QString native = plat::toNative(path);
-    return !native.isEmpty() && !Picture1Canvas.image.isNull() && Picture1Canvas.image.save(native, "BMP");
+    return SaveImageFile(Picture1Canvas.image, path, "BMP");
 }
 
 void frmRecover::List3_DblClick()

@@ -4,9 +4,11 @@
     make_ntfs_image.py OUT.img LAYOUT SIZE_MIB [mkntfs options...]
 
 LAYOUT is "basic" (resident, non-resident, long, non-Latin and DOS names,
-a sparse file, nested folders, a deleted folder, a fragmented file) or
+a sparse file, nested folders, a deleted folder, a fragmented file),
 "fragmented" (a volume filled with 8 KiB files, every other one deleted, then
-one big file written into the holes). The files to delete are deleted last,
+one big file written into the holes) or "reused" (a full volume with a
+deleted file whose clusters after its first a later file took, an intact
+deleted file and a deleted dot-file). The files to delete are deleted last,
 so that their records stay in the master file table.
 
 The image is made with mkntfs and filled through an ntfs-3g FUSE mount, which
@@ -78,6 +80,18 @@ class Volume:
             f.flush()
             os.fsync(f.fileno())   # one file at a time keeps the allocation in order
         self.entries.append(["present", rel, size, seed, extra])
+
+    def fill(self, rel, seed):
+        """A file that takes the rest of the free space."""
+        st = os.statvfs(self.mnt)
+        size = st.f_bavail * st.f_frsize
+        while size > 0:
+            try:
+                self.write(rel, size, seed)
+                return
+            except OSError:
+                self.entries = [e for e in self.entries if e[1] != rel]
+                size -= st.f_frsize
 
     def write_sparse(self, rel, size, ranges, seed):
         data = content(size, seed)
@@ -155,6 +169,23 @@ def fragmented(v):
     v.delete("big.bin")
 
 
+def reused(v):
+    v.write("intact.jpg", 40 * 1024, 21)
+    v.write("reused.jpg", 64 * 1024, 22)
+    v.write(".hidden.txt", 9000, 23)
+    v.fill("pad.bin", 13)
+    # The deleted file's clusters go to two later files, one of a cluster and
+    # one of the rest; the first is deleted again, so that the deleted file's
+    # first cluster is free and the others are in use.
+    v.delete("reused.jpg", "overwritten")
+    cluster = os.statvfs(v.mnt).f_frsize
+    v.write("one.bin", cluster, 24)
+    v.write("rest.bin", 64 * 1024 - cluster, 25)
+    v.delete("one.bin")
+    v.delete("intact.jpg")
+    v.delete(".hidden.txt")
+
+
 def main():
     out, layout, size_mib = sys.argv[1], sys.argv[2], int(sys.argv[3])
     options = sys.argv[4:]
@@ -171,7 +202,7 @@ def main():
         sys.exit(77)
     v = Volume(out, mnt)
     try:
-        {"basic": basic, "fragmented": fragmented}[layout](v)
+        {"basic": basic, "fragmented": fragmented, "reused": reused}[layout](v)
     finally:
         subprocess.run(["umount", mnt], check=False)
         os.rmdir(mnt)

@@ -1,7 +1,9 @@
 // The structure walks under AddressSanitizer and UBSan: every picture made
 // by the tools, then thousands of damaged copies of it (bytes changed,
 // stretches cut out, repeated or filled in, lengths and offsets bent), each
-// walked whole and in pieces. A fixed number of copies: the run is bounded.
+// walked whole and in pieces; the same for sound, documents, archives and
+// video as found files of every format. A fixed number of copies: the run
+// is bounded.
 #include "tests/scan/fuzz/walk_checks.h"
 #include "tests/scan/picture_cards.h"
 #include "tests/support/fixtures.h"
@@ -61,4 +63,30 @@ TEST(WalksUnderSanitizers, DamagedCopiesOfToolMadePictures)
         }
     }
     EXPECT_GT(walked, 20000);
+}
+
+TEST(WalksUnderSanitizers, DamagedCopiesOfToolMadeFilesOfEveryFormat)
+{
+    const QString dir = testing_support::makeTempDir("asanfiles");
+    QList<QByteArray> files;
+    for (const char *n : {"letter.doc", "sheet.xls", "page.pdf", "tone24.mp3", "clip.avi", "clip.wmv"})
+        files << testing_support::readFileBytes(QStringLiteral(QUILVANE_SCAN_SAMPLES "/") + QString::fromLatin1(n));
+    if (testing_support::runTool("sox", {"-n", "-r", "44100", "-c", "1", "-b", "16", dir + "/t.wav", "synth", "0.3",
+                                         "sine", "440"}) == 0
+        && testing_support::runTool("lame", {"--quiet", "-b", "64", dir + "/t.wav", dir + "/t.mp3"}) == 0
+        && testing_support::runTool("zip", {"-q", "-j", dir + "/t.zip", dir + "/t.wav"}) == 0)
+        for (const char *n : {"t.wav", "t.mp3", "t.zip"})
+            files << testing_support::readFileBytes(dir + '/' + QString::fromLatin1(n));
+    QRandomGenerator rng(2025);
+    int walked = 0;
+    for (const QByteArray &f : files) {
+        ASSERT_FALSE(f.isEmpty());
+        for (int i = 0; i < 400; ++i) {
+            const QByteArray b = i == 0 ? f : damaged(f, rng);
+            walk_checks::checkStructures(reinterpret_cast<const uint8_t *>(b.constData()), size_t(b.size()),
+                                         rng.generate());
+            ++walked;
+        }
+    }
+    EXPECT_GE(walked, 400 * 6);
 }

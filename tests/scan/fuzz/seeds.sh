@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Seeds of the picture walk fuzzer: small pictures of every walked format from
-# the tools that are there, each behind the four bytes that choose the piece
-# sizes.   seeds.sh ROOT SEED_FOLDER
+# Seeds of the structure walk fuzzer: small files of every walked format from
+# the tools that are there and the committed samples, each behind the four
+# bytes that choose the piece sizes.   seeds.sh ROOT SEED_FOLDER
 set -euo pipefail
 seeds=$2
 work=$(mktemp -d)
@@ -29,6 +29,14 @@ fi
 if command -v cjpeg >/dev/null 2>&1 && [ -e "$work/a.ppm" ]; then
   cjpeg -progressive -restart 1 -outfile "$work/p.jpg" "$work/a.ppm" || true
 fi
+# The other walked formats: sound, an archive, and the committed samples
+# (LibreOffice, ghostscript, ffmpeg).
+if command -v sox >/dev/null 2>&1; then
+  sox -n -r 44100 -c 1 -b 16 "$work/s.wav" synth 0.1 sine 440 || true
+  if command -v lame >/dev/null 2>&1; then lame --quiet -b 64 "$work/s.wav" "$work/s.mp3" || true; fi
+  if command -v zip >/dev/null 2>&1; then zip -q -j "$work/s.zip" "$work/s.wav" || true; fi
+fi
+cp "$1"/tests/scan/samples/*.{doc,xls,pdf,mp3,avi,wmv} "$work"/ 2>/dev/null || true
 for f in "$work"/*; do
   [ -f "$f" ] || continue
   case "$f" in *.ppm) continue ;; esac

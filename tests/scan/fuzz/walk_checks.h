@@ -1,10 +1,13 @@
 // The checks the fuzz target and the AddressSanitizer test run on any bytes:
 // every walk ends inside the bytes, and a walk fed in pieces (as the scan
-// feeds units) ends exactly as the walk of the whole. Plain C++: abort() on
+// feeds units) ends exactly as the walk of the whole; the same for the walks
+// of found files of every format (RIFF, PDF, ZIP, OLE, MP3, CAB, SWF, EPS,
+// PSD, ASF and the pictures) with their empty sectors. Plain C++: abort() on
 // a broken promise, so that libFuzzer and a test see it alike.
 #pragma once
 
 #include "scan/picturewalk.h"
+#include "scan/structurewalk.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +19,20 @@ inline void check(bool ok)
 {
     if (!ok)
         std::abort();
+}
+
+// Feeds a walker the bytes in pieces of 1 to `most` bytes that `pieces` chooses.
+template <class Walker>
+void feedInPieces(Walker &w, const uint8_t *data, size_t n, uint32_t pieces, uint32_t most)
+{
+    size_t at = 0;
+    uint32_t x = pieces | 1;
+    while (at < n && w.wantsMore()) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        const size_t k = std::min<size_t>(n - at, 1 + x % most);
+        w.feed(data + at, k);
+        at += k;
+    }
 }
 
 // Walks the bytes as every format; `pieces` chooses the sizes of the feeds.
@@ -30,14 +47,7 @@ inline void checkWalks(const uint8_t *data, size_t n, uint32_t pieces)
         if (f == PictureFormat::Tiff)
             continue;
         PictureWalker w(f);
-        size_t at = 0;
-        uint32_t x = pieces | 1;
-        while (at < n && w.wantsMore()) {
-            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-            const size_t k = std::min<size_t>(n - at, 1 + x % 977);
-            w.feed(data + at, k);
-            at += k;
-        }
+        feedInPieces(w, data, n, pieces, 977);
         const PictureExtent inPieces = w.result();
         check(inPieces.walk == whole.walk && inPieces.end == whole.end);
         check(inPieces.width == whole.width && inPieces.height == whole.height);
@@ -46,6 +56,31 @@ inline void checkWalks(const uint8_t *data, size_t n, uint32_t pieces)
     const PictureFormat shown = PictureFormatOfHeader(data, n, true, true);
     const PictureExtent e = WalkPicture(shown, data, n);
     check(e.end >= 0 && uint64_t(e.end) <= n);
+}
+
+// Walks the bytes as a found file of every format, whole and in pieces,
+// with limits small enough for the fuzzer's inputs to reach.
+inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
+{
+    const StructureFormat shown = StructureFormatOfHeader(data, n, true, true, true);
+    check(shown == StructureFormat::None || n >= 3);
+    for (int k = 0; k <= int(StructureFormat::Asf); ++k) {
+        const StructureFormat f = static_cast<StructureFormat>(k);
+        for (const EmptyRunLimits limits : {EmptyRunLimits{0, 1024}, EmptyRunLimits{2048, 512}}) {
+            StructureWalker whole(f, limits);
+            whole.feed(data, n);
+            const FileEnd a = whole.result();
+            check(a.extent.end >= 0 && uint64_t(a.extent.end) <= n);
+            check(a.extent.walk != PictureExtent::Walk::Complete || a.extent.end > 0);
+            check(a.emptyFrom >= -1 && a.emptyFrom < int64_t(n) && (a.emptyFrom < 0 || a.emptyFrom % 512 == 0));
+            check(!a.structureCut || (a.emptyFrom >= 0 && a.cutShort()));
+            StructureWalker parts(f, limits);
+            feedInPieces(parts, data, n, pieces, 1500);
+            const FileEnd b = parts.result();
+            check(a.extent.walk == b.extent.walk && a.extent.end == b.extent.end);
+            check(a.emptyFrom == b.emptyFrom && a.structureCut == b.structureCut);
+        }
+    }
 }
 
 } // namespace walk_checks

@@ -1,0 +1,150 @@
+// Quick Undelete on FAT volumes as they come from the field: an image one
+// sector shorter than the size its boot sector states, and folders whose
+// ".." entry is wrong. The Sleuth Kit is the oracle of the deleted files.
+#include "tests/support/chooser_script.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/responder.h"
+#include "tests/undelete/undelete_support.h"
+
+#include "drive/chooserpath.h"
+#include "drive/driveinfo.h"
+#include "drive/sectors.h"
+#include "platform/paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+using namespace undelete_test;
+
+namespace {
+
+quint32 le(const QByteArray &b, int at, int bytes)
+{
+    quint32 v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | uchar(b[at + i]);
+    return v;
+}
+
+// Points a folder entry (its 32 bytes at `at`) at a cluster.
+bool pointAt(const QString &image, qint64 at, quint32 cluster)
+{
+    QByteArray high(2, '\0'), low(2, '\0');
+    high[0] = char((cluster >> 16) & 0xFF);
+    high[1] = char(cluster >> 24);
+    low[0] = char(cluster & 0xFF);
+    low[1] = char((cluster >> 8) & 0xFF);
+    return patchFile(image, at + 20, high) && patchFile(image, at + 26, low);
+}
+
+quint32 clusterOfEntry(const QString &image, qint64 at)
+{
+    const QByteArray e = readFileBytes(image, at, 32);
+    return le(e, 20, 2) << 16 | le(e, 26, 2);
+}
+
+} // namespace
+
+TEST(FieldMedia, AVolumeOneSectorShortIsListedAndSavedLikeTheSleuthKit)
+{
+    for (const int bits : {16, 32}) {
+        SCOPED_TRACE(bits);
+        // Without alignment mkfs.fat states the image's whole size, which
+        // leaves sectors after the last cluster, as Windows does.
+        FatImageSpec spec;
+        spec.fatBits = bits;
+        spec.sizeKiB = bits == 16 ? 20001 : 70000;
+        spec.sectorsPerCluster = bits == 16 ? 8 : 2;
+        spec.reservedSectors = bits == 16 ? -1 : 33;
+        spec.align = false;
+        const QString image = makeFatImage(makeTempDir("short"), "card.img", spec);
+        ASSERT_FALSE(image.isEmpty());
+        const QByteArray photo = patternBytes(30000, 1), hidden = patternBytes(700, 2), last = patternBytes(8000, 3);
+        ASSERT_TRUE(mmd(image, "/DCIM") && mcopyData(image, "/DCIM/PHOTO.JPG", photo)
+                    && mcopyData(image, "/.hidden.txt", hidden) && mcopyData(image, "/KEEP.TXT", "kept\r\n"));
+        // The rest of the volume but its last clusters, then a file there.
+        ASSERT_TRUE(mcopyData(image, "/PAD.BIN", patternBytes(mdirBytesFree(image) - 8192, 4)));
+        ASSERT_TRUE(mcopyData(image, "/LAST.BIN", last));
+        ASSERT_TRUE(mdel(image, "/DCIM/PHOTO.JPG") && mdel(image, "/.hidden.txt") && mdel(image, "/LAST.BIN"));
+        // The image loses its last sector, which lies after the last cluster.
+        const QByteArray boot = readFileBytes(image, 0, 512);
+        const qint64 total = le(boot, 19, 2) ? le(boot, 19, 2) : le(boot, 32, 4);
+        const qint64 meta = le(boot, 14, 2) + qint64(boot[16]) * (le(boot, 22, 2) ? le(boot, 22, 2) : le(boot, 36, 4))
+            + le(boot, 17, 2) * 32 / 512;
+        ASSERT_GE((total - meta) % spec.sectorsPerCluster, 1) << "a sector must follow the last cluster";
+        ASSERT_EQ(QFile(image).size(), total * 512);
+        ASSERT_TRUE(QFile::resize(image, total * 512 - 512));
+
+        MessageScript boxes;   // no "No directory information"
+        WindowOnImage on(image);
+        frmRecover &w = on.w;
+        EXPECT_EQ(DriveInfo().FileSystem, bits == 16 ? "FAT16" : "FAT32");
+        int64_t got = 0;
+        EXPECT_TRUE(ReadSectors("E:", total - 1, 0, 512, got).isEmpty()) << "past the medium nothing is read";
+        w.CmdQuickUndelete_Click();
+
+        const QString target = makeTempDir("shortsaved");
+        ChooserStartPath = plat::toInternal(target) + '\\';
+        {
+            ChooserScript chooser;
+            chooser.ok();
+            w.CmdSaveAll_Click();
+        }
+        // Each deleted file The Sleuth Kit lists is saved, byte for byte,
+        // under its name: a dot-file keeps its dot.
+        const QMap<QString, qint64> tsk = flsDeleted(image);
+        const QMap<QString, QString> savedAs{
+            {"DCIM/_HOTO.JPG", "%HOTO.JPG"}, {".hidden.txt", ".hidden.txt"}, {"_AST.BIN", "%AST.BIN"}};
+        for (auto it = savedAs.cbegin(); it != savedAs.cend(); ++it) {
+            ASSERT_TRUE(tsk.contains(it.key())) << it.key().toStdString();
+            EXPECT_EQ(readFileBytes(target + "/" + it.value()), icat(image, tsk[it.key()])) << it.value().toStdString();
+        }
+        EXPECT_EQ(readFileBytes(target + "/%AST.BIN"), last);
+        EXPECT_EQ(readFileBytes(target + "/.hidden.txt"), hidden);
+        EXPECT_EQ(QDir(target).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    }
+}
+
+TEST(FieldMedia, ALiveFolderWithAWrongDotDotKeepsItsFilesADeletedOneDoesNot)
+{
+    FatImageSpec spec;
+    spec.fatBits = 32;
+    spec.sizeKiB = 40960;
+    spec.sectorsPerCluster = 1;   // folders of several clusters
+    const QString image = makeFatImage(makeTempDir("dotdot"), "card.img", spec);
+    ASSERT_FALSE(image.isEmpty());
+    QList<QPair<QString, QByteArray>> files;
+    for (int i = 0; i < 40; ++i)
+        files.append({QStringLiteral("F%1.JPG").arg(i, 3, 10, QChar('0')), patternBytes(600, quint32(i))});
+    ASSERT_TRUE(mmd(image, "/LOOP") && mcopyFiles(image, "/LOOP", files) && mmd(image, "/LOOP/SUB")
+                && mcopyData(image, "/LOOP/SUB/IN.TXT", "inside\r\n") && mdel(image, "/LOOP/F007.JPG"));
+    ASSERT_TRUE(mmd(image, "/OTHER") && mmd(image, "/GONE") && mcopyData(image, "/GONE/LOST.TXT", patternBytes(900, 50))
+                && mdeltree(image, "/GONE"));
+    const qint64 rootCluster = le(readFileBytes(image, 0, 512), 44, 4);
+    const quint32 loop = clusterOfEntry(image, findShortEntry(image, rootCluster, "LOOP       ", false));
+    const quint32 other = clusterOfEntry(image, findShortEntry(image, rootCluster, "OTHER      ", false));
+    const quint32 gone = clusterOfEntry(image, findShortEntry(image, rootCluster, "GONE       ", true));
+    // The live folder's ".." names the folder itself, as on a published
+    // image of directory loops; the deleted folder's names another folder.
+    ASSERT_TRUE(pointAt(image, clusterOffset(image, loop) + 32, loop));
+    ASSERT_TRUE(pointAt(image, clusterOffset(image, gone) + 32, other));
+
+    WindowOnImage on(image);
+    on.w.SearchDeletedEntries("E:");
+    const auto &entries = on.w.DeletedEntries;
+    EXPECT_FALSE(on.w.LastFatWalk.timedOut);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(countPath(entries, QStringLiteral("LOOP\\%1%2.JPG").arg(i == 7 ? "?" : "F").arg(i, 3, 10, QChar('0'))),
+                  1)
+            << i;
+    EXPECT_EQ(countPath(entries, "LOOP\\SUB\\IN.TXT"), 1);
+    // The Sleuth Kit lists the deleted file inside the live folder too.
+    EXPECT_TRUE(flsDeleted(image).contains("LOOP/_007.JPG"));
+    // Nothing is put under the deleted folder whose ".." is not its parent.
+    EXPECT_EQ(on.w.LastFatWalk.foldersRefused, 1);
+    for (const DeletedEntryRecord &r : entries)
+        EXPECT_FALSE(r.Path.startsWith("?ONE\\")) << r.Path.toStdString();
+    EXPECT_LT(entries.size(), 60u);
+}
