@@ -57,7 +57,7 @@ PhotoCard makePhotoCard(const QString &serial)
     for (const auto &[name, data] : order)
         if (!mcopyData(image, name, data))
             return c;
-    for (const QString &name : {"/A.JPG", "/B.JPG", "/C.JPG"})
+    for (const char *name : {"/A.JPG", "/B.JPG", "/C.JPG"})
         if (!mdel(image, name))
             return c;
     c.bytes = readFileBytes(image);
@@ -164,14 +164,7 @@ TEST_F(MediumChange, AnotherCardIsNeverResumedInto)
     bool pressed = false;
     w->AdjustScanCallbacks = [&](ScanCallbacks &cb) {
         cb.message = [this](const QString &, const QString &text) { scanMessages << text; };
-        auto kept = cb.fileKept;
-        cb.fileKept = [&, kept](const FoundFileEvent &e) {
-            kept(e);
-            if (!pressed) {
-                pressed = true;
-                w->CmdScan_Click();
-            }
-        };
+        scan_images::pressAtFirstFoundFile(cb, pressed, [this] { w->CmdScan_Click(); });
     };
     {
         MessageScript boxes;
