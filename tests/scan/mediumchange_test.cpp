@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "scan/scanengine.h"
 #include "tests/scan/scan_images.h"
+#include "tests/scan/scan_window.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 
@@ -65,32 +66,23 @@ PhotoCard makePhotoCard(const QString &serial)
     return c;
 }
 
-class MediumChange : public ::testing::Test {
+class MediumChange : public scan_images::ScanWindowTest {
 protected:
     void SetUp() override
     {
-        SetMsgBoxPlainMode(false);
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
         UnloadSearchDrives();
-        w = &CreateMainWindow();
+        ScanWindowTest::SetUp();
         w->CmdEnd.setToolTipText("End");   // start-up has set the tool tips
         w->FillTypeList();
         for (int i = 1; i <= w->LvwTypes.ItemCount(); ++i)
             if (w->LvwTypes.ItemText(i) == QLatin1String("JPG"))
                 w->LvwTypes.setItemChecked(i, true);
-        cache = makeTempDir("mcache");
-        w->CacheRoot = cacheInternal(cache) + QStringLiteral("RIVozud\\");
-        w->MakeDirNames();
-        w->CreateCacheFolders();
-        cache = plat::toNative(w->CacheRoot);
+        cache = useNewCache();
     }
     void TearDown() override
     {
-        DestroyMainWindow();
+        ScanWindowTest::TearDown();
         UnloadSearchDrives();
-        plat::DriveTable::instance().resetVirtual();
-        plat::DriveTable::instance().setExclusive(true);
         plat::setScreenMousePointer(0);
     }
     void attach(const QString &image)
@@ -109,7 +101,6 @@ protected:
         return out;
     }
 
-    frmRecover *w = nullptr;
     QString cache;
     QStringList scanMessages;
 };
