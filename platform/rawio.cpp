@@ -289,8 +289,10 @@ Handle volumeHandle(int fd, const DriveEntry &e)
 Handle openVolume(QChar letter, Access access)
 {
     auto e = DriveTable::instance().entry(letter.toUpper());
-    if (!e || e->device.isEmpty() || e->mediumAbsent) {
-        openError() = !e ? ENOENT : e->device.isEmpty() ? ENODEV : ENOMEDIUM;
+    const bool noRawVolume =
+        e && (e->device.isEmpty() || e->kind == DriveKind::NetworkMount || e->kind == DriveKind::VirtualFolder);
+    if (!e || noRawVolume || e->mediumAbsent) {
+        openError() = !e ? ENOENT : noRawVolume ? ENODEV : ENOMEDIUM;
         return {};
     }
     if (access == Access::ReadWrite) {
