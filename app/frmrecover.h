@@ -29,6 +29,7 @@
 #include "undelete/fatwalk.h"
 #include "undelete/ntfsundelete.h"
 #include "viewer/canvas.h"
+#include "viewer/decodequeue.h"
 #include "viewer/thumbnailer.h"
 
 #include <QFile>
@@ -765,10 +766,19 @@ public:
     bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
     // Draws a picture file into Picture1's canvas as the preview does: the
     // EXIF listing into ExifLines when asked, the grid thumbnail when named.
-    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr);
+    // The picture is decoded on a worker while the window's events run;
+    // `overBudget` tells that it was too large to decode for a preview.
+    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr,
+                      bool *overBudget = nullptr);
+    // The draw call DrawPicture1 makes for a file (no canvas yet).
+    DrawThumbnailCall Picture1Call(const QString &file, bool exifListing, const QString &thumbName);
     // Picture1's canvas at the size it draws at: the box while it is shown, a
     // grid cell (the thumbnail size) while it is hidden.
     void PreparePicture1Canvas();
+    QSize Picture1CanvasSize() const;
+    // The workers that decode the preview's and the grid's pictures.
+    PictureDecodeQueue &PictureDecoder();
+    std::unique_ptr<PictureDecodeQueue> PictureDecoderQueue;
     // Picture1 shows its canvas.
     void ShowPicture1Canvas();
     // The summary of ExifLines in lblSpecs (while txtExif is hidden) and the
@@ -779,6 +789,7 @@ public:
     void RunRawPreview(const QString &cacheFile);
     // The RAW step of the preview; true when a conversion was drawn.
     bool PreviewRawFile(const QString &name, double &estimate);
+    QSize rawPictureSize(const QString &name);
     // The icon of a file type (flags 1: small).
     QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
     // ThumbWidth and ThumbHeight from TxtWidth, smaller for many files.
