@@ -89,9 +89,9 @@ void frmRecover::CmdBackup_Click()
         return;
     if (SourceName.isEmpty() || SourceName.size() >= 5)
         return;   // no drive chosen (an image is not backed up)
-    DriveInfoRecord &record = DriveInfo();
-    if (record.BytesPerSector == 0 || record.DriveLetter != SourceName[0].toUpper())
-        GetDriveInfo(SourceName);
+    // The medium in the drive now, read afresh.
+    if (!CheckSourceMedium())
+        return;
     const QString title = ProgramTitle + QStringLiteral("  ") + GetString(265, QStringLiteral("Backup"));
 
     if (RecoveryStage != 2) {
