@@ -214,7 +214,7 @@ void frmRecover::ShowSaveReport(int count, const QString &folder)
         // The words stay whole; the folder gives up its middle, never its end.
         const QFontMetrics metrics(l->font());
         const int words = metrics.horizontalAdvance(FormatString(text, {number, QString()}));
-        const int room = std::max(metrics.horizontalAdvance(QStringLiteral("X...\X")), l->width() - 4 - words);
+        const int room = std::max(metrics.horizontalAdvance(QStringLiteral("X...\\X")), l->width() - 4 - words);
         shownFolder = ShortenFolder(folder, metrics, room);
     }
     Picture3.setVisible(true);
