@@ -13,7 +13,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libimage-exiftool-perl imagemagick sox lame zip libjpeg-turbo-progs netpbm foremost
   dcraw libexiv2-dev qt6-image-formats-plugins adwaita-icon-theme shared-mime-info
-  python3 xdg-utils tzdata
+  python3 xdg-utils strace tzdata
 )
 
 install_packages() {

@@ -35,7 +35,7 @@ struct CommandBarDesign {
     // Inside Picture4, in rows of 480 twips.
     Place drive1{105, 60, 2450, 315};
     Place chkDeep{2640, 60, 1150, 285};
-    Place chkDamaged{2640, 345, 1150, 285};
+    Place chkDamaged{2640, 285, 1150, 210};   // between DeepScan and the caption below it
     Place cmdBackup{105, 420, 1700, 420};
     Place cmdScanBackup{1890, 420, 1700, 420};
     Place cmdQuickUndelete{105, 900, 1700, 420};
@@ -214,7 +214,7 @@ void frmRecover::ShowSaveReport(int count, const QString &folder)
         // The words stay whole; the folder gives up its middle, never its end.
         const QFontMetrics metrics(l->font());
         const int words = metrics.horizontalAdvance(FormatString(text, {number, QString()}));
-        const int room = std::max(metrics.horizontalAdvance(QStringLiteral("X...\X")), l->width() - 4 - words);
+        const int room = std::max(metrics.horizontalAdvance(QStringLiteral("X...\\X")), l->width() - 4 - words);
         shownFolder = ShortenFolder(folder, metrics, room);
     }
     Picture3.setVisible(true);

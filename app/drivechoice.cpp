@@ -3,6 +3,7 @@
 // the found-file list's recorded source and serial.
 #include "app/frmrecover.h"
 
+#include "app/rightsadvice.h"
 #include "drive/driveinfo.h"
 #include "drive/files.h"
 #include "drive/strings.h"
@@ -14,6 +15,7 @@
 #include "recovery/cacheguard.h"
 
 #include <QDir>
+#include <QFile>
 #include <QThread>
 
 namespace {
@@ -87,10 +89,7 @@ void frmRecover::Drive1_Change()
     const int last = Drive1.ListCount() - 1;
     int index = Drive1.ListIndex();
     if (!ready) {
-        QString text = FormatString(GetString(1406, QStringLiteral("Drive %0 not ready.")), {SourceName.left(1).toUpper()});
-        if (removableOrCd(SourceName))
-            text += QStringLiteral("\r\n") + GetString(407, QStringLiteral("Please insert disk or suitable medium."));
-        MsgBoxTimed(QString::number(hWnd()), text, 0, GetString(408, QStringLiteral("Select drive")));
+        ShowDriveNotReady(SourceName);
         SourceName = RememberedDrive;
         index = 0;
         while (index < last && !Drive1.List(index).contains(SourceName, Qt::CaseInsensitive))
@@ -122,13 +121,17 @@ void frmRecover::Drive1_Change()
         CmdBackup.setCaption(GetString(261, QStringLiteral("Backup")));
         CmdBackup.setEnabled(false);
     }
-    // 9.
-    ShowDriveInfo();
+    // 9. The drive's facts read afresh; the lists of another medium go.
+    const bool entryListsShown = List2.Visible();
+    CheckSourceMedium(true);
     // 10. Another drive than the one handled before.
     if (SourceName != RememberedDrive) {
         CloseMft();
         CmdQuickUndelete.setEnabled(!DriveInfo().FileSystem.contains(QLatin1String("hfs"), Qt::CaseInsensitive));
-        if (List2.Visible()) {
+        // What the status line and the bar said was about the other drive.
+        lblStatus.setCaption(GetString(51, QStringLiteral("Status")));
+        ProgressBar1.setValue(ProgressBar1.Min());
+        if (entryListsShown) {
             if (!CacheTempFolder.isEmpty() && CacheDeleteAllowed(CacheTempFolder, CacheRoot)) {
                 DeleteCacheTree(CacheTempFolder);
                 const QString native = plat::toNative(CacheTempFolder);
@@ -152,6 +155,59 @@ void frmRecover::Drive1_Change()
     CmdScan.setEnabled(true);
     RememberedDrive = SourceName;
     plat::pumpEventsNow();
+}
+
+void frmRecover::ShowDriveNotReady(const QString &source)
+{
+    QString text = FormatString(GetString(1406, QStringLiteral("Drive %0 not ready.")), {source.left(1).toUpper()});
+    if (removableOrCd(source))
+        text += QStringLiteral("\r\n") + GetString(407, QStringLiteral("Please insert disk or suitable medium."));
+    MsgBoxTimed(QString::number(hWnd()), text, 0, GetString(408, QStringLiteral("Select drive")));
+}
+
+bool frmRecover::CheckSourceMedium(bool quiet)
+{
+    // A disk image as the source is a file, not a medium in a drive.
+    if (ScanningImage || SourceName.size() < 2 || SourceName.size() >= 5 || !SourceName[0].isLetter()
+        || SourceName[1] != QLatin1Char(':'))
+        return true;
+    const DriveRecheck fresh = RecheckDrive(SourceName);
+    if (fresh.access == DriveAccess::Ready) {
+        if (!SourceMedium.letter.isNull() && SourceMedium != fresh.identity) {
+            // What was read from the other medium describes it no more.
+            const bool sameDrive = SourceMedium.letter == fresh.identity.letter;
+            ResetDeletedEntries();
+            CloseMft();
+            List1.Clear();
+            List2.Clear();
+            EntryInfoTexts.clear();
+            UndeleteLastDrive.clear();
+            UndeleteLastKey.clear();
+            UndeleteListMedium = DriveIdentity{};
+            if (sameDrive) {
+                const QString cache = plat::toNative(DirEntFilePath(SourceName));
+                if (!cache.isEmpty())
+                    QFile::remove(cache);
+            }
+            if (List2.Visible())
+                ShowPictureView();
+        }
+        SourceMedium = fresh.identity;
+    }
+    DescribedSource = SourceName;
+    ShowDriveInfo();
+    if (fresh.access == DriveAccess::Ready)
+        return true;
+    if (quiet)
+        return false;
+    if (fresh.access == DriveAccess::NoRights)
+        ShowNoRightsAdvice(SourceName);
+    else if (fresh.access == DriveAccess::Unreadable)
+        MsgBoxTimed(QString::number(hWnd()), GetString(562, QStringLiteral("Cannot read the disk.")), 0,
+                    GetString(408, QStringLiteral("Select drive")));
+    else
+        ShowDriveNotReady(SourceName);
+    return false;
 }
 
 void frmRecover::RefreshDriveList()

@@ -15,6 +15,7 @@
 // order; a control's container must be declared before it).
 #pragma once
 
+#include "drive/driveinfo.h"
 #include "drive/registry.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/drivelist.h"
@@ -28,6 +29,7 @@
 #include "undelete/fatwalk.h"
 #include "undelete/ntfsundelete.h"
 #include "viewer/canvas.h"
+#include "viewer/decodequeue.h"
 #include "viewer/thumbnailer.h"
 
 #include <QFile>
@@ -410,6 +412,20 @@ public:
     // The start-up's drive choice: the recorded source, the refresh, the
     // recorded serial; then Drive1_Change once.
     void ChooseStartDrive();
+    // Reads the source drive's identity again (serial, size, file system,
+    // fingerprint of FAT and root folder) and compares it with the medium
+    // the window's entry lists were read from: on a change that medium's
+    // entry list, Quick Undelete listing, open NTFS volume and (same drive)
+    // DirEnt.dat are dropped. The drive information is shown afresh. Every
+    // command that acts on the source runs it first. A source that is not
+    // ready, lacks the rights or cannot be read is said so (the not-ready
+    // notice, the advice on restricted rights, "Cannot read the disk.";
+    // nothing when quiet) and the command must not act: false. A disk
+    // image as the source (Scan Backup) is not checked: true.
+    bool CheckSourceMedium(bool quiet = false);
+    DriveIdentity SourceMedium;       // the medium the entry lists were read from
+    // The notice of a drive that is not ready (self-closing).
+    void ShowDriveNotReady(const QString &source);
     QString RememberedDrive;          // the source the last drive change settled on
     int DriveChangeDepth = 0;         // nesting of Drive1_Change
     bool DriveChangeQuiet = false;    // code sets Drive1 without running the handler
@@ -503,6 +519,7 @@ public:
     int32_t RecoveryStage = 0;        // staged recovery of damaged media; 0 none
     bool SmartScanActive = false;     // the scan reads the free clusters only
     bool ScanFinished = false;        // the last scan ran to its end
+    DriveIdentity ScanMedium;         // the medium the last new scan began on (this run)
     ScanResumePoint ScanResume;       // the interrupted scan: unit = ScanResumeUnit
     // ScanResumeUnit: the unit after the last one the interrupted scan
     // examined, 0 none. Setting it keeps ResumePosition (the list file's copy)
@@ -638,6 +655,7 @@ public:
     QString UndeleteLastKey;           // its source followed by the volume serial
     FatWalkResult LastFatWalk;         // what the last FAT walk did
     bool LastSearchReusedCache = false;   // the last search took DirEnt.dat
+    DriveIdentity UndeleteListMedium;  // the medium the lists show
 
     void CmdQuickUndelete_Click();
     // Fills DeletedEntries for a source: the FAT walk (or DirEnt.dat), or
@@ -749,10 +767,19 @@ public:
     bool DrawThumbnail(const QString &file, plat::PictureBox &target, int width, int height);
     // Draws a picture file into Picture1's canvas as the preview does: the
     // EXIF listing into ExifLines when asked, the grid thumbnail when named.
-    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr);
+    // The picture is decoded on a worker while the window's events run;
+    // `overBudget` tells that it was too large to decode for a preview.
+    bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr,
+                      bool *overBudget = nullptr);
+    // The draw call DrawPicture1 makes for a file (no canvas yet).
+    DrawThumbnailCall Picture1Call(const QString &file, bool exifListing, const QString &thumbName);
     // Picture1's canvas at the size it draws at: the box while it is shown, a
     // grid cell (the thumbnail size) while it is hidden.
     void PreparePicture1Canvas();
+    QSize Picture1CanvasSize() const;
+    // The workers that decode the preview's and the grid's pictures.
+    PictureDecodeQueue &PictureDecoder();
+    std::unique_ptr<PictureDecodeQueue> PictureDecoderQueue;
     // Picture1 shows its canvas.
     void ShowPicture1Canvas();
     // The summary of ExifLines in lblSpecs (while txtExif is hidden) and the
@@ -763,6 +790,7 @@ public:
     void RunRawPreview(const QString &cacheFile);
     // The RAW step of the preview; true when a conversion was drawn.
     bool PreviewRawFile(const QString &name, double &estimate);
+    QSize rawPictureSize(const QString &name);
     // The icon of a file type (flags 1: small).
     QImage GetFileTypeIcon(const QString &name, int flags, int moreFlags);
     // ThumbWidth and ThumbHeight from TxtWidth, smaller for many files.

@@ -8,6 +8,8 @@
 
 #include <QLocale>
 
+#include <cerrno>
+
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
@@ -73,7 +75,10 @@ void frmRecover::ShowDriveInfo()
         FormatInfo(SourceName.mid(SourceName.lastIndexOf('\\') + 1), info);
         shownFileSystem = QStringLiteral("File");
     }
-    if (MeasuredSpeedMBps != 0 && MeasuredSpeedSerial == d.VolumeSerial)
+    const bool noRights = d.MediumSize < 0 && (d.OpenError == EACCES || d.OpenError == EPERM);
+    if (noRights && !SourceName.contains(QStringLiteral("DiskImag")))
+        FormatInfo(FormatString(GetString(2112, QStringLiteral("No right to read %0")), {SourceName.toUpper()}), info);
+    else if (MeasuredSpeedMBps != 0 && MeasuredSpeedSerial == d.VolumeSerial)
         FormatInfo(GetString(1428, QStringLiteral("Read speed:")) + " " + formatNumber(MeasuredSpeedMBps, 2, false) + " "
                        + GetString(1429, QStringLiteral("MB/sec")),
                    info);

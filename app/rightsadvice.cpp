@@ -6,6 +6,7 @@
 #include "drive/sectors.h"
 #include "drive/strings.h"
 #include "drive/system.h"
+#include "platform/paths.h"
 #include "drive/ui/msgbox.h"
 #include "platform/rawio.h"
 #include "platform/ui/msgbox.h"
@@ -62,4 +63,19 @@ bool ShowVistaAdvice(const QString &programFolder, int &force)
     }
     EndProcess();
     return true;
+}
+
+void ShowNoRightsAdvice(const QString &source, const QString &title)
+{
+    int force = 1;
+    if (ShowVistaAdvice(plat::programFolder(), force))
+        return;
+    frmRecover *w = MainWindowIfMade();
+    const QString text =
+        FormatString(GetString(2107, QStringLiteral("Cannot open %0 for reading: the program lacks the right to read "
+                                                    "the device.")),
+                     {source.toUpper()})
+        + QStringLiteral("\r\n\r\n") + RawAccessHowTo();
+    MsgBoxPositioned(w ? w->hWnd() : 0, text, plat::mb::OK + plat::mb::IconExclamation,
+                     title.isEmpty() ? (w ? w->ProgramTitle : QStringLiteral("Quilvane")) : title);
 }

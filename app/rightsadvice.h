@@ -12,6 +12,11 @@
 // True when the advice was shown.
 bool ShowVistaAdvice(const QString &programFolder, int &force);
 
+// A source the program may not read: the advice above (unless answered No
+// before), else a box of its own with the same ways to get the right. The
+// box is titled title (the program's name when empty).
+void ShowNoRightsAdvice(const QString &source, const QString &title = QString());
+
 // How the program ends at once (EndProcess, app/startup.h); tests replace
 // it. Setting it also clears an earlier end request.
 void SetProgramExitHook(std::function<void()> hook);   // empty: the default

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <sys/stat.h>
 
 // The box's default button.
 inline int defaultAnswer(const plat::MessageRequest &r)
@@ -57,13 +59,20 @@ private:
     QTemporaryDir dir_;
 };
 
+// A block device given in IMAGE's place (a loop device over a card image).
+inline bool isBlockDevice(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
 // IMAGE and OUTDIR of the command line as absolute paths, OUTDIR made;
-// false (said on stderr) when IMAGE is no file.
+// false (said on stderr) when IMAGE is neither a file nor a block device.
 inline bool imageAndFolder(const QString &imageArg, const QString &folderArg, QString &image, QString &folder)
 {
     image = QFileInfo(imageArg).absoluteFilePath();
     folder = QFileInfo(folderArg).absoluteFilePath();
-    if (!QFileInfo(image).isFile()) {
+    if (!QFileInfo(image).isFile() && !isBlockDevice(image)) {
         std::fprintf(stderr, "cannot read %s\n", qPrintable(image));
         return false;
     }
@@ -86,7 +95,7 @@ inline bool attachAsE(const QString &image, const plat::VirtualDriveOptions &opt
 {
     plat::DriveTable &drives = plat::DriveTable::instance();
     drives.setExclusive(true);
-    if (drives.attachImage('E', image, opts))
+    if (isBlockDevice(image) ? drives.attachDevice('E', image, opts) : drives.attachImage('E', image, opts))
         return true;
     std::fprintf(stderr, "cannot attach %s\n", qPrintable(image));
     return false;

@@ -2,8 +2,9 @@
 // the headless main window, timed from the click to the drawn preview with
 // its EXIF summary. Each file is copied into a temporary cache as a found
 // file and clicked RUNS times (default 7; the environment variable RUNS);
-// prints the fastest, median and slowest click and, beside them, one whole
-// decode of the file by Qt for comparison.
+// prints the fastest, median and slowest click, the process's peak memory so
+// far and, beside them, one whole decode of the file by Qt for comparison
+// (WHOLE=0 leaves it out).
 #include "bench/headless.h"
 #include "platform/paths.h"
 #include "viewer/pictureops.h"
@@ -17,6 +18,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
 #include <vector>
 
 int main(int argc, char **argv)
@@ -61,17 +63,24 @@ int main(int argc, char **argv)
             ms.push_back(double(t.nsecsElapsed()) / 1e6);
         }
         std::sort(ms.begin(), ms.end());
-        QElapsedTimer t;
-        t.start();
-        const QImage whole = LoadPicture(files[i]);
-        const double wholeMs = double(t.nsecsElapsed()) / 1e6;
+        struct rusage usage {};
+        getrusage(RUSAGE_SELF, &usage);
         std::printf("%s: %d x %d (%.1f MP), %lld bytes\n", qPrintable(QFileInfo(files[i]).fileName()), size.width(),
                     size.height(), double(size.width()) * size.height() / 1e6,
                     static_cast<long long>(QFileInfo(files[i]).size()));
         std::printf("  click to preview: fastest %.1f ms, median %.1f ms, slowest %.1f ms (%d runs)\n", ms.front(),
                     ms[ms.size() / 2], ms.back(), runs);
-        std::printf("  whole decode by Qt: %.1f ms%s\n", wholeMs, whole.isNull() ? " (failed)" : "");
+        std::printf("  process peak so far: %ld MB\n", usage.ru_maxrss / 1024);
         std::printf("  summary: %s\n", qPrintable(w.lblSpecs.Caption().replace(QStringLiteral("\r\n"), QStringLiteral(" | "))));
+        if (!w.Picture1Canvas.printed.isEmpty())
+            std::printf("  printed: %s\n", qPrintable(w.Picture1Canvas.printed.join(QStringLiteral(" | "))));
+        if (qEnvironmentVariable("WHOLE") != QLatin1String("0")) {
+            QElapsedTimer t;
+            t.start();
+            const QImage whole = LoadPicture(files[i]);
+            const double wholeMs = double(t.nsecsElapsed()) / 1e6;
+            std::printf("  whole decode by Qt: %.1f ms%s\n", wholeMs, whole.isNull() ? " (failed)" : "");
+        }
     }
     DestroyMainWindow();
     return 0;

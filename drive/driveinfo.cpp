@@ -3,8 +3,12 @@
 #include "drive/fat.h"
 #include "drive/sectors.h"
 #include "platform/drives.h"
+#include "platform/rawio.h"
 #include "platform/volumefacts.h"
 
+#include <QCryptographicHash>
+
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -195,6 +199,8 @@ void ResetDriveInfo()
     d.Fat2Text = QByteArray();
     d.IsNT = false;
     d.DriveLetter = QChar();
+    d.MediumSize = -1;
+    d.OpenError = 0;
     // BootSectorBytes, FatEntryWidth and TotalClusters stay as they were.
 }
 
@@ -258,8 +264,58 @@ void GetDriveInfo(const QString &source)
     // A data area that does not lie on the medium was stated by a boot
     // sector that lies: the scan must not start past the medium's end.
     const int64_t medium = MediumBytes(root);
+    d.MediumSize = medium;
+    d.OpenError = medium < 0 ? plat::lastOpenError() : 0;
     if (!dataAreaFits(d, medium))
         describeWithoutFileSystem(d, root[0].toUpper(), medium);
+}
+
+DriveIdentity IdentityOfRecord(const DriveInfoRecord &d)
+{
+    DriveIdentity id;
+    id.letter = d.DriveLetter;
+    id.serial = d.VolumeSerial;
+    id.fileSystem = d.FileSystem;
+    id.totalSectors = d.TotalSectors;
+    id.bytesPerSector = d.BytesPerSector;
+    id.fingerprint = d.Fingerprint;
+    id.mediumBytes = d.MediumSize;
+    QCryptographicHash digest(QCryptographicHash::Sha1);
+    digest.addData(d.BootSectorBytes);
+    digest.addData(d.Fat1Bytes);
+    digest.addData(QByteArrayView(reinterpret_cast<const char *>(d.RootDirEntries.data()),
+                                  qsizetype(d.RootDirEntries.size() * sizeof(FatDirEntry))));
+    id.digest = digest.result();
+    return id;
+}
+
+DriveRecheck RecheckDrive(const QString &source)
+{
+    DriveRecheck r;
+    GetDriveInfo(source);
+    const DriveInfoRecord &d = DriveInfo();
+    r.identity = IdentityOfRecord(d);
+    if (d.DriveLetter.isNull())
+        return r;   // not ready: the record was cleared
+    switch (d.MediumSize < 0 ? d.OpenError : 0) {
+    case 0:
+    case ENODEV:   // a folder or a network drive: no raw volume to read
+        r.access = d.MediumSize == 0 ? DriveAccess::NotReady : DriveAccess::Ready;
+        break;
+    case EACCES:
+    case EPERM:
+        r.access = DriveAccess::NoRights;
+        break;
+    case ENOENT:
+    case ENOMEDIUM:
+    case ENXIO:
+        r.access = DriveAccess::NotReady;   // gone since the readiness test
+        break;
+    default:
+        r.access = DriveAccess::Unreadable;
+        break;
+    }
+    return r;
 }
 
 void ParseBootSector(const QString &root)

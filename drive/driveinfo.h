@@ -64,7 +64,42 @@ struct DriveInfoRecord {
     int32_t RootCluster = 0;           // first cluster of the root folder (FAT32); 2 elsewhere
     bool IsNT = false;
     QChar DriveLetter;                 // the drive the record describes
+    int64_t MediumSize = -1;           // bytes of the raw volume as read; -1 it could not be opened
+    int OpenError = 0;                 // errno of that failed open (EACCES, EPERM: no rights)
 };
+
+// What tells one medium from another in the same drive: its serial, file
+// system, stated size, fingerprint of FAT and root folder, the length of its
+// raw volume, and a digest of the bytes of its boot sector, first FAT and
+// root folder (two cards formatted alike with files of the same sizes share
+// a fingerprint, not a digest). A null letter: no medium described.
+struct DriveIdentity {
+    QChar letter;
+    uint32_t serial = 0;
+    QString fileSystem;
+    double totalSectors = 0;
+    int32_t bytesPerSector = 0;
+    uint32_t fingerprint = 0;
+    int64_t mediumBytes = -1;
+    QByteArray digest;
+    bool operator==(const DriveIdentity &) const = default;
+};
+DriveIdentity IdentityOfRecord(const DriveInfoRecord &d);
+
+// Whether a drive can be read as a source.
+enum class DriveAccess {
+    Ready,       // the medium opens (or the drive has no raw volume to open)
+    NotReady,    // no medium, an empty or missing image, not a file
+    NoRights,    // the medium is there, but the program may not read it
+    Unreadable,  // the medium is there, but its open fails otherwise
+};
+struct DriveRecheck {
+    DriveAccess access = DriveAccess::NotReady;
+    DriveIdentity identity;
+};
+// Reads a drive's identity again: the record is filled afresh for source
+// (GetDriveInfo) and the medium's readiness and rights are told.
+DriveRecheck RecheckDrive(const QString &source);
 
 // The one drive record of the program.
 DriveInfoRecord &DriveInfo();

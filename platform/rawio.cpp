@@ -199,10 +199,19 @@ Handle openNative(const QString &nativePath, Access access, bool create)
         openError() = ENOENT;
         return h;
     }
+    const QByteArray path = nativePath.toLocal8Bit();
+    // A device is written only through the guard of platform/rawwrite.h: it
+    // is refused before it is opened, never opened for writing first.
+    const auto isDevice = [](const struct stat &st) { return S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode); };
+    struct stat before {};
+    if (access == Access::ReadWrite && ::stat(path.constData(), &before) == 0 && isDevice(before)) {
+        openError() = EACCES;
+        return h;
+    }
     int flags = (access == Access::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
     if (create && access == Access::ReadWrite)
         flags |= O_CREAT;
-    int fd = ::open(nativePath.toLocal8Bit().constData(), flags, 0644);
+    int fd = ::open(path.constData(), flags, 0644);
     if (fd < 0) {
         openError() = errno;
         return h;
@@ -213,8 +222,8 @@ Handle openNative(const QString &nativePath, Access access, bool create)
         openError() = EISDIR;
         return h;
     }
-    // A device is written only through the guard of platform/rawwrite.h.
-    if (access == Access::ReadWrite && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) {
+    // The name turned into a device between the look and the open.
+    if (access == Access::ReadWrite && isDevice(st)) {
         ::close(fd);
         openError() = EACCES;
         return h;
@@ -280,8 +289,10 @@ Handle volumeHandle(int fd, const DriveEntry &e)
 Handle openVolume(QChar letter, Access access)
 {
     auto e = DriveTable::instance().entry(letter.toUpper());
-    if (!e || e->device.isEmpty() || e->mediumAbsent) {
-        openError() = ENOENT;
+    const bool noRawVolume =
+        e && (e->device.isEmpty() || e->kind == DriveKind::NetworkMount || e->kind == DriveKind::VirtualFolder);
+    if (!e || noRawVolume || e->mediumAbsent) {
+        openError() = !e ? ENOENT : noRawVolume ? ENODEV : ENOMEDIUM;
         return {};
     }
     if (access == Access::ReadWrite) {

@@ -55,9 +55,13 @@ struct Handle {
 
 // "\\.\X:" of a letter. Invalid when the letter has no raw volume, there is no
 // medium, the rights are missing, or (writes) the volume is mounted, read-only
-// or not removable.
+// or not removable. The reason is lastOpenError(): ENOENT an unknown letter,
+// ENODEV a drive without a raw volume (a folder, a network mount),
+// ENOMEDIUM no medium in the slot, EACCES or EPERM no rights, else the
+// system's errno of the open.
 Handle openVolume(QChar letter, Access access);
-// A file by its internal path.
+// A file by its internal path. A device is never opened for writing here
+// (EACCES): writes to a medium go through platform/rawwrite.h.
 Handle openFile(const QString &internalPath, Access access, bool create = false);
 // A file by its native path.
 Handle openNative(const QString &nativePath, Access access, bool create = false);

@@ -178,7 +178,7 @@ private:
             if (halted())
                 break;
             pos += n;
-            tick(pos / bpc_);
+            tick(pos / bpc_, false, pos, end);
         }
     }
 
@@ -187,17 +187,70 @@ private:
         const int64_t end = r_.mediumBytes;
         if (end <= 0)
             return;
-        const int64_t lastCluster = (end - 1) / bpc_;
-        for (int64_t c = lastCluster; c >= 0 && !halted() && !stopNow(); --c) {
-            const int64_t off = c * bpc_;
-            copyBlock(off, std::min(bpc_, end - off));
-            if (!firstWritten_ && !r_.writeFailed) {
-                firstWritten_ = true;
-                if (cb_.firstBlockWritten)
-                    cb_.firstBlockWritten();
-            }
-            tick(lastCluster - c + 1);
+        const int64_t clusters = (end - 1) / bpc_ + 1;
+        top_ = clusters;   // [top_, clusters) copied from the end
+        low_ = 0;          // [0, low_) copied from the start
+        tickBoth(true);
+        // From the end down, to the first cluster that does not read.
+        while (top_ > low_ && !halted() && !stopNow()) {
+            const bool whole = copyClusterQuickly(top_ - 1);
+            firstBlockDone();
+            if (!whole)
+                break;
+            --top_;
+            tickBoth(false);
         }
+        // From the start up, to the first cluster that does not read.
+        if (top_ > low_ && !halted())
+            tickBoth(true);
+        while (top_ > low_ && !halted() && !stopNow()) {
+            if (!copyClusterQuickly(low_))
+                break;
+            ++low_;
+            tickBoth(false);
+        }
+        // The clusters between, carefully, from the top down.
+        if (top_ > low_ && !halted())
+            tickBoth(true);
+        while (top_ > low_ && !halted() && !stopNow()) {
+            const int64_t off = (top_ - 1) * bpc_;
+            copyBlock(off, std::min(bpc_, end - off));
+            if (halted())
+                break;
+            --top_;
+            tickBoth(false);
+        }
+        tickBoth(true);   // what was never read, however the copy ended
+    }
+
+    void firstBlockDone()
+    {
+        if (!firstWritten_ && !r_.writeFailed) {
+            firstWritten_ = true;
+            if (cb_.firstBlockWritten)
+                cb_.firstBlockWritten();
+        }
+    }
+
+    // One cluster in one read: true when it was copied whole. A cluster
+    // whose read fails is left whole for the careful pass (the copy grows
+    // more careful).
+    bool copyClusterQuickly(int64_t c)
+    {
+        const int64_t off = c * bpc_;
+        const int64_t n = std::min(bpc_, r_.mediumBytes - off);
+        bool failed = false;
+        const int64_t got = readSome(off, n, &failed);
+        if (got == n)
+            return place(off, buf_.data(), got, true);
+        if (failed) {
+            escalate();
+        } else {
+            if (got > 0)
+                place(off, buf_.data(), got, true);
+            r_.mediumEnded = true;
+        }
+        return false;
     }
 
     // Bytes read at off into dst up to n, until the first failure (*failed)
@@ -340,22 +393,27 @@ private:
         }
     }
 
-    void tick(int64_t clustersDone)
+    // The progress of a backwards copy, which counts from both ends.
+    void tickBoth(bool now) { tick(totalClusters_ - top_ + low_, now, low_ * bpc_, std::min(top_ * bpc_, r_.mediumBytes)); }
+
+    void tick(int64_t clustersDone, bool now = false, int64_t notReadFrom = 0, int64_t notReadTo = 0)
     {
         if (cb_.yield)
             cb_.yield();
-        const int64_t now = cb_.clockMs();
-        if (now < nextProgressMs_ || !cb_.progress)
+        const int64_t clock = cb_.clockMs();
+        if ((!now && clock < nextProgressMs_) || !cb_.progress)
             return;
-        nextProgressMs_ = now + kProgressEveryMs;
+        nextProgressMs_ = clock + kProgressEveryMs;
         BackupProgress pr;
         pr.clustersDone = clustersDone;
         pr.totalClusters = totalClusters_;
-        const double seconds = std::max(0.001, double(now - startMs_) / 1000.0);
+        const double seconds = std::max(0.001, double(clock - startMs_) / 1000.0);
         pr.elapsedSeconds = int64_t(seconds);
         const double perSecond = double(clustersDone) / seconds;
         pr.secondsToGo = perSecond > 0 ? int64_t(double(totalClusters_ - clustersDone) / perSecond) : 0;
         pr.mbPerSecond = double(r_.bytesPlaced) / 1048576.0 / seconds;
+        pr.notReadFrom = notReadFrom;
+        pr.notReadTo = std::max(notReadFrom, notReadTo);
         cb_.progress(pr);
     }
 
@@ -371,6 +429,7 @@ private:
     int64_t totalClusters_ = 0;
     BackupReadMode mode_ = BackupReadMode::Normal;
     int64_t startMs_ = 0, nextProgressMs_ = 0;
+    int64_t top_ = 0, low_ = 0;   // the backwards copy's two fronts, in clusters
     bool firstWritten_ = false;
 };
 

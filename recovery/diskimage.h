@@ -52,7 +52,12 @@ struct BackupPlan {
     int32_t sectorsPerCluster = 8;  // the unit of reads and of the progress
     int64_t clustersPerRead = 8;
     BackupReadMode mode = BackupReadMode::Normal;
-    bool backwards = false;         // from the last cluster down, one cluster a read
+    // From the last cluster down, one cluster a read. The first cluster that
+    // does not read ends that run; the clusters from the first one up follow,
+    // to the first that does not read; what lies between comes last, from the
+    // top down, sector by sector where need be. So a medium that hangs on a
+    // bad stretch has every sector before and after it copied first.
+    bool backwards = false;
 };
 
 struct BackupProgress {
@@ -61,6 +66,8 @@ struct BackupProgress {
     int64_t elapsedSeconds = 0;
     int64_t secondsToGo = 0;
     double mbPerSecond = 0;
+    // The bytes of the medium no read has reached yet: [notReadFrom, notReadTo).
+    int64_t notReadFrom = 0, notReadTo = 0;
 };
 
 struct SectorRange {
@@ -72,7 +79,8 @@ struct BackupCallbacks {
     std::function<bool()> stopRequested;     // tested before every read
     std::function<void()> yield;             // the window's event pump
     std::function<int64_t()> clockMs;        // default: a steady clock
-    std::function<void(const BackupProgress &)> progress;   // every 2 seconds
+    // Every 2 seconds, and whenever a backwards copy turns at a bad stretch.
+    std::function<void(const BackupProgress &)> progress;
     std::function<void(BackupReadMode)> modeChanged;
     std::function<void()> firstBlockWritten;
 };

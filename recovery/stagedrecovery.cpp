@@ -3,6 +3,9 @@
 #include "drive/strings.h"
 #include "platform/ui/msgbox.h"
 
+#include <QLocale>
+#include <QStringList>
+
 namespace {
 
 const QString kLastCluster = QStringLiteral("LastCluster");
@@ -46,6 +49,31 @@ QString StagedRecoveryNote()
     return QStringLiteral(" ") + GetString(1604, QStringLiteral("terminated by Windows")) + QStringLiteral("....")
            + crlf + crlf + GetString(1605, QStringLiteral("Termination by Windows cannot be prevented anyhow.")) + crlf
            + GetString(1606, QStringLiteral("Restart Windows and/or Quilvane if terminated.")) + crlf + crlf;
+}
+
+const QString Stage2NotReadKey = QStringLiteral("Stage2NotRead");
+
+QString Stage2NotReadText(int64_t fromByte, int64_t toByte, int bytesPerSector)
+{
+    if (bytesPerSector <= 0 || fromByte < 0 || toByte <= fromByte)
+        return {};
+    const int64_t first = fromByte / bytesPerSector;
+    const int64_t last = (toByte - 1) / bytesPerSector;
+    return QString::number(first) + QLatin1Char('-') + QString::number(last);
+}
+
+QString Stage2NotReadMessage(const QString &notReadText)
+{
+    const QStringList parts = notReadText.trimmed().split(QLatin1Char('-'));
+    bool okFirst = false, okLast = false;
+    const qint64 first = parts.value(0).toLongLong(&okFirst);
+    const qint64 last = parts.value(1).toLongLong(&okLast);
+    if (parts.size() != 2 || !okFirst || !okLast || first < 0 || last < first)
+        return {};
+    const QLocale locale;
+    return FormatString(GetString(2491, QStringLiteral("Stage 2 did not reach sectors %0 to %1 of the medium: the "
+                                                       "final stage could not look at them.")),
+                        {locale.toString(first), locale.toString(last)});
 }
 
 void RunStagedRecovery(const StagedRecoveryHooks &h)

@@ -37,6 +37,15 @@ struct StagedRecoveryHooks {
 QString StagedRecoveryTitle();
 QString StagedRecoveryNote();
 
+// Stage 2 keeps in the per-user store (key Stage2NotReadKey) the sectors of
+// the medium no read of it has reached yet, as "FIRST-LAST" ("" once every
+// sector was read), so that the final stage can name them even when stage 2
+// was ended from outside. The bytes [fromByte, toByte) in sectors:
+extern const QString Stage2NotReadKey;
+QString Stage2NotReadText(int64_t fromByte, int64_t toByte, int bytesPerSector);
+// The final stage's words on that range; empty when the text names none.
+QString Stage2NotReadMessage(const QString &notReadText);
+
 // Runs the chain from the stage the markers give; returns the stage reached
 // (0 when nothing was to do or the chain ended).
 void RunStagedRecovery(const StagedRecoveryHooks &h);

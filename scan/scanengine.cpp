@@ -7,6 +7,7 @@
 #include "platform/drives.h"
 #include "platform/os.h"
 #include "platform/paths.h"
+#include "scan/foundagain.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -207,6 +208,10 @@ struct ScanEngine::Impl {
     std::vector<Walked> walks;     // by counter - firstNew
     int64_t cutFiles = 0;          // found files cut short
     int64_t firstNew = 0;
+    // The files the cache held before this scan (keepFoundFiles).
+    FoundFileHeads earlierFiles;
+    TrueEndCutter againCutter;
+    int64_t foundAgainCount = 0;
 
     DeletedEntryCursor cursor;
     double totalBytes = 0;
@@ -784,6 +789,10 @@ struct ScanEngine::Impl {
             walks[k].length = fileBytes;
         }
         walk = StructureWalker();
+        if (!forResume && i >= firstNew && !earlierFiles.isEmpty() && foundAgain(i)) {
+            fileBytes = 0;
+            return;
+        }
         if (!forResume && pictureDate.isValid())
             DateFoundFile(fileNative(i), pictureDate);
         if (!forResume)
@@ -807,6 +816,59 @@ struct ScanEngine::Impl {
         fileBytes = 0;
         if (!forResume)
             budgetTest(opt.budgetEveryFiles > 0 && i > 0 && i % opt.budgetEveryFiles == 0);
+    }
+
+    // The file just closed is one the cache held before this scan: it is
+    // dropped, or its bytes take the place of that file when that was cut
+    // short (or lacked sectors) and this find holds more of it; that file's
+    // line then carries this find's mark. Compared at its true end, as the
+    // files before it were cut.
+    bool foundAgain(int64_t i)
+    {
+        const QString later = fileNative(i);
+        const std::vector<int64_t> earlier = earlierFiles.candidates(later);
+        if (earlier.empty())
+            return false;
+        const size_t k = size_t(i - firstNew);
+        const Walked *w = k < walks.size() ? &walks[k] : nullptr;
+        const bool ends = w && (w->end.extent.walk == PictureExtent::Walk::Complete || w->end.emptyFrom >= 0);
+        if (g.clusterBytes() >= 512 && !found.CutToEntry[size_t(i)]
+            && (ends || IsTrueEndExtension(found.FoundFileNames[int(i)])))
+            againCutter.cut(later, g.clusterBytes(), bps, w ? &w->end : nullptr, w ? w->length : -1);
+        for (const int64_t e : earlier) {
+            const bool cutShort = size_t(e) < opt.foundCutShort.size() && opt.foundCutShort[size_t(e)];
+            const FoundAgain verdict = CompareFoundAgain(fileNative(e), cutShort, later);
+            if (verdict == FoundAgain::Other)
+                continue;
+            const QByteArray from = later.toLocal8Bit();
+            if (verdict == FoundAgain::Replace) {
+                if (::rename(from.constData(), fileNative(e).toLocal8Bit().constData()) != 0)
+                    return false;   // both stay rather than lose the longer one
+            } else {
+                ::unlink(from.constData());
+            }
+            const FoundFileEvent event = eventOf(i);
+            found.FoundFileNames.removeLast();
+            found.FoundFileSizes.pop_back();
+            found.CutToEntry.pop_back();
+            found.EntryDates.pop_back();
+            ++foundAgainCount;
+            if (fileCut)
+                --cutFiles;
+            if (cb.fileDropped)
+                cb.fileDropped(event);
+            if (verdict == FoundAgain::Replace && cb.fileKept) {
+                // The earlier file's line now tells what its new bytes hold.
+                FoundFileEvent kept = event;
+                kept.index = e;
+                kept.name = found.FoundFileNames[int(e)];
+                kept.displayLine = fileDamaged || fileCut ? DamagedFileDisplayLine(e, fileDesc)
+                                                          : FoundFileDisplayLine(e, fileDesc);
+                cb.fileKept(kept);
+            }
+            return true;
+        }
+        return false;
     }
 
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
@@ -1118,11 +1180,14 @@ ScanResult ScanEngine::Impl::run()
     int64_t current = g.firstUnit;
     if (!newScan && opt.resume.offset > 0)
         current = g.unitAtOffset(opt.resume.offset);
-    if (newScan)
+    if (newScan && !opt.keepFoundFiles)
         found.clear();
     const bool resumedFile = !newScan && opt.resume.fileOpen && found.counter() >= 0;
     const int64_t startCounter = resumedFile ? found.counter() : found.counter() + 1;
     firstNew = std::max<int64_t>(0, startCounter);
+    if (opt.keepFoundFiles)
+        for (int64_t i = 0; i < firstNew && i <= found.counter(); ++i)
+            earlierFiles.add(i, fileNative(i));
 
     cursor.reset(&opt.deletedEntries, &g, extensions, cacheNative);
     cursor.seek(current);
@@ -1364,6 +1429,7 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     r.unreadable = unreadableLog;
     r.damagedFiles = damagedFiles;
     r.cutFiles = cutFiles;
+    r.filesFoundAgain = foundAgainCount;
     r.failedReads = failedReads;
     r.stoppedAtPercent = pending ? percentAt(current) : -1;
     r.statusText = statusLine(r, pending);

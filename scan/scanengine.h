@@ -120,6 +120,13 @@ struct ScanOptions {
     // DeepScan's auxiliary table: a unit matching it ends the open file.
     SignatureRows auxiliaryTable;
     std::vector<ScanDeletedEntry> deletedEntries;   // sorted by first cluster
+    // A staged recovery's scan goes on with the found files the cache holds
+    // (the found-file list on entry): they keep their names and places, the
+    // counter goes on after them, and a file found again is not kept twice.
+    bool keepFoundFiles = false;
+    // Of those files, the ones listed as cut short ("!"): a later find that
+    // holds more of one takes its place.
+    std::vector<bool> foundCutShort;
 };
 
 // The found-file arrays of the window (FoundFileNames, FoundFileSizes),
@@ -187,6 +194,7 @@ struct ScanResult {
     UnreadableSectors unreadable;    // the sectors zero-filled because their reads failed
     int64_t damagedFiles = 0;        // found files holding such sectors
     int64_t cutFiles = 0;            // found files cut short (marked "!" as the damaged ones)
+    int64_t filesFoundAgain = 0;     // finds the cache held already (keepFoundFiles)
     int64_t failedReads = 0;         // reads that failed (each may have taken long)
     int stoppedAtPercent = -1;       // an early end: how far the scan got
     ScanMode finalMode = ScanMode::Normal;   // the mode the reads ended in

@@ -197,6 +197,30 @@ bool ResumeStillApplies(const QString &cacheKey, const QString &loadedKey, uint3
     return cacheKey == loadedKey && lastSerial == serial;
 }
 
+bool ResumeOnSameMedium(const DriveIdentity &scanned, uint32_t lastSerial, const DriveIdentity &now)
+{
+    if (now.serial != lastSerial)
+        return false;
+    if (scanned.letter.isNull())
+        return true;   // begun in an earlier run: only its serial is known
+    return scanned.fileSystem == now.fileSystem && scanned.totalSectors == now.totalSectors
+        && scanned.bytesPerSector == now.bytesPerSector && now.mediumBytes >= scanned.mediumBytes;
+}
+
+QString ResumeRefusedText(const QString &source, uint32_t lastSerial, const DriveIdentity &now)
+{
+    const auto hex = [](uint32_t v) { return QString::number(v, 16).toUpper(); };
+    const double mb = now.mediumBytes > 0 ? double(now.mediumBytes) / 1048576.0 : 0.0;
+    return FormatString(GetString(2930, QStringLiteral("The interrupted scan of disk %0 cannot be resumed: the medium "
+                                                       "in the drive is not the one it was reading.")),
+                        {source.left(2).toUpper()})
+        + QStringLiteral("\r\n\r\n")
+        + FormatString(GetString(2931, QStringLiteral("Medium of the scan: serial %0. Medium now: serial %1, %2 MB, "
+                                                      "%3.")),
+                       {hex(lastSerial), hex(now.serial), QString::number(mb, 'f', 1),
+                        now.fileSystem.isEmpty() ? QStringLiteral("-") : now.fileSystem});
+}
+
 bool ListsDirectoryEntries(int entryUpperBound, const std::vector<FatDirEntry> &rootEntries)
 {
     if (entryUpperBound >= 1)

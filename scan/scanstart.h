@@ -101,6 +101,15 @@ int64_t HeldResumePosition(const QString &source, const QString &lastSource, con
 // one and the medium carries the serial of the last scan.
 bool ResumeStillApplies(const QString &cacheKey, const QString &loadedKey, uint32_t lastSerial, uint32_t serial);
 
+// An interrupted scan goes on only on the medium it was reading: the same
+// serial (lastSerial) and, where the medium the scan began on is known (this
+// run: scanned has a letter), the same file system and stated size, and a
+// medium no shorter than it was then. A medium that reads longer now than
+// when it was cut short goes on to its real end.
+bool ResumeOnSameMedium(const DriveIdentity &scanned, uint32_t lastSerial, const DriveIdentity &now);
+// Why an interrupted scan of source is not resumed on the medium now there.
+QString ResumeRefusedText(const QString &source, uint32_t lastSerial, const DriveIdentity &now);
+
 // The source lists directory entries to skip: the entry list of quick
 // undelete holds one, or the root folder of the drive record holds an entry
 // in use (no deleted, empty, long-name or volume-label slot).

@@ -92,11 +92,26 @@ const char *lookup(const TagName (&table)[N], uint16_t tag)
     return nullptr;
 }
 
+// Pictures' properties are read on worker threads too: exiv2's XMP parser
+// is started once, with a lock, before any file is read.
+void lockXmp(void *data, bool lock)
+{
+    auto *m = static_cast<std::mutex *>(data);
+    if (lock)
+        m->lock();
+    else
+        m->unlock();
+}
+
 // exiv2's warnings go nowhere: a damaged file is an everyday case here.
 void quietExiv2()
 {
     static std::once_flag once;
-    std::call_once(once, [] { Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute); });
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        static std::mutex xmp;
+        Exiv2::XmpParser::initialize(lockXmp, &xmp);
+    });
 }
 
 QString textOfBytes(const QByteArray &bytes)
@@ -150,6 +165,7 @@ bool ImageProperties::load(const QString &path)
     items_.clear();
     thumbnail_.clear();
     size_ = QSize();
+    primarySize_ = QSize();
     const QString native = plat::toNative(path);
     if (native.isEmpty())
         return false;
@@ -164,6 +180,9 @@ bool ImageProperties::load(const QString &path)
         if (!image.get())
             return false;
         image->readMetadata();
+        if (image->pixelWidth() > 0 && image->pixelHeight() > 0 && image->pixelWidth() <= 1000000
+            && image->pixelHeight() <= 1000000)
+            primarySize_ = QSize(int(image->pixelWidth()), int(image->pixelHeight()));
         const Exiv2::ExifData &exif = image->exifData();
         bool makerNoteListed = false;
         for (const Exiv2::Exifdatum &d : exif) {

@@ -48,6 +48,10 @@ public:
     bool load(const QString &path);
     int width() const { return size_.width() > 0 ? size_.width() : 0; }
     int height() const { return size_.height() > 0 ? size_.height() : 0; }
+    // The size of the main picture as the metadata states it (a RAW file's
+    // sensor picture rather than the preview its first IFD holds); invalid
+    // when it states none.
+    QSize primarySize() const { return primarySize_; }
     int count() const { return int(items_.size()); }
     const PropertyItem &item(int index) const { return items_[size_t(index)]; }
     // The first property of the main picture with the tag id; nullptr when none.
@@ -58,6 +62,7 @@ public:
 
 private:
     QSize size_;
+    QSize primarySize_;
     std::vector<PropertyItem> items_;
     QByteArray thumbnail_;
 };

@@ -7,9 +7,11 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
+#include <QSemaphore>
 #include <QTransform>
 #include <cmath>
 #include <mutex>
@@ -88,37 +90,137 @@ QString FileNameExtension(const QString &path)
     return dot < 0 ? QString() : name.mid(dot + 1);
 }
 
-QImage LoadPicture(const QString &path, QSize fitInto, QSize *fullSize)
+namespace {
+
+// Preview decodes held at once, in MB: workers decoding big pictures side by
+// side wait for each other's memory.
+constexpr int kConcurrentDecodeMB = 512;
+
+class DecodeMemory {
+public:
+    explicit DecodeMemory(qint64 bytes)
+        : mb_(int(std::clamp<qint64>((bytes + (1 << 20) - 1) >> 20, 0, kConcurrentDecodeMB)))
+    {
+        if (mb_ > 0)
+            pool().acquire(mb_);
+    }
+    ~DecodeMemory()
+    {
+        if (mb_ > 0)
+            pool().release(mb_);
+    }
+    DecodeMemory(const DecodeMemory &) = delete;
+    DecodeMemory &operator=(const DecodeMemory &) = delete;
+
+private:
+    static QSemaphore &pool()
+    {
+        static QSemaphore memory(kConcurrentDecodeMB);
+        return memory;
+    }
+    int mb_;
+};
+
+// Bits a decoded pixel takes; a palette picture is drawn from a true-colour
+// copy, which counts too.
+qint64 bitsPerPixel(QImage::Format format)
+{
+    if (format == QImage::Format_Invalid)
+        return 32;
+    const qint64 bits = QImage::toPixelFormat(format).bitsPerPixel();
+    const bool palette = format == QImage::Format_Mono || format == QImage::Format_MonoLSB
+        || format == QImage::Format_Indexed8;
+    return std::max<qint64>(bits, 1) + (palette ? 32 : 0);
+}
+
+// A GIF's logical screen: its reader fills a picture of that size, however
+// small the frames are that it names.
+QSize gifScreen(const QString &native)
+{
+    QFile f(native);
+    if (!f.open(QIODevice::ReadOnly))
+        return QSize();
+    const QByteArray head = f.read(10);
+    if (head.size() < 10 || !head.startsWith("GIF8"))
+        return QSize();
+    const auto le16 = [&head](int at) { return int(uchar(head[at])) | (int(uchar(head[at + 1])) << 8); };
+    return QSize(le16(6), le16(8));
+}
+
+DecodePlan planOf(QImageReader &reader, const QString &native, QSize fitInto, DecodeBudget budget)
+{
+    DecodePlan plan;
+    QSize size = reader.size();
+    const QByteArray format = reader.format();
+    if (format == "gif")
+        size = size.expandedTo(gifScreen(native));
+    if (!size.isValid() || size.isEmpty())
+        return plan;   // the header does not say: the allocation limit guards
+    plan.header = size;
+    qint64 w = size.width(), h = size.height();
+    // JPEG decodes at 1/2, 1/4 or 1/8 of its size; other readers decode whole
+    // even when they scale afterwards (and do it badly for palette pictures).
+    if (fitInto.isValid() && !fitInto.isEmpty() && format == "jpeg") {
+        const double f = std::max(double(fitInto.width()) / w, double(fitInto.height()) / h);
+        if (f < 0.999) {
+            plan.scaledTo = QSize(std::max(1, int(std::ceil(w * f))), std::max(1, int(std::ceil(h * f))));
+            int d = 8;
+            while (d > 1 && ((w + d - 1) / d < plan.scaledTo.width() || (h + d - 1) / d < plan.scaledTo.height()))
+                d /= 2;
+            w = (w + d - 1) / d;
+            h = (h + d - 1) / d;
+        }
+    }
+    plan.pixels = w * h;
+    plan.bytes = plan.pixels * bitsPerPixel(reader.imageFormat()) / 8;
+    plan.withinBudget = budget == DecodeBudget::Preview
+        ? plan.pixels <= kPreviewDecodePixels && plan.bytes <= kPreviewDecodeMB << 20
+        : plan.bytes <= qint64(kPictureAllocationLimitMB) << 20;
+    return plan;
+}
+
+} // namespace
+
+DecodePlan PlanPictureDecode(const QString &nativePath, QSize fitInto, DecodeBudget budget)
+{
+    QImageReader reader(nativePath);
+    reader.setDecideFormatFromContent(true);
+    return planOf(reader, nativePath, fitInto, budget);
+}
+
+QImage LoadPicture(const QString &path, QSize fitInto, QSize *fullSize, DecodeBudget budget, bool *overBudget)
 {
     raiseAllocationLimit();
     if (fullSize)
         *fullSize = QSize();
+    if (overBudget)
+        *overBudget = false;
     const QString native = plat::toNative(path);
     if (native.isEmpty())
         return QImage();
     QImageReader reader(native);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
-    const QSize size = reader.size();
-    // JPEG decodes at a fraction of its size; other readers would only scale
-    // after a whole decode (and do it badly for palette pictures).
-    if (size.isValid() && !size.isEmpty() && fitInto.isValid() && !fitInto.isEmpty()
-        && reader.format() == "jpeg") {
-        const double f = std::max(double(fitInto.width()) / size.width(), double(fitInto.height()) / size.height());
-        if (f < 0.999) {
-            const QSize scaled(std::max(1, int(std::ceil(size.width() * f))),
-                               std::max(1, int(std::ceil(size.height() * f))));
-            reader.setScaledSize(scaled);
-        }
+    const DecodePlan plan = planOf(reader, native, fitInto, budget);
+    if (!plan.withinBudget) {
+        if (overBudget)
+            *overBudget = true;
+        return QImage();
     }
-    QImage image = reader.read();
-    // One- and eight-bit palette pictures are drawn from true colour: a
-    // painter takes a one-bit picture for a mask.
-    if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB
-        || image.format() == QImage::Format_Indexed8)
-        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (plan.scaledTo.isValid())
+        reader.setScaledSize(plan.scaledTo);
+    QImage image;
+    {
+        const DecodeMemory hold(budget == DecodeBudget::Preview ? plan.bytes : 0);
+        image = reader.read();
+        // One- and eight-bit palette pictures are drawn from true colour: a
+        // painter takes a one-bit picture for a mask.
+        if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB
+            || image.format() == QImage::Format_Indexed8)
+            image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    }
     if (fullSize && !image.isNull())
-        *fullSize = size.isValid() && !size.isEmpty() ? size : image.size();
+        *fullSize = plan.header.isValid() ? plan.header : image.size();
     return image;
 }
 
@@ -287,57 +389,109 @@ QImage EmbeddedThumbnailFor(const ImageProperties &props, const QString &file, Q
     return thumb;
 }
 
-bool DrawThumbnail(DrawThumbnailCall &call)
+PictureDecodeRequest DecodeRequestOf(const DrawThumbnailCall &call)
 {
-    ExifDateText.clear();
-    call.sizeEstimate = 0;
-    call.pictureSize = QSize();
-    if (call.lines)
-        *call.lines = QStringList(5);
-    int orientationStore = 0;
-    int &orientation = call.orientation ? *call.orientation : orientationStore;
-
-    // The properties give the date and, unless the user turned the picture,
-    // its orientation.
-    ImageProperties props;
-    props.load(call.file);
-    const QVariant date = GetPropertyValue(props, 0x0132);
-    if (date.typeId() == QMetaType::QString)
-        ExifDateText = slashDate(date.toString());
-    if (orientation == 0) {
-        const QVariant o = GetPropertyValue(props, 0x0112);
-        if (o.typeId() == QMetaType::Int)
-            orientation = o.toInt();
+    PictureDecodeRequest request;
+    request.file = plat::toNative(call.file);
+    if (!request.file.isEmpty()) {
+        const QFileInfo info(request.file);
+        if (info.isFile()) {
+            request.fileSize = info.size();
+            request.modifiedMs = info.lastModified().toMSecsSinceEpoch();
+        }
     }
-    const RotateFlip turn = orientation != 0 ? RotateFlipOfOrientation(orientation) : RotateFlip::None;
+    request.boxWidth = call.boxWidth;
+    request.boxHeight = call.boxHeight;
+    request.target = call.target;
+    request.thumbWidth = call.thumbWidth;
+    request.thumbWanted = !call.thumbName.isEmpty();
+    request.orientation = call.orientation ? *call.orientation : 0;
+    request.budget = call.budget;
+    return request;
+}
+
+DecodedPicture DecodePicture(const PictureDecodeRequest &request)
+{
+    DecodedPicture out;
+    // The properties give, unless the user turned the picture, its orientation.
+    auto props = std::make_shared<ImageProperties>();
+    props->load(request.file);
+    out.props = props;
+    out.orientation = request.orientation;
+    if (out.orientation == 0) {
+        const QVariant o = GetPropertyValue(*props, 0x0112);
+        if (o.typeId() == QMetaType::Int)
+            out.orientation = o.toInt();
+    }
+    const RotateFlip turn = out.orientation != 0 ? RotateFlipOfOrientation(out.orientation) : RotateFlip::None;
 
     // Decode at the size the picture is needed at: drawn, or as thumbnail.
-    const bool grid = call.target == DrawTarget::GridCell;
-    const int thumbW = call.thumbWidth;
+    const int thumbW = request.thumbWidth;
     const int thumbH = int(RoundHalfEven(thumbW * 2.0 / 3.0));
     QSize need;
-    if (const QSize header(props.width(), props.height()); !header.isEmpty()) {
+    if (const QSize header(props->width(), props->height()); !header.isEmpty()) {
         const QSize upright = swapsSides(turn) ? header.transposed() : header;
-        const QRect drawn = FitRect(upright, call.boxWidth, call.boxHeight);
+        const QRect drawn = FitRect(upright, request.boxWidth, request.boxHeight);
         int nw = drawn.width(), nh = drawn.height();
-        if (!call.thumbName.isEmpty() && thumbW > 0) {
+        if (request.thumbWanted && thumbW > 0) {
             nw = std::max(nw, thumbW);
             nh = std::max(nh, thumbH);
         }
         if (nw > 0 && nh > 0)
             need = swapsSides(turn) ? QSize(nh, nw) : QSize(nw, nh);
     }
-    QSize full;
     // A grid cell takes the camera's own small picture when it is big enough
     // and the file is whole: a full decode of a big photo costs a hundred
     // times more.
-    QImage image;
-    if (grid && need.isValid() && !need.isEmpty())
-        image = EmbeddedThumbnailFor(props, call.file, need, &full);
-    if (image.isNull())
-        image = LoadPicture(call.file, need, &full);
-    if (image.isNull())
+    if (request.target == DrawTarget::GridCell && need.isValid() && !need.isEmpty())
+        out.image = EmbeddedThumbnailFor(*props, request.file, need, &out.full);
+    if (out.image.isNull())
+        out.image = LoadPicture(request.file, need, &out.full, request.budget, &out.overBudget);
+    // A picture decoded whole keeps only what is drawn of it.
+    if (need.isValid() && !need.isEmpty() && out.image.width() >= 2 * need.width()
+        && out.image.height() >= 2 * need.height()) {
+        const double f = std::max(double(need.width()) / out.image.width(), double(need.height()) / out.image.height());
+        out.image = out.image.scaled(std::max(1, int(std::ceil(out.image.width() * f))),
+                                     std::max(1, int(std::ceil(out.image.height() * f))), Qt::IgnoreAspectRatio,
+                                     Qt::SmoothTransformation);
+    }
+    return out;
+}
+
+bool DrawThumbnail(DrawThumbnailCall &call)
+{
+    ExifDateText.clear();
+    call.sizeEstimate = 0;
+    call.pictureSize = QSize();
+    call.overBudget = false;
+    if (call.lines)
+        *call.lines = QStringList(5);
+    DecodedPicture decodedHere;
+    if (!call.decoded)
+        decodedHere = DecodePicture(DecodeRequestOf(call));
+    const DecodedPicture &decoded = call.decoded ? *call.decoded : decodedHere;
+    static const ImageProperties kNoProperties;
+    const ImageProperties &props = decoded.props ? *decoded.props : kNoProperties;
+
+    // The properties give the date and, unless the user turned the picture,
+    // its orientation.
+    const QVariant date = GetPropertyValue(props, 0x0132);
+    if (date.typeId() == QMetaType::QString)
+        ExifDateText = slashDate(date.toString());
+    if (call.orientation)
+        *call.orientation = decoded.orientation;
+    const int orientation = decoded.orientation;
+    const RotateFlip turn = orientation != 0 ? RotateFlipOfOrientation(orientation) : RotateFlip::None;
+    const bool grid = call.target == DrawTarget::GridCell;
+    const int thumbW = call.thumbWidth;
+    const int thumbH = int(RoundHalfEven(thumbW * 2.0 / 3.0));
+
+    QImage image = decoded.image;
+    const QSize full = decoded.full;
+    if (image.isNull()) {
+        call.overBudget = decoded.overBudget;
         return false;
+    }
     image = ApplyRotateFlip(image, turn);
     const QSize size = swapsSides(turn) ? full.transposed() : full;
     const int w = size.width(), h = size.height();

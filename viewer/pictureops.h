@@ -4,8 +4,9 @@
 // orientation and saving a picture as JPEG.
 //
 // Pictures are read by content (a TIFF named ".rpc" or a PPM named ".thc"
-// loads), decoded at the size they are shown (big camera pictures stay
-// cheap), under a finite allocation limit (a crafted header cannot make the
+// loads), decoded at the size they are shown where the format allows (big
+// camera pictures stay cheap), and only within a budget checked against the
+// header before anything is allocated (a crafted header cannot make the
 // program allocate without bound). Paths may be internal or native.
 #pragma once
 
@@ -15,14 +16,36 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 // The allocation limit of one decoded picture, in MB.
 constexpr int kPictureAllocationLimitMB = 1024;
 
+// How much one decode may take. The preview and the grid decode at most
+// 100 megapixels and 400 MB of one picture; the full picture window and the
+// saves up to the allocation limit.
+enum class DecodeBudget { Preview, Full };
+constexpr qint64 kPreviewDecodePixels = 100'000'000;
+constexpr qint64 kPreviewDecodeMB = 400;
+
+// What a decode of a picture would take, from its header alone.
+struct DecodePlan {
+    QSize header;       // the picture's own size; invalid when the header does not say
+    QSize scaledTo;     // valid when the reader scales while it decodes (JPEG)
+    qint64 pixels = 0;  // decoded pixels
+    qint64 bytes = 0;   // memory of the decoded picture, with a true-colour copy
+    bool withinBudget = true;
+};
+// The plan of a picture file (native path) fitted into `fitInto` (invalid:
+// at its own size). GIF counts its logical screen, which the reader fills.
+DecodePlan PlanPictureDecode(const QString &nativePath, QSize fitInto, DecodeBudget budget);
+
 // Reads a picture file by its content. A valid `fitInto` decodes at the
 // smallest size that still covers it (keeping the aspect), where the format
-// can; `fullSize` receives the picture's own size. A null image on failure.
-QImage LoadPicture(const QString &path, QSize fitInto = QSize(), QSize *fullSize = nullptr);
+// can; `fullSize` receives the picture's own size. A picture over the
+// budget is not decoded (`overBudget` tells). A null image on failure.
+QImage LoadPicture(const QString &path, QSize fitInto = QSize(), QSize *fullSize = nullptr,
+                   DecodeBudget budget = DecodeBudget::Full, bool *overBudget = nullptr);
 
 // Width and height of a picture file in pixels; nothing is set when the file
 // does not load.
@@ -59,6 +82,37 @@ QRect FitRect(QSize picture, double boxWidth, double boxHeight);
 // The grid cell and the preview are told apart by the caller.
 enum class DrawTarget { Preview, GridCell };
 
+class ImageProperties;
+
+// The decoding half of DrawThumbnail: what it needs of the file, and nothing
+// of the program, so that it may run on a worker thread.
+struct PictureDecodeRequest {
+    QString file;               // native path (a worker never resolves a drive letter)
+    qint64 fileSize = -1;       // with the time, the file's identity: a changed
+    qint64 modifiedMs = 0;      // file is decoded anew
+    double boxWidth = 0;        // twips
+    double boxHeight = 0;
+    DrawTarget target = DrawTarget::Preview;
+    int thumbWidth = 0;
+    bool thumbWanted = false;   // a grid thumbnail is to be written
+    int orientation = 0;        // 0: the file's own
+    DecodeBudget budget = DecodeBudget::Preview;
+    bool operator==(const PictureDecodeRequest &) const = default;
+};
+
+// A decoded picture file: its properties and its picture, unturned, at
+// least as large as the box and the thumbnail need it.
+struct DecodedPicture {
+    std::shared_ptr<const ImageProperties> props;
+    QImage image;
+    QSize full;                 // the picture's own size, unturned
+    int orientation = 0;        // the request's, or the file's when that was 0
+    bool overBudget = false;    // not decoded: over the budget
+};
+
+// Reads the properties and decodes the picture; touches nothing shared.
+DecodedPicture DecodePicture(const PictureDecodeRequest &request);
+
 // What DrawThumbnail is asked to do and gives back.
 struct DrawThumbnailCall {
     QImage *canvas = nullptr;      // the box's image; nullptr: nothing is drawn
@@ -72,8 +126,11 @@ struct DrawThumbnailCall {
     QString thumbName;
     int thumbWidth = 0;            // RenderedThumbWidth; the thumbnail is that by 2/3 of it
     int *orientation = nullptr;    // PictureOrientation: 0 is filled from the file
+    DecodeBudget budget = DecodeBudget::Preview;
+    const DecodedPicture *decoded = nullptr;   // decoded already (DecodePicture of DecodeRequestOf)
     double sizeEstimate = 0;       // out: w x h x 6 / 1000 kB, 0 for RAW and TIFF types
     QSize pictureSize;             // out: width and height after the turn
+    bool overBudget = false;       // out: not drawn, the picture is over the budget
 };
 
 // Draws the picture file into the canvas the right way up, fitted into the
@@ -82,8 +139,8 @@ struct DrawThumbnailCall {
 // cell. Writes the grid thumbnail once (quality 98; an existing one stays).
 // True when the picture loaded and has a size.
 bool DrawThumbnail(DrawThumbnailCall &call);
-
-class ImageProperties;
+// The decoding a draw call asks for (its file resolved and looked at now).
+PictureDecodeRequest DecodeRequestOf(const DrawThumbnailCall &call);
 
 // A JPEG file ends with its end-of-picture marker (trailing zero bytes
 // allowed): not cut short.

@@ -4,6 +4,8 @@
 // only that child is ever ended.
 #pragma once
 
+#include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -20,13 +22,15 @@ enum class ConvertKind {
     EmbeddedThumb,   // -c -T -e -w: the camera's embedded thumbnail (".thc")
     HalfSize,        // -c -T -h -w: a half-size TIFF (".rpc", or ".thc" for the grid's retry)
     FullSize,        // -c -T -w: the full-size TIFF ("_" + extension + ".tif")
+    Identify,        // -i -v: what the converter reads of the file (".inf", text)
 };
 
 QStringList ConverterOptions(ConvertKind kind);
 
 // The output name of a found file's conversion: the name up to and including
 // its first dot, "R#" removed, then "thc", "rpc" or "_" + extension + ".tif"
-// (R#0012.cr2 gives 0012.thc, 0012.rpc, 0012_cr2.tif). The full name is kept:
+// (R#0012.cr2 gives 0012.thc, 0012.rpc, 0012_cr2.tif; 0012.inf for the
+// identification). The full name is kept:
 // the look-up and the conversion use the same name.
 QString ConverterOutputName(const QString &foundName, ConvertKind kind);
 
@@ -49,3 +53,14 @@ bool RunConverter(const ConverterCommand &command, int limitMs, const std::funct
 // The limits of one conversion: the first try and the grid's half-size retry.
 constexpr int kConverterLimitMs = 15000;
 constexpr int kConverterRetryLimitMs = 10000;
+
+// The picture size in the converter's identification ("Image size: W x H");
+// invalid when it states none.
+QSize ConverterImageSize(const QByteArray &identification);
+// Whether a converted picture is about half the RAW picture's size each way
+// (the converter halved it), whichever way up it was turned.
+bool IsHalfSizeConversion(QSize converted, QSize raw);
+// Drops the property lines (from 5 on) whose values the converter writes
+// empty when the RAW file holds none: no text, zero numbers (a time, an
+// exposure, an aperture), the epoch as a date. Blank lines stay.
+void DropEmptyConverterValues(QStringList &lines);

@@ -13,26 +13,40 @@ int ThumbnailLimit(int width)
     return int(RoundHalfEven(250.0 * ratio * ratio));
 }
 
+int FittingThumbWidth(int fileCount, int width)
+{
+    if (width > 0)
+        while (width > 1 && double(fileCount) > 250.0 * (200.0 / width) * (200.0 / width))
+            --width;
+    return std::max(width, kMinThumbWidth);
+}
+
 QSize ThumbIconSpacing(int width, int thumbHeight)
 {
     return QSize(int(RoundHalfEven(width * 1.2)), thumbHeight + 26);
 }
 
-QString ThumbLabel(const QString &name)
+QString ThumbLabel(const QString &name, const QFontMetrics &metrics, int room)
 {
-    QString stripped = name;
-    stripped.remove(QStringLiteral("R#"));
-    stripped.remove(QStringLiteral("PICT"));
-    const qsizetype length = name.size();
-    qsizetype n = std::min<qsizetype>(stripped.size() + 1, 10);
-    // Grow while the end begins with a digit or a sign (sorts at or before "9").
-    while (n <= length && name.right(n).compare(QStringLiteral("9")) <= 0)
-        ++n;
-    QString label = name.right(std::max<qsizetype>(0, n - 1));
-    const QChar first = label.isEmpty() ? QChar() : label[0];
-    if (!(first >= '1' && first <= '9') && !name.contains('^'))
-        label = name.right(std::max<qsizetype>(0, n - 2));
-    return label;
+    const auto fits = [&](const QString &text) { return metrics.horizontalAdvance(text) <= room; };
+    QString label = name;
+    // A found file's name: "R#", the counter padded with zeros, the extension.
+    if (label.startsWith(QLatin1String("R#"))) {
+        label.remove(0, 2);
+        qsizetype zeros = 0;
+        while (zeros + 1 < label.size() && label[zeros] == '0' && label[zeros + 1].isDigit())
+            ++zeros;
+        if (!fits(label) && zeros > 0)
+            label.remove(0, zeros);
+    }
+    // Names of one folder mostly differ at their end (IMG_0012.JPG): that is kept.
+    return fits(label) ? label : metrics.elidedText(label, Qt::ElideLeft, std::max(room, 1));
+}
+
+int ThumbLabelRoom(int width)
+{
+    // The grid's cell (as wide as its spacing) less the text margins.
+    return ThumbIconSpacing(std::max(width, 48), 0).width() - 8;
 }
 
 int ThumbnailCounter(const QString &thumbnailName)

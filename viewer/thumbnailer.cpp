@@ -168,7 +168,7 @@ std::optional<pcMemDC> cThumbnailGenerator::GetThumbnail(bool &success)
 
     QImage picture;
     if (r.started && !r.timedOut && !r.crashed && r.exitCode == 0 && !released_)
-        picture = LoadPicture(output, QSize(width, height));
+        picture = LoadPicture(output, QSize(width, height), nullptr, DecodeBudget::Preview);
     QFile::remove(output);
     if (picture.isNull() || picture.width() <= 0 || picture.height() <= 0)
         return std::nullopt;

@@ -7,6 +7,7 @@
 #include "drive/driveinfo.h"
 #include "drive/drivelist.h"
 #include "drive/files.h"
+#include "drive/registry.h"
 #include "drive/sectors.h"
 #include "drive/strings.h"
 #include "drive/system.h"
@@ -23,12 +24,14 @@
 #include "recovery/cachenames.h"
 #include "recovery/diskimage.h"
 #include "recovery/imageindex.h"
+#include "recovery/stagedrecovery.h"
 
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -86,9 +89,9 @@ void frmRecover::CmdBackup_Click()
         return;
     if (SourceName.isEmpty() || SourceName.size() >= 5)
         return;   // no drive chosen (an image is not backed up)
-    DriveInfoRecord &record = DriveInfo();
-    if (record.BytesPerSector == 0 || record.DriveLetter != SourceName[0].toUpper())
-        GetDriveInfo(SourceName);
+    // The medium in the drive now, read afresh.
+    if (!CheckSourceMedium())
+        return;
     const QString title = ProgramTitle + QStringLiteral("  ") + GetString(265, QStringLiteral("Backup"));
 
     if (RecoveryStage != 2) {
@@ -290,9 +293,13 @@ void frmRecover::BackupDiskImage()
     // 9. Progress over the clusters of the read unit.
     const int64_t unitBytes = int64_t(plan.bytesPerSector) * plan.sectorsPerCluster;
     const int64_t units = std::max<int64_t>(1, (mediumBytes + unitBytes - 1) / unitBytes);
-    ShowProgressPanel(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s"))
-                          .replace(QStringLiteral("&&"), QStringLiteral("&")),
-                      double(units));
+    const auto progressText = [](const QStringList &figures) {
+        return FormatString(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s")), figures)
+            .replace(QStringLiteral("&&"), QStringLiteral("&"));
+    };
+    // The first figures stand until the copy gives its own (a damaged
+    // medium's first reads may take long).
+    ShowProgressPanel(progressText({QStringLiteral("0"), QStringLiteral("-"), QStringLiteral("0.0")}), double(units));
     OperationRunning = !stoppedWhileSearching;
     OperationBusy = true;
 
@@ -308,14 +315,21 @@ void frmRecover::BackupDiskImage()
         if (m == BackupReadMode::Damaged)
             ChkDamaged.setValue(1);
     };
-    cb.progress = [this](const BackupProgress &p) {
+    // Stage 2 keeps what it has not read yet where the final stage finds it,
+    // also after the program was ended from outside.
+    const bool recordNotRead = RecoveryStage == 2;
+    auto notRead = std::make_shared<QString>(QStringLiteral("?"));
+    cb.progress = [this, progressText, recordNotRead, notRead, bps](const BackupProgress &p) {
         if (ProgressBar1.Max() < double(p.clustersDone))
             ProgressBar1.setMax(double(p.clustersDone) * 1.1);
         ProgressBar1.setValue(double(p.clustersDone));
-        lblStatus.setCaption(FormatString(GetString(1492, QStringLiteral("Elapsed: %0 && to go: %1 seconds %2 MB/s")),
-                                          {wholeText(double(p.elapsedSeconds)), wholeText(double(p.secondsToGo)),
-                                           rateText(p.mbPerSecond)})
-                                 .replace(QStringLiteral("&&"), QStringLiteral("&")));
+        lblStatus.setCaption(progressText(
+            {wholeText(double(p.elapsedSeconds)), wholeText(double(p.secondsToGo)), rateText(p.mbPerSecond)}));
+        const QString text = Stage2NotReadText(p.notReadFrom, p.notReadTo, bps);
+        if (recordNotRead && text != *notRead) {
+            *notRead = text;
+            SaveSetting(QStringLiteral("Zentarix"), QStringLiteral("Quilvane"), Stage2NotReadKey, text);
+        }
     };
     const BackupResult r = CopyMedium(medium, image, plan, std::move(cb));
     LastBackupResult = r;

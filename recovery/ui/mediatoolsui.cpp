@@ -119,9 +119,11 @@ bool frmRecover::MediaToolAllowed()
     const QChar letter = SourceName[0].toUpper();
     if (plat::driveTypeCode(letter) != plat::DriveTypeRemovable)
         return false;
-    DriveInfoRecord &record = DriveInfo();
-    if (record.BytesPerSector == 0 || record.DriveLetter != letter)
-        GetDriveInfo(SourceName);
+    // The medium in the drive now, read afresh; the keys do nothing on one
+    // that cannot be read.
+    if (!CheckSourceMedium(true))
+        return false;
+    const DriveInfoRecord &record = DriveInfo();
     if (record.DriveType != QLatin1String("Removable") || record.FirstDataSector < 1)
         return false;
     return !WindowsFolder.contains(SourceName.left(2), Qt::CaseInsensitive);

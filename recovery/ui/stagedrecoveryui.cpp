@@ -6,6 +6,7 @@
 
 #include "drive/driveinfo.h"
 #include "drive/drivelist.h"
+#include "drive/files.h"
 #include "drive/registry.h"
 #include "drive/strings.h"
 #include "drive/ui/msgbox.h"
@@ -15,10 +16,14 @@
 #include "recovery/cacheguard.h"
 #include "recovery/cachenames.h"
 #include "recovery/stagedrecovery.h"
+#include "scan/foundagain.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <algorithm>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +55,63 @@ bool writableFolder(const QString &folder)
 {
     const QString native = plat::toNative(folder);
     return !native.isEmpty() && QDir().mkpath(native) && ::access(QFile::encodeName(native).constData(), W_OK) == 0;
+}
+
+// A stage ended from outside while it was cutting a file the cache held
+// already leaves that file twice (the stage goes on with the cache's files
+// and compares each find with them when it closes it). Each such find is
+// dropped, or takes the place of the file it repeats when that was cut short
+// and the find holds more; the list and the view follow. The cache's files
+// that the list does not name are compared too, after the listed ones.
+void mergeFilesFoundAgain(frmRecover &w)
+{
+    const QString folder = plat::toNative(w.CacheRoot);
+    if (folder.isEmpty() || w.ShownFolder != w.CacheRoot)
+        return;
+    QStringList names;
+    for (const QString &name : w.FoundFilePaths)
+        if (!name.isEmpty())
+            names << name;
+    const int listed = int(names.size());
+    if (listed > w.List3.ListCount())
+        return;   // the list and its names disagree: nothing is judged by them
+    const QSet<QString> named(names.begin(), names.end());
+    for (const QFileInfo &fi : QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
+        if (!fi.isSymLink() && !fi.fileName().startsWith(QLatin1Char('.')) && !named.contains(fi.fileName()))
+            names << fi.fileName();
+    std::vector<bool> cutShort;
+    for (int i = 0; i < listed; ++i)
+        cutShort.push_back(FoundLineMarked(w.List3.List(i)));
+    const std::vector<FoundAgainMatch> matches = FindFoundAgain(folder, names, cutShort);
+    if (matches.empty())
+        return;
+    QList<int> gone;
+    for (const FoundAgainMatch &m : matches) {
+        const QByteArray later = QFile::encodeName(folder + QLatin1Char('/') + names[m.later]);
+        if (m.verdict == FoundAgain::Replace) {
+            const QByteArray earlier = QFile::encodeName(folder + QLatin1Char('/') + names[m.earlier]);
+            if (::rename(later.constData(), earlier.constData()) != 0)
+                continue;
+        } else if (::unlink(later.constData()) != 0) {
+            continue;
+        }
+        if (m.later < listed)
+            gone << m.later;
+    }
+    std::sort(gone.begin(), gone.end(), std::greater<int>());
+    for (const int i : gone) {
+        w.List3.RemoveItem(i);
+        w.FoundFilePaths.removeAt(i);
+        if (size_t(i) < w.ItemOrientations.size())
+            w.ItemOrientations.erase(w.ItemOrientations.begin() + i);
+    }
+    if (w.FoundFilePaths.isEmpty())
+        w.FoundFilePaths << QString();
+    w.ItemOrientations.resize(size_t(w.FoundFilePaths.size()), 0.0f);
+    w.ClearFileView();
+    if (w.ResultViewState == 1 && w.List3.ListCount() > 0)
+        w.RenderThumbnails();
+    w.SaveScanList();
 }
 
 } // namespace
@@ -119,9 +181,18 @@ void frmRecover::ResumeDamagedMediaRecovery()
         return false;
     };
 
-    h.runStage1 = [this] {
+    // The stages' results show as thumbnails: the view is chosen before the
+    // scan, whose end renders them.
+    auto thumbnailView = [this] {
+        if (List3.ListCount() > 0 || CountFolderFiles(CacheRoot) > 0) {
+            ResultViewState = 0;
+            CmdShowThumbs_Click();   // turns the view to the thumbnails
+        }
         ResultViewState = 1;
-        CmdShowThumbs_Click();
+        UpdateThumbsCaption();
+    };
+    h.runStage1 = [this, thumbnailView] {
+        thumbnailView();
         ChkDeep.setValue(1);
         ChkDamaged.setValue(0);
         ChkDamaged.setVisible(false);
@@ -131,11 +202,14 @@ void frmRecover::ResumeDamagedMediaRecovery()
         CreateRegistryEntries();
         ChkDeep.setValue(1);
         ChkDamaged.setVisible(true);
+        ChkDamaged.ZOrder(0);   // in front of the command it stands beside
         ChkDamaged.setValue(1);
         CmdBackup_Click();
     };
-    h.runFinalStage = [this] {
-        CmdShowThumbs_Click();
+    h.runFinalStage = [this, thumbnailView] {
+        // What stage 2 never read (kept by it, also when it was ended from outside).
+        const QString notRead = GetSetting(kApp, kSection, Stage2NotReadKey);
+        thumbnailView();
         ChkDeep.setValue(1);
         ChkDamaged.setValue(0);
         ChkDamaged.setVisible(false);
@@ -148,6 +222,9 @@ void frmRecover::ResumeDamagedMediaRecovery()
         const bool normal =
             ScanFinished && (end == ScanEnd::Finished || end == ScanEnd::NoFiles || end == ScanEnd::Wiped);
         const QString native = plat::toNative(image);
+        const QString neverRead = Stage2NotReadMessage(notRead);
+        if (!neverRead.isEmpty())
+            MsgBoxPositioned(hWnd(), neverRead, plat::mb::OK + plat::mb::IconExclamation, StagedRecoveryTitle());
         if (normal) {
             if (!native.isEmpty() && QFileInfo(native).isFile() && !QFileInfo(native).isSymLink())
                 QFile::remove(native);
@@ -159,5 +236,13 @@ void frmRecover::ResumeDamagedMediaRecovery()
                              plat::mb::OK + plat::mb::IconInformation, StagedRecoveryTitle());
         }
     };
+    // A stage that was ended from outside may have left a file twice.
+    const QString stageReached = GetSetting(kApp, kSection, QStringLiteral("LastStage"), QStringLiteral("0")).trimmed();
+    if (GetSetting(kApp, kSection, QStringLiteral("LastCluster"), QStringLiteral("0")).trimmed().toDouble() > 0
+        && (stageReached == QLatin1String("1") || stageReached == QLatin1String("2")))
+        mergeFilesFoundAgain(*this);
     RunStagedRecovery(h);
+    // The record of stage 2 goes with the chain's end.
+    if (GetSetting(kApp, kSection, QStringLiteral("LastStage"), QStringLiteral("0")) == QLatin1String("0"))
+        DeleteSetting(kApp, kSection, Stage2NotReadKey);
 }

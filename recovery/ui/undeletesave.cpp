@@ -42,6 +42,22 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
     const int selected = list.SelCount();
     if (selected == 0 || (!force && OperationBusy))
         return;
+    // An entry is read from the medium it was listed on, or not at all: data
+    // of another card in the drive never passes for the entry's file.
+    if (!UndeleteListMedium.letter.isNull()) {
+        const DriveIdentity listed = UndeleteListMedium;
+        if (!CheckSourceMedium())
+            return;
+        if (SourceMedium != listed) {
+            MsgBoxPositioned(hWnd(),
+                             FormatString(GetString(2932, QStringLiteral("The medium in drive %0 is not the one listed: "
+                                                                         "nothing was saved. Please press Quick Undelete "
+                                                                         "to list it anew.")),
+                                          {SourceName.left(2).toUpper()}),
+                             plat::mb::OK + plat::mb::IconExclamation, GetString(384, QStringLiteral("Undelete")));
+            return;
+        }
+    }
     const bool keptRunning = OperationRunning, keptBusy = OperationBusy;
     OperationRunning = true;
     OperationBusy = true;

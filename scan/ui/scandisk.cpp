@@ -14,6 +14,7 @@
 #include "platform/ui/msgbox.h"
 #include "recovery/imageindex.h"
 #include "recovery/scanlist.h"
+#include "scan/foundagain.h"
 #include "scan/scanengine.h"
 #include "scan/scantable.h"
 #include "scan/signatures.h"
@@ -142,6 +143,11 @@ void frmRecover::ScanDisk()
     }
     options.resume = resume;
     const bool resuming = resume.offset >= 0;
+    // A staged recovery's scan goes on with what the cache holds: the files
+    // of the scan that was ended from outside and those of earlier stages
+    // keep their names and places, and are not kept a second time.
+    const bool goOn = RecoveryStage != 0 && !resuming;
+    options.keepFoundFiles = goOn;
 
     // While the scan runs its command bar takes no drive change and no
     // learning (the learning reads the Scan button's "Stop" as a call from
@@ -166,16 +172,16 @@ void frmRecover::ScanDisk()
     // goes on with the list of the cache root (after a restart, the one its
     // list file holds).
     ShownFolder = CacheRoot;
-    if (!resuming || CountFolderFiles(CacheRoot) != List3.ListCount()) {
+    if ((!resuming && !goOn) || CountFolderFiles(CacheRoot) != List3.ListCount()) {
         ClearFileView();
         List3.Clear();
         FoundFilePaths = QStringList{QString()};
         ItemOrientations.assign(1, 0.0f);
         RefillFoundFileList();
     }
-    if (!resuming) {
+    if (!resuming && !goOn) {
         FoundFiles.clear();
-    } else if (FoundFiles.counter() + 1 != FoundFilePaths.size() || FoundFilePaths.value(0).isEmpty()) {
+    } else if (goOn || FoundFiles.counter() + 1 != FoundFilePaths.size() || FoundFilePaths.value(0).isEmpty()) {
         FoundFiles.clear();
         for (const QString &name : FoundFilePaths) {
             if (name.isEmpty())
@@ -186,10 +192,13 @@ void frmRecover::ScanDisk()
             FoundFiles.EntryDates.push_back(QDateTime());
         }
     }
-    if (!resuming || FoundFilePaths.value(0).isEmpty()) {
+    if ((!resuming && !goOn) || FoundFilePaths.value(0).isEmpty()) {
         FoundFilePaths = QStringList{QString()};
         ItemOrientations.assign(1, 0.0f);
     }
+    if (goOn)
+        for (qsizetype i = 0; i < FoundFiles.FoundFileNames.size(); ++i)
+            options.foundCutShort.push_back(i < List3.ListCount() && FoundLineMarked(List3.List(int(i))));
 
     // The picture view as it stands, for the view after the scan.
     if (!Picture1.Picture().isNull())

@@ -146,6 +146,10 @@ void frmRecover::CmdScan_Click()
     }
     if (SourceName.isEmpty())
         return;   // no drive chosen: nothing to scan
+    // The medium now in the drive, read afresh: another one is read as new,
+    // one that cannot be read is said so.
+    if (!CheckSourceMedium())
+        return;
 
     OperationScope scope(*this);
     const DriveFacts facts = SystemDriveFacts();
@@ -170,6 +174,12 @@ void frmRecover::CmdScan_Click()
     const QString startPrevious = PrevCacheRoot;
     const QString savedRoot = CacheRoot;
     SyncScanResumeUnit();
+    if (!ScanningImage && ScanResumeUnit() > 0 && SourceName == LastScanSource
+        && !ResumeOnSameMedium(ScanMedium, uint32_t(LastScanSerial), SourceMedium)) {
+        MsgBoxPositioned(hWnd(), ResumeRefusedText(SourceName, uint32_t(LastScanSerial), SourceMedium),
+                         plat::mb::OK + plat::mb::IconExclamation, ScanBoxTitle(ProgramTitle));
+        SetScanResumeUnit(0);
+    }
     int64_t resume = HeldResumePosition(SourceName, LastScanSource, MakeCacheKey(), ListCacheKey, ScanResumeUnit());
     const bool filesViewVisible = LvwFiles.Visible();
 
@@ -467,6 +477,8 @@ void frmRecover::CmdScan_Click()
 
     // 11. The scan.
     OperationRunning = true;
+    if (ScanResumeUnit() == 0)
+        ScanMedium = ScanningImage ? DriveIdentity{} : SourceMedium;
     ScanDisk();
     List3_Click();
     ResetDeletedEntries();

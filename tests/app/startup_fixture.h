@@ -22,6 +22,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -83,6 +84,20 @@ private:
     std::map<std::string, std::optional<QByteArray>> saved_;
 };
 
+// A start-up without pauses, fade or real end: the end of the process is
+// handed to onExit, the random seed fixed, the language English.
+inline void quietStartup(std::function<void()> onExit)
+{
+    SetProgramExitHook(std::move(onExit));
+    SetManifestPauseMs(0);
+    SetProgramArguments(QStringList{});
+    SetInstanceEndWaitMs(300);
+    SetWindowOpacityOverride(false);
+    SetProgramRandomSeed(7u);
+    SetMsgBoxPlainMode(false);
+    SetCurrentLanguageId(9);
+}
+
 class FreshHome : public ::testing::Test {
 protected:
     void SetUp() override
@@ -94,14 +109,7 @@ protected:
         keepProgramKeyInUserHive();
         plat::DriveTable::instance().resetVirtual();
         plat::DriveTable::instance().setExclusive(true);
-        SetProgramExitHook([this] { ++exits; });
-        SetManifestPauseMs(0);
-        SetProgramArguments(QStringList{});
-        SetInstanceEndWaitMs(300);
-        SetWindowOpacityOverride(false);
-        SetProgramRandomSeed(7u);
-        SetMsgBoxPlainMode(false);
-        SetCurrentLanguageId(9);
+        quietStartup([this] { ++exits; });
         w = &CreateMainWindow();
     }
     void TearDown() override

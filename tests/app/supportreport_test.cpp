@@ -82,8 +82,9 @@ TEST(SupportReport, TheSystemLinesAreThisSystemsOwn)
         << os.toStdString();
     const QString osRelease = QString::fromUtf8(testing_support::readFileBytes("/etc/os-release"));
     const QRegularExpressionMatch pretty = QRegularExpression("^PRETTY_NAME=\"?([^\"\n]*)", QRegularExpression::MultilineOption).match(osRelease);
-    if (pretty.hasMatch())
+    if (pretty.hasMatch()) {
         EXPECT_TRUE(os.startsWith("OS: " + pretty.captured(1) + " ")) << os.toStdString();
+    }
     // The system drive has an identity here, whatever its file system.
     EXPECT_NE(GetVolumeSerial("C:"), 0u);
 }

@@ -372,3 +372,49 @@ TEST_F(BackupWindow, AnIndexWhoseImageIsGoneIsRefusedAndAnotherOneAsked)
     EXPECT_FALSE(w->ScanningImage);
     EXPECT_TRUE(QFileInfo::exists(plat::toNative(indexPath)));
 }
+
+TEST_F(BackupWindow, AnotherCardInTheReaderIsBackedUpWithItsOwnEntries)
+{
+    // Two cards formatted alike (one serial), each with a deleted picture.
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 16384;
+    spec.serial = "C4A2D000";
+    const QString a = makeFatImage(makeTempDir("carda"), "card.img", spec);
+    const QString b = makeFatImage(makeTempDir("cardb"), "card.img", spec);
+    ASSERT_FALSE(a.isEmpty() || b.isEmpty());
+    // Card A's list is long enough to be taken as it stands.
+    for (int i = 1; i <= 6; ++i)
+        ASSERT_TRUE(mcopyData(a, QStringLiteral("/ALPHA%1.JPG").arg(i), patternBytes(9000, i)));
+    for (int i = 1; i <= 6; ++i)
+        ASSERT_TRUE(mdel(a, QStringLiteral("/ALPHA%1.JPG").arg(i)));
+    ASSERT_TRUE(mcopyData(b, "/CHARLIE.JPG", patternBytes(7000, 2)) && mdel(b, "/CHARLIE.JPG"));
+    ASSERT_TRUE(attachCard('E', a));
+    w->SourceName = "E:";
+    {
+        MessageScript none;
+        w->CmdQuickUndelete_Click();
+    }
+    ASSERT_GE(w->DeletedEntriesUpperBound(), 5);
+
+    // Card B goes in while the program runs; the backup copies it and
+    // indexes its entries, none of card A's.
+    const QByteArray cardB = readFileBytes(b);
+    ASSERT_TRUE(writeFileBytes(a, cardB));
+    QString image;
+    {
+        MessageScript none;
+        image = backUp(makeTempDir("backupb"));
+    }
+    EXPECT_TRUE(readFileBytes(image) == cardB);
+    DiskImageIndex index;
+    ASSERT_TRUE(ReadDiskImageIndex(DiskImageIndexPath(w->WorkFolder, w->ImageFilePath), index));
+    std::vector<DeletedEntryRecord> entries;
+    ASSERT_TRUE(ReadEntryRecords(index.entryRecords, index.lastEntryIndex, entries));
+    QStringList names;
+    for (const DeletedEntryRecord &e : entries)
+        names << e.Name;
+    EXPECT_TRUE(names.contains("?HARLIE.JPG")) << names.join(' ').toStdString();
+    EXPECT_FALSE(names.join(' ').contains("LPHA")) << names.join(' ').toStdString();
+    expectIdle();
+}

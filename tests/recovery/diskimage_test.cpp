@@ -146,6 +146,48 @@ TEST_F(DiskImages, ADamagedMediumIsCopiedWithEveryReadableSectorInPlaceBothWays)
     EXPECT_EQ(sha256(source), sha);
 }
 
+TEST_F(DiskImages, ABackwardsCopyTakesTheSectorsOnBothSidesOfABadStretchBeforeTheStretch)
+{
+    const QString dir = makeTempDir("stretch");
+    const QString source = dir + "/medium.img";
+    ASSERT_TRUE(writeFileBytes(source, patternBytes(2000 * 512, 23)));
+    // Clusters 100-148 hold the stretch (sectors 803-1190, clusters of 8).
+    ASSERT_TRUE(attachCard('E', source, {{803, 1190}}));
+    const QByteArray bytes = readFileBytes(source);
+
+    BackupPlan plan;
+    plan.sectorsPerCluster = 8;
+    plan.clustersPerRead = 1;
+    plan.backwards = true;
+    plan.mode = BackupReadMode::Damaged;
+    plat::Handle medium = plat::openVolume('E', plat::Access::Read);
+    plan.mediumBytes = medium.size();
+    const QString target = dir + "/backuptemp.dat";
+    plat::Handle out = plat::createFile(target, plat::CreateMode::Exclusive);
+    // The program killed when the copy turns to the stretch itself.
+    QList<QPair<int64_t, int64_t>> notRead;
+    BackupCallbacks cb;
+    cb.progress = [&](const BackupProgress &p) { notRead << qMakePair(p.notReadFrom, p.notReadTo); };
+    cb.stopRequested = [&] { return notRead.size() >= 3; };
+    const BackupResult r = CopyMedium(medium, out, plan, cb);
+    medium.close();
+    out.close();
+
+    // Nothing read; the end down to the stretch; the start up to it; the stretch left.
+    ASSERT_GE(notRead.size(), 4);
+    EXPECT_EQ(notRead.first(), qMakePair(int64_t(0), int64_t(2000 * 512)));
+    EXPECT_EQ(notRead[1], qMakePair(int64_t(0), int64_t(149 * 4096)));
+    EXPECT_EQ(notRead[2], qMakePair(int64_t(100 * 4096), int64_t(149 * 4096)));
+    EXPECT_EQ(notRead.last(), notRead[2]);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.unreadableSectors, 0) << "no sector of the stretch was ground through";
+    const QByteArray image = readFileBytes(target);
+    ASSERT_EQ(image.size(), bytes.size());
+    EXPECT_TRUE(image.left(100 * 4096) == bytes.left(100 * 4096));
+    EXPECT_TRUE(image.mid(149 * 4096) == bytes.mid(149 * 4096));
+    EXPECT_EQ(image.mid(100 * 4096, 49 * 4096).count('\0'), 49 * 4096);
+}
+
 TEST_F(DiskImages, TheIndexHasItsExactFormAndItsCountsAreCheckedAgainstTheFile)
 {
     EXPECT_EQ(IndexNumberText(512), " 512");

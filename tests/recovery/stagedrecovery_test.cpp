@@ -12,6 +12,8 @@
 #include "platform/drives.h"
 #include "platform/paths.h"
 #include "recovery/stagedrecovery.h"
+#include "scan/foundagain.h"
+#include "scan/scanengine.h"
 #include "tests/recovery/media_fixtures.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
@@ -20,6 +22,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -256,7 +261,6 @@ TEST_F(StagedWindow, StagesTwoAndThreeCopyTheCardBackwardsScanTheCopyAndDeleteIt
         MessageScript boxes;
         boxes.expect(plat::id::OK, "Stage 2:  Saving remaining sectors until probably again terminated by Windows....");
         boxes.expect(plat::id::OK, "Final stage:");
-        boxes.expect(plat::id::OK, "Cache folders are empty.");   // the thumbnail view chosen before the scan
         boxes.expect(plat::id::OK, "Finished.");
         w->ResumeDamagedMediaRecovery();
     }
@@ -274,6 +278,110 @@ TEST_F(StagedWindow, StagesTwoAndThreeCopyTheCardBackwardsScanTheCopyAndDeleteIt
     EXPECT_EQ(RegGetValue(w->RegistryHive, frmRecover::ProgramKey, "BUD").toString(), w->BackupFolder);
 }
 
+TEST_F(StagedWindow, StageOneGoesOnWithWhatTheKilledScanCachedAndGivesEachFileOnce)
+{
+    // The killed scan's files, finished at this start: the photo whole, the
+    // picture it was cutting cut short and marked.
+    markers("33", "0");
+    const QString cache = plat::toNative(w->CacheRoot);
+    ASSERT_TRUE(writeFileBytes(cache + "/R#0000.jpg", card().jpeg));
+    ASSERT_TRUE(writeFileBytes(cache + "/R#0001.png", card().png.left(card().png.size() / 2)));
+    w->ShownFolder = w->CacheRoot;
+    w->RefillFoundFileList();
+    ASSERT_EQ(w->List3.ListCount(), 2);
+    w->List3.setList(1, DamagedFileDisplayLine(1, "PNG File"));
+    w->SaveScanList();
+    w->BackupFolder = plat::toInternal(makeTempDir("stagegoon")) + "\\";
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::Yes, "Quilvane was unexpectedly terminated by Windows");
+        boxes.expect(plat::id::OK, "Stage 1:");
+        boxes.expect(plat::id::OK, "Finished.");
+        w->ResumeDamagedMediaRecovery();
+    }
+    // Found again, both: the photo dropped, the picture's whole bytes in the
+    // place (and under the name) of the part the killed scan had, its line
+    // no longer marked.
+    EXPECT_EQ(w->LastScanResult.filesFoundAgain, 2);
+    const auto found = folderFiles(cache);
+    ASSERT_EQ(found.size(), 2);
+    EXPECT_EQ(found[0].first, "R#0000.jpg");
+    EXPECT_TRUE(found[0].second == card().jpeg);
+    EXPECT_EQ(found[1].first, "R#0001.png");
+    EXPECT_TRUE(found[1].second == card().png);
+    ASSERT_EQ(w->List3.ListCount(), 2);
+    EXPECT_EQ(w->FoundFilePaths, QStringList({"R#0000.jpg", "R#0001.png"}));
+    EXPECT_FALSE(FoundLineMarked(w->List3.List(1))) << w->List3.List(1).toStdString();
+    // The results are shown as thumbnails.
+    EXPECT_EQ(w->ResultViewState, 1);
+    EXPECT_TRUE(w->LvwFiles.Visible());
+    EXPECT_EQ(w->LvwFiles.ItemCount(), 2);
+}
+
+TEST_F(StagedWindow, StageTwoEndedAtTheStretchLeavesTheFinalStageToNameWhatItNeverRead)
+{
+    // A slow bad stretch in the middle of the card; killed in stage 1 before.
+    plat::DriveTable::instance().resetVirtual();
+    plat::VirtualDriveOptions opts;
+    opts.badSectors = {{20000, 20100}};
+    opts.slowMs = 20;
+    ASSERT_TRUE(plat::DriveTable::instance().attachImage('E', card().image, opts));
+    GetDriveInfo("E:");
+    markers("33", "1");
+    const QString folder = makeTempDir("stagestretch");
+    w->BackupFolder = plat::toInternal(folder) + "\\";
+
+    // What the window shows while stage 2 copies; the program ended (here:
+    // stopped) once the copy turns to the stretch itself.
+    QStringList statusLines;
+    bool damagedShown = true, damagedInFront = true, copying = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!w->OperationRunning || w->CmdBackup.Caption() == "Backup")
+            return;
+        copying = true;
+        statusLines << w->lblStatus.Caption();
+        QWidget *box = w->ChkDamaged.widget();
+        damagedShown = damagedShown && w->ChkDamaged.Visible() && w->ChkDamaged.Value() == 1;
+        damagedInFront = damagedInFront && box->parentWidget()->children().indexOf(box)
+                                               > box->parentWidget()->children().indexOf(w->CmdScanBackup.widget());
+        if (GetSetting("Zentarix", "Quilvane", Stage2NotReadKey) == "20000-20103")
+            w->OperationRunning = false;
+    });
+    watch.start(0);
+    QString neverRead;
+    QByteArray image;
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::OK, "Stage 2:  Saving remaining sectors until probably again");
+        boxes.expect(plat::id::OK, "Final stage:");
+        boxes.expect(plat::id::OK, "Stage 2 did not reach sectors").then([&](const plat::MessageRequest &r) {
+            neverRead = r.text;
+            image = readFileBytes(folder + "/backuptemp.dat");   // the copy as the final stage scanned it
+        });
+        boxes.expect(plat::id::OK, "Finished.");
+        w->ResumeDamagedMediaRecovery();
+    }
+    watch.stop();
+    ASSERT_TRUE(copying);
+    EXPECT_TRUE(damagedShown);
+    EXPECT_TRUE(damagedInFront);
+    for (const QString &line : statusLines)
+        EXPECT_FALSE(line.contains('%')) << line.toStdString();
+    // The copy holds both sides of the stretch; the message names the rest.
+    const QByteArray medium = readFileBytes(card().image);
+    ASSERT_EQ(image.size(), medium.size());
+    EXPECT_TRUE(image.left(20000 * 512) == medium.left(20000 * 512));
+    EXPECT_TRUE(image.mid(20104 * 512) == medium.mid(20104 * 512));
+    const QRegularExpressionMatch m =
+        QRegularExpression("sectors ([0-9,]+) to ([0-9,]+)").match(QString(neverRead).remove(','));
+    ASSERT_TRUE(m.hasMatch()) << neverRead.toStdString();
+    EXPECT_EQ(m.captured(1).toLongLong(), 20000);
+    EXPECT_GE(m.captured(2).toLongLong(), 20000);
+    EXPECT_LE(m.captured(2).toLongLong(), 20103);
+    EXPECT_TRUE(GetSetting("Zentarix", "Quilvane", Stage2NotReadKey).isEmpty()) << "gone with the chain's end";
+}
+
 TEST_F(StagedWindow, TheCopyStaysWhenItsScanDidNotEndNormally)
 {
     markers("33", "2");
@@ -284,7 +392,6 @@ TEST_F(StagedWindow, TheCopyStaysWhenItsScanDidNotEndNormally)
     {
         MessageScript boxes;
         boxes.expect(plat::id::OK, "Final stage:");
-        boxes.expect(plat::id::OK, "Cache folders are empty.");   // the thumbnail view chosen before the scan
         boxes.expect(plat::id::OK, "The saved sectors stay in " + folder + "/backuptemp.dat");
         boxes.expect(plat::id::OK, "Finished.");
         w->ResumeDamagedMediaRecovery();
@@ -303,7 +410,6 @@ TEST_F(StagedWindow, TheFirstStartAsksAndRunsTheCarefulScanOfTheCard)
         MessageScript boxes;
         boxes.expect(plat::id::Yes, "Quilvane was unexpectedly terminated by Windows");
         boxes.expect(plat::id::OK, "Stage 1:  Recovering files from sectors until probably terminated by Windows");
-        boxes.expect(plat::id::OK, "Cache folders are empty.");   // the thumbnail view chosen before the scan
         boxes.expect(plat::id::OK, "Finished.");
         w->ResumeDamagedMediaRecovery();
         EXPECT_EQ(boxes.boxes()[0].style & plat::mb::DefButtonMask, plat::mb::DefButton2);

@@ -182,6 +182,18 @@ ScanSource imageSource(const QString &imageNative)
     return s;
 }
 
+void pressAtFirstFoundFile(ScanCallbacks &cb, bool &pressed, std::function<void()> press)
+{
+    auto kept = cb.fileKept;
+    cb.fileKept = [kept, &pressed, press](const FoundFileEvent &e) {
+        kept(e);
+        if (!pressed) {
+            pressed = true;
+            press();
+        }
+    };
+}
+
 ScanCallbacks quietCallbacks()
 {
     ScanCallbacks cb;

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 
 namespace scan_images {
 
@@ -43,6 +44,10 @@ ScanSource imageSource(const QString &imageNative);
 // Callbacks that touch nothing outside the test: plenty of cache space, a
 // clock that advances one second a call, no settings written.
 ScanCallbacks quietCallbacks();
+
+// The user's second press of the Scan button when the first found file is
+// kept: `press` runs once, then `pressed` is set.
+void pressAtFirstFoundFile(ScanCallbacks &cb, bool &pressed, std::function<void()> press);
 
 // Checks the found files against the corpus, in order; a message for each
 // difference (empty: all as expected). skip: corpus indexes not expected.

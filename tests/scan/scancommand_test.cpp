@@ -410,14 +410,8 @@ TEST_F(ScanCommand, AStoppedScanIsResumedWhenAnsweredYes)
     w->AdjustScanCallbacks = [this, &pressed](ScanCallbacks &cb) {
         ++scans;
         cb.message = [this](const QString &, const QString &text) { scanMessages << text; };
-        auto kept = cb.fileKept;
-        cb.fileKept = [this, kept, &pressed](const FoundFileEvent &e) {
-            kept(e);
-            if (!pressed) {
-                pressed = true;
-                w->CmdScan_Click();   // asks nothing: the outer script would see a box
-            }
-        };
+        // The second press asks nothing: the outer script would see a box.
+        scan_images::pressAtFirstFoundFile(cb, pressed, [this] { w->CmdScan_Click(); });
     };
     {
         MessageScript boxes;
@@ -459,14 +453,8 @@ TEST_F(ScanCommand, NoToTheResumeAndToTheNewScanKeepsTheOffer)
     w->AdjustScanCallbacks = [this, &pressed](ScanCallbacks &cb) {
         ++scans;
         cb.message = [this](const QString &, const QString &text) { scanMessages << text; };
-        auto kept = cb.fileKept;
-        cb.fileKept = [this, kept, &pressed](const FoundFileEvent &e) {
-            kept(e);
-            if (!pressed) {
-                pressed = true;
-                w->CmdScan_Click();
-            }
-        };
+        // The second press asks nothing: the outer script would see a box.
+        scan_images::pressAtFirstFoundFile(cb, pressed, [this] { w->CmdScan_Click(); });
     };
     {
         MessageScript boxes;

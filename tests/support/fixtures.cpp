@@ -8,6 +8,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <memory>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <vector>
 
 namespace testing_support {
@@ -325,6 +331,56 @@ bool attachRemovable(QChar letter, const QString &imageNative)
 void detachDrive(QChar letter)
 {
     plat::DriveTable::instance().detach(letter);
+}
+
+} // namespace testing_support
+
+namespace testing_support {
+
+namespace {
+// The calling thread's effective capabilities without (or again with) the
+// two that pass over file modes; false when they cannot be changed.
+bool setDacOverride(bool on)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    if (on)
+        data[0].effective |= bits & data[0].permitted;
+    else
+        data[0].effective &= ~bits;
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+} // namespace
+
+NoReadRights::NoReadRights(const QString &nativePath) : path_(nativePath)
+{
+    struct stat st {};
+    const QByteArray p = QFile::encodeName(path_);
+    if (::stat(p.constData(), &st) == 0)
+        mode_ = st.st_mode & 07777;
+    ::chmod(p.constData(), 0);
+    if (::geteuid() == 0)
+        dropped_ = setDacOverride(false);
+}
+
+NoReadRights::~NoReadRights()
+{
+    if (dropped_)
+        setDacOverride(true);
+    ::chmod(QFile::encodeName(path_).constData(), mode_);
+}
+
+bool NoReadRights::active() const
+{
+    const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EACCES || errno == EPERM;
 }
 
 } // namespace testing_support

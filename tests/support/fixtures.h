@@ -78,6 +78,26 @@ QByteArray imageMagickPicture(const QString &dir, const QString &name, const QSt
 // Bytes of a deterministic pattern, different for every seed.
 QByteArray patternBytes(qint64 size, quint32 seed);
 
+// A file the program may not read, for the object's life: its mode becomes
+// 000, and when the tests run as root the calling thread gives up the
+// capabilities that pass over file modes (its opens then fail with EACCES,
+// as they do for a user outside the group 'disk'). Everything comes back at
+// the end.
+class NoReadRights {
+public:
+    explicit NoReadRights(const QString &nativePath);
+    ~NoReadRights();
+    NoReadRights(const NoReadRights &) = delete;
+    NoReadRights &operator=(const NoReadRights &) = delete;
+    // The open of the file is refused now.
+    bool active() const;
+
+private:
+    QString path_;
+    unsigned mode_ = 0;
+    bool dropped_ = false;
+};
+
 // HOME and XDG_DATA_HOME in a fresh temporary folder for the object's life:
 // the desktop's trash lies there, on the file system of the temporary folders.
 class PrivateHome {

@@ -2,8 +2,9 @@
 // test: another folder's files as the list and the grid with their
 // thumbnails apart in Thumbs\Browse\ (emptied for each folder chosen), the
 // user's files never re-dated, a chosen file selected, an empty folder
-// noticed and asked again, the way back to the cache, and a folder inside
-// another cache tree taken as that cache.
+// noticed and asked again, the way back to the cache, a folder inside
+// another cache tree taken as that cache, and a folder beyond the grid's cap
+// told how to see more of it (never to delete the user's files).
 #include "app/frmrecover.h"
 
 #include "drive/ui/msgbox.h"
@@ -145,4 +146,33 @@ TEST_F(BrowseWindow, AFolderInAnotherCacheTreeBecomesTheCache)
     EXPECT_EQ(listed(), QStringList({"R#0001.jpg", "R#0002.jpg"}));
     EXPECT_EQ(w->LvwFiles.ItemCount(), 2);
     EXPECT_TRUE(QFileInfo::exists(other + "/Thumbs/0002jpg.jpg"));
+}
+
+TEST_F(BrowseWindow, AFolderBeyondTheGridsCapIsToldHowToSeeMoreOfIt)
+{
+    // 2,000 files: 1,929 thumbnails at the width box's 72; all of them at 70.
+    const QString folder = makeTempDir("browsemany");
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_TRUE(writeFileBytes(folder + QStringLiteral("/note%1.txt").arg(i, 4, 10, QLatin1Char('0')), "n\n"));
+    w->BrowseStartFolder = internal(folder) + '\\';
+    w->EnableButtons();   // as at start-up: the cache is empty
+    ASSERT_FALSE(w->CmdRenderWidth.Enabled());
+    {
+        MessageScript boxes;
+        boxes.expect(plat::id::OK, "Only the first 1929 of 2000 thumbnails are shown.\r\nSmaller thumbnails show "
+                                   "more: type a smaller width, such as 70, and press Render Width.");
+        w->CmdBrowse_Click();
+    }
+    EXPECT_EQ(w->LvwFiles.ItemCount(), 1929);
+    EXPECT_EQ(w->TxtWidth.Text(), "70");
+    // As told: Render Width (usable though the cache is empty) at the width
+    // the box now shows.
+    EXPECT_TRUE(w->CmdRenderWidth.Enabled());
+    w->CmdRenderWidth_Click();
+    EXPECT_EQ(w->LvwFiles.ItemCount(), 2000);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 2000);   // nothing of the user's gone
+    // Back at the empty cache the button is as the cache allows.
+    w->CmdShowThumbs_Click();
+    EXPECT_EQ(w->ShownFolder, w->CacheRoot);
+    EXPECT_FALSE(w->CmdRenderWidth.Enabled());
 }

@@ -1,8 +1,10 @@
 // Drawing picture files: the eight EXIF orientations against Qt's own EXIF
 // transform, the fit and its pixels, the grid thumbnail (once, letter-boxed
-// when turned), the JPEG names, a camera-size picture, damaged files.
+// when turned), the JPEG names, a camera-size picture, damaged files; the
+// decode budget; the worker queue that decodes ahead while the window waits.
 #include "tests/support/fixtures.h"
 #include "tests/viewer/viewer_samples.h"
+#include "viewer/decodequeue.h"
 #include "viewer/exifprops.h"
 #include "viewer/pictureops.h"
 
@@ -11,6 +13,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QThread>
+#include <atomic>
+#include <semaphore>
 #include <gtest/gtest.h>
 #include <utime.h>
 
@@ -258,4 +263,81 @@ TEST(PictureOps, DamagedFilesDrawNothing)
     }
     EXPECT_FALSE(draw(dir + "/noise.jpg", QSize(200, 100)).ok);
     EXPECT_FALSE(draw(dir + "/missing.jpg", QSize(200, 100)).ok);
+}
+
+TEST(PictureOps, TheBudgetIsCheckedFromTheHeaderBeforeAnyDecode)
+{
+    const QString dir = makeTempDir("budget");
+    // 12000 x 9000 pixels: 108 megapixels as a PNG, scaled while decoded as JPEG.
+    ASSERT_TRUE(writeFileBytes(dir + "/wide.png", pictureClaiming("png", 12000, 9000)));
+    const DecodePlan png = PlanPictureDecode(dir + "/wide.png", QSize(400, 300), DecodeBudget::Preview);
+    EXPECT_EQ(png.header, QSize(12000, 9000));
+    EXPECT_FALSE(png.scaledTo.isValid());
+    EXPECT_FALSE(png.withinBudget);
+    EXPECT_TRUE(PlanPictureDecode(dir + "/wide.png", QSize(), DecodeBudget::Full).withinBudget);
+    bool over = false;
+    EXPECT_TRUE(LoadPicture(dir + "/wide.png", QSize(400, 300), nullptr, DecodeBudget::Preview, &over).isNull());
+    EXPECT_TRUE(over);
+
+    const QString jpeg = dir + "/wide.jpg";
+    if (runTool("convert", {"-size", "12000x9000", "xc:navy", "-quality", "50", jpeg}) != 0)
+        GTEST_SKIP() << "imagemagick missing";
+    const DecodePlan scaled = PlanPictureDecode(jpeg, QSize(400, 300), DecodeBudget::Preview);
+    EXPECT_EQ(scaled.scaledTo, QSize(400, 300));
+    EXPECT_EQ(scaled.pixels, 1500 * 1125);   // an eighth each way
+    QSize full;
+    const QImage image = LoadPicture(jpeg, QSize(400, 300), &full, DecodeBudget::Preview, &over);
+    EXPECT_EQ(image.size(), QSize(400, 300));
+    EXPECT_EQ(full, QSize(12000, 9000));
+    EXPECT_FALSE(over);
+}
+
+TEST(PictureOps, WorkersDecodeAheadAndTheWindowRunsWhileItWaits)
+{
+    // A decoder that tells each request by its width, notes its thread, and
+    // holds one picture until the waiting side lets it go.
+    const Qt::HANDLE window = QThread::currentThreadId();
+    std::atomic<int> onWindowThread{0};
+    std::binary_semaphore gate(0);
+    PictureDecodeQueue queue([&](const PictureDecodeRequest &r) {
+        if (QThread::currentThreadId() == window)
+            ++onWindowThread;
+        if (r.thumbWidth == 99)
+            gate.acquire();
+        DecodedPicture d;
+        d.image = QImage(r.thumbWidth, 1, QImage::Format_RGB32);
+        return d;
+    }, 3);
+    const auto request = [](int width) {
+        PictureDecodeRequest r;
+        r.file = "/x";
+        r.thumbWidth = width;
+        return r;
+    };
+    for (int width = 1; width <= 5; ++width)
+        queue.prefetch(request(width));
+    queue.prefetch(request(2));   // held already
+    EXPECT_EQ(queue.held(), 5);
+    // Taken in any order, each is its own; one never asked ahead is decoded now.
+    for (const int width : {4, 1, 7, 5}) {
+        EXPECT_EQ(queue.take(request(width), {}).image.width(), width);
+    }
+    EXPECT_EQ(queue.held(), 2);
+
+    // While a slow picture is decoded the window's events run (here: they
+    // let it finish).
+    int waits = 0;
+    const DecodedPicture slow = queue.take(request(99), [&] {
+        if (++waits == 3)
+            gate.release();
+    });
+    EXPECT_EQ(slow.image.width(), 99);
+    EXPECT_GE(waits, 3);
+    EXPECT_EQ(onWindowThread.load(), 0);
+
+    // Held pictures beyond the limit: the oldest go first.
+    queue.clear();
+    for (int width = 1; width <= queue.heldLimit() + 2; ++width)
+        queue.prefetch(request(width));
+    EXPECT_EQ(queue.held(), queue.heldLimit());
 }

@@ -198,6 +198,39 @@ TEST_F(PreviewWindow, ARawFileIsPreviewedThroughDcrawAndConvertedOnce)
     EXPECT_TRUE(readFileBytes(cache + "/Conv/0002.thc").startsWith("P6"));
 }
 
+TEST_F(PreviewWindow, RawSizesAreTheRawFilesOwnAndEmptyConverterValuesAreNotListed)
+{
+    REQUIRE(haveTool("dcraw"), "dcraw");
+    // A Bayer RAW (the converter halves it) and a linear DNG (it does not);
+    // the converter's TIFF holds no time, exposure or aperture for either.
+    list({{"R#0002.cr2", syntheticDng()}, {"R#0003.dng", linearDng()}});
+    const struct {
+        int index;
+        QString sizes;
+    } cases[] = {{0, "ImageWidth: 128\r\nImageHeight: 96\r\n"}, {1, "ImageWidth: 96\r\nImageHeight: 64\r\n"}};
+    for (const auto &c : cases) {
+        click(c.index);
+        const QString summary = w->lblSpecs.Caption();
+        EXPECT_TRUE(summary.contains(c.sizes)) << summary.toStdString();
+        EXPECT_TRUE(summary.contains("Display: Full File")) << summary.toStdString();
+        EXPECT_TRUE(summary.contains("Make: Quilvane")) << summary.toStdString();
+        for (const char *empty : {"ExposureTime", "FNumber", "1970", "Focal"})
+            EXPECT_FALSE(summary.contains(empty)) << empty << summary.toStdString();
+        EXPECT_FALSE(w->txtExif.Text().contains("1970")) << w->txtExif.Text().toStdString();
+    }
+    // Where a header states no size, the converter's reading of the file tells.
+    const QString conv = makeTempDir("pvident");
+    ConverterCommand identify;
+    identify.kind = ConvertKind::Identify;
+    for (const auto &[bytes, size] : {std::pair{syntheticDng(), QSize(128, 96)}, std::pair{linearDng(), QSize(96, 64)}}) {
+        identify.input = conv + "/x.dng";
+        identify.output = conv + "/x.inf";
+        ASSERT_TRUE(writeFileBytes(identify.input, bytes));
+        ASSERT_TRUE(RunConverter(identify, kConverterLimitMs));
+        EXPECT_EQ(ConverterImageSize(readFileBytes(identify.output)), size);
+    }
+}
+
 TEST_F(PreviewWindow, FilesWithoutAPictureShowTheirTypeIconAndWhy)
 {
     const QString work = makeTempDir("pvicons");

@@ -18,7 +18,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QTimer>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -52,6 +54,22 @@ protected:
                 return w->ImageList1.image(w->LvwFiles.ItemIcon(i));
         return QImage();
     }
+    // The cell of the entry of this name (its item's tag is its index and "K").
+    QImage cellOf(const QString &name) const
+    {
+        for (int i = 1; i <= w->LvwFiles.ItemCount(); ++i)
+            if (w->FoundFilePaths.value(w->LvwFiles.ItemTag(i).chopped(1).toInt()) == name)
+                return w->ImageList1.image(w->LvwFiles.ItemIcon(i));
+        return QImage();
+    }
+    // The label of each entry's item, by the entry's name.
+    QMap<QString, QString> labels() const
+    {
+        QMap<QString, QString> texts;
+        for (int i = 1; i <= w->LvwFiles.ItemCount(); ++i)
+            texts.insert(w->FoundFilePaths.value(w->LvwFiles.ItemTag(i).chopped(1).toInt()), w->LvwFiles.ItemText(i));
+        return texts;
+    }
     QDateTime modified(const QString &file) const { return QFileInfo(cache + "/" + file).lastModified(); }
 
     frmRecover *w = nullptr;
@@ -68,19 +86,13 @@ QByteArray solidPicture(const QString &dir, const QString &format, const QString
 
 } // namespace
 
-TEST(GridArithmetic, LimitsSpacingLabelsAndPaths)
+TEST(GridArithmetic, LimitsSpacingCountersAndPaths)
 {
     EXPECT_EQ(ThumbnailLimit(72), 1929);
     EXPECT_EQ(ThumbnailLimit(70), 2041);   // 2,000 files fit at 70
     EXPECT_EQ(ThumbnailLimit(32), 9766);   // 10,000 files leave 234 without
     EXPECT_EQ(ThumbnailLimit(0), 9766);
     EXPECT_EQ(ThumbIconSpacing(72, 48), QSize(86, 74));
-    EXPECT_EQ(ThumbLabel("R#0012.jpg"), "0012.jpg");
-    EXPECT_EQ(ThumbLabel("PICT0001.JPG"), "001.JPG");
-    EXPECT_EQ(ThumbLabel("IMG_9123.jpg"), "9123.jpg");
-    EXPECT_EQ(ThumbLabel("R#12345.cr2"), "12345.cr2");
-    EXPECT_EQ(ThumbLabel("a^0012.jpg"), "^0012.jpg");
-    EXPECT_EQ(ThumbLabel("x"), "");
     EXPECT_EQ(ThumbnailCounter("0012jpg.jpg"), 12);
     EXPECT_EQ(ThumbnailCounter("IMG_1jpg.jpg"), 0);
     EXPECT_EQ(FormatHashes(12.5), "13");
@@ -248,9 +260,42 @@ TEST_F(GridWindow, ThumbnailsNeverShowAnotherFileAndShowTheDamageOfACutFile)
 
     for (int pass = 0; pass < 2; ++pass) {
         showGrid();
-        EXPECT_TRUE(near(cell("0012.jpg").pixelColor(36, 24), Qt::red)) << pass;    // R#0012.jpg
-        EXPECT_TRUE(near(cell("012.jpg").pixelColor(36, 24), Qt::blue)) << pass;    // 0012.jpg
+        EXPECT_TRUE(near(cellOf("R#0012.jpg").pixelColor(36, 24), Qt::red)) << pass;
+        EXPECT_TRUE(near(cellOf("0012.jpg").pixelColor(36, 24), Qt::blue)) << pass;
         EXPECT_TRUE(near(cell("0020.jpg").pixelColor(36, 24), QColor(0, 255, 0))) << pass;
         EXPECT_FALSE(near(cell("0021.jpg").pixelColor(36, 24), QColor(0, 255, 0))) << pass;
     }
+}
+
+TEST_F(GridWindow, LabelsKeepEveryLetterOfANameAndMarkWhatTheyCut)
+{
+    const QString longName = "Summer holiday at the sea with Anna9.jpg";
+    ASSERT_EQ(longName.size(), 40);
+    const QStringList names = {"R#0012.jpg", "anim.gif", "doc.pdf", longName};
+    for (const QString &name : names)
+        put(name, "not a picture\n");
+    const QFontMetrics metrics(w->LvwFiles.widget()->font());
+    QString before;
+    for (const int width : {72, 150}) {
+        w->FoundFilePaths = QStringList{QString()};
+        w->RefillFoundFileList();
+        w->TxtWidth.setText(QString::number(width));
+        w->CmdRenderWidth_Click();
+        const QMap<QString, QString> shown = labels();
+        ASSERT_EQ(shown.size(), 4) << width;
+        EXPECT_EQ(shown["R#0012.jpg"], "0012.jpg") << width;
+        EXPECT_EQ(shown["anim.gif"], "anim.gif") << width;
+        EXPECT_EQ(shown["doc.pdf"], "doc.pdf") << width;
+        // The long name: an ellipsis and the end that fits the cell.
+        const QString label = shown[longName];
+        EXPECT_TRUE(label.startsWith(QChar(0x2026)) || label.startsWith("...")) << label.toStdString();
+        EXPECT_TRUE(longName.endsWith(label.mid(label.startsWith("...") ? 3 : 1))) << label.toStdString();
+        EXPECT_TRUE(label.endsWith("Anna9.jpg")) << label.toStdString();
+        EXPECT_LE(metrics.horizontalAdvance(label), ThumbLabelRoom(width));
+        EXPECT_GT(label.size(), before.size());
+        before = label;
+    }
+    // Where a found file's name does not fit, the counter's zeros go first.
+    EXPECT_EQ(ThumbLabel("R#0012.jpg", metrics, metrics.horizontalAdvance("12.jpg")), "12.jpg");
+    EXPECT_EQ(ThumbLabel("R#0000.jpg", metrics, metrics.horizontalAdvance("0.jpg")), "0.jpg");
 }

@@ -2,8 +2,9 @@
 // only grows, the Exec line as an argument vector, and a thumbnailer stub of
 // the test's own (registered through XDG_DATA_DIRS) run by the main window:
 // its picture drawn where the formula puts it, the size capped, documents and
-// failed files never asked again, a hung stub ended at its limit, and grid
-// cells of other types made from it.
+// failed files never asked again, a hung stub ended at its limit, grid cells
+// of other types made from it; pictures claiming more pixels than a preview
+// decodes show their type's icon and are never handed to it.
 #include "app/frmrecover.h"
 
 #include "platform/paths.h"
@@ -12,9 +13,11 @@
 #include "tests/viewer/viewer_window.h"
 #include "viewer/foundnames.h"
 #include "viewer/memdc.h"
+#include "viewer/pictureops.h"
 #include "viewer/thumbnailer.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -30,7 +33,8 @@ QImage solid(int w, int h, QColor c)
     return img;
 }
 
-// A thumbnailer stub for PCX, TeX and Word files: logs its arguments, fails
+// A thumbnailer stub for PCX, TeX and Word files (and PNG, GIF and TIFF
+// pictures, which the picture readers draw first): logs its arguments, fails
 // for names holding "bad", hangs for names holding "hang", and otherwise
 // writes a green picture of the size asked for, two thirds as high.
 class StubThumbnailer : public ::testing::Test {
@@ -48,7 +52,7 @@ protected:
                                     "exec convert -size \"$2x$(($2 * 2 / 3))\" xc:#00ff00 \"png:$4\"\n"));
         ASSERT_TRUE(writeFileBytes(dir + "/thumbnailers/stub.thumbnailer",
                                    "[Thumbnailer Entry]\nTryExec=" + dir.toUtf8() + "/stub\nExec=" + dir.toUtf8()
-                                       + "/stub -s %s %u %o\nMimeType=image/x-pcx;text/x-tex;application/msword;\n"));
+                                       + "/stub -s %s %u %o\nMimeType=image/x-pcx;text/x-tex;application/msword;image/png;image/gif;image/tiff;\n"));
         env = std::make_unique<ScopedEnv>("XDG_DATA_DIRS", (dir + ":/usr/local/share:/usr/share").toUtf8());
         w = &CreateMainWindow();
         cache = UseNewCache(*w, "stubcache");
@@ -198,4 +202,52 @@ TEST_F(StubThumbnailer, TypesWithoutAPictureTakeTheDesktopsThumbnailInTheGrid)
     // The one it fails for shows the type's icon.
     EXPECT_FALSE(near(w->ImageList1.image(w->LvwFiles.ItemIcon(3)).pixelColor(36, 24), QColor(0, 255, 0)));
     EXPECT_TRUE(QFileInfo::exists(cache + "/Thumbs/0001tex.jpg"));
+}
+
+TEST_F(StubThumbnailer, PicturesClaimingMorePixelsThanAPreviewDecodesShowTheirIconAtOnce)
+{
+    // 16000 x 16000 pixels stated by each header (a gigabyte as true colour),
+    // and a small picture beside them.
+    const QStringList names = {"R#0001.png", "R#0002.gif", "R#0003.tif", "R#0004.png"};
+    for (int i = 0; i < 4; ++i) {
+        const QByteArray format = names[i].section('.', 1).toLatin1();
+        const int side = i < 3 ? 16000 : 64;
+        ASSERT_TRUE(writeFileBytes(cache + "/" + names[i], pictureClaiming(format, side, side)));
+    }
+    w->List3.Clear();
+    w->FoundFilePaths.clear();
+    for (const QString &name : names) {
+        w->FoundFilePaths << name;
+        w->List3.AddItem(name);
+    }
+    w->ItemOrientations.assign(4, 0.0f);
+    const QSize box(424, 283);
+    for (int i = 0; i < 3; ++i) {
+        // The header is read and found over the budget: nothing is decoded.
+        const DecodePlan plan = PlanPictureDecode(cache + "/" + names[i], box, DecodeBudget::Preview);
+        EXPECT_EQ(plan.header, QSize(16000, 16000)) << i;
+        EXPECT_FALSE(plan.withinBudget) << i;
+
+        w->FileListBusy = false;
+        w->List3.setListIndex(i);
+        // (A TIFF is tried by the RAW converter first, whose command is shown.)
+        const QStringList printed = w->Picture1Canvas.printed;
+        ASSERT_EQ(printed.size(), i == 2 ? 4 : 3) << i;
+        EXPECT_EQ(printed[1], "  Failed rendering a picture.");
+        EXPECT_EQ(printed.last(), "  Probably this file is incomplete!");
+        EXPECT_TRUE(w->lblSpecs.Caption().contains("Display: System Icon")) << w->lblSpecs.Caption().toStdString();
+    }
+    w->FileListBusy = false;
+    w->List3.setListIndex(3);
+    EXPECT_TRUE(w->lblSpecs.Caption().contains("ImageWidth: 64")) << w->lblSpecs.Caption().toStdString();
+    EXPECT_TRUE(w->Picture1Canvas.printed.isEmpty());
+
+    // The grid: their type's icons, its own picture for the small one; the
+    // desktop's thumbnailer was never asked for any of them.
+    w->ResultViewState = 0;
+    w->CmdShowThumbs_Click();
+    EXPECT_EQ(w->LvwFiles.ItemCount(), 4);
+    EXPECT_FALSE(QFileInfo::exists(cache + "/Thumbs/0001png.jpg"));
+    EXPECT_TRUE(QFileInfo::exists(cache + "/Thumbs/0004png.jpg"));
+    EXPECT_EQ(runs(), 0);
 }

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QPainter>
 #include <algorithm>
+#include <functional>
 
 namespace viewer_samples {
 
@@ -221,23 +222,23 @@ QStringList cameraTags(const QString &byteOrder)
             QStringLiteral("-ExifIFD:ExifImageHeight=40")};
 }
 
-QByteArray syntheticDng()
+namespace {
+
+// A DNG: its first IFD the maker, a 64 x 48 RGB thumbnail and the DNG's
+// version and colour tags; its sub-IFD the main picture, uncompressed
+// 16-bit samples, with the tags `more` adds.
+QByteArray dngOf(int width, int height, int samples, uint16_t photometric, const QByteArray &pixels,
+                 const std::function<void(TiffBuilder &, int)> &more)
 {
     TiffBuilder t(false);
     const int ifd0 = t.addIfd();
     const int raw = t.addIfd();
-    // The thumbnail: a gradient, 64 x 48 RGB.
     QByteArray thumb;
     for (int y = 0; y < 48; ++y)
         for (int x = 0; x < 64; ++x)
             thumb += char(x * 4) + QByteArray(1, char(y * 5)) + QByteArray(1, char(128));
-    // The CFA picture: RGGB, 16 bits, a soft gradient.
-    QByteArray cfa;
-    for (int y = 0; y < 96; ++y)
-        for (int x = 0; x < 128; ++x)
-            cfa += t.u16(uint32_t(4000 + x * 200 + y * 100));
     const int thumbBlob = t.addBlob(thumb);
-    const int cfaBlob = t.addBlob(cfa);
+    const int pixelBlob = t.addBlob(pixels);
 
     t.add(ifd0, 0x00FE, 4, 1, t.u32(1));
     t.add(ifd0, 0x0100, 3, 1, t.u16(64));
@@ -261,20 +262,122 @@ QByteArray syntheticDng()
     t.add(ifd0, 0xC628, 5, 3, t.rationals({{1, 1}, {1, 1}, {1, 1}}));
 
     t.add(raw, 0x00FE, 4, 1, t.u32(0));
-    t.add(raw, 0x0100, 3, 1, t.u16(128));
-    t.add(raw, 0x0101, 3, 1, t.u16(96));
-    t.add(raw, 0x0102, 3, 1, t.u16(16));
+    t.add(raw, 0x0100, 3, 1, t.u16(uint32_t(width)));
+    t.add(raw, 0x0101, 3, 1, t.u16(uint32_t(height)));
+    t.add(raw, 0x0102, 3, uint32_t(samples), samples == 3 ? t.shorts({16, 16, 16}) : t.u16(16));
     t.add(raw, 0x0103, 3, 1, t.u16(1));
-    t.add(raw, 0x0106, 3, 1, t.u16(32803));
-    t.addBlobOffset(raw, 0x0111, cfaBlob);
-    t.add(raw, 0x0115, 3, 1, t.u16(1));
-    t.add(raw, 0x0116, 3, 1, t.u16(96));
-    t.add(raw, 0x0117, 4, 1, t.u32(uint32_t(cfa.size())));
+    t.add(raw, 0x0106, 3, 1, t.u16(photometric));
+    t.addBlobOffset(raw, 0x0111, pixelBlob);
+    t.add(raw, 0x0115, 3, 1, t.u16(uint32_t(samples)));
+    t.add(raw, 0x0116, 3, 1, t.u16(uint32_t(height)));
+    t.add(raw, 0x0117, 4, 1, t.u32(uint32_t(pixels.size())));
     t.add(raw, 0x011C, 3, 1, t.u16(1));
-    t.add(raw, 0x828D, 3, 2, t.shorts({2, 2}));
-    t.add(raw, 0x828E, 1, 4, QByteArray("\x00\x01\x01\x02", 4));
-    t.add(raw, 0xC61D, 3, 1, t.u16(65535));
+    more(t, raw);
     return t.build();
+}
+
+QByteArray u16le(uint32_t v) { return QByteArray(1, char(v & 0xFF)) + char((v >> 8) & 0xFF); }
+
+} // namespace
+
+QByteArray linearDng()
+{
+    QByteArray pixels;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 96; ++x)
+            pixels += u16le(uint32_t(4000 + x * 300)) + u16le(uint32_t(4000 + y * 400)) + u16le(20000);
+    return dngOf(96, 64, 3, 34892, pixels, [](TiffBuilder &t, int raw) {
+        t.add(raw, 0xC61D, 3, 3, t.shorts({65535, 65535, 65535}));
+    });
+}
+
+QByteArray syntheticDng()
+{
+    // The CFA picture: RGGB, 16 bits, a soft gradient.
+    QByteArray cfa;
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 128; ++x)
+            cfa += u16le(uint32_t(4000 + x * 200 + y * 100));
+    return dngOf(128, 96, 1, 32803, cfa, [](TiffBuilder &t, int raw) {
+        t.add(raw, 0x828D, 3, 2, t.shorts({2, 2}));
+        t.add(raw, 0x828E, 1, 4, QByteArray("\x00\x01\x01\x02", 4));
+        t.add(raw, 0xC61D, 3, 1, t.u16(65535));
+    });
+}
+
+namespace {
+
+QByteArray be32(uint32_t v)
+{
+    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(b, 4);
+}
+
+uint32_t crc32Of(const QByteArray &bytes)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= uchar(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
+{
+    const QByteArray body = type + data;
+    return be32(uint32_t(data.size())) + body + be32(crc32Of(body));
+}
+
+} // namespace
+
+QByteArray pictureClaiming(const QByteArray &format, int width, int height)
+{
+    const int rowBytes = (width + 7) / 8;
+    if (format == "png") {
+        QByteArray raw;
+        raw.reserve(qsizetype(rowBytes + 1) * height);
+        const QByteArray row(rowBytes + 1, '\0');   // filter 0, black
+        for (int y = 0; y < height; ++y)
+            raw += row;
+        // zlib's stream, after the length qCompress puts in front of it.
+        const QByteArray z = qCompress(raw, 9).mid(4);
+        const QByteArray header = be32(uint32_t(width)) + be32(uint32_t(height)) + QByteArray("\x01\x00\x00\x00\x00", 5);
+        return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", z)
+            + pngChunk("IEND", {});
+    }
+    if (format == "gif") {
+        QByteArray gif("GIF89a");
+        gif += char(width & 0xFF) + QByteArray(1, char(width >> 8)) + char(height & 0xFF) + QByteArray(1, char(height >> 8));
+        gif += QByteArray("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9);   // two colours
+        gif += QByteArray(",\x00\x00\x00\x00\x01\x00\x01\x00\x00", 10);  // one 1 x 1 frame
+        gif += QByteArray("\x02\x02\x44\x01\x00;", 6);
+        return gif;
+    }
+    if (format == "tif") {
+        // Each row: runs of up to 128 zero bytes (PackBits).
+        QByteArray row;
+        for (int left = rowBytes; left > 0; left -= 128)
+            row += char(257 - std::min(left, 128)) + QByteArray(1, '\0');
+        QByteArray strip;
+        strip.reserve(row.size() * height);
+        for (int y = 0; y < height; ++y)
+            strip += row;
+        TiffBuilder t(false);
+        const int ifd = t.addIfd();
+        t.add(ifd, 0x0100, 4, 1, t.u32(uint32_t(width)));
+        t.add(ifd, 0x0101, 4, 1, t.u32(uint32_t(height)));
+        t.add(ifd, 0x0102, 3, 1, t.u16(1));
+        t.add(ifd, 0x0103, 3, 1, t.u16(32773));
+        t.add(ifd, 0x0106, 3, 1, t.u16(1));
+        t.addBlobOffset(ifd, 0x0111, t.addBlob(strip));
+        t.add(ifd, 0x0115, 3, 1, t.u16(1));
+        t.add(ifd, 0x0116, 4, 1, t.u32(uint32_t(height)));
+        t.add(ifd, 0x0117, 4, 1, t.u32(uint32_t(strip.size())));
+        return t.build();
+    }
+    return {};
 }
 
 QByteArray taggedJpeg(const QString &dir, int width, int height, const QStringList &tags)

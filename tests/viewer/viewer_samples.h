@@ -82,6 +82,16 @@ QStringList cameraTags(const QString &byteOrder);
 // A DNG that dcraw decodes: a 64 x 48 RGB thumbnail in the first IFD and a
 // 128 x 96 16-bit CFA picture in a sub-IFD.
 QByteArray syntheticDng();
+// A linear DNG (demosaiced: three 16-bit samples a pixel, no CFA pattern):
+// a 64 x 48 thumbnail in the first IFD and a 96 x 64 picture in a sub-IFD,
+// without a time, an exposure or an aperture. dcraw never halves it.
+QByteArray linearDng();
+
+// A one-colour picture whose header states width x height pixels: a 1-bit
+// PNG compressed by zlib and a TIFF of PackBits runs (both whole and valid),
+// or a GIF whose logical screen has that size around a single 1 x 1 frame.
+// `format` is "png", "tif" or "gif".
+QByteArray pictureClaiming(const QByteArray &format, int width, int height);
 
 // A shell script at path that sleeps (a hung converter) or writes text.
 bool writeScript(const QString &path, const QByteArray &body);

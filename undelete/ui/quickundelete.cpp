@@ -206,20 +206,25 @@ void frmRecover::CmdQuickUndelete_Click()
     }
     if (RecoveryStage >= 1)
         return;
+    // The medium in the drive now: a listing of another one is never shown.
+    if (!CheckSourceMedium())
+        return;
     CmbTypeSelect.setVisible(false);
     if (!List2.Visible()) {
         ResultViewState = 1;
         UpdateThumbsCaption();
     }
 
-    const bool reuse = List2.ListCount() > 9 && SourceName == UndeleteLastDrive && !TypeSelectionChanged;
+    const bool reuse = List2.ListCount() > 9 && SourceName == UndeleteLastDrive && !TypeSelectionChanged
+        && UndeleteListMedium == SourceMedium;
     if (!reuse) {
         ResetDeletedEntries();
         TypeSelectionChanged = false;
         UndeleteLastDrive = SourceName;
+        UndeleteListMedium = SourceMedium;
         UpdateDriveInfoLabel();
         SourceDrive = SourceName;
-        SourceVolumeSerial = int32_t(GetVolumeSerial(SourceName));
+        SourceVolumeSerial = int32_t(SourceMedium.serial);
 
         plat::setScreenMousePointer(kPointerHourglass);
         OperationRunning = false;
@@ -320,10 +325,13 @@ void frmRecover::CmdQuickUndelete_Click()
             List2.RemoveItem(List2.ListCount() - 1);
         ProgressBar1.setValue(ProgressBar1.Max());
 
-        if (upper >= 2001 || DriveInfo().DriveType == QLatin1String("CDRom")) {
+        // The cache holds the entries of the medium whose identity it records:
+        // the one listed, still in the drive when the listing ended.
+        if ((upper >= 2001 || DriveInfo().DriveType == QLatin1String("CDRom"))
+            && GetVolumeSerial(SourceName) == UndeleteListMedium.serial) {
             const QString cache = plat::toNative(DirEntFilePath(SourceName));
             if (!cache.isEmpty())
-                WriteDirEntFile(cache, DriveInfo().Fingerprint, uint32_t(SourceVolumeSerial), DeletedEntries);
+                WriteDirEntFile(cache, UndeleteListMedium.fingerprint, UndeleteListMedium.serial, DeletedEntries);
         }
         UndeleteLastKey = SourceName + QString::number(SourceVolumeSerial);
         plat::setScreenMousePointer(kPointerDefault);

@@ -155,6 +155,7 @@ bool FrmFullPicture::DrawPicture(const QString &file, int orientation)
     call.boxHeight = Picture1.ScaleHeight();
     call.file = file;
     call.orientation = &orientation;
+    call.budget = DecodeBudget::Full;   // larger than a preview decodes, within the allocation limit
     const bool drawn = ::DrawThumbnail(call);
     Picture1.setPicture(Canvas.image);
     return drawn;

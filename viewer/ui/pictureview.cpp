@@ -9,6 +9,7 @@
 #include "viewer/exifquick.h"
 #include "viewer/exiftext.h"
 #include "viewer/pictureops.h"
+#include "viewer/thumbgrid.h"
 #include "viewer/typeicons.h"
 #include "viewer/ui/runandwait.h"
 
@@ -46,29 +47,38 @@ bool RunAndWait(const ConverterCommand &command, int limitMs)
 
 // ---- canvases ----------------------------------------------------------------------
 
+QSize frmRecover::Picture1CanvasSize() const
+{
+    if (Picture1.Visible())
+        return boxPixels(Picture1);
+    const int width = std::max(1, gridThumbWidth(*this));
+    return QSize(width, int(std::lround(width * 2.0 / 3.0)));
+}
+
 void frmRecover::PreparePicture1Canvas()
 {
     Picture1Canvas.backColor = plat::colorFromVb(Picture1.BackColor());
     Picture1Canvas.foreColor = plat::colorFromVb(Picture1.ForeColor());
     if (QWidget *w = Picture1.widget())
         Picture1Canvas.font = w->font();
-    if (Picture1.Visible()) {
-        Picture1Canvas.setSize(boxPixels(Picture1));
-    } else {
-        const int width = std::max(1, gridThumbWidth(*this));
-        Picture1Canvas.setSize(QSize(width, int(std::lround(width * 2.0 / 3.0))));
-    }
+    Picture1Canvas.setSize(Picture1CanvasSize());
 }
 
 void frmRecover::ShowPicture1Canvas() { Picture1.setPicture(Picture1Canvas.image); }
 
-bool frmRecover::DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate)
+PictureDecodeQueue &frmRecover::PictureDecoder()
 {
-    PreparePicture1Canvas();
+    if (!PictureDecoderQueue)
+        PictureDecoderQueue = std::make_unique<PictureDecodeQueue>();
+    return *PictureDecoderQueue;
+}
+
+DrawThumbnailCall frmRecover::Picture1Call(const QString &file, bool exifListing, const QString &thumbName)
+{
+    const QSize size = Picture1CanvasSize();
     DrawThumbnailCall call;
-    call.canvas = &Picture1Canvas.image;
-    call.boxWidth = Picture1Canvas.size().width() * double(plat::kTwipsPerPixel);
-    call.boxHeight = Picture1Canvas.size().height() * double(plat::kTwipsPerPixel);
+    call.boxWidth = size.width() * double(plat::kTwipsPerPixel);
+    call.boxHeight = size.height() * double(plat::kTwipsPerPixel);
     call.target = Picture1.Visible() ? DrawTarget::Preview : DrawTarget::GridCell;
     call.file = file;
     call.exifListing = exifListing;
@@ -77,9 +87,24 @@ bool frmRecover::DrawPicture1(const QString &file, bool exifListing, const QStri
     call.thumbName = thumbName;
     call.thumbWidth = gridThumbWidth(*this);
     call.orientation = &PictureOrientation;
+    return call;
+}
+
+bool frmRecover::DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate,
+                              bool *overBudget)
+{
+    DrawThumbnailCall call = Picture1Call(file, exifListing, thumbName);
+    // Decoded on a worker (or taken from the grid's decodes ahead) while the
+    // window's events run; drawn here.
+    const DecodedPicture decoded = PictureDecoder().take(DecodeRequestOf(call), [] { plat::pumpEvents(); });
+    PreparePicture1Canvas();
+    call.canvas = &Picture1Canvas.image;
+    call.decoded = &decoded;
     const bool drawn = ::DrawThumbnail(call);
     if (estimate)
         *estimate = call.sizeEstimate;
+    if (overBudget)
+        *overBudget = call.overBudget;
     return drawn;
 }
 
@@ -201,12 +226,7 @@ QImage frmRecover::GetFileTypeIcon(const QString &name, int flags, int moreFlags
 
 void frmRecover::FitThumbWidth(int fileCount)
 {
-    int width = int(VbVal(TxtWidth.Text()));
-    if (width > 0)
-        while (width > 1 && double(fileCount) > 250.0 * (200.0 / width) * (200.0 / width))
-            --width;
-    if (width < 32)
-        width = 32;
+    const int width = FittingThumbWidth(fileCount, int(VbVal(TxtWidth.Text())));
     ThumbWidth = width;
     ThumbHeight = width * 2 / 3;
     TxtWidth.setText(QString::number(width));

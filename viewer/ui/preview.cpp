@@ -22,6 +22,7 @@
 #include "viewer/ui/runandwait.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -79,7 +80,36 @@ QString doubledSizeLine(const QString &line)
     return line.left(b + 1) + QString::number(qlonglong(VbVal(line.mid(b + 1)) * 2));
 }
 
+// The width and height lines' numbers.
+QSize sizeOfLines(const QStringList &lines)
+{
+    const auto number = [&lines](int i) {
+        const QString line = lines.value(i);
+        const qsizetype b = line.indexOf(' ');
+        return b < 0 ? 0 : int(VbVal(line.mid(b + 1)));
+    };
+    return QSize(number(2), number(3));
+}
+
 } // namespace
+
+// The size of a RAW file's own picture: as its header states it, else as
+// the converter reads it (its identification, kept beside the conversions).
+QSize frmRecover::rawPictureSize(const QString &name)
+{
+    ImageProperties props;
+    props.load(ShownFolder + name);
+    if (props.primarySize().isValid())
+        return props.primarySize();
+    ConverterCommand command;
+    command.kind = ConvertKind::Identify;
+    command.input = ShownFolder + name;
+    command.output = ConvFolder + ConverterOutputName(name, ConvertKind::Identify);
+    if (!fileExists(command.output))
+        RunAndWait(command, kConverterLimitMs);
+    QFile f(plat::toNative(command.output));
+    return f.open(QIODevice::ReadOnly) ? ConverterImageSize(f.read(64 * 1024)) : QSize();
+}
 
 void frmRecover::List3_Click()
 {
@@ -117,6 +147,7 @@ void frmRecover::List3_Click()
     Picture1Canvas.Cls();
     bool drawn = false;
     bool rawEstimate = false;
+    bool overBudget = false;
     const bool previewType = InPreviewList(ext);
     if (previewType) {
         if (visible) {
@@ -134,13 +165,17 @@ void frmRecover::List3_Click()
                 // The grid's thumbnail is written while the grid renders;
                 // the shown preview leaves it to the grid.
                 drawn = DrawPicture1(path, !PictureCopyFlag, visible ? QString() : ThumbnailNameOf(name),
-                                     &PreviewSizeEstimate);
+                                     &PreviewSizeEstimate, &overBudget);
                 if (visible && drawn) {
                     LastConvertedFile = path;
                     ExifLines[4] = GetString(674, QStringLiteral("Display Full File"));
                 }
             }
-            if (visible && !drawn && HasShellThumbnailHandler('.' + ext))
+            // A picture too large for a preview is not handed to a desktop
+            // thumbnailer either: it would decode it whole.
+            if (overBudget)
+                NoSystemThumbnail.insert(path);
+            if (visible && !drawn && !overBudget && HasShellThumbnailHandler('.' + ext))
                 drawn = previewShellThumbnail(name);
             if (visible && drawn && ExifLines.size() < 16)
                 ExifLines[0] = fileLine(name, sizeKB);
@@ -165,6 +200,14 @@ void frmRecover::List3_Click()
         }
         if (FilterActive && !OperationRunning)
             ApplyPictureFilter(Picture1Canvas, FilterName);
+    }
+    // The window's events ran while the pictures were decoded: an entry
+    // removed meanwhile keeps nothing of this one, and an item the user chose
+    // meanwhile is shown when the user is idle.
+    if (FoundFilePaths.value(index) != name || List3.ListIndex() != index) {
+        ListClickPending = ListClickPending || visible;
+        if (FoundFilePaths.value(index) != name)
+            return;
     }
     ShowPicture1Canvas();
     if (index < int(ItemOrientations.size()))
@@ -392,7 +435,8 @@ bool frmRecover::PreviewRawFile(const QString &name, double &estimate)
             ExifLines[4] = GetString(698, QStringLiteral("Display Embedded Thumb"));
         } else {
             ExifLines[4] = GetString(674, QStringLiteral("Display Full File"));
-            if (kind == ConvertKind::HalfSize) {
+            // The RAW file's size: doubled only when the converter halved it.
+            if (kind == ConvertKind::HalfSize && IsHalfSizeConversion(sizeOfLines(ExifLines), rawPictureSize(name))) {
                 ExifLines[2] = doubledSizeLine(ExifLines[2]);
                 ExifLines[3] = doubledSizeLine(ExifLines[3]);
             }
@@ -400,6 +444,7 @@ bool frmRecover::PreviewRawFile(const QString &name, double &estimate)
                 ExifLines[6].clear();
             if (ExifLines.size() > 7)
                 ExifLines[7].clear();
+            DropEmptyConverterValues(ExifLines);
             estimate = double(fileLength(converted)) * 5.0 / 1024.0;
         }
     }

@@ -28,6 +28,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QTimer>
+#include <QWidget>
 
 namespace {
 
@@ -59,6 +60,21 @@ void waitProcessing(int ms)
 
 // The thumbnail's height for a width, as the thumbnails are written.
 int cellHeightOf(int width) { return int(std::lround(width * 2.0 / 3.0)); }
+
+// Asks the workers for the picture the preview will draw for an entry of the
+// grid (List3_Click with the picture view hidden): a picture type other than
+// RAW, not listed as giving no picture.
+void decodeAhead(frmRecover &w, int index)
+{
+    const QString name = w.FoundFilePaths.value(index);
+    const QString ext = FoundFileExtension(name);
+    if (name.isEmpty() || !InPreviewList(ext) || InRawList(ext) || InNoPreviewList(w.NoPreviewList, name))
+        return;
+    DrawThumbnailCall call = w.Picture1Call(w.ShownFolder + name, !w.PictureCopyFlag, ThumbnailNameOf(name));
+    int orientation = index < int(w.ItemOrientations.size()) ? int(w.ItemOrientations[size_t(index)]) : 0;
+    call.orientation = &orientation;
+    w.PictureDecoder().prefetch(DecodeRequestOf(call));
+}
 
 } // namespace
 
@@ -147,6 +163,8 @@ void frmRecover::RenderThumbnails(int firstIndex)
     const int cellWidth = RenderedThumbWidth;
     const QSize cell(cellWidth, cellHeightOf(cellWidth));
     QHash<QString, int> typeImages;   // a type's shared picture in ImageList1
+    const QFontMetrics labelMetrics(LvwFiles.widget() ? LvwFiles.widget()->font() : QFont());
+    const int labelRoom = ThumbLabelRoom(cellWidth);
 
     const int keptIndex = List3.ListIndex();
     Picture1.setVisible(false);   // the preview draws grid cells while hidden
@@ -157,6 +175,11 @@ void frmRecover::RenderThumbnails(int firstIndex)
     // The grid holds an item for every entry before the ones rendered now.
     const int start = std::max(0, std::min(firstIndex, LvwFiles.ItemCount()));
     const auto stopped = [this] { return !RenderingThumbnails || EndPassCount > 0 || ShuttingDown; };
+    // The pictures of the entries ahead are decoded on the workers while this
+    // loop draws one after the other: every core decodes.
+    PictureDecodeQueue &decoder = PictureDecoder();
+    decoder.clear();
+    int decodedAhead = start;
     for (int i = start; i < count && !stopped(); ++i) {
         if (i >= limit) {
             stoppedAtLimit = true;
@@ -164,6 +187,12 @@ void frmRecover::RenderThumbnails(int firstIndex)
         }
         if (i >= FoundFilePaths.size())
             break;
+        for (decodedAhead = std::max(decodedAhead, i + 1);
+             decodedAhead < std::min({count, limit, i + 1 + decoder.heldLimit() / 2}); ++decodedAhead) {
+            const QString ahead = FoundFilePaths.value(decodedAhead);
+            if (decodedAhead >= ThumbCounter && !isNativeFile(inThumbs(ThumbnailNameOf(ahead))))
+                decodeAhead(*this, decodedAhead);
+        }
         const QString name = FoundFilePaths[i];
         const QString file = ShownFolder + name;
         const QString ext = FoundFileExtension(name).toLower();
@@ -207,9 +236,10 @@ void frmRecover::RenderThumbnails(int firstIndex)
                     SetFileDates(file, ExifDateText.trimmed());
             }
             // The desktop's thumbnail for a type the picture readers cannot
-            // draw; a file it failed for is not asked again. (The preview
-            // lists every file of another type as giving no picture.)
-            const bool askedBefore = InPreviewList(ext) ? listedBefore : NoSystemThumbnail.contains(file);
+            // draw; a file it failed for, or too large a picture, is not
+            // asked again. (The preview lists every file of another type as
+            // giving no picture.)
+            const bool askedBefore = (InPreviewList(ext) && listedBefore) || NoSystemThumbnail.contains(file);
             if (!isNativeFile(thumbNative) && !askedBefore
                 && HasShellThumbnailHandler('.' + FoundFileExtension(name))) {
                 RemoveFromNoPreviewList(NoPreviewList, name);
@@ -250,7 +280,7 @@ void frmRecover::RenderThumbnails(int firstIndex)
             }
             if (ImageList1.Count() == 1)
                 LvwFiles.setIcons(&ImageList1);
-            const int item = LvwFiles.AddItem(ThumbLabel(name), image);
+            const int item = LvwFiles.AddItem(ThumbLabel(name, labelMetrics, labelRoom), image);
             LvwFiles.setItemTag(item, QString::number(i) + QLatin1Char('K'));
         }
 
@@ -273,16 +303,26 @@ void frmRecover::RenderThumbnails(int firstIndex)
         }
     }
 
+    decoder.clear();
     // 6.
     ProgressBar1.setVisible(false);
     // 7.
     if (stoppedAtLimit && fromStart && !stopped()) {
-        MsgBoxPositioned(hWnd(),
-                         GetString(607, QStringLiteral("Ran out of memory for thumbnails.")) + QStringLiteral("\r\n")
-                             + FormatString(GetString(608, QStringLiteral("Please save or delete files for showing the "
-                                                                          "remaining %0 thumbnails.")),
-                                            {QString::number(entries - limit)}),
-                         plat::mb::IconInformation, ProgramTitle);
+        // A browsed folder holds the user's own files: the message says what
+        // the cap is and how to see more, never to delete them.
+        const QString message = cacheShown
+            ? GetString(607, QStringLiteral("Ran out of memory for thumbnails.")) + QStringLiteral("\r\n")
+                + FormatString(GetString(608, QStringLiteral("Please save or delete files for showing the "
+                                                             "remaining %0 thumbnails.")),
+                               {QString::number(entries - limit)})
+            : FormatString(GetString(2690, QStringLiteral("Only the first %0 of %1 thumbnails are shown.")),
+                           {QString::number(limit), QString::number(entries)})
+                + QStringLiteral("\r\n")
+                + FormatString(GetString(2691, QStringLiteral("Smaller thumbnails show more: type a smaller width, "
+                                                              "such as %0, and press %1.")),
+                               {QString::number(FittingThumbWidth(entries, RenderedThumbWidth)),
+                                GetString(47, QStringLiteral("Render Width"))});
+        MsgBoxPositioned(hWnd(), message, plat::mb::IconInformation, ProgramTitle);
     }
     // 8.
     plat::setScreenMousePointer(kPointerDefault);
@@ -303,8 +343,13 @@ void frmRecover::RenderThumbnails(int firstIndex)
     RenderingThumbnails = false;
     ThumbFlag = false;
     GridOutOfDate = false;
-    if (!cacheShown)
+    if (!cacheShown) {
         ThumbCounter = keptCounter;
+        // A browsed folder's grid is made anew at another width whatever the
+        // cache holds (the cap's message sends the user there).
+        if (entries > 0)
+            CmdRenderWidth.setEnabled(true);
+    }
     LvwFiles.setVisible(true);
     LvwFiles.ZOrder(0);
     CmdScan.setCaption(GetString(38, QStringLiteral("Scan")));
@@ -343,7 +388,8 @@ void frmRecover::CmdShowThumbs_Click()
             return;
         }
     }
-    // 4. From a browsed folder back to the cache, as a list.
+    // 4. From a browsed folder back to the cache, as a list (the buttons as
+    // the cache's files allow).
     if (ShownFolder != CacheRoot) {
         ShownFolder = CacheRoot;
         ActiveThumbsFolder = ThumbsFolder;
@@ -360,6 +406,7 @@ void frmRecover::CmdShowThumbs_Click()
         List3_Click();
         CmdShowThumbs.setCaption(GetString(282, QStringLiteral("Thumbs Scan")));
         SelectListItem();
+        EnableButtons();
         return;
     }
     // 5. The toggle.
