@@ -98,33 +98,39 @@ double OleDateSerial(int year, int month, int day, int hour, int minute, double 
     return oleFromSeconds(seconds);
 }
 
-QDateTime OleDateToDateTime(double oleDate)
+namespace {
+
+// The day after the OLE epoch and the milliseconds into it of an OLE date;
+// false for none.
+bool oleDayAndTime(double oleDate, qint64 &days, qint64 &ms)
 {
     if (!std::isfinite(oleDate) || std::fabs(oleDate) > 3.0e6)
-        return {};
+        return false;
     const double whole = std::trunc(oleDate);
-    const double fraction = std::fabs(oleDate - whole);
-    qint64 ms = qint64(std::llround(fraction * kSecondsPerDay * 1000.0));
-    qint64 days = qint64(whole);
+    ms = qint64(std::llround(std::fabs(oleDate - whole) * kSecondsPerDay * 1000.0));
+    days = qint64(whole);
     if (ms >= qint64(kSecondsPerDay) * 1000) {
         ms -= qint64(kSecondsPerDay) * 1000;
         ++days;
     }
+    return true;
+}
+
+} // namespace
+
+QDateTime OleDateToDateTime(double oleDate)
+{
+    qint64 days = 0, ms = 0;
+    if (!oleDayAndTime(oleDate, days, ms))
+        return {};
     return QDateTime(kOleEpoch.addDays(days), QTime(0, 0).addMSecs(int(ms)));
 }
 
 bool OleDateToMSecsSinceEpoch(double oleDate, qint64 &msecs)
 {
-    if (!std::isfinite(oleDate) || std::fabs(oleDate) > 3.0e6)
+    qint64 days = 0, ms = 0;
+    if (!oleDayAndTime(oleDate, days, ms))
         return false;
-    // The day and the time of day as OleDateToDateTime takes them.
-    const double whole = std::trunc(oleDate);
-    qint64 ms = qint64(std::llround(std::fabs(oleDate - whole) * kSecondsPerDay * 1000.0));
-    qint64 days = qint64(whole);
-    if (ms >= qint64(kSecondsPerDay) * 1000) {
-        ms -= qint64(kSecondsPerDay) * 1000;
-        ++days;
-    }
     // Local wall-clock seconds since 1970 (25,569 days after the OLE epoch).
     // Between 1971 and 2037 the C library's local time is the one a
     // QDateTime uses; the offset is taken when it is the same a day before

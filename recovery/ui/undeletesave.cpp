@@ -19,9 +19,9 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <cerrno>
 #include <QFileInfo>
 #include <QLocale>
+#include <cerrno>
 
 namespace {
 
