@@ -168,7 +168,10 @@ const SaveFolder &SaveRun::folder(const QString &folder, const QString &source, 
 
 SaveFolder SaveFolder::of(const QString &folder, const QString &source, const QString &cacheRoot)
 {
-    SaveFolder f{folder, source, cacheRoot};
+    SaveFolder f;
+    f.folder = folder;
+    f.source = source;
+    f.cacheRoot = cacheRoot;
     f.onSourceDisk = TargetOnSourceDisk(folder, source);
     if (f.onSourceDisk)
         return f;
