@@ -25,8 +25,9 @@ bool allZero(const char *p, size_t n)
     return n > 0 && p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
 }
 
-// A regular file opened for reading (never through a link), and its size.
-int openRegular(const QString &native, qint64 &size)
+// A regular file opened for reading (never through a link), its size and,
+// when asked, the rest of its status.
+int openRegular(const QString &native, qint64 &size, struct stat *status = nullptr)
 {
     const int fd = ::open(native.toLocal8Bit().constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
@@ -37,6 +38,8 @@ int openRegular(const QString &native, qint64 &size)
         return -1;
     }
     size = qint64(st.st_size);
+    if (status)
+        *status = st;
     return fd;
 }
 
@@ -88,9 +91,14 @@ bool endsShortOfItsStructure(const QString &native)
 FoundAgain CompareFoundAgain(const QString &earlierNative, bool earlierCutShort, const QString &laterNative)
 {
     qint64 earlierSize = 0, laterSize = 0;
-    Fd earlier{openRegular(earlierNative, earlierSize)};
-    Fd later{openRegular(laterNative, laterSize)};
+    struct stat earlierStatus {}, laterStatus {};
+    Fd earlier{openRegular(earlierNative, earlierSize, &earlierStatus)};
+    Fd later{openRegular(laterNative, laterSize, &laterStatus)};
     if (earlier.fd < 0 || later.fd < 0 || earlierSize <= 0 || laterSize <= 0)
+        return FoundAgain::Other;
+    // One file under two names (a list naming a file twice) is no find of
+    // itself: dropping the "later" one would lose the file.
+    if (earlierStatus.st_dev == laterStatus.st_dev && earlierStatus.st_ino == laterStatus.st_ino)
         return FoundAgain::Other;
     // Sector by sector: a sector of zeros in one where the other holds data
     // is one that could not be read there (it was filled with zeros).

@@ -23,7 +23,8 @@ enum class FoundAgain {
 // short (listed so, or a picture whose structure stops inside it) the find
 // holds more of it; when it is whole the find ran on past its end. A find
 // that holds all the earlier file holds and more takes its place; one that
-// holds each what the other lacks is another file.
+// holds each what the other lacks is another file, and so is one file under
+// two names.
 FoundAgain CompareFoundAgain(const QString &earlierNative, bool earlierCutShort, const QString &laterNative);
 
 // Found files by their first bytes: the earlier files a find is to be

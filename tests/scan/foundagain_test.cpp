@@ -82,6 +82,9 @@ TEST(FoundAgain, LaterFindsAreJudgedByTheWholeOfTheirBytes)
     EXPECT_EQ((std::tuple{m[0].later, m[0].earlier, m[0].verdict}), (std::tuple{2, 0, FoundAgain::Drop}));
     EXPECT_EQ((std::tuple{m[1].later, m[1].earlier, m[1].verdict}), (std::tuple{3, 1, FoundAgain::Replace}));
     EXPECT_EQ((std::tuple{m[2].later, m[2].earlier, m[2].verdict}), (std::tuple{4, 0, FoundAgain::Drop}));
+    // A list that names one file twice: the file is no find of itself.
+    EXPECT_EQ(CompareFoundAgain(dir + "/R#0000.jpg", false, dir + "/R#0000.jpg"), FoundAgain::Other);
+    EXPECT_TRUE(FindFoundAgain(dir, {"R#0000.jpg", "R#0000.jpg"}, {false, false}).empty());
 
     EXPECT_TRUE(FoundLineMarked("007! JPEG File"));
     EXPECT_TRUE(FoundLineMarked("12345! PNG"));
