@@ -204,13 +204,14 @@ struct ScanEngine::Impl {
     struct Walked {
         FileEnd end;
         int64_t length = -1;       // the file's length when it was closed
+        bool cut = false;          // cut to its true end already
     };
     std::vector<Walked> walks;     // by counter - firstNew
     int64_t cutFiles = 0;          // found files cut short
     int64_t firstNew = 0;
     // The files the cache held before this scan (keepFoundFiles).
     FoundFileHeads earlierFiles;
-    TrueEndCutter againCutter;
+    TrueEndCutter trueEndCutter;
     int64_t foundAgainCount = 0;
 
     DeletedEntryCursor cursor;
@@ -787,6 +788,7 @@ struct ScanEngine::Impl {
                 walks.resize(k + 1);
             walks[k].end = end;
             walks[k].length = fileBytes;
+            walks[k].cut = false;
         }
         walk = StructureWalker();
         if (!forResume && i >= firstNew && !earlierFiles.isEmpty() && foundAgain(i)) {
@@ -829,12 +831,7 @@ struct ScanEngine::Impl {
         const std::vector<int64_t> earlier = earlierFiles.candidates(later);
         if (earlier.empty())
             return false;
-        const size_t k = size_t(i - firstNew);
-        const Walked *w = k < walks.size() ? &walks[k] : nullptr;
-        const bool ends = w && (w->end.extent.walk == PictureExtent::Walk::Complete || w->end.emptyFrom >= 0);
-        if (g.clusterBytes() >= 512 && !found.CutToEntry[size_t(i)]
-            && (ends || IsTrueEndExtension(found.FoundFileNames[int(i)])))
-            againCutter.cut(later, g.clusterBytes(), bps, w ? &w->end : nullptr, w ? w->length : -1);
+        cutToTrueEnd(i);
         for (const int64_t e : earlier) {
             const bool cutShort = size_t(e) < opt.foundCutShort.size() && opt.foundCutShort[size_t(e)];
             const FoundAgain verdict = CompareFoundAgain(fileNative(e), cutShort, later);
@@ -869,6 +866,24 @@ struct ScanEngine::Impl {
             return true;
         }
         return false;
+    }
+
+    // Cuts found file i to its true end, once: where its walk found it to
+    // end, or by the zero rule of the true-end list.
+    void cutToTrueEnd(int64_t i)
+    {
+        if (g.clusterBytes() < 512 || found.CutToEntry[size_t(i)])
+            return;
+        const size_t k = size_t(i - firstNew);
+        Walked *w = i >= firstNew && k < walks.size() ? &walks[k] : nullptr;
+        if (w && w->cut)
+            return;
+        const bool ends = w && (w->end.extent.walk == PictureExtent::Walk::Complete || w->end.emptyFrom >= 0);
+        if (!ends && !IsTrueEndExtension(found.FoundFileNames[int(i)]))
+            return;
+        trueEndCutter.cut(fileNative(i), g.clusterBytes(), bps, w ? &w->end : nullptr, w ? w->length : -1);
+        if (w)
+            w->cut = true;
     }
 
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
@@ -1471,20 +1486,13 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     if (g.clusterBytes() >= 512) {
         // The scan followed every file while writing it: a file is read
         // again only for the zero rule of the true-end list.
-        TrueEndCutter cutter;
         for (int64_t i = firstFile; i <= last; ++i) {
             if ((i - firstFile) % 256 == 255) {
                 passProgress(i - firstFile);
                 cb.yield();
             }
-            if ((resumeOpen && i == last) || found.CutToEntry[size_t(i)])
-                continue;
-            const size_t k = size_t(i - firstNew);
-            const Walked *w = i >= firstNew && k < walks.size() ? &walks[k] : nullptr;
-            const bool ends = w && (w->end.extent.walk == PictureExtent::Walk::Complete || w->end.emptyFrom >= 0);
-            if (!ends && !IsTrueEndExtension(found.FoundFileNames[int(i)]))
-                continue;
-            cutter.cut(fileNative(i), g.clusterBytes(), bps, w ? &w->end : nullptr, w ? w->length : -1);
+            if (!(resumeOpen && i == last))
+                cutToTrueEnd(i);
         }
     }
     for (int64_t i = std::max<int64_t>(0, startCounter); i <= last; ++i)
