@@ -8,17 +8,15 @@
 #include "scan/foundfiles.h"
 #include "tests/scan/scan_images.h"
 #include "tests/scan/scan_window.h"
+#include "tests/support/child.h"
 #include "tests/support/fixtures.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QThread>
-#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -79,29 +77,32 @@ const SlowCard &slowCard()
     return c;
 }
 
-// The child's part: the card as a removable drive whose bad sectors take
-// kSlowMs a read, scanned into the cache the parent names.
-void scanAsChild()
+// The child's part: the card (args: image, cache, first bad sector) as a
+// removable drive whose bad sectors take kSlowMs a read, scanned into the
+// cache the parent names.
+int scanAsChild(const QStringList &args)
 {
-    const QString image = qEnvironmentVariable("QUILVANE_KILLED_SCAN");
+    const QString image = args.value(0);
+    const qint64 bad = args.value(2).toLongLong();
     plat::VirtualDriveOptions o;
     o.typeCode = plat::DriveTypeRemovable;
-    o.badSectors = {{qEnvironmentVariable("QUILVANE_KILLED_BAD").toLongLong(),
-                     qEnvironmentVariable("QUILVANE_KILLED_BAD").toLongLong() + 3}};
+    o.badSectors = {{bad, bad + 3}};
     o.slowMs = kSlowMs;
     if (!plat::DriveTable::instance().attachImage('E', image, o))
-        return;
+        return 2;
     ScanSource s;
     s.name = QStringLiteral("E:");
     s.driveType = QStringLiteral("Removable");
     s.geometry = GeometryOfImageFile(image);
     ScanOptions opt;
-    opt.cacheFolder = cacheInternal(qEnvironmentVariable("QUILVANE_KILLED_CACHE"));
+    opt.cacheFolder = cacheInternal(args.value(1));
     opt.freeMemoryMB = 0;
     FoundFileList found;
     SignatureRows table = programTable({"JPG"});
     ScanEngine(s, table, opt, quietCallbacks(), found).run();
+    return 3;   // killed by the parent while it waits on the stretch
 }
+const bool registered = registerChild("killedscan", scanAsChild);
 
 // Whether the process's main thread sleeps (the slow read), -1 unknown.
 int sleeping(qint64 pid)
@@ -127,24 +128,12 @@ int sleeping(qint64 pid)
 
 TEST(KilledScan, WhatWasReadBeforeASlowBadStretchIsThereAndFinishedAtTheNextStart)
 {
-    if (qEnvironmentVariableIsSet("QUILVANE_KILLED_SCAN")) {
-        scanAsChild();   // killed by the parent while it waits on the stretch
-        std::_Exit(3);
-    }
     if (slowCard().image.isEmpty())
         GTEST_SKIP() << "mkfs.fat or mtools missing";
     const QString cache = makeTempDir("killedcache");
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QUILVANE_KILLED_SCAN", slowCard().image);
-    env.insert("QUILVANE_KILLED_CACHE", cache);
-    env.insert("QUILVANE_KILLED_BAD", QString::number(slowCard().badFirst));
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--gtest_filter=KilledScan.WhatWasReadBeforeASlowBadStretchIsThereAndFinishedAtTheNextStart"});
-    ASSERT_TRUE(child.waitForStarted());
+    ChildProcess child("killedscan", {slowCard().image, cache, QString::number(slowCard().badFirst)});
     const qint64 pid = child.processId();
+    ASSERT_GT(pid, 0);
 
     // The first slow read brings the bytes before the stretch; half way
     // through the second, the read of the stretch itself, the child is killed.
@@ -153,14 +142,12 @@ TEST(KilledScan, WhatWasReadBeforeASlowBadStretchIsThereAndFinishedAtTheNextStar
         QThread::msleep(5);
     if (state < 0) {
         child.kill();
-        child.waitForFinished();
         GTEST_SKIP() << "the process's wait cannot be seen in /proc";
     }
     ASSERT_EQ(state, 1) << "the scan never waited on the stretch";
     QThread::msleep(kSlowMs * 3 / 2);
     EXPECT_EQ(sleeping(pid), 1);
-    ::kill(pid_t(pid), SIGKILL);
-    child.waitForFinished();
+    child.kill();
 
     // The two photos before the stretch were written whole, the third one up to it.
     const QList<QByteArray> &photos = slowCard().photos;

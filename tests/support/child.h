@@ -41,6 +41,7 @@ public:
     // did not end normally.
     int wait(int timeoutMs = 60000);
     QString output() const { return output_; }
+    qint64 processId() const { return process_->processId(); }
 
 private:
     std::unique_ptr<QProcess> process_;
