@@ -362,7 +362,10 @@ void ParseBootSector(const QString &root)
         d.RootCluster = int32_t(u32(b, 96));
     } else if (d.FileSystem == "FAT32") {
         d.FatEntryWidth = 4.0f;
-        d.SectorsPerFat = u32(b, 36);
+        // The 16-bit size wins when it is set, as in the volume facts that
+        // checked the layout (a FAT16 boot sector whose cluster count reads
+        // as FAT32 holds its drive number and serial at 36).
+        d.SectorsPerFat = u16(b, 22) ? u16(b, 22) : u32(b, 36);
         d.FirstRootDirSector = int64_t(d.NumberOfFats) * d.SectorsPerFat + d.ReservedSectors;
         d.FirstDataSector = d.FirstRootDirSector;
         // Cluster 2 begins the data area whichever cluster the root starts at.

@@ -4,6 +4,7 @@
 #include "drive/registry.h"
 #include "drive/strings.h"
 #include "platform/os.h"
+#include "platform/partfile.h"
 #include "platform/paths.h"
 #include "platform/processes.h"
 #include "platform/text.h"
@@ -370,23 +371,14 @@ bool downloadInto(const QString &url, int fd, qint64 maxBytes)
 bool downloadBeside(const QString &url, const QString &native, qint64 maxBytes)
 {
     const QFileInfo info(native);
-    const QByteArray part = enc(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part"));
-    const QByteArray target = enc(native);
-    ::unlink(part.constData());
-    const int fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+    plat::PartFile part;
+    if (!part.open(info.absolutePath(), info.fileName()))
         return false;
     // The new file gets the old one's permissions (a new one the usual 0644).
     struct stat old;
-    ::fchmod(fd, ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    bool ok = downloadInto(url, fd, maxBytes);
-    ok = ::close(fd) == 0 && ok;
+    ::fchmod(part.fd(), ::stat(enc(native).constData(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     // The rename replaces the old file in one step: it is never lost.
-    if (ok)
-        ok = ::rename(part.constData(), target.constData()) == 0;
-    if (!ok)
-        ::unlink(part.constData());
-    return ok;
+    return downloadInto(url, part.fd(), maxBytes) && part.commit(info.fileName(), plat::PartFile::Existing::Replace);
 }
 
 // "1" in /sys/class/net/<name>/flags's IFF_UP bit.

@@ -151,6 +151,31 @@ TEST(DriveRecord, HostileBootSectorIsRefusedWithoutReadingOutOfBounds)
     detachDrive('E');
 }
 
+// A FAT16 boot sector whose clusters were made one sector: its cluster count
+// reads as FAT32, and the bytes at 36, which FAT16 gives the drive number and
+// the serial, state a FAT of millions of sectors. The FAT read is the one the
+// layout states (the 16-bit size), never the medium from the FAT on.
+TEST(DriveRecord, AFat16SizeFieldBoundsTheFatOfAVolumeCountedAsFat32)
+{
+    const QString dir = makeTempDir("fat16as32");
+    FatImageSpec spec;
+    spec.fatBits = 16;
+    spec.sizeKiB = 40960;
+    spec.sectorsPerCluster = 2;
+    const QString img = makeFatImage(dir, "card.img", spec);
+    const QByteArray boot = readFileBytes(img).left(512);
+    ASSERT_EQ(boot.size(), 512);
+    const int fat16Size = uint8_t(boot[22]) | uint8_t(boot[23]) << 8;
+    ASSERT_GT(le32(boot, 36), 1000000u);   // drive number 0x80, signature 0x29, serial
+    ASSERT_TRUE(patchFile(img, 13, QByteArray(1, '\x01')));
+    attachAndRead(img);
+    const DriveInfoRecord &d = DriveInfo();
+    EXPECT_EQ(d.FileSystem, "FAT32");
+    EXPECT_EQ(d.SectorsPerFat, fat16Size);
+    EXPECT_EQ(d.Fat1Bytes.size(), qsizetype(fat16Size) * 512);
+    detachDrive('E');
+}
+
 TEST(DriveRecord, ADriveWithoutMediumLeavesNoEarlierRecordBehind)
 {
     const QString dir = makeTempDir("nr");
