@@ -14,6 +14,7 @@
 #include <QSemaphore>
 #include <QTransform>
 #include <cmath>
+#include <limits>
 #include <mutex>
 
 namespace {
@@ -171,8 +172,12 @@ DecodePlan planOf(QImageReader &reader, const QString &native, QSize fitInto, De
             h = (h + d - 1) / d;
         }
     }
+    // Both sides are below 2^31, so their product fits; the bytes of a
+    // header that claims billions of pixels each way would not.
     plan.pixels = w * h;
-    plan.bytes = plan.pixels * bitsPerPixel(reader.imageFormat()) / 8;
+    const qint64 bits = bitsPerPixel(reader.imageFormat());
+    plan.bytes = plan.pixels > std::numeric_limits<qint64>::max() / bits ? std::numeric_limits<qint64>::max()
+                                                                          : plan.pixels * bits / 8;
     plan.withinBudget = budget == DecodeBudget::Preview
         ? plan.pixels <= kPreviewDecodePixels && plan.bytes <= kPreviewDecodeMB << 20
         : plan.bytes <= qint64(kPictureAllocationLimitMB) << 20;
