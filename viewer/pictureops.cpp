@@ -352,6 +352,8 @@ QImage EmbeddedThumbnailFor(const ImageProperties &props, const QString &file, Q
     const QSize header(props.width(), props.height());
     if (props.thumbnail().isEmpty() || header.isEmpty() || need.isEmpty())
         return QImage();
+    // The same limit whichever picture of the program is read first.
+    raiseAllocationLimit();
     // Only a thumbnail that covers the need without enlarging.
     QImage thumb;
     {
@@ -365,6 +367,12 @@ QImage EmbeddedThumbnailFor(const ImageProperties &props, const QString &file, Q
         if (!size.isValid() || size.width() < need.width() || size.height() < need.height()
             || size.width() > 4 * header.width() || size.height() > 4 * header.height())
             return QImage();
+        // Its header is the file's word only, like the picture's own: a
+        // thumbnail is decoded within a preview's budget, or not at all.
+        const DecodePlan plan = planOf(reader, QString(), QSize(), DecodeBudget::Preview);
+        if (reader.format() != "jpeg" || !plan.withinBudget)
+            return QImage();
+        const DecodeMemory hold(plan.bytes);
         thumb = reader.read();
     }
     if (thumb.isNull())

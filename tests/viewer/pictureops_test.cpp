@@ -312,6 +312,26 @@ TEST(PictureOps, HeadersClaimingHugeSizesStayOutsideTheBudget)
     const DecodePlan vast = PlanPictureDecode(dir + "/vast.tif", QSize(), DecodeBudget::Full);
     ASSERT_EQ(vast.header, QSize(1 << 29, 1 << 29));
     EXPECT_FALSE(vast.withinBudget);
+
+    // A photo whose stored thumbnail claims 16000 x 16000 pixels in a few
+    // kB: the grid decodes the photo itself, scaled, never that thumbnail.
+    const QString photo = dir + "/camera.jpg", thumb = dir + "/thumb.jpg";
+    if (runTool("convert", {"-size", "640x480", "xc:gray50", photo}) != 0
+        || runTool("convert", {"-size", "160x120", "xc:lime", thumb}) != 0)
+        GTEST_SKIP() << "imagemagick missing";
+    const auto claim = [](QByteArray jpeg, int side) {
+        const qsizetype sof = jpeg.indexOf("\xff\xc0");
+        for (const int at : {5, 7})
+            jpeg[sof + at] = char(side >> 8), jpeg[sof + at + 1] = char(side & 0xFF);
+        return jpeg;
+    };
+    ASSERT_TRUE(writeFileBytes(thumb, claim(readFileBytes(thumb), 16000)));
+    ASSERT_TRUE(writeFileBytes(photo, claim(readFileBytes(photo), 16000)));
+    REQUIRE(exiftool(photo, {"-ThumbnailImage<=" + thumb}), "exiftool");
+    ImageProperties props;
+    props.load(photo);
+    ASSERT_FALSE(props.thumbnail().isEmpty());
+    EXPECT_TRUE(EmbeddedThumbnailFor(props, photo, QSize(72, 48), nullptr).isNull());
 }
 
 TEST(PictureOps, WorkersDecodeAheadAndTheWindowRunsWhileItWaits)
