@@ -14,6 +14,7 @@
 #include <QSemaphore>
 #include <QTransform>
 #include <cmath>
+#include <limits>
 #include <mutex>
 
 namespace {
@@ -171,8 +172,12 @@ DecodePlan planOf(QImageReader &reader, const QString &native, QSize fitInto, De
             h = (h + d - 1) / d;
         }
     }
+    // Both sides are below 2^31, so their product fits; the bytes of a
+    // header that claims billions of pixels each way would not.
     plan.pixels = w * h;
-    plan.bytes = plan.pixels * bitsPerPixel(reader.imageFormat()) / 8;
+    const qint64 bits = bitsPerPixel(reader.imageFormat());
+    plan.bytes = plan.pixels > std::numeric_limits<qint64>::max() / bits ? std::numeric_limits<qint64>::max()
+                                                                          : plan.pixels * bits / 8;
     plan.withinBudget = budget == DecodeBudget::Preview
         ? plan.pixels <= kPreviewDecodePixels && plan.bytes <= kPreviewDecodeMB << 20
         : plan.bytes <= qint64(kPictureAllocationLimitMB) << 20;
@@ -347,6 +352,8 @@ QImage EmbeddedThumbnailFor(const ImageProperties &props, const QString &file, Q
     const QSize header(props.width(), props.height());
     if (props.thumbnail().isEmpty() || header.isEmpty() || need.isEmpty())
         return QImage();
+    // The same limit whichever picture of the program is read first.
+    raiseAllocationLimit();
     // Only a thumbnail that covers the need without enlarging.
     QImage thumb;
     {
@@ -360,6 +367,12 @@ QImage EmbeddedThumbnailFor(const ImageProperties &props, const QString &file, Q
         if (!size.isValid() || size.width() < need.width() || size.height() < need.height()
             || size.width() > 4 * header.width() || size.height() > 4 * header.height())
             return QImage();
+        // Its header is the file's word only, like the picture's own: a
+        // thumbnail is decoded within a preview's budget, or not at all.
+        const DecodePlan plan = planOf(reader, QString(), QSize(), DecodeBudget::Preview);
+        if (reader.format() != "jpeg" || !plan.withinBudget)
+            return QImage();
+        const DecodeMemory hold(plan.bytes);
         thumb = reader.read();
     }
     if (thumb.isNull())

@@ -292,6 +292,48 @@ TEST(PictureOps, TheBudgetIsCheckedFromTheHeaderBeforeAnyDecode)
     EXPECT_FALSE(over);
 }
 
+TEST(PictureOps, HeadersClaimingHugeSizesStayOutsideTheBudget)
+{
+    const QString dir = makeTempDir("claims");
+    // 2^29 x 2^29 pixels of 64 bits: their bytes do not fit in 64 bits.
+    TiffBuilder t(false);
+    const int ifd = t.addIfd();
+    t.add(ifd, 0x0100, 4, 1, t.u32(1u << 29));
+    t.add(ifd, 0x0101, 4, 1, t.u32(1u << 29));
+    t.add(ifd, 0x0102, 3, 4, t.shorts({16, 16, 16, 16}));
+    t.add(ifd, 0x0103, 3, 1, t.u16(1));
+    t.add(ifd, 0x0106, 3, 1, t.u16(2));
+    t.addBlobOffset(ifd, 0x0111, t.addBlob(QByteArray(64, '\0')));
+    t.add(ifd, 0x0115, 3, 1, t.u16(4));
+    t.add(ifd, 0x0116, 4, 1, t.u32(1u << 29));
+    t.add(ifd, 0x0117, 4, 1, t.u32(64));
+    t.add(ifd, 0x0152, 3, 1, t.u16(2));
+    ASSERT_TRUE(writeFileBytes(dir + "/vast.tif", t.build()));
+    const DecodePlan vast = PlanPictureDecode(dir + "/vast.tif", QSize(), DecodeBudget::Full);
+    ASSERT_EQ(vast.header, QSize(1 << 29, 1 << 29));
+    EXPECT_FALSE(vast.withinBudget);
+
+    // A photo whose stored thumbnail claims 16000 x 16000 pixels in a few
+    // kB: the grid decodes the photo itself, scaled, never that thumbnail.
+    const QString photo = dir + "/camera.jpg", thumb = dir + "/thumb.jpg";
+    if (runTool("convert", {"-size", "640x480", "xc:gray50", photo}) != 0
+        || runTool("convert", {"-size", "160x120", "xc:lime", thumb}) != 0)
+        GTEST_SKIP() << "imagemagick missing";
+    const auto claim = [](QByteArray jpeg, int side) {
+        const qsizetype sof = jpeg.indexOf("\xff\xc0");
+        for (const int at : {5, 7})
+            jpeg[sof + at] = char(side >> 8), jpeg[sof + at + 1] = char(side & 0xFF);
+        return jpeg;
+    };
+    ASSERT_TRUE(writeFileBytes(thumb, claim(readFileBytes(thumb), 16000)));
+    ASSERT_TRUE(writeFileBytes(photo, claim(readFileBytes(photo), 16000)));
+    REQUIRE(exiftool(photo, {"-ThumbnailImage<=" + thumb}), "exiftool");
+    ImageProperties props;
+    props.load(photo);
+    ASSERT_FALSE(props.thumbnail().isEmpty());
+    EXPECT_TRUE(EmbeddedThumbnailFor(props, photo, QSize(72, 48), nullptr).isNull());
+}
+
 TEST(PictureOps, WorkersDecodeAheadAndTheWindowRunsWhileItWaits)
 {
     // A decoder that tells each request by its width, notes its thread, and
