@@ -123,7 +123,6 @@ public:
     bool going() const { return state_ == Going; }
     bool failed() const { return state_ == Failed; }
     bool complete() const { return state_ == Done; }
-    virtual bool expectsData() const { return false; }
     // Bytes taken.
     int64_t taken() const { return pos_; }
     virtual PictureExtent result() const
@@ -969,7 +968,8 @@ bool StructureWalker::innerWants() const
 
 bool StructureWalker::walking() const { return !done_ && innerWants(); }
 
-bool StructureWalker::innerExpectsData() const { return other_ ? other_->expectsData() : picture_.expectsData(); }
+// Only the picture walks know bytes that an empty sector never is.
+bool StructureWalker::innerExpectsData() const { return pictureWalk_ && picture_.expectsData(); }
 
 bool StructureWalker::innerComplete() const
 {
