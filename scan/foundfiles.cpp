@@ -253,7 +253,7 @@ int64_t TrueEndCutter::cut(const QString &nativePath, int64_t unitBytes, int32_t
         end = *known;
     } else {
         const StructureFormat format = FoundFileFormat(ext, head, size_t(std::max<ssize_t>(0, headBytes)));
-        end = WalkFoundFile(ReadBytesOfFile(fd), length, format, FoundFileEmptyLimits(ext, format), walkBuffer_);
+        end = WalkFoundFile(ReadBytesOfFile(fd), length, format, FoundFileEmptyLimits(ext, format), buffer_);
     }
     if (outcome)
         *outcome = end;

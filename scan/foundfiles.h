@@ -88,8 +88,7 @@ public:
 
 private:
     unsigned char *space(size_t n);
-    std::vector<unsigned char> buffer_;
-    std::vector<unsigned char> walkBuffer_;
+    std::vector<unsigned char> buffer_;   // the walk's blocks, then the tail's
 };
 
 // One file, with a cutter of its own.

@@ -123,7 +123,6 @@ public:
     bool going() const { return state_ == Going; }
     bool failed() const { return state_ == Failed; }
     bool complete() const { return state_ == Done; }
-    virtual bool expectsData() const { return false; }
     // Bytes taken.
     int64_t taken() const { return pos_; }
     virtual PictureExtent result() const
@@ -904,30 +903,29 @@ StructureFormat StructureFormatOfHeader(const unsigned char *p, size_t n, bool b
     case PictureFormat::Tiff: return StructureFormat::Tiff;
     case PictureFormat::None: break;
     }
-    auto starts = [&](const void *sig, size_t k) { return n >= k && std::memcmp(p, sig, k) == 0; };
-    if (starts("RIFF", 4))
-        return StructureFormat::Riff;
-    if (starts("%PDF-", 5))
-        return StructureFormat::Pdf;
-    if (starts("PK\3\4", 4))
-        return StructureFormat::Zip;
-    if (starts(kOleMagic, 8))
-        return StructureFormat::Ole;
-    if (starts("ID3", 3))
-        return StructureFormat::Mp3;
+    static const struct {
+        const void *signature;
+        size_t length;
+        StructureFormat format;
+    } kSignatures[] = {
+        {"RIFF", 4, StructureFormat::Riff},
+        {"%PDF-", 5, StructureFormat::Pdf},
+        {"PK\3\4", 4, StructureFormat::Zip},
+        {kOleMagic, 8, StructureFormat::Ole},
+        {"ID3", 3, StructureFormat::Mp3},
+        {"MSCF", 4, StructureFormat::Cab},
+        {"FWS", 3, StructureFormat::Swf},
+        {"\xC5\xD0\xD3\xC6", 4, StructureFormat::Eps},
+        {"8BPS", 4, StructureFormat::Psd},
+        {kAsfHeader, 16, StructureFormat::Asf},
+    };
+    for (const auto &s : kSignatures)
+        if (n >= s.length && std::memcmp(p, s.signature, s.length) == 0)
+            return s.format;
+    // No signature above begins with an MPEG frame's 0xFF.
     MpegFrame f;
     if (mp3Name && n >= 4 && mpegFrame(p, f))
         return StructureFormat::Mp3;
-    if (starts("MSCF", 4))
-        return StructureFormat::Cab;
-    if (starts("FWS", 3))
-        return StructureFormat::Swf;
-    if (starts("\xC5\xD0\xD3\xC6", 4))
-        return StructureFormat::Eps;
-    if (starts("8BPS", 4))
-        return StructureFormat::Psd;
-    if (starts(kAsfHeader, 16))
-        return StructureFormat::Asf;
     return StructureFormat::None;
 }
 
@@ -970,7 +968,8 @@ bool StructureWalker::innerWants() const
 
 bool StructureWalker::walking() const { return !done_ && innerWants(); }
 
-bool StructureWalker::innerExpectsData() const { return other_ ? other_->expectsData() : picture_.expectsData(); }
+// Only the picture walks know bytes that an empty sector never is.
+bool StructureWalker::innerExpectsData() const { return pictureWalk_ && picture_.expectsData(); }
 
 bool StructureWalker::innerComplete() const
 {

@@ -73,8 +73,6 @@ public:
     // Feeds the next bytes; false once the file has ended.
     bool feed(const unsigned char *p, size_t n, bool unreadable = false);
     bool wantsMore() const { return !done_; }
-    // Bytes taken so far.
-    int64_t fed() const { return pos_; }
     StructureFormat format() const { return format_; }
     // The structure walk goes on.
     bool walking() const;
