@@ -377,6 +377,10 @@ int64_t CopyFileInto(const QString &sourceNative, QFile &out, const std::functio
     int64_t copied = 0;
     while (true) {
         const QByteArray piece = in.read(kRunBytes);
+        // A read that fails is no end of the file: what came before it is
+        // kept (and judged by its length), nothing at all is a failure.
+        if (piece.isEmpty() && in.error() != QFileDevice::NoError)
+            return copied > 0 ? copied : -1;
         if (piece.isEmpty())
             break;
         if (out.write(piece) != piece.size())

@@ -130,8 +130,9 @@ FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord 
 FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
                                  QFile &out, const std::function<bool()> &keepGoing = {});
 
-// Copies a file into an open target in pieces; the bytes copied, -1 when the
-// source cannot be read or the target not written.
+// Copies a file into an open target in pieces; the bytes copied (up to a
+// read that fails), -1 when nothing of the source can be read or the target
+// not written.
 int64_t CopyFileInto(const QString &sourceNative, QFile &out, const std::function<bool()> &keepGoing = {});
 
 // The source may not receive saved files: the target (an internal path)

@@ -219,9 +219,17 @@ void frmRecover::RestoreDiskImage()
     const QByteArray imageSector = imageHandle.readAt(0, bps);
     const qint64 imageBytes = imageHandle.size();
     const int64_t statedBytes = StatedVolumeBytes(imageSector);
+    // An image that cannot be read (gone, empty, a folder) is refused
+    // before the question, which would name no size.
+    if (!imageHandle.valid() || imageSector.isEmpty()) {
+        imageHandle.close();
+        lblStatus.setCaption(
+            FormatString(GetString(228, QStringLiteral("Restoring %0 not possible. Wrong parameters.")), {source}));
+        return;
+    }
     const std::optional<plat::MediumFacts> facts = plat::mediumFacts(letter);
     const qint64 mediumBytes = facts ? facts->sizeBytes : -1;
-    if (imageHandle.valid() && mediumBytes > 0) {
+    if (mediumBytes > 0) {
         QString refusal;
         if (imageBytes > mediumBytes)
             refusal = FormatString(GetString(2482, QStringLiteral("The disk image %0 holds %1; disk %2 holds only %3.")),

@@ -39,6 +39,8 @@ QString folderOf(const QString &path)
 void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool nameGiven, bool force)
 {
     plat::pumpEvents();
+    // What this call saves, also when it saves nothing.
+    LastSaveTally = SaveTally{};
     const int selected = list.SelCount();
     if (selected == 0 || (!force && OperationBusy))
         return;
@@ -67,7 +69,6 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
         QDir().mkpath(folderNative);
     if (!AskSaveName)
         ShowProgressPanel(QString(), selected - 1);
-    LastSaveTally = SaveTally{};
     // What the user sees of a long save (the main picture, the status line
     // and the progress bar) changes a few times a second, not per file.
     QElapsedTimer pictureShown, statusShown;

@@ -444,6 +444,17 @@ TEST_F(MediaTools, RestoreComparesTheSizesBeforeItAsksAndWritesOnlyWhatFits)
             EXPECT_TRUE(boxes.boxes()[0].text.endsWith("Nothing was written."));
             EXPECT_EQ(sha256(medium), sha);
         }
+        // An empty image: refused before any question.
+        const QString empty = dir + "/empty.img";
+        ASSERT_TRUE(writeFileBytes(empty, QByteArray()));
+        {
+            MessageScript boxes;
+            DialogScript dialogs;
+            dialogs.expect(plat::toInternal(empty));
+            press(w->CmdBackup, 'R');
+            EXPECT_EQ(w->lblStatus.Caption(), "Restoring F: not possible. Wrong parameters.");
+            EXPECT_EQ(sha256(medium), sha);
+        }
         expectIdle();
 
         // The card as it was before a file was added: the question names

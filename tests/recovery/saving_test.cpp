@@ -183,6 +183,21 @@ TEST(SaveNames, FreeNamesNeverTouchTheUsersFiles)
     EXPECT_FALSE(TargetOnSourceDisk("D:\\saved\\", "C:\\images\\card.img"));
 }
 
+TEST(UndeleteSave, ACopyTellsAFailedReadFromTheEndOfTheFile)
+{
+    const QString dir = makeTempDir("copyinto");
+    const QByteArray bytes = patternBytes(3 << 20, 5);
+    ASSERT_TRUE(writeFileBytes(dir + "/source.bin", bytes));
+    QFile out(dir + "/out.bin");
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    EXPECT_EQ(CopyFileInto(dir + "/source.bin", out), bytes.size());
+    // A file whose first read fails (this process's memory at address 0)
+    // gives nothing to save, not an empty file.
+    EXPECT_EQ(CopyFileInto("/proc/self/mem", out), -1);
+    out.close();
+    EXPECT_EQ(readFileBytes(dir + "/out.bin"), bytes);
+}
+
 TEST(UndeleteSave, SaveSelectedWritesWholeDatedUnderAFreeName)
 {
     const Card card = makeCard();

@@ -114,6 +114,7 @@ TEST(CardChange, QuickUndeleteListsAndSavesOnlyTheCardInTheReader)
     EXPECT_EQ(direntKeys(cache), qMakePair(fingerprintA, 0x5A5A0001u));
 
     // Card B goes into the reader (same serial, other contents).
+    const QByteArray cardA = readFileBytes(a.image);
     ASSERT_TRUE(writeFileBytes(a.image, readFileBytes(b.image)));
 
     // An entry of card A is not saved from card B's clusters.
@@ -172,4 +173,16 @@ TEST(CardChange, QuickUndeleteListsAndSavesOnlyTheCardInTheReader)
     }
     EXPECT_TRUE(w.LastSearchReusedCache);
     EXPECT_GT(lineEndingWith(w.List2, "?harlie.jpg"), 1);
+
+    // A save refused for a card change reports nothing saved, not what the
+    // save before it gave.
+    EXPECT_EQ(w.LastSaveTally.saved, 2);
+    ASSERT_TRUE(writeFileBytes(a.image, cardA));
+    w.List2.setSelected(lineEndingWith(w.List2, "?harlie.jpg"), true);
+    {
+        MessageScript script;
+        script.expect(plat::id::OK, "is not the one listed: nothing was saved.");
+        saveSelected();
+    }
+    EXPECT_EQ(w.LastSaveTally.saved + w.LastSaveTally.partial + w.LastSaveTally.notSaved, 0);
 }
