@@ -172,16 +172,32 @@ bool PartFile::setTimes(qint64 msecsSinceEpoch)
 
 bool PartFile::commit(const QString &finalName, Existing existing, bool syncFirst)
 {
-    if (fd_ < 0 || finalName.isEmpty() || finalName.contains(QLatin1Char('/'))) {
+    if (path_.isEmpty() || finalName.isEmpty() || finalName.contains(QLatin1Char('/'))) {
         errno = EINVAL;
         return false;
     }
-    if (file_ && file_->isOpen() && (!file_->flush() || file_->error() != QFileDevice::NoError)) {
-        errno = EIO;
-        return false;
+    // The file is closed before it takes its name, so that a late write
+    // error (a network file system) never leaves an unsound file under it.
+    // A name refused leaves it closed and temporary, for another name.
+    if (fd_ >= 0) {
+        if (file_ && file_->isOpen() && (!file_->flush() || file_->error() != QFileDevice::NoError)) {
+            errno = EIO;
+            return false;
+        }
+        if (syncFirst && ::fsync(fd_) != 0)
+            return false;
+        if (file_)
+            file_->close();
+        file_.reset();
+        const int closed = ::close(fd_);
+        fd_ = -1;
+        if (closed != 0) {
+            const int error = errno;
+            discard();
+            errno = error;
+            return false;
+        }
     }
-    if (syncFirst && ::fsync(fd_) != 0)
-        return false;
     const QString target = folder_ + QLatin1Char('/') + finalName;
     const QByteArray targetBytes = enc(dir_ ? finalName : target);
     const int at = dirFd();
@@ -189,19 +205,8 @@ bool PartFile::commit(const QString &finalName, Existing existing, bool syncFirs
                                                 : renameNoReplace(at, pathBytes_, targetBytes);
     if (r != 0)
         return false;
-    if (file_)
-        file_->close();
-    file_.reset();
-    const int closed = ::close(fd_);
-    fd_ = -1;
     path_.clear();
     pathBytes_.clear();
-    if (closed != 0) {
-        // A late write error (a network file system): the file is not sound.
-        ::unlinkat(at, targetBytes.constData(), 0);
-        dir_.reset();
-        return false;
-    }
     dir_.reset();
     finalPath_ = target;
     return true;

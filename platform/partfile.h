@@ -72,10 +72,10 @@ public:
 
     // Renames the complete file to NAME in its folder. Replace: an existing
     // file of that name is replaced; Refuse: a name taken makes it fail with
-    // errno EEXIST, the temporary file staying open for another name. The
-    // QFile's buffer is written first; with sync, the file reaches the disk
-    // before it takes the name. False on any failure (the file is then
-    // still temporary).
+    // errno EEXIST, the temporary file staying (closed) for another name.
+    // The file is written out and closed first; with sync, it reaches the
+    // disk before it takes the name. False on any failure (the file is then
+    // still temporary, or gone when it could not be written out).
     enum class Existing { Replace, Refuse };
     bool commit(const QString &finalName, Existing existing, bool sync = false);
 
