@@ -36,6 +36,7 @@ namespace {
 struct Killed {};
 
 struct ChainRun {
+    explicit ChainRun(QMap<QString, QString> &s) : store(s) {}
     QMap<QString, QString> &store;
     QStringList events;          // what happened, in order
     QList<int> answers;          // for the boxes, in order (OK when none left)
