@@ -704,8 +704,10 @@ public:
                            double minMB, double maxMB);
     // Writes the data of an MFT record into the open target file; a deleted
     // record whose clusters the volume bitmap shows in use again gives
-    // ClustersInUse, never Complete.
-    NtfsWrite RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target);
+    // ClustersInUse, never Complete. keepGoing is asked between pieces
+    // (false: Stopped).
+    NtfsWrite RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target,
+                               const std::function<bool()> &keepGoing = {});
     // Whether any cluster of a deleted record's data is in use again, by the
     // volume bitmap of the source (the table must be loaded).
     ClusterUse NtfsEntryClusterUse(const QString &source, int32_t mftIndex, bool closeAfterwards);

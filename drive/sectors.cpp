@@ -1,6 +1,7 @@
 #include "drive/sectors.h"
 
 #include "drive/driveinfo.h"
+#include "platform/drives.h"
 #include "platform/legacydisk.h"
 #include "platform/os.h"
 
@@ -209,6 +210,20 @@ int64_t MediumBytes(const QString &drive)
     if (!letter.isLetter())
         return -1;
     plat::Handle h = plat::openVolume(letter, plat::Access::Read);
+    if (!h.valid())
+        return -1;
+    const int64_t size = h.size();
+    h.close();
+    return size;
+}
+
+int64_t WholeMediumBytes(const QString &drive)
+{
+    const QChar letter = driveLetter(drive);
+    const auto e = letter.isLetter() ? plat::DriveTable::instance().entry(letter.toUpper()) : std::nullopt;
+    if (!e || !e->partitionFound)
+        return -1;
+    plat::Handle h = plat::openMedium(letter);
     if (!h.valid())
         return -1;
     const int64_t size = h.size();

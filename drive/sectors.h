@@ -32,6 +32,9 @@ plat::Handle OpenRawVolume(const QString &drive);
 // an image attached as a drive), read from the medium itself; -1 when it
 // cannot be opened.
 int64_t MediumBytes(const QString &drive);
+// The size of the whole medium behind a drive whose volume is the partition
+// found in a whole-disk image (plat::openMedium); -1 for every other drive.
+int64_t WholeMediumBytes(const QString &drive);
 bool OpenDriveRead(const QString &drive, int64_t sector, plat::Handle &handle);
 bool OpenDriveWrite(const QString &drive, int64_t sector, plat::Handle &handle);
 bool OpenFileAtSector(const QString &path, int64_t sector, plat::Handle &handle);

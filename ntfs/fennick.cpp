@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -23,11 +24,13 @@ constexpr uint64_t kMaxTable = uint64_t(1) << 32;   // 4 GiB: refused
 constexpr size_t kMaxVolumes = 64;
 constexpr int kMaxPathDepth = 16384;
 
-// An open volume: its descriptor and the geometry of its own boot sector.
+// An open volume: its descriptor, the window of the file that holds it and
+// the geometry of its own boot sector.
 struct Volume {
     int fd = -1;
     Geometry geometry;
-    uint64_t deviceBytes = 0;   // 0 when unknown
+    uint64_t base = 0;          // byte of the file where the volume starts
+    uint64_t deviceBytes = 0;   // bytes from base to the end of the file or window; 0 when unknown
 };
 Volume g_volumes[kMaxVolumes];
 
@@ -157,20 +160,23 @@ uint64_t readFully(int fd, uint64_t offset, uint8_t *buf, uint64_t count)
     return done;
 }
 
-// Reads count bytes at a cluster, inside the volume only; 1 when all arrived.
+// Reads count bytes at a cluster, inside the volume (and its window) only;
+// 1 when all arrived.
 bool readClusters(const Volume &v, uint64_t lcn, uint8_t *buf, uint64_t count)
 {
     const Geometry &g = v.geometry;
-    // Only whole clusters belong to the volume.
-    const uint64_t clusters = g.volumeBytes / g.clusterSize;
-    if (lcn >= clusters) {
+    // Only whole clusters belong to the volume, and only what its window holds.
+    uint64_t end = g.volumeBytes / g.clusterSize * g.clusterSize;
+    if (v.deviceBytes && v.deviceBytes < end)
+        end = v.deviceBytes;
+    if (lcn >= end / g.clusterSize) {
         memset(buf, 0, size_t(count));
         return count == 0;
     }
     const uint64_t offset = lcn * g.clusterSize;
-    const uint64_t inside = clusters * g.clusterSize - offset;
+    const uint64_t inside = end - offset;
     const uint64_t want = count < inside ? count : inside;
-    const uint64_t got = readFully(v.fd, offset, buf, want);
+    const uint64_t got = readFully(v.fd, v.base + offset, buf, want);
     if (want < count)
         memset(buf + want, 0, size_t(count - want));
     return got == count;
@@ -247,6 +253,35 @@ uint8_t *readRecordZero(const Volume &v, Attr *data)
         return nullptr;
     }
     return rec;
+}
+
+// A window named by the path: "FILE@FIRST+LENGTH" (decimal bytes) for a
+// path that names no file itself. The file's path goes into *file (free()
+// it); false for a path of no such form.
+bool windowOfPath(const char *path, char **file, uint64_t *first, uint64_t *length)
+{
+    const char *at = strrchr(path, '@');
+    if (!at || at == path)
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const char *p = at + 1;
+    if (*p < '0' || *p > '9')
+        return false;
+    *first = strtoull(p, &end, 10);
+    if (errno || *end != '+' || end[1] < '0' || end[1] > '9')
+        return false;
+    p = end + 1;
+    *length = strtoull(p, &end, 10);
+    if (errno || *end != '\0' || *first > uint64_t(INT64_MAX) || *length > uint64_t(INT64_MAX) - *first)
+        return false;
+    const size_t n = size_t(at - path);
+    *file = static_cast<char *>(malloc(n + 1));
+    if (!*file)
+        return false;
+    memcpy(*file, path, n);
+    (*file)[n] = '\0';
+    return true;
 }
 
 void decodeRuns(const Attr &a, RunEntry *entries, uint32_t capacity)
@@ -340,6 +375,15 @@ FennickHandle OpenVolume(const char *path)
     if (!slot)
         return FENNICK_INVALID_HANDLE;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // A volume inside a larger file: a partition of a whole-disk image.
+    uint64_t base = 0, windowBytes = 0;
+    bool window = false;
+    char *file = nullptr;
+    if (fd < 0 && errno == ENOENT && windowOfPath(path, &file, &base, &windowBytes)) {
+        fd = open(file, O_RDONLY | O_CLOEXEC);
+        free(file);
+        window = true;
+    }
     if (fd < 0)
         return FENNICK_INVALID_HANDLE;
     if (fd < 3) {
@@ -351,7 +395,8 @@ FennickHandle OpenVolume(const char *path)
         fd = high;
     }
     Geometry g;
-    if (readFully(fd, 0, g_boot, sizeof g_boot) != sizeof g_boot || !parseBootSector(g_boot, &g)) {
+    if ((window && windowBytes < sizeof g_boot) || readFully(fd, base, g_boot, sizeof g_boot) != sizeof g_boot
+        || !parseBootSector(g_boot, &g)) {
         close(fd);
         return FENNICK_INVALID_HANDLE;
     }
@@ -363,9 +408,16 @@ FennickHandle OpenVolume(const char *path)
         else if (S_ISBLK(st.st_mode) && ioctl(fd, BLKGETSIZE64, &deviceBytes) != 0)
             deviceBytes = 0;
     }
+    if (window) {
+        // What lies after the window belongs to another volume, or to none.
+        deviceBytes = deviceBytes > base ? deviceBytes - base : 0;
+        if (deviceBytes == 0 || windowBytes < deviceBytes)
+            deviceBytes = windowBytes;
+    }
     g_bootGeometry = g;
     slot->fd = fd;
     slot->geometry = g;
+    slot->base = base;
     slot->deviceBytes = deviceBytes;
     return FennickHandle(fd);
 }
@@ -385,7 +437,7 @@ int32_t ReadBootSector(FennickHandle h, void *buf512)
     Volume *v = volumeOf(h);
     if (!v || !buf512)
         return 0;
-    return readFully(v->fd, 0, static_cast<uint8_t *>(buf512), 512) == 512 ? 1 : 0;
+    return readFully(v->fd, v->base, static_cast<uint8_t *>(buf512), 512) == 512 ? 1 : 0;
 }
 
 int32_t GetMFTInfo(FennickHandle h, MftInfo *info)

@@ -93,7 +93,10 @@ _Static_assert(sizeof(MftInfo) == 546, "MftInfo layout");
 /* 1. Opens a volume read-only; checks "NTFS" at boot byte 3 and the geometry
  * (bytes per sector 256..4096, a power of two; a valid cluster size; a record
  * size of 512..65536, a power of two; the MFT inside the volume). Returns -1
- * on any failure. The boot sector is kept as the library's copy. */
+ * on any failure. The boot sector is kept as the library's copy. A path that
+ * names no file but ends in "@FIRST+LENGTH" (decimal byte counts) names the
+ * volume inside that window of the file before the "@" (a partition of a
+ * whole-disk image): nothing outside the window is read. */
 FENNICK_API FennickHandle OpenVolume(const char *path);
 /* 2. Closes a handle that OpenVolume gave: 1, else 0 (also for -1 or a
  * handle the library did not open). */

@@ -86,16 +86,18 @@ bool isNetworkFs(const QString &t)
     return kinds.contains(t);
 }
 
-// Byte window of partition n (1-based) inside a partitioned image: MBR
-// primary entries, or the GPT behind a protective entry.
-bool partitionWindow(const QString &image, int n, qint64 *offset, qint64 *length)
+// The byte windows of a partitioned image's entries, in order (an unused
+// entry: length 0): the MBR's four primary entries, or the GPT behind a
+// protective entry (at most 128 entries). Empty when the first sector holds
+// no partition table.
+QList<QPair<qint64, qint64>> partitionWindows(QFile &f)
 {
-    QFile f(image);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
+    QList<QPair<qint64, qint64>> windows;
+    if (!f.seek(0))
+        return windows;
     const QByteArray mbr = f.read(512);
     if (mbr.size() < 512 || quint8(mbr[510]) != 0x55 || quint8(mbr[511]) != 0xAA)
-        return false;
+        return windows;
     auto le32 = [](const QByteArray &b, int o) {
         return quint32(quint8(b[o])) | quint32(quint8(b[o + 1])) << 8 | quint32(quint8(b[o + 2])) << 16
             | quint32(quint8(b[o + 3])) << 24;
@@ -104,31 +106,72 @@ bool partitionWindow(const QString &image, int n, qint64 *offset, qint64 *length
     if (quint8(mbr[446 + 4]) == 0xEE) {
         const QByteArray hdr = f.read(512);
         if (hdr.size() < 92 || !hdr.startsWith("EFI PART"))
-            return false;
+            return windows;
         const quint64 entriesLba = le64(hdr, 72);
-        const quint32 count = le32(hdr, 80), size = le32(hdr, 84);
-        if (n < 1 || quint32(n) > count || size < 128 || size > 4096)
-            return false;
-        if (!f.seek(qint64(entriesLba) * 512 + qint64(n - 1) * size))
-            return false;
-        const QByteArray e = f.read(size);
-        if (e.size() < 56)
-            return false;
-        const quint64 first = le64(e, 32), last = le64(e, 40);
-        if (first == 0 || last < first)
-            return false;
-        *offset = qint64(first) * 512;
-        *length = qint64(last - first + 1) * 512;
-        return true;
+        const quint32 count = qMin<quint32>(le32(hdr, 80), 128), size = le32(hdr, 84);
+        if (size < 128 || size > 4096 || entriesLba > quint64(INT64_MAX / 512) || !f.seek(qint64(entriesLba) * 512))
+            return windows;
+        const QByteArray table = f.read(qint64(count) * size);
+        for (quint32 i = 0; i < count && qint64(i + 1) * size <= table.size(); ++i) {
+            const QByteArray e = table.mid(qint64(i) * size, 56);
+            const quint64 first = le64(e, 32), last = le64(e, 40);
+            if (first == 0 || last < first || last >= quint64(INT64_MAX / 512))
+                windows.append({0, 0});
+            else
+                windows.append({qint64(first) * 512, qint64(last - first + 1) * 512});
+        }
+        return windows;
     }
-    if (n < 1 || n > 4)
+    for (int n = 1; n <= 4; ++n) {
+        const int o = 446 + (n - 1) * 16;
+        if (quint8(mbr[o + 4]) == 0)
+            windows.append({0, 0});
+        else
+            windows.append({qint64(le32(mbr, o + 8)) * 512, qint64(le32(mbr, o + 12)) * 512});
+    }
+    return windows;
+}
+
+// Byte window of partition n (1-based) inside a partitioned image: MBR
+// primary entries, or the GPT behind a protective entry.
+bool partitionWindow(const QString &image, int n, qint64 *offset, qint64 *length)
+{
+    QFile f(image);
+    if (!f.open(QIODevice::ReadOnly))
         return false;
-    const int o = 446 + (n - 1) * 16;
-    if (quint8(mbr[o + 4]) == 0)
+    const auto windows = partitionWindows(f);
+    if (n < 1 || n > windows.size() || windows[n - 1].second <= 0)
         return false;
-    *offset = qint64(le32(mbr, o + 8)) * 512;
-    *length = qint64(le32(mbr, o + 12)) * 512;
-    return *length > 0;
+    *offset = windows[n - 1].first;
+    *length = windows[n - 1].second;
+    return true;
+}
+
+// A whole-disk image (its first sector a partition table, no volume's boot
+// sector) is read, as the drive list reads a removable disk, from its first
+// partition that holds a FAT or NTFS volume: its number and window, or 0.
+int firstVolumePartition(const QString &image, qint64 *offset, qint64 *length)
+{
+    QFile f(image);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const qint64 size = f.size();
+    const QByteArray first = f.read(512);
+    if (parseFatLayout(first, size) || parseNtfsLayout(first, size) || parseExfatLayout(first, size))
+        return 0;
+    const auto windows = partitionWindows(f);
+    for (int n = 1; n <= windows.size(); ++n) {
+        const qint64 at = windows[n - 1].first, bytes = qMin(windows[n - 1].second, size - at);
+        if (windows[n - 1].second <= 0 || bytes < 512 || !f.seek(at))
+            continue;
+        const QByteArray boot = f.read(512);
+        if (parseFatLayout(boot, bytes) || parseNtfsLayout(boot, bytes)) {
+            *offset = at;
+            *length = bytes;
+            return n;
+        }
+    }
+    return 0;
 }
 
 struct VirtualDef {
@@ -478,6 +521,9 @@ void DriveTable::Impl::rebuild()
                 } else {
                     e.windowLength = 0;   // no such partition: an empty volume
                 }
+            } else if (const int n = firstVolumePartition(d.path, &e.windowOffset, &e.windowLength)) {
+                e.partition = n;
+                e.partitionFound = true;
             }
         }
         out.append(e);

@@ -40,6 +40,8 @@ struct DriveEntry {
     bool mediumAbsent = false;    // marked absent (ejected, or by a test)
     QString identity;             // stable identity for the persisted letter
     int partition = 0;            // partition number inside an image, 0 = whole file
+    bool partitionFound = false;  // chosen by its content: the first FAT or NTFS partition of a
+                                  // whole-disk image attached without one (openMedium reads it whole)
     QList<QPair<qint64, qint64>> badSectors;   // virtual drives: sectors whose reads fail
     int slowMs = 0;               // ... after this long
 };

@@ -313,6 +313,26 @@ Handle openVolume(QChar letter, Access access)
     return volumeHandle(fd, *e);
 }
 
+QString windowPath(const QString &nativePath, qint64 windowOffset, qint64 windowLength)
+{
+    if (windowOffset == 0 && windowLength < 0)
+        return nativePath;
+    const qint64 length = windowLength >= 0 ? windowLength : INT64_MAX - windowOffset;
+    return nativePath + QStringLiteral("@%1+%2").arg(windowOffset).arg(length);
+}
+
+Handle openMedium(QChar letter)
+{
+    Handle h = openVolume(letter, Access::Read);
+    const auto e = DriveTable::instance().entry(letter.toUpper());
+    if (h.valid() && e && e->partitionFound) {
+        h.windowOffset = 0;
+        h.windowLength = -1;
+        ::lseek(h.fd, 0, SEEK_SET);
+    }
+    return h;
+}
+
 Handle openVolumeUncached(QChar letter, bool *direct)
 {
     *direct = false;

@@ -60,6 +60,14 @@ struct Handle {
 // ENOMEDIUM no medium in the slot, EACCES or EPERM no rights, else the
 // system's errno of the open.
 Handle openVolume(QChar letter, Access access);
+// The medium behind a letter, whole: a whole-disk image whose letter reads
+// the partition found in it (DriveEntry::partitionFound) opens whole, any
+// other letter as openVolume opens it for reading.
+Handle openMedium(QChar letter);
+// The path by which the NTFS library reads a volume inside a window of a
+// file or device (length -1: to its end): "FILE@OFFSET+LENGTH"; the file's
+// own path for a window from its start to its end.
+QString windowPath(const QString &nativePath, qint64 windowOffset, qint64 windowLength);
 // A file by its internal path. A device is never opened for writing here
 // (EACCES): writes to a medium go through platform/rawwrite.h.
 Handle openFile(const QString &internalPath, Access access, bool create = false);

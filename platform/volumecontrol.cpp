@@ -44,8 +44,6 @@ void setBit(QByteArray &bits, quint64 c) { bits[qsizetype(c / 8)] = char(quint8(
 // decodes its runs and reads the data.
 bool ntfsBitmap(Handle &h, const NtfsLayout &l, FullBitmap *bm)
 {
-    if (h.windowOffset != 0)
-        return false;   // the library reads a volume from its file's start
     const quint64 recordSize = l.recordBytes;
     QByteArray rec = h.readAt(qint64(l.mftOffset + 6 * recordSize), qint64(recordSize));
     if (quint64(rec.size()) != recordSize || !rec.startsWith("FILE"))
@@ -61,8 +59,10 @@ bool ntfsBitmap(Handle &h, const NtfsLayout &l, FullBitmap *bm)
         rec[end] = rec[usaOffset + 2 * i];
         rec[end + 1] = rec[usaOffset + 2 * i + 1];
     }
-    const QByteArray path = QStringLiteral("/proc/self/fd/%1").arg(h.fd).toLocal8Bit();
-    const FennickHandle v = OpenVolume(path.constData());
+    // A volume inside a larger file: the library reads inside its window.
+    const QByteArray native =
+        windowPath(QStringLiteral("/proc/self/fd/%1").arg(h.fd), h.windowOffset, h.windowLength).toLocal8Bit();
+    const FennickHandle v = OpenVolume(native.constData());
     if (v == FENNICK_INVALID_HANDLE)
         return false;
     bool ok = false;

@@ -239,17 +239,17 @@ QString ApplySaveExtension(const QString &t, const QString &x)
     return folder + name;
 }
 
-FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
-                                 QFile &out, const std::function<bool()> &keepGoing)
+FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, QFile &out,
+                                 const std::function<bool()> &keepGoing)
 {
     // The file is written through its descriptor from here on.
     if (!out.flush())
         return {};
-    return WriteFatEntryData(drive, entry, bytes, fixedMedia, out.handle(), keepGoing);
+    return WriteFatEntryData(drive, entry, bytes, out.handle(), keepGoing);
 }
 
-FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
-                                 int fd, const std::function<bool()> &keepGoing, const plat::Handle *volume)
+FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, int fd,
+                                 const std::function<bool()> &keepGoing, const plat::Handle *volume)
 {
     FatWriteResult result;
     const DriveInfoRecord &d = DriveInfo();
@@ -275,7 +275,8 @@ FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord 
     } closer{h, volume == nullptr};
 
     const bool existing = !entry.IsDeleted();
-    const bool followFree = !existing && fixedMedia && FatEntryOf(d, first) == 0;
+    // On every medium: another file's clusters never go into a deleted one.
+    const bool followFree = !existing && FatEntryOf(d, first) == 0;
     const int64_t endMark = d.FileSystem == QLatin1String("FAT32") ? 0x0FFFFFF8
         : d.FileSystem == QLatin1String("FAT16")                   ? 0xFFF8
                                                                    : 0xFF8;
@@ -292,8 +293,10 @@ FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord 
         }
         n = c + 1;
         if (followFree)
-            while (IsDataCluster(d, n) && FatEntryOf(d, n) != 0)
+            while (IsDataCluster(d, n) && FatEntryOf(d, n) != 0) {
+                result.clustersInUse = true;
                 ++n;
+            }
         return IsDataCluster(d, n) ? n : -1;
     };
     auto note = [&](int64_t c) {

@@ -112,23 +112,24 @@ struct FatWriteResult {
     int64_t bytes = 0;          // written
     bool firstReadable = false; // the first cluster could be read
     bool complete = false;      // all the bytes asked for were written
-    bool clustersInUse = false; // a cluster read is in use by a file now
+    bool clustersInUse = false; // a cluster read, or passed over, is in use by a file now
     bool writeFailed = false;   // the target took fewer bytes than given (full, or an error)
 };
 
 // Writes up to `bytes` bytes of an entry from its clusters into the file
-// (0: one cluster). A deleted entry's clusters are taken consecutively from
-// its first one (on a fixed disk the free ones only, when its first cluster
-// is free); an existing entry's follow its chain in the FAT. Cluster numbers
-// are checked against the data area and chains against loops; reads go in
-// runs of up to 8 MiB through one handle (the volume given, else one opened
-// for the call). keepGoing is asked between runs. The data goes to the
-// descriptor's file at its position.
-FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
-                                 int fd, const std::function<bool()> &keepGoing = {},
-                                 const plat::Handle *volume = nullptr);
-FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, bool fixedMedia,
-                                 QFile &out, const std::function<bool()> &keepGoing = {});
+// (0: one cluster). A deleted entry whose first cluster is free takes the
+// free clusters from it on, passing over those in use (which marks the
+// result clustersInUse: the file lay around another's); one whose first
+// cluster is in use takes the clusters after it in order. An existing
+// entry's follow its chain in the FAT. Cluster numbers are checked against
+// the data area and chains against loops; reads go in runs of up to 8 MiB
+// through one handle (the volume given, else one opened for the call).
+// keepGoing is asked between runs. The data goes to the descriptor's file at
+// its position.
+FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, int fd,
+                                 const std::function<bool()> &keepGoing = {}, const plat::Handle *volume = nullptr);
+FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord &entry, int64_t bytes, QFile &out,
+                                 const std::function<bool()> &keepGoing = {});
 
 // Copies a file into an open target in pieces; the bytes copied (up to a
 // read that fails), -1 when nothing of the source can be read or the target

@@ -262,7 +262,9 @@ struct ScanEngine::Impl {
                 }
                 if (s.name.isEmpty() || !s.name[0].isLetter())
                     return plat::Handle{};
-                return plat::openVolume(s.name[0].toUpper(), plat::Access::Read);
+                // A whole-disk image is scanned whole, also where its letter
+                // reads the partition in it.
+                return plat::openMedium(s.name[0].toUpper());
             };
     }
 

@@ -24,13 +24,25 @@ struct DeletedEntryRecord {
     int32_t FirstCluster = 0;   // FAT: first cluster; NTFS: LCN of the data's first VCN (0 when resident)
     int64_t Size = 0;           // bytes (the file form holds 32 bits of it)
     int64_t Recoverable = 0;    // bytes a save can restore; 0: none or not judged yet
-    int32_t Attributes = 0;     // FAT attribute byte: 1 read-only, 2 hidden, 4 system, 8 label, 16 directory, 32 archive
+    int32_t Attributes = 0;     // FAT attribute byte: 1 read-only, 2 hidden, 4 system, 8 label, 16 directory,
+                                // 32 archive; above it kInDeletedFolder
     int16_t Occupied = 0;       // -1: a cluster of the entry is in use by another file
 
+    // Set above the attribute byte: the entry was found inside a deleted
+    // folder (at any depth), so it is deleted whatever its own first byte
+    // says. Files written without it read as before.
+    static constexpr int32_t kInDeletedFolder = 0x100;
+
     bool IsEmpty() const { return Name.isEmpty(); }
-    // FAT: the name begins with "?"; an NTFS listing holds deleted records only.
-    bool IsDeleted() const { return MftIndex > 0 || Name.startsWith(QLatin1Char('?')); }
+    // FAT: the name begins with "?", or the entry lies in a deleted folder;
+    // an NTFS listing holds deleted records only.
+    bool IsDeleted() const
+    {
+        return MftIndex > 0 || Name.startsWith(QLatin1Char('?')) || (Attributes & kInDeletedFolder) != 0;
+    }
     bool IsDirectory() const { return (Attributes & 16) != 0; }
+    // The attribute byte as the medium holds it.
+    uint8_t AttributeByte() const { return uint8_t(Attributes & 0xFF); }
 
     bool operator==(const DeletedEntryRecord &) const = default;
 };

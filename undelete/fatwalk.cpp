@@ -231,11 +231,11 @@ void FatEntryConverter::index(size_t i)
 }
 
 void FatEntryConverter::fill(DeletedEntryRecord &r, const FatDirEntry &e, const QString &longName,
-                             const QString &folderPath) const
+                             const QString &folderPath, bool deletedFolder) const
 {
     r.LongName = longName.isEmpty() ? r.Name : longName;
     r.Path = folderPath.isEmpty() ? r.LongName : folderPath + QLatin1Char('\\') + r.LongName;
-    r.Attributes = e.Attributes;
+    r.Attributes = e.Attributes | (deletedFolder ? DeletedEntryRecord::kInDeletedFolder : 0);
     r.Created = FatDateTimeToDate(e.CreateDate, e.CreateTime) + double(e.CreateTenths) / 8640000.0;
     r.Modified = FatDateTimeToDate(e.WriteDate, e.WriteTime);
     r.Accessed = FatDateTimeToDate(e.AccessDate, 0);
@@ -247,7 +247,8 @@ void FatEntryConverter::fill(DeletedEntryRecord &r, const FatDirEntry &e, const 
         r.Accessed = r.Modified;
 }
 
-void FatEntryConverter::Convert(const std::vector<FatDirEntry> &raw, const QString &folderPath, uint32_t folderCluster)
+void FatEntryConverter::Convert(const std::vector<FatDirEntry> &raw, const QString &folderPath, uint32_t folderCluster,
+                                bool deletedFolder)
 {
     const bool fat32 = kindOf(drive_) == FatKind::Fat32;
     const bool removable = drive_.DriveType == QLatin1String("Removable");
@@ -325,16 +326,21 @@ void FatEntryConverter::Convert(const std::vector<FatDirEntry> &raw, const QStri
 
         auto dup = byNameCluster_.constFind(Key{r.Name, r.FirstCluster, 0});
         if (dup != byNameCluster_.constEnd()) {
+            // The larger one is kept; a live entry is never shadowed by an
+            // unmarked copy of it in a deleted folder (a folder moved by a
+            // tool that left the old one behind).
             DeletedEntryRecord &kept = entries_[*dup];
-            if (r.Size > kept.Size) {
-                fill(r, e, longName, folderPath);
+            const bool keptInDeleted = kept.Attributes & DeletedEntryRecord::kInDeletedFolder;
+            const bool oneLive = !deleted && deletedFolder != keptInDeleted;
+            if (oneLive ? keptInDeleted : r.Size > kept.Size) {
+                fill(r, e, longName, folderPath, deletedFolder);
                 kept = r;
                 if (*dup < folderOf_.size())
                     folderOf_[*dup] = folderCluster;
             }
             continue;
         }
-        fill(r, e, longName, folderPath);
+        fill(r, e, longName, folderPath, deletedFolder);
         entries_.push_back(std::move(r));
         folderOf_.resize(entries_.size(), 0);
         folderOf_.back() = folderCluster;
@@ -404,7 +410,7 @@ FatWalkResult WalkFatFolders(const QString &drive, std::vector<DeletedEntryRecor
                 }
             }
             const QString path = entries[k].Path;
-            converter.Convert(raw, path, cluster);
+            converter.Convert(raw, path, cluster, entries[k].IsDeleted());
             ++result.foldersWalked;
         }
         from = to;

@@ -56,8 +56,10 @@ public:
     // Converts the entries of one folder, found at folderPath ("" for the
     // root; records get folderPath\LongName), whose first cluster is
     // folderCluster (0 for the FAT12/16 root). Entries after the end mark
-    // (first byte 0) are no entries.
-    void Convert(const std::vector<FatDirEntry> &raw, const QString &folderPath, uint32_t folderCluster);
+    // (first byte 0) are no entries. The entries of a deleted folder are
+    // deleted entries (kInDeletedFolder), whatever their first byte.
+    void Convert(const std::vector<FatDirEntry> &raw, const QString &folderPath, uint32_t folderCluster,
+                 bool deletedFolder = false);
 
     // The first cluster of the folder each record was found in (index as in
     // the list; 0 for records the converter did not add).
@@ -73,7 +75,8 @@ private:
     friend size_t qHash(const Key &k, size_t seed) { return qHashMulti(seed, k.name, k.a, k.b); }
 
     void index(size_t i);
-    void fill(DeletedEntryRecord &r, const FatDirEntry &e, const QString &longName, const QString &folderPath) const;
+    void fill(DeletedEntryRecord &r, const FatDirEntry &e, const QString &longName, const QString &folderPath,
+              bool deletedFolder) const;
 
     std::vector<DeletedEntryRecord> &entries_;
     const DriveInfoRecord &drive_;
@@ -106,6 +109,7 @@ struct FatWalkResult {
 // folder it was found in, since its cluster may belong to something else
 // now; a live folder is read whatever its ".." names. So the walk ends on
 // loops and shared clusters, lists every entry once and never puts an entry
-// under a deleted folder that does not hold it.
+// under a deleted folder that does not hold it. What a deleted folder holds,
+// at any depth, is deleted.
 FatWalkResult WalkFatFolders(const QString &drive, std::vector<DeletedEntryRecord> &entries,
                              FatEntryConverter &converter, const FatWalkHooks &hooks);

@@ -1,17 +1,20 @@
 #include "undelete/ntfsundelete.h"
 
+#include "drive/sectors.h"
 #include "drive/system.h"
 #include "platform/drives.h"
 #include "platform/paths.h"
+#include "platform/rawio.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <cstring>
 #include <memory>
 
 namespace {
 
-constexpr int64_t kPieceBytes = 32LL << 20;
+constexpr int64_t kPieceBytes = 8LL << 20;
 
 template <typename T>
 T ld(const void *p, size_t offset)
@@ -76,6 +79,58 @@ bool dataFacts(const void *attr, DataFacts &f)
     return true;
 }
 
+// The runs of a record's $DATA as the library decodes them (in one pass:
+// the list's length is bounded by the record).
+bool decodedRuns(void *block, uint32_t rec, std::vector<RunEntry> &entries)
+{
+    RunList list{};
+    if (GetFileRecordClustersFromBuffer(block, rec, &list) != 1 || list.Valid != 1)
+        return false;
+    entries.assign(list.Count, RunEntry{});
+    list.Entries = entries.data();
+    return GetFileRecordClustersFromBuffer(block, rec, &list) == 1 && list.Count == entries.size();
+}
+
+// What runs describe from the first VCN on, up to `limit` clusters: the
+// runs of clusters on the volume, the clusters in all, and those of holes.
+// A hole has no clusters: the library gives it the LCN of the run before it
+// (0 at the start), which no run of data shares with its neighbour and none
+// of a file's data starts at (cluster 0 is the boot sector's). A run that
+// leaves the volume ends the description where it leaves it.
+struct RunExtent {
+    std::vector<NtfsClusterRun> runs;
+    uint64_t clusters = 0;
+    uint64_t holeClusters = 0;
+};
+RunExtent extentOf(const std::vector<RunEntry> &entries, uint64_t firstVcn, uint64_t volumeClusters, uint64_t limit)
+{
+    RunExtent x;
+    uint64_t vcn = firstVcn, previousLcn = 0;
+    for (const RunEntry &e : entries) {
+        if (e.NextVcn <= vcn || x.clusters >= limit)
+            break;
+        uint64_t length = std::min(e.NextVcn - vcn, limit - x.clusters);
+        const bool hole = e.Lcn == previousLcn;
+        bool leaves = false;
+        if (hole) {
+            x.holeClusters += length;
+        } else {
+            if (e.Lcn >= volumeClusters)
+                break;
+            leaves = length > volumeClusters - e.Lcn;
+            if (leaves)
+                length = volumeClusters - e.Lcn;
+            x.runs.push_back({e.Lcn, length});
+        }
+        x.clusters += length;
+        if (leaves)
+            break;
+        previousLcn = e.Lcn;
+        vcn = e.NextVcn;
+    }
+    return x;
+}
+
 } // namespace
 
 MUndeleteNTFS &NtfsModule()
@@ -84,17 +139,26 @@ MUndeleteNTFS &NtfsModule()
     return module;
 }
 
-QString MUndeleteNTFS::VolumePath(const QString &source)
+namespace {
+// The letter of a drive text ("E:", "e:\\"); null for an image's path.
+QChar driveLetterOf(const QString &source)
 {
     static const QRegularExpression drive(QStringLiteral("^([A-Za-z]):\\\\?$"));
     const auto m = drive.match(source.trimmed());
-    if (!m.hasMatch())
+    return m.hasMatch() ? m.captured(1).at(0).toUpper() : QChar();
+}
+} // namespace
+
+QString MUndeleteNTFS::VolumePath(const QString &source)
+{
+    const QChar letter = driveLetterOf(source);
+    if (letter.isNull())
         return plat::toNative(source);
-    const auto e = plat::DriveTable::instance().entry(m.captured(1).at(0).toUpper());
-    // The library reads a volume from the first byte of its file.
-    if (!e || e->device.isEmpty() || e->mediumAbsent || e->windowOffset != 0)
+    const auto e = plat::DriveTable::instance().entry(letter);
+    if (!e || e->device.isEmpty() || e->mediumAbsent || e->windowLength == 0)
         return {};
-    return e->device;
+    // A partition of an image: the library reads inside its window.
+    return plat::windowPath(e->device, e->windowOffset, e->windowLength);
 }
 
 bool MUndeleteNTFS::OpenMft(const QString &source)
@@ -117,11 +181,19 @@ bool MUndeleteNTFS::OpenMft(const QString &source)
         return false;
     uint8_t boot[512];
     ClusterBytes = 0;
+    VolumeBytes = 0;
     if (ReadBootSector(NtfsVolumeHandle, boot) == 1) {
         const uint32_t bps = ld<uint16_t>(boot, 11);
         const uint8_t spc = boot[13];
         const uint32_t sectors = spc <= 0x80 ? spc : (spc >= 0xE0 ? 1u << (256 - spc) : 0);
         ClusterBytes = int64_t(bps) * sectors;
+        // The volume holds what its boot sector states and its medium has.
+        const uint64_t total = ld<uint64_t>(boot, 0x28);
+        VolumeBytes = bps && total <= uint64_t(INT64_MAX) / bps ? int64_t(total * bps) : 0;
+        const QChar letter = driveLetterOf(source);
+        const int64_t medium = !letter.isNull() ? MediumBytes(QString(letter) + QLatin1Char(':')) : QFileInfo(path).size();
+        if (medium > 0 && (VolumeBytes == 0 || medium < VolumeBytes))
+            VolumeBytes = medium;
     }
     MftLoaded = true;
     OpenedSource = source;
@@ -218,7 +290,15 @@ NtfsListResult MUndeleteNTFS::ListDeletedNtfsEntries(std::vector<DeletedEntryRec
             MapVCN2LCN(data, &f.firstVcn, &lcn, &run);
             r.FirstCluster = int32_t(uint32_t(lcn));
         }
-        r.Size = r.Recoverable = f.dataSize == 0 ? 1 : int64_t(f.dataSize);
+        // What a save writes, and a size the volume can hold unless the
+        // runs hold more (holes): a record that claims more than its runs
+        // describe is recoverable only in part.
+        const uint64_t saveable = f.resident ? f.dataSize : SaveableBytes(rec).value_or(0);
+        uint64_t size = f.dataSize;
+        if (VolumeBytes > 0 && size > uint64_t(VolumeBytes))
+            size = std::max(saveable, uint64_t(VolumeBytes));
+        r.Size = size == 0 ? 1 : int64_t(size);
+        r.Recoverable = f.dataSize == 0 ? 1 : std::max<int64_t>(1, int64_t(saveable));
         entries.push_back(std::move(r));
     }
     if (progress)
@@ -243,33 +323,45 @@ std::optional<std::vector<NtfsClusterRun>> MUndeleteNTFS::DeletedDataRuns(uint32
     std::vector<NtfsClusterRun> runs;
     if (f.resident || (ld<uint16_t>(record, 0x16) & FENNICK_RECORD_IN_USE) || ClusterBytes <= 0)
         return runs;
-    // The run list decoded in one pass: its length is bounded by the record.
-    RunList list{};
-    if (GetFileRecordClustersFromBuffer(MftBlock, mftIndex, &list) != 1 || list.Valid != 1)
+    std::vector<RunEntry> entries;
+    if (!decodedRuns(MftBlock, mftIndex, entries))
         return std::nullopt;
-    std::vector<RunEntry> entries(list.Count);
-    list.Entries = entries.data();
-    if (GetFileRecordClustersFromBuffer(MftBlock, mftIndex, &list) != 1 || list.Count != entries.size())
-        return std::nullopt;
-    // The clusters the data size needs. A hole has no clusters: the library
-    // gives it the LCN of the run before it (0 at the start), which no run
-    // of data shares with its neighbour and none of a file's data starts at
-    // (cluster 0 is the boot sector's).
+    // The clusters the data size needs.
     const uint64_t needed = (std::min(f.dataSize, f.allocated) + uint64_t(ClusterBytes) - 1) / uint64_t(ClusterBytes);
-    uint64_t vcn = f.firstVcn, previousLcn = 0;
-    for (const RunEntry &e : entries) {
-        if (e.NextVcn <= vcn || vcn - f.firstVcn >= needed)
-            break;
-        const uint64_t length = std::min(e.NextVcn - vcn, needed - (vcn - f.firstVcn));
-        if (e.Lcn != previousLcn)
-            runs.push_back({e.Lcn, length});
-        previousLcn = e.Lcn;
-        vcn = e.NextVcn;
-    }
-    return runs;
+    return extentOf(entries, f.firstVcn, volumeClusters(), needed).runs;
 }
 
-NtfsWrite MUndeleteNTFS::WriteNtfsEntryFile(uint32_t mftIndex, QFile &target)
+uint64_t MUndeleteNTFS::volumeClusters() const
+{
+    return VolumeBytes > 0 && ClusterBytes > 0 ? uint64_t(VolumeBytes / ClusterBytes) : UINT64_MAX;
+}
+
+std::optional<uint64_t> MUndeleteNTFS::SaveableBytes(uint32_t mftIndex) const
+{
+    const void *record = MftBlock ? GetFileRecordFromBuffer(MftBlock, mftIndex) : nullptr;
+    const void *data = record ? GetFileRecordAttribute(MftBlock, mftIndex, FENNICK_ATTR_DATA) : nullptr;
+    DataFacts f;
+    if (!data || !dataFacts(data, f))
+        return std::nullopt;
+    if (f.resident)
+        return f.dataSize;
+    std::vector<RunEntry> entries;
+    if (ClusterBytes <= 0 || !decodedRuns(MftBlock, mftIndex, entries))
+        return std::nullopt;
+    // The clusters beyond the allocation hold nothing of the file.
+    const uint64_t c = uint64_t(ClusterBytes);
+    const uint64_t wanted = std::min(f.dataSize, f.allocated);
+    const RunExtent x = extentOf(entries, f.firstVcn, volumeClusters(), wanted / c + (wanted % c ? 1 : 0));
+    uint64_t bytes = std::min(wanted, x.clusters * c);
+    // Runs on the volume never give more than the volume holds (runs of a
+    // damaged record may name its clusters again and again).
+    const uint64_t holes = x.holeClusters * c;
+    if (VolumeBytes > 0 && bytes > holes && bytes - holes > uint64_t(VolumeBytes))
+        bytes = holes + uint64_t(VolumeBytes);
+    return bytes;
+}
+
+NtfsWrite MUndeleteNTFS::WriteNtfsEntryFile(uint32_t mftIndex, QFile &target, const std::function<bool()> &keepGoing)
 {
     if (!MftBlock || !GetFileRecordFromBuffer(MftBlock, mftIndex))
         return NtfsWrite::Failed;
@@ -282,31 +374,34 @@ NtfsWrite MUndeleteNTFS::WriteNtfsEntryFile(uint32_t mftIndex, QFile &target)
         const auto *value = static_cast<const char *>(data) + offset;
         return target.write(value, qint64(f.dataSize)) == qint64(f.dataSize) ? NtfsWrite::Complete : NtfsWrite::Failed;
     }
-    // The clusters beyond the allocation hold nothing of the file.
-    const uint64_t dataSize = std::min(f.dataSize, f.allocated);
-    bool complete = dataSize == f.dataSize
-        && !(f.flags & (FENNICK_ATTR_COMPRESSED | FENNICK_ATTR_ENCRYPTED));
-    const int64_t pieceMax = int64_t(std::min<uint64_t>(f.allocated, uint64_t(kPieceBytes)));
+    if (ClusterBytes <= 0 || kPieceBytes % ClusterBytes != 0)
+        return NtfsWrite::Failed;
+    const std::optional<uint64_t> saveable = SaveableBytes(mftIndex);
+    if (!saveable)
+        return NtfsWrite::Failed;
+    // Only what the runs describe is written: a size they do not cover is
+    // no data of the file.
+    const uint64_t total = *saveable, c = uint64_t(ClusterBytes);
+    bool complete = total == f.dataSize && !(f.flags & (FENNICK_ATTR_COMPRESSED | FENNICK_ATTR_ENCRYPTED));
+    const uint64_t wholeClusters = (total + c - 1) / c * c;
+    const int64_t pieceMax = int64_t(std::min<uint64_t>(wholeClusters, uint64_t(kPieceBytes)));
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t(std::max<int64_t>(pieceMax, 1))]);
     if (!buffer)
         return NtfsWrite::Failed;
-    if (ClusterBytes <= 0 || kPieceBytes % ClusterBytes != 0)
-        return NtfsWrite::Failed;
-    uint64_t written = 0, read = 0;
-    while (written < dataSize) {
-        const int64_t piece = int64_t(std::min<uint64_t>(uint64_t(pieceMax), f.allocated - read));
-        if (piece <= 0)
-            break;
+    uint64_t written = 0;
+    while (written < total) {
+        const int64_t piece = int64_t(std::min<uint64_t>(uint64_t(pieceMax), wholeClusters - written));
         std::memset(buffer.get(), 0, size_t(piece));
         // Each piece starts at its own VCN, whatever a failed read left.
-        uint64_t vcn = f.firstVcn + read / uint64_t(ClusterBytes);
+        uint64_t vcn = f.firstVcn + written / c;
         if (ReadVCN(NtfsVolumeHandle, data, &vcn, &piece, buffer.get()) != 1)
             complete = false;
-        read += uint64_t(piece);
-        const qint64 take = qint64(std::min<uint64_t>(uint64_t(piece), dataSize - written));
+        const qint64 take = qint64(std::min<uint64_t>(uint64_t(piece), total - written));
         if (target.write(buffer.get(), take) != take)
             return NtfsWrite::Failed;
         written += uint64_t(take);
+        if (written < total && keepGoing && !keepGoing())
+            return NtfsWrite::Stopped;
     }
-    return complete && written == f.dataSize ? NtfsWrite::Complete : NtfsWrite::Incomplete;
+    return complete ? NtfsWrite::Complete : NtfsWrite::Incomplete;
 }

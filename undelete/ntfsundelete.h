@@ -30,6 +30,7 @@ enum class NtfsWrite {
     Complete,        // every byte of the data was read
     Incomplete,      // some runs could not be read (zeros there), or the data is compressed or encrypted
     ClustersInUse,   // read whole, but clusters of it belong to a file again
+    Stopped,         // the save was stopped part-way
     Failed,          // no record, no data, or the file could not be written
 };
 
@@ -47,9 +48,11 @@ struct MUndeleteNTFS {
     bool NtfsVolumeUsed = false;   // set by every OpenMft, never cleared
     QString OpenedSource;          // the source of the loaded table
     int64_t ClusterBytes = 0;      // of the opened volume
+    int64_t VolumeBytes = 0;       // of the opened volume, as its boot sector states it, at most its medium's
 
-    // The volume behind a source: a drive "E:" (its device, which must hold
-    // the volume from its first byte) or the internal path of an image.
+    // The volume behind a source: a drive "E:" (its device, or the window of
+    // its partition inside an image, as the library names one) or the
+    // internal path of an image.
     static QString VolumePath(const QString &source);
 
     // Loads the table of the source; false when there is none afterwards.
@@ -60,9 +63,11 @@ struct MUndeleteNTFS {
     // in-use flag is clear, or whose name begins with "-%"), kept by the
     // extension filter (".jpg.cr2" or "all"), skipping the program's work
     // files and paths holding "Temp" (any case), "RIVozud" or "Backup", and
-    // data sizes below minBytes or above maxBytes (0: no upper limit). The
-    // list ends with no spare slot. progress(record, recordCount) is called
-    // about every 1% of the records.
+    // data sizes below minBytes or above maxBytes (0: no upper limit). An
+    // entry's Recoverable is what a save writes (SaveableBytes); its Size the
+    // data size, but never more than the volume holds unless the runs do.
+    // The list ends with no spare slot. progress(record, recordCount) is
+    // called about every 1% of the records.
     NtfsListResult ListDeletedNtfsEntries(std::vector<DeletedEntryRecord> &entries, const QString &filter,
                                           int64_t minBytes, int64_t maxBytes,
                                           const std::function<void(int64_t, int64_t)> &progress = {});
@@ -72,9 +77,21 @@ struct MUndeleteNTFS {
     // use, whose clusters are its own; none without a table or a record.
     std::optional<std::vector<NtfsClusterRun>> DeletedDataRuns(uint32_t mftIndex) const;
 
+    // The bytes of a record's data that a save writes: its data size, cut
+    // to what its runs describe from its first VCN on (up to a run that
+    // leaves the volume) and, but for holes, to the volume's size; resident
+    // data: its value. Empty without a table, a record or its $DATA.
+    std::optional<uint64_t> SaveableBytes(uint32_t mftIndex) const;
+
     // Writes the data of a record into an open file, in pieces of at most
-    // 32 MiB; exactly the data size is written.
-    NtfsWrite WriteNtfsEntryFile(uint32_t mftIndex, QFile &target);
+    // 8 MiB: SaveableBytes of it, Complete only when that is the whole data
+    // size (zeros only for holes and past the initialized size). keepGoing
+    // is asked after every piece; false ends the write (Stopped).
+    NtfsWrite WriteNtfsEntryFile(uint32_t mftIndex, QFile &target, const std::function<bool()> &keepGoing = {});
+
+private:
+    // The volume's clusters (unknown: all a run can name).
+    uint64_t volumeClusters() const;
 };
 
 // The program's one NTFS module.

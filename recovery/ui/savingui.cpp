@@ -247,17 +247,26 @@ void frmRecover::CmdSaveAll_Click()
             const int k = EntryIndexOfLine(List2, i);
             if (k > 0) {
                 DeletedEntryRecord &e = DeletedEntries[size_t(k)];
-                if (e.Recoverable != 0 && e.Occupied == 0) {
-                    if (e.MftIndex > 0)
-                        e.Occupied = NtfsEntryClusterUse(SourceName, e.MftIndex, false) == ClusterUse::Used ? -1 : 0;
-                    else if (e.FirstCluster != 0)
-                        e.Occupied = SourceClusterUse(SourceName, uint32_t(e.FirstCluster), false) == ClusterUse::Used ? -1 : 0;
-                    if (e.Occupied == 0 && pickedFrom >= 0 && i == pickedTo + 1) {
-                        pickedTo = i;
-                    } else if (e.Occupied == 0) {
-                        selectPicked();
-                        pickedFrom = pickedTo = i;
-                    }
+                // The first cluster (NTFS: every run) looked at again. A FAT
+                // entry whose first cluster is free is saved from the free
+                // clusters only, so one with clusters of another file in its
+                // way is picked too (and stays marked occupied).
+                bool picked = false;
+                if (e.Recoverable != 0 && e.MftIndex > 0 && e.Occupied == 0) {
+                    e.Occupied = NtfsEntryClusterUse(SourceName, e.MftIndex, false) == ClusterUse::Used ? -1 : 0;
+                    picked = e.Occupied == 0;
+                } else if (e.Recoverable != 0 && e.MftIndex == 0) {
+                    if (e.FirstCluster != 0
+                        && SourceClusterUse(SourceName, uint32_t(e.FirstCluster), false) == ClusterUse::Used)
+                        e.Occupied = -1;
+                    else
+                        picked = true;
+                }
+                if (picked && pickedFrom >= 0 && i == pickedTo + 1) {
+                    pickedTo = i;
+                } else if (picked) {
+                    selectPicked();
+                    pickedFrom = pickedTo = i;
                 }
             }
             ProgressBar1.setValue(i);

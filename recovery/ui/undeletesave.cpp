@@ -280,8 +280,10 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
     int64_t written = 0;    // bytes the file holds
     if (d.FileSystem == QLatin1String("NTFS")) {
         out = &part.file();
-        const NtfsWrite w = RecoverNtfsEntry(SourceName, e.MftIndex, *out);
-        wrote = w != NtfsWrite::Failed;
+        // A stopped save leaves no file: what it wrote goes with its
+        // temporary name.
+        const NtfsWrite w = RecoverNtfsEntry(SourceName, e.MftIndex, *out, running);
+        wrote = w != NtfsWrite::Failed && w != NtfsWrite::Stopped;
         whole = w == NtfsWrite::Complete;
     } else {
         const int64_t clusterBytes = int64_t(d.SectorsPerCluster) * d.BytesPerSector;
@@ -297,8 +299,8 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
             }
         }
         if (!out) {
-            const FatWriteResult w = WriteFatEntryData(SourceName, e, total, d.DriveType == QLatin1String("Fixed"),
-                                                       part.fd(), running, run ? &run->volume(SourceName) : nullptr);
+            const FatWriteResult w =
+                WriteFatEntryData(SourceName, e, total, part.fd(), running, run ? &run->volume(SourceName) : nullptr);
             wrote = w.firstReadable && !w.writeFailed;
             whole = w.complete && !w.clustersInUse && (!e.IsDeleted() || e.Recoverable >= e.Size);
             written = w.bytes;

@@ -102,6 +102,14 @@ void frmRecover::ScanDisk()
     // the medium is then read as one without a file system.
     if (!source.image)
         source.geometry = GeometryOfDrive(record, deep, MediumBytes(SourceName));
+    // A whole-disk image whose letter reads the partition in it is scanned
+    // whole, as a medium without a file system.
+    if (const int64_t whole = source.image ? -1 : WholeMediumBytes(SourceName); whole >= 0) {
+        source.geometry = UnitGeometry{};
+        FitGeometryToMedium(source.geometry, whole);
+        totalMB = double(whole) / 1048576.0;
+        SmartScanActive = false;
+    }
 
     // Free clusters only on a drive read cluster by cluster.
     if (source.image || deep)

@@ -63,6 +63,17 @@ TEST(EntryRecord, FileFormRoundTripAndLayout)
     EXPECT_EQ(EntryRecordBytes(small).toHex(),
               QByteArray("0300412e42000000004000000000000000000000000000000000000000000000000000f83f"
                          "feffffff0700000001000000100000000000"));
+
+    // The mark of an entry found in a deleted folder lies above the
+    // attribute byte: files written before it read as they did.
+    small.MftIndex = 0;
+    EXPECT_FALSE(small.IsDeleted());
+    small.Attributes |= DeletedEntryRecord::kInDeletedFolder;
+    const QByteArray marked = EntryRecordBytes(small);
+    pos = 0;
+    ASSERT_TRUE(ReadEntryRecord(marked.constData(), marked.size(), pos, back));
+    EXPECT_TRUE(back.IsDeleted() && back.IsDirectory());
+    EXPECT_EQ(back.AttributeByte(), 16);
 }
 
 TEST(EntryRecord, ReaderRefusesShortAndHostileCounts)

@@ -26,12 +26,12 @@ QByteArray le16(int v)
 }
 
 // The bytes a save of the entry writes (its size, from its clusters).
-QByteArray savedBytes(const DeletedEntryRecord &e, bool fixed = false)
+QByteArray savedBytes(const DeletedEntryRecord &e)
 {
     QTemporaryFile out;
     if (!out.open())
         return {};
-    const FatWriteResult r = WriteFatEntryData("E:", e, e.Size, fixed, out);
+    const FatWriteResult r = WriteFatEntryData("E:", e, e.Size, out);
     out.flush();
     if (!r.firstReadable)
         return {};
@@ -237,7 +237,7 @@ TEST(FatWalk, ReusedAndDamagedChainsAreNeverProbable)
         // Saving through a cluster marked bad or taken says so.
         QTemporaryFile out;
         ASSERT_TRUE(out.open());
-        const FatWriteResult w = WriteFatEntryData("E:", judged, judged.Size, false, out);
+        const FatWriteResult w = WriteFatEntryData("E:", judged, judged.Size, out);
         EXPECT_TRUE(w.clustersInUse);
     }
 }

@@ -148,3 +148,74 @@ TEST(FieldMedia, ALiveFolderWithAWrongDotDotKeepsItsFilesADeletedOneDoesNot)
         EXPECT_FALSE(r.Path.startsWith("?ONE\\")) << r.Path.toStdString();
     EXPECT_LT(entries.size(), 60u);
 }
+
+TEST(FieldMedia, AFolderThatLostItsOwnEntryAndAPhotoInPiecesAroundLiveOnesComeBackAsTheSleuthKitReadsThem)
+{
+    for (const int bits : {16, 32}) {
+        SCOPED_TRACE(bits);
+        const QString image = makeCard(bits, "lost");
+        ASSERT_FALSE(image.isEmpty());
+        const qint64 c = bits == 16 ? 2048 : 512;
+        QList<QPair<QString, QByteArray>> photos;
+        for (int i = 1; i <= 5; ++i)
+            photos.append({QStringLiteral("IMG_000%1.JPG").arg(i), patternBytes(3 * c + 100 * i, quint32(i))});
+        ASSERT_TRUE(mmd(image, "/DCIM") && mmd(image, "/DCIM/100CAM") && mcopyFiles(image, "/DCIM/100CAM", photos)
+                    && mmd(image, "/DCIM/LIVE") && mcopyData(image, "/DCIM/LIVE/KEEP.JPG", patternBytes(3000, 9)));
+        const QByteArray boot = readFileBytes(image, 0, 512);
+        // A photo deleted, a larger one filling its gap and running on past
+        // the live photo after it, then one behind it; both deleted. (FAT32:
+        // its hint of the next free cluster unknown, so mtools takes the first.)
+        const QByteArray large = patternBytes(5 * c - 100, 6), small = patternBytes(2 * c - 50, 7);
+        ASSERT_TRUE(mcopyData(image, "/P1.JPG", patternBytes(3 * c, 1)) && mcopyData(image, "/P2.JPG", patternBytes(3 * c, 2))
+                    && mcopyData(image, "/P3.JPG", patternBytes(3 * c, 3)) && mdel(image, "/P2.JPG")
+                    && (bits == 16 || patchFile(image, le(boot, 48, 2) * 512 + 492, "\xFF\xFF\xFF\xFF"))
+                    && mcopyData(image, "/LARGE.JPG", large) && mcopyData(image, "/SMALL.JPG", small));
+        QByteArray shown;
+        ASSERT_EQ(runTool("mshowfat", {"-i", image, "::/LARGE.JPG"}, &shown), 0);
+        ASSERT_TRUE(shown.contains("> <")) << "in pieces: " << shown.toStdString();
+        ASSERT_TRUE(mdel(image, "/LARGE.JPG") && mdel(image, "/SMALL.JPG"));
+
+        // The folder's own entry marked deleted, its chain and its photos'
+        // (the clusters up to LIVE's) cleared in both FATs; the photos'
+        // entries keep their first byte.
+        const quint32 dcim = clusterOfEntry(image, findShortEntry(image, bits == 32 ? le(boot, 44, 4) : 0, "DCIM       ", false));
+        const qint64 camAt = findShortEntry(image, dcim, "100CAM     ", false);
+        const quint32 cam = clusterOfEntry(image, camAt), live = clusterOfEntry(image, findShortEntry(image, dcim, "LIVE       ", false));
+        const qint64 fatBytes = qint64(le(boot, 11, 2)) * (bits == 16 ? le(boot, 22, 2) : le(boot, 36, 4));
+        for (const qint64 fat : {0LL, fatBytes})
+            ASSERT_TRUE(patchFile(image, fatEntryOffset(image, cam) + fat, QByteArray((live - cam) * bits / 8, '\0')));
+        ASSERT_TRUE(patchFile(image, camAt, "\xE5"));
+
+        MessageScript boxes;
+        boxes.expect(plat::id::OK, "possibly damaged");   // LARGE.JPG lay around a live photo
+        WindowOnImage on(image);
+        frmRecover &w = on.w;
+        w.CmdQuickUndelete_Click();
+        auto listed = [](const plat::ListBox &list, const QString &text) {
+            for (int i = 0; i < list.ListCount(); ++i)
+                if (list.List(i).endsWith("  " + text))
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(listed(w.List1, "keep.jpg")) << "a live folder's file stays an existing one";
+        for (const plat::ListBox *list : {&w.List1, &w.List2})
+            EXPECT_FALSE(listed(*list, ".") || listed(*list, "..")) << "a folder's own entries are no files";
+        // Saved as The Sleuth Kit reads them (it too takes a deleted file's
+        // free clusters only) under the names listed (the occupied group's
+        // in lower case).
+        QList<std::tuple<QString, QString, QByteArray>> saved{{"%arge.jpg", "_ARGE.JPG", large}, {"%MALL.JPG", "_MALL.JPG", small}};
+        for (const auto &[name, data] : photos) {
+            EXPECT_TRUE(listed(w.List2, name) && !listed(w.List1, name.toLower())) << name.toStdString();
+            saved.append({name, "DCIM/_00CAM/" + name, data});
+        }
+        const QString target = saveAllInto(w, "lostsaved");
+        const QMap<QString, qint64> tsk = flsDeleted(image);
+        for (const auto &[name, path, data] : saved) {
+            ASSERT_TRUE(tsk.contains(path)) << path.toStdString();
+            EXPECT_EQ(readFileBytes(target + "/" + name), icat(image, tsk[path])) << path.toStdString();
+            EXPECT_EQ(readFileBytes(target + "/" + name), data) << path.toStdString();
+        }
+        EXPECT_EQ(w.LastSaveTally.saved, 6);
+        EXPECT_EQ(w.LastSaveTally.partial, 1);
+    }
+}

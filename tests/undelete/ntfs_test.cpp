@@ -1,7 +1,8 @@
 // Quick undelete on NTFS through Fennick: the committed ntfs-3g images, an
 // image made by mkntfs and ntfscp with a record's in-use flag cleared, The
-// Sleuth Kit as the oracle, the filters, damaged tables, and a deleted file
-// whose clusters a later file took.
+// Sleuth Kit as the oracle, the filters, damaged tables, a deleted file
+// whose clusters a later file took, a record claiming more than its runs;
+// and whole-disk images (sfdisk) holding NTFS and FAT volumes.
 #include "tests/ntfs/ntfs_images.h"
 #include "tests/support/chooser_script.h"
 #include "tests/support/fixtures.h"
@@ -10,11 +11,14 @@
 
 #include "drive/chooserpath.h"
 #include "drive/driveinfo.h"
+#include "drive/sectors.h"
 #include "platform/paths.h"
 #include "platform/ui/msgbox.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryFile>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -64,7 +68,7 @@ qint64 recordOffset(const QString &image, uint32_t record)
 // An NTFS image with the files copied in by ntfscp (no mount needed); the
 // records of those named in `deleted` get their in-use flag cleared.
 QString makeNtfsImage(const QString &dir, const QList<QPair<QString, QByteArray>> &files, const QStringList &deleted,
-                      QString *skip)
+                      QString *skip, qint64 sizeMiB = 16)
 {
     if (!haveTool("mkntfs") || !haveTool("ntfscp")) {
         *skip = "mkntfs and ntfscp are needed";
@@ -72,7 +76,7 @@ QString makeNtfsImage(const QString &dir, const QList<QPair<QString, QByteArray>
     }
     const QString image = dir + "/ntfs.img";
     QFile f(image);
-    if (!f.open(QIODevice::WriteOnly) || !f.resize(16 << 20))
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(sizeMiB << 20))
         return {};
     f.close();
     if (runTool("mkntfs", {"-F", "-f", "-q", image}) != 0)
@@ -102,7 +106,8 @@ QString makeNtfsImage(const QString &dir, const QList<QPair<QString, QByteArray>
                 return {};
             const void *data = GetFileRecordAttribute(v.block, r.index, FENNICK_ATTR_DATA);
             uint64_t first = 0, lcn = 0, length = 0;
-            if (data && static_cast<const uint8_t *>(data)[8] != 0 && MapVCN2LCN(data, &first, &lcn, &length))
+            for (; data && static_cast<const uint8_t *>(data)[8] != 0 && MapVCN2LCN(data, &first, &lcn, &length);
+                 first += length)
                 for (uint64_t c = lcn; c < lcn + length; ++c) {
                     const qint64 byteAt = qint64(bitmapLcn) * cluster + qint64(c / 8);
                     QByteArray b = readFileBytes(image, byteAt, 1);
@@ -340,4 +345,144 @@ TEST(NtfsUndelete, ClustersInUseAgainAreNeverSavedAsWhole)
         EXPECT_EQ(readFileBytes(all + "/" + name), ntfs_test::findEntry(manifest, name)->expected());
     }
     EXPECT_EQ(w.LastSaveTally.partial + w.LastSaveTally.notSaved, 0);
+}
+
+TEST(NtfsUndelete, ARecordClaimingMoreThanItsRunsIsSavedAsFarAsTheyGoAndAStopLeavesNoFile)
+{
+    QString skip;
+    const QByteArray photo = patternBytes(300000, 1), big = patternBytes(20 << 20, 2);
+    const QString image =
+        makeNtfsImage(makeTempDir("claim"), {{"/claim.jpg", photo}, {"/big.bin", big}}, {"claim.jpg", "big.bin"}, &skip, 32);
+    if (!skip.isEmpty())
+        GTEST_SKIP() << skip.toStdString();
+    ASSERT_FALSE(image.isEmpty());
+    {
+        // The record's allocated, data and initialized sizes made 3 GiB.
+        ntfs_test::Loaded v;
+        ASSERT_TRUE(v.load(image));
+        uint32_t claim = 0;
+        for (const ntfs_test::Record &r : ntfs_test::namedRecords(v))
+            claim = r.name == "claim.jpg" ? r.index : claim;
+        const auto *data = static_cast<const char *>(GetFileRecordAttribute(v.block, claim, FENNICK_ATTR_DATA));
+        const qint64 at = recordOffset(image, claim) + (data - static_cast<const char *>(GetFileRecordFromBuffer(v.block, claim)));
+        ASSERT_LE(at % 512 + 0x40, 510) << "the sizes lie clear of the sector's fix-up";
+        ASSERT_TRUE(patchFile(image, at + 0x28, QByteArray::fromHex("000000c000000000").repeated(3)));
+    }
+    const qint64 volume = QFile(image).size();
+    MessageScript boxes;
+    WindowOnImage on(image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    QMap<QString, int> lines;
+    for (int i = 2; i < w.List2.ListCount(); ++i)
+        lines.insert(EntryLineText(w.List2.List(i)), i);
+    ASSERT_TRUE(lines.contains("claim.jpg") && lines.contains("big.bin"));
+    const int claim = w.EntryIndexOfLine(w.List2, lines["claim.jpg"]);
+    const DeletedEntryRecord &e = w.DeletedEntries[size_t(claim)];
+    EXPECT_LE(e.Size, volume) << "never a size the volume cannot hold";
+    EXPECT_TRUE(e.Recoverable >= photo.size() && e.Recoverable < e.Size);
+    w.ShowEntryInformation(claim);
+    EXPECT_TRUE(w.lblSpecs.Caption().contains("Recovery: probable partly"));
+
+    auto saveSelected = [&](const QString &name, const QString &hint) {
+        const QString folder = makeTempDir(hint);
+        ChooserStartPath = plat::toInternal(folder) + '\\';
+        w.List2.setSelected(lines[name], true);
+        DialogScript dialogs;
+        dialogs.expect(plat::toInternal(folder) + '\\' + name);
+        w.CmdSaveAs_Click();
+        return folder;
+    };
+    // Save Selected and Save All write the runs' bytes, say so, and end.
+    boxes.expect(plat::id::Yes, "not complete").expect(plat::id::OK, "may be damaged");
+    const QString one = saveSelected("claim.jpg", "claimone");
+    boxes.expect(plat::id::OK, "possibly damaged");
+    const QString all = saveAllInto(w, "claimall");
+    EXPECT_EQ(boxes.pending(), 0);
+    for (const QString &folder : {one, all}) {
+        const QByteArray saved = readFileBytes(folder + "/claim.jpg");
+        EXPECT_TRUE(saved.size() <= volume && saved.startsWith(photo)) << saved.size();
+    }
+    EXPECT_TRUE(readFileBytes(all + "/big.bin") == big);
+    EXPECT_EQ(w.LastSaveTally.partial, 1);
+
+    // A stop while the large file is written leaves no file behind.
+    bool stopped = false;
+    QTimer stop;
+    QObject::connect(&stop, &QTimer::timeout, [&] {
+        if (QFile::exists(plat::toNative(ChooserStartPath) + ".big.bin.part")) {
+            w.OperationRunning = false;
+            stopped = true;
+        }
+    });
+    stop.start(0);
+    const QString none = saveSelected("big.bin", "claimstop");
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(QDir(none).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+namespace {
+
+// A whole-disk image made by sfdisk, its partitions (MBR or GPT type) from
+// sector 2048 on holding copies of the volumes given.
+QString wholeDisk(const QString &label, const QList<QPair<QString, QString>> &volumes)
+{
+    const QString disk = makeTempDir("disk") + "/disk.img";
+    QByteArray script = "label: " + label.toLatin1() + "\n";
+    QList<qint64> starts{2048};
+    for (const auto &v : volumes) {
+        const qint64 sectors = QFile(v.first).size() / 512;
+        script += QStringLiteral("start=%1, size=%2, type=%3\n").arg(starts.last()).arg(sectors).arg(v.second).toLatin1();
+        starts << starts.last() + (sectors + 2047) / 2048 * 2048;
+    }
+    if (!writeFileBytes(disk, {}) || !QFile::resize(disk, (starts.last() + 2048) * 512)
+        || runTool("sfdisk", {"-q", disk}, nullptr, script) != 0)
+        return {};
+    for (int i = 0; i < volumes.size(); ++i)
+        if (!patchFile(disk, starts[i] * 512, readFileBytes(volumes[i].first)))
+            return {};
+    return disk;
+}
+
+} // namespace
+
+TEST(WholeDiskImage, IsReadFromItsFirstVolumeOrThePartitionNamed)
+{
+    QString skip;
+    const QByteArray photo = patternBytes(70000, 1), other = patternBytes(9000, 2);
+    const QString ntfs = makeNtfsImage(makeTempDir("whole"), {{"/photo.jpg", photo}}, {"photo.jpg"}, &skip);
+    if (!skip.isEmpty())
+        GTEST_SKIP() << skip.toStdString();
+    const QString fat32 = makeCard(32, "whole32"), fat16 = makeCard(16, "whole16");   // 40 MiB, 16 MiB
+    ASSERT_TRUE(!ntfs.isEmpty() && mcopyData(fat32, "/PHOTO.JPG", photo) && mdel(fat32, "/PHOTO.JPG")
+                && mcopyData(fat16, "/OTHER.JPG", other) && mdel(fat16, "/OTHER.JPG"));
+    struct Case {
+        QString label;
+        QList<QPair<QString, QString>> volumes;
+        int partition;   // named in the drive file; 0: none
+        qint64 start;    // the volume's first sector
+        QString saved;   // the deleted photo's name when saved
+    };
+    const QString basicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+    for (const Case &c : QList<Case>{{"dos", {{fat32, "c"}}, 0, 2048, "%HOTO.JPG"},
+                                     {"dos", {{ntfs, "7"}}, 0, 2048, "photo.jpg"},
+                                     {"gpt", {{fat32, basicData}}, 0, 2048, "%HOTO.JPG"},
+                                     {"dos", {{fat32, "c"}, {fat16, "6"}}, 2, 2048 + 81920, "%THER.JPG"}}) {
+        SCOPED_TRACE((c.label + c.saved).toStdString());
+        const QString disk = wholeDisk(c.label, c.volumes);
+        ASSERT_FALSE(disk.isEmpty());
+        MessageScript boxes;
+        WindowOnImage on(disk, true, c.partition);
+        // Quick Undelete reads the volume; a scan of the image without a
+        // partition named still reads all of it.
+        EXPECT_EQ(MediumBytes("E:"), QFile(c.volumes[std::max(c.partition, 1) - 1].first).size());
+        EXPECT_EQ(WholeMediumBytes("E:"), c.partition ? -1 : QFile(disk).size());
+        on.w.CmdQuickUndelete_Click();
+        const QByteArray saved = readFileBytes(saveAllInto(on.w, "wholesaved") + "/" + c.saved);
+        EXPECT_TRUE(saved == (c.partition ? other : photo));
+        const DeletedEntryRecord *e = byPath(on.w.DeletedEntries, QString(c.saved).replace('%', '?'));
+        ASSERT_NE(e, nullptr);
+        const qint64 address = e->MftIndex > 0 ? e->MftIndex : flsDeleted(disk, c.start).value("_" + c.saved.mid(1), -1);
+        EXPECT_TRUE(saved == icat(disk, address, c.start)) << "as The Sleuth Kit reads it";
+    }
 }

@@ -1,8 +1,10 @@
 #include "tests/undelete/undelete_support.h"
 
+#include "drive/chooserpath.h"
 #include "drive/driveinfo.h"
 #include "platform/drives.h"
 #include "platform/paths.h"
+#include "tests/support/chooser_script.h"
 #include "tests/support/fixtures.h"
 
 #include <QDir>
@@ -13,10 +15,11 @@ using namespace testing_support;
 
 namespace undelete_test {
 
-WindowOnImage::WindowOnImage(const QString &imageNative, bool removable) : w(CreateMainWindow())
+WindowOnImage::WindowOnImage(const QString &imageNative, bool removable, int partition) : w(CreateMainWindow())
 {
     plat::VirtualDriveOptions opts;
     opts.typeCode = removable ? plat::DriveTypeRemovable : plat::DriveTypeFixed;
+    opts.partition = partition;
     plat::DriveTable::instance().attachImage('E', imageNative, opts);
     plat::DriveTable::instance().refresh();
     cacheNative = makeTempDir("cache") + "/RIVozud";
@@ -35,6 +38,25 @@ WindowOnImage::~WindowOnImage()
     DestroyMainWindow();
     ResetDriveInfo();
     plat::DriveTable::instance().detach('E');
+}
+
+QString makeCard(int fatBits, const QString &hint)
+{
+    FatImageSpec spec;
+    spec.fatBits = fatBits;
+    spec.sizeKiB = fatBits == 16 ? 16384 : 40960;
+    spec.sectorsPerCluster = fatBits == 16 ? 4 : 1;
+    return makeFatImage(makeTempDir(hint), "card.img", spec);
+}
+
+QString saveAllInto(frmRecover &w, const QString &hint)
+{
+    const QString target = makeTempDir(hint);
+    ChooserStartPath = plat::toInternal(target) + '\\';
+    ChooserScript chooser;
+    chooser.ok();
+    w.CmdSaveAll_Click();
+    return target;
 }
 
 int countPath(const std::vector<DeletedEntryRecord> &entries, const QString &path)
@@ -90,11 +112,11 @@ bool mdeltree(const QString &image, const QString &dosPath)
     return runUtf8({"mdeltree", "-i", image, "::" + dosPath}) == 0;
 }
 
-QList<QPair<QString, qint64>> flsDeletedEntries(const QString &image)
+QList<QPair<QString, qint64>> flsDeletedEntries(const QString &image, qint64 sector)
 {
     QList<QPair<QString, qint64>> out;
     QProcess p;
-    p.start("fls", {"-r", "-d", "-p", image});
+    p.start("fls", {"-r", "-d", "-p", "-o", QString::number(sector), image});
     if (!p.waitForFinished(60000))
         return out;
     static const QRegularExpression line(QStringLiteral("^\\S/\\S \\* (\\d+)(?:\\(realloc\\))?:\\t(.*)$"));
@@ -106,18 +128,18 @@ QList<QPair<QString, qint64>> flsDeletedEntries(const QString &image)
     return out;
 }
 
-QMap<QString, qint64> flsDeleted(const QString &image)
+QMap<QString, qint64> flsDeleted(const QString &image, qint64 sector)
 {
     QMap<QString, qint64> out;
-    for (const auto &e : flsDeletedEntries(image))
+    for (const auto &e : flsDeletedEntries(image, sector))
         out.insert(e.first, e.second);
     return out;
 }
 
-QByteArray icat(const QString &image, qint64 address)
+QByteArray icat(const QString &image, qint64 address, qint64 sector)
 {
     QProcess p;
-    p.start("icat", {image, QString::number(address)});
+    p.start("icat", {"-o", QString::number(sector), image, QString::number(address)});
     if (!p.waitForFinished(60000))
         return {};
     return p.readAllStandardOutput();

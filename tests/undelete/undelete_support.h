@@ -12,15 +12,22 @@
 namespace undelete_test {
 
 // The main window, fresh, with the image attached as drive E: (removable,
-// or fixed), the drive record filled, the source set and a cache root of
-// its own. Detaches the drive at the end.
+// or fixed; its partition N, or 0 for none given), the drive record filled,
+// the source set and a cache root of its own. Detaches the drive at the end.
 class WindowOnImage {
 public:
-    explicit WindowOnImage(const QString &imageNative, bool removable = true);
+    explicit WindowOnImage(const QString &imageNative, bool removable = true, int partition = 0);
     ~WindowOnImage();
     frmRecover &w;
     QString cacheNative;    // the cache root's folder
 };
+
+// A card image by mkfs.fat in a fresh folder: FAT16 of 16 MiB with 2 KiB
+// clusters, or FAT32 of 40 MiB with 512-byte clusters.
+QString makeCard(int fatBits, const QString &hint);
+// Save All as the user runs it, the folder chooser answered with a fresh
+// folder: the folder's native path.
+QString saveAllInto(frmRecover &w, const QString &hint);
 
 // An entry of the deleted-entry list by its path ("DCIM\\X.JPG"); null when
 // none or more than one has it.
@@ -33,11 +40,12 @@ bool mdelUtf8(const QString &image, const QString &dosPath);
 bool mdeltree(const QString &image, const QString &dosPath);
 
 // fls -r -d -p: the deleted entries' paths ("/" separated, as fls words
-// them) and their metadata addresses; icat of an address.
-QMap<QString, qint64> flsDeleted(const QString &image);
+// them) and their metadata addresses; icat of an address. A volume inside
+// a whole-disk image is named by its first sector (-o).
+QMap<QString, qint64> flsDeleted(const QString &image, qint64 sector = 0);
 // The same, every entry even where two have one path.
-QList<QPair<QString, qint64>> flsDeletedEntries(const QString &image);
-QByteArray icat(const QString &image, qint64 address);
+QList<QPair<QString, qint64>> flsDeletedEntries(const QString &image, qint64 sector = 0);
+QByteArray icat(const QString &image, qint64 address, qint64 sector = 0);
 
 // The byte offset of a cluster's data in a FAT image, and of a FAT entry.
 qint64 clusterOffset(const QString &image, qint64 cluster);

@@ -243,7 +243,7 @@ void frmRecover::List2_DblClick()
     if (OperationRunning || index <= 0 || List2.SelCount() < 1)
         return;
     const DeletedEntryRecord &r = DeletedEntries[size_t(index)];
-    if (r.Attributes == 16)
+    if (r.AttributeByte() == 16)
         return;
     LentSaveFolder lent(CacheTempFolder);
     OperationRunning = true;

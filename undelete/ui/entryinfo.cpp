@@ -96,7 +96,7 @@ void frmRecover::ShowEntryInformation(int index)
     if (!List2.Visible())
         text += kCrLf;
     if (r.MftIndex == 0)
-        FormatInfo(GetString(1417, QStringLiteral("Attributes:")) + QLatin1Char(' ') + AttributesText(uint8_t(r.Attributes)),
+        FormatInfo(GetString(1417, QStringLiteral("Attributes:")) + QLatin1Char(' ') + AttributesText(r.AttributeByte()),
                    text);
     FormatInfo(GetString(1418, QStringLiteral("Date created:")) + QLatin1Char(' ') + dateText(r.Created), text);
     FormatInfo(GetString(1419, QStringLiteral("Last modified:")) + QLatin1Char(' ') + dateText(r.Modified), text);

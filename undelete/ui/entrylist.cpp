@@ -33,7 +33,7 @@ std::vector<ScanDeletedEntry> frmRecover::DeletedEntriesForScan() const
         e.FirstCluster = r.FirstCluster;
         e.Size = uint64_t(std::max<int64_t>(r.Size, 0));
         e.Recoverable = uint64_t(std::max<int64_t>(r.Recoverable, 0));
-        e.Attributes = uint32_t(r.Attributes);
+        e.Attributes = r.AttributeByte();
         out.push_back(std::move(e));
     }
     return out;

@@ -101,7 +101,8 @@ ClusterUse frmRecover::NtfsEntryClusterUse(const QString &source, int32_t mftInd
     return use;
 }
 
-NtfsWrite frmRecover::RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target)
+NtfsWrite frmRecover::RecoverNtfsEntry(const QString &drive, int32_t mftIndex, QFile &target,
+                                       const std::function<bool()> &keepGoing)
 {
     MUndeleteNTFS &m = NtfsModule();
     if ((!m.MftBlock || m.OpenedSource != drive) && !OpenMft(drive))
@@ -110,7 +111,7 @@ NtfsWrite frmRecover::RecoverNtfsEntry(const QString &drive, int32_t mftIndex, Q
     // from them is never a whole, clean copy. A batch keeps the bitmap's
     // volume open to its end.
     const bool reused = NtfsEntryClusterUse(drive, mftIndex, !BatchSave) == ClusterUse::Used;
-    NtfsWrite result = mftIndex > 0 ? m.WriteNtfsEntryFile(uint32_t(mftIndex), target) : NtfsWrite::Failed;
+    NtfsWrite result = mftIndex > 0 ? m.WriteNtfsEntryFile(uint32_t(mftIndex), target, keepGoing) : NtfsWrite::Failed;
     if (result == NtfsWrite::Complete && reused)
         result = NtfsWrite::ClustersInUse;
     plat::pumpEvents();
