@@ -224,7 +224,15 @@ TEST(MainLayoutMath, NothingLeavesTheInsideOfAMaximizedWindow)
             EXPECT_GE(r.height, 0);
         }
         EXPECT_LE(l.panelLeft + l.panelWidth, in.clientWidth);
+        // The lists reach the bottom edge, whatever height was kept.
+        EXPECT_EQ(l.list2.bottom(), in.clientHeight) << px.width();
+        EXPECT_EQ(l.list3.bottom(), in.clientHeight) << px.width();
     }
+    // A list laid out to nothing (the window not yet at its size) gets its
+    // height back in the normal state.
+    MainLayoutInput in = screen(28800, 16200, 20000);
+    in.list2Height = 0;
+    EXPECT_EQ(ComputeMainLayout(in).list3.height, 4205);
 }
 
 TEST_F(WindowLayout, EveryViewFitsTheWindowAtEveryScreenSize)
