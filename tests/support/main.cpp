@@ -22,9 +22,7 @@ class FreshRun : public ::testing::EmptyTestEventListener {
 int main(int argc, char **argv)
 {
     testing_support::testHome();   // sets QUILVANE_HOME before anything reads it
-    // Headless, unless a child is asked to run on a window system of its test.
-    qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsSet("QUILVANE_TEST_CHILD_PLATFORM")
-                                   ? qgetenv("QUILVANE_TEST_CHILD_PLATFORM") : QByteArray("offscreen"));
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     // Only the drives a test attaches are listed (C: stays the root file system).
     plat::DriveTable::instance().setExclusive(true);
