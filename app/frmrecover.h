@@ -770,9 +770,10 @@ public:
     // Draws a picture file into Picture1's canvas as the preview does: the
     // EXIF listing into ExifLines when asked, the grid thumbnail when named.
     // The picture is decoded on a worker while the window's events run;
-    // `overBudget` tells that it was too large to decode for a preview.
+    // `tooLarge` receives the picture's size (turned) when it was too large to
+    // decode for a preview, an invalid size otherwise.
     bool DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate = nullptr,
-                      bool *overBudget = nullptr);
+                      QSize *tooLarge = nullptr);
     // The draw call DrawPicture1 makes for a file (no canvas yet).
     DrawThumbnailCall Picture1Call(const QString &file, bool exifListing, const QString &thumbName);
     // Picture1's canvas at the size it draws at: the box while it is shown, a
@@ -815,6 +816,8 @@ public:
     int ThumbnailerLimitMs = 10000;
     // The files (full paths) the desktop's thumbnailers gave no thumbnail.
     QSet<QString> NoSystemThumbnail;
+    // The pictures (full paths) too large for a preview, with their size.
+    QHash<QString, QSize> TooLargePictures;
 
     // The desktop's thumbnail of a file drawn centred into the box (twips);
     // true when one was drawn.
@@ -864,13 +867,17 @@ private:
     bool listFiltersPreselecting_ = false;
     void previewEmptyFile(int index, const QString &name);
     bool previewShellThumbnail(const QString &name);
-    void previewTypeIcon(const QString &name, const QString &ext, double sizeKB);
+    void previewTypeIcon(const QString &name, const QString &ext, double sizeKB, QSize tooLarge = QSize());
     void companionExif(int index, const QString &name);
 };
 
 // Test Speed's measurement of a drive: MB/s into mbps (also returned); 0
 // when nothing could be measured (the drive could not be opened: a notice).
 double DriveSpeedTest(const QString &drive, double &mbps);
+
+// What the preview and the grid say of a picture too large to preview:
+// text 2692 with its width and height in pixels.
+QString TooLargeText(QSize size);
 
 // The program's main window, made on first use.
 frmRecover &MainWindow();

@@ -49,7 +49,9 @@ MainLayout ComputeMainLayout(const MainLayoutInput &in)
     ph = nonNegative(ph);
     out.picture = {8, 8, pw, ph};
     out.list1 = {0, 0, pw + 12, ph + 8};
-    out.list2 = {0, ph + 28, 0, in.list2Height};
+    // A height that came to nothing (laid out while the window system had
+    // not given the window its size yet) is not kept.
+    out.list2 = {0, ph + 28, 0, in.list2Height > 0 ? in.list2Height : 4205};
     if (ph + 8 < in.panelHeight) {
         out.list2.width = w - 3950;
         out.list2.height = 4205;
@@ -73,6 +75,10 @@ MainLayout ComputeMainLayout(const MainLayoutInput &in)
     if (ph + out.list2.height > sh - 820)
         out.list2.height = sh - ph - 821;
     out.list2.height = nonNegative(out.list2.height);
+    // Maximized, the lists reach the window's bottom edge: from the window's
+    // own inside at every layout, never from a height kept from another state.
+    if (in.maximized && in.clientHeight > 0)
+        out.list2.height = nonNegative(in.clientHeight - out.list2.top);
     out.windowHeight = out.list2.top + out.list2.height + 495;
 
     // The window's inside: what no control may leave.

@@ -519,6 +519,10 @@ void ProgramStartup()
     WriteManifest();
     // 2. The common controls: Qt has them. 3. The string tables.
     InitLanguage();
+    // 11. - 12. The language of this start, chosen before anything is shown
+    // or asked, so that every box of the start speaks it; the stored one only
+    // tells which manual is prepared.
+    SetCurrentLanguageId(ChooseLanguage(ProgramCommandLine()));
     // 4. The program folder's attributes are left as they are.
     // 5.
     w.ProgramTitle = GetString(31, QStringLiteral("Quilvane"));
@@ -536,9 +540,6 @@ void ProgramStartup()
     KillLeftoverProcesses();
     if (!handleEarlierInstance())
         return;
-    // 11. - 12. The language of this start; the stored one only tells which
-    // manual is prepared.
-    SetCurrentLanguageId(ChooseLanguage(ProgramCommandLine()));
     // 13. - 15. The splash window.
     workFolderNative();
     InstallShippedBackground(w.WorkFolder);

@@ -1,5 +1,6 @@
 #include "drive/strings.h"
 
+#include "platform/text.h"
 #include "resources/stringtables.h"
 
 #include <QHash>
@@ -190,6 +191,9 @@ int CurrentLanguageId()
 void SetCurrentLanguageId(int languageId)
 {
     g_currentLanguageId = languageId;
+    // The toolkit's buttons and dialogs speak the window's language.
+    plat::setToolkitLanguage(languageId == 1031 ? QStringLiteral("de")
+                             : languageId == 1043 ? QStringLiteral("nl") : QString());
 }
 
 QString LanguageName()

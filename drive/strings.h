@@ -40,7 +40,9 @@ bool LanguageComponentAvailable();
 // (0 before the first InitLanguage or GetString, 1 after). For diagnostics.
 int LanguageModuleHandOvers();
 
-// The language chosen for this run; 0 until start-up has chosen one.
+// The language chosen for this run; 0 until start-up has chosen one. Setting
+// it also sets the language of the toolkit's own texts (standard buttons,
+// file dialogs).
 int CurrentLanguageId();
 void SetCurrentLanguageId(int languageId);
 

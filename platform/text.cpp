@@ -1,6 +1,10 @@
 #include "platform/text.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <array>
+#include <memory>
 
 namespace plat {
 
@@ -99,6 +103,29 @@ QString fromOem(const QByteArray &bytes)
         out.append(QChar(u < 0x80 ? char16_t(u) : kOemHigh[u - 0x80]));
     }
     return out;
+}
+
+bool setToolkitLanguage(const QString &language)
+{
+    static std::unique_ptr<QTranslator> installed;
+    static QString current;
+    if (!QCoreApplication::instance())
+        return false;
+    if (language == current)
+        return installed != nullptr;
+    current = language;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed.get());
+        installed.reset();
+    }
+    if (language.isEmpty())
+        return false;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_") + language, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    QCoreApplication::installTranslator(translator.get());
+    installed = std::move(translator);
+    return true;
 }
 
 } // namespace plat

@@ -221,6 +221,40 @@ PictureExtent WalkTiffFile(const QString &nativePath)
     return e;
 }
 
+bool PictureFileEndsEarly(const QString &nativePath)
+{
+    const int fd = ::open(nativePath.toLocal8Bit().constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool early = false;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const ReadBytesAt read = ReadBytesOfFile(fd);
+        std::vector<unsigned char> buffer(size_t(1) << 20);
+        const size_t head = read(0, buffer.data(), 64);
+        const QString name = QFileInfo(nativePath).fileName();
+        const PictureFormat format =
+            PictureFormatOfHeader(buffer.data(), head, name.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive),
+                                  name.endsWith(QLatin1String(".pcx"), Qt::CaseInsensitive));
+        if (format == PictureFormat::Tiff) {
+            early = WalkTiff(read, st.st_size).walk == PictureExtent::Walk::Incomplete;
+        } else if (format != PictureFormat::None) {
+            PictureWalker walker(format);
+            int64_t at = 0;
+            while (walker.wantsMore() && at < st.st_size) {
+                const size_t got = read(at, buffer.data(), buffer.size());
+                if (got == 0)
+                    break;
+                walker.feed(buffer.data(), got);
+                at += int64_t(got);
+            }
+            early = walker.wantsMore();
+        }
+    }
+    ::close(fd);
+    return early;
+}
+
 unsigned char *TrueEndCutter::space(size_t n)
 {
     if (buffer_.size() < n)

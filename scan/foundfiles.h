@@ -68,6 +68,12 @@ ReadBytesAt ReadBytesOfFile(int fd);
 // TIFF and the RAW formats built on it, walked in a file once it is whole.
 PictureExtent WalkTiffFile(const QString &nativePath);
 
+// A picture file (JPEG, PNG, GIF, BMP, PCX, TIFF and the RAW formats built on
+// it) that ends before its structure does: its walk still wanted bytes at the
+// file's end, or a TIFF offset or length points past it. A whole file, one
+// damaged inside, or one of another format: false.
+bool PictureFileEndsEarly(const QString &nativePath);
+
 // Cuts found files to their true end, with one buffer for a whole pass.
 //
 // A file whose structure walk succeeds inside the file is cut where its

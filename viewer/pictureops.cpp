@@ -210,6 +210,8 @@ QImage LoadPicture(const QString &path, QSize fitInto, QSize *fullSize, DecodeBu
     if (!plan.withinBudget) {
         if (overBudget)
             *overBudget = true;
+        if (fullSize)
+            *fullSize = plan.header;
         return QImage();
     }
     if (plan.scaledTo.isValid())
@@ -501,12 +503,14 @@ bool DrawThumbnail(DrawThumbnailCall &call)
 
     QImage image = decoded.image;
     const QSize full = decoded.full;
+    const QSize size = swapsSides(turn) ? full.transposed() : full;
     if (image.isNull()) {
         call.overBudget = decoded.overBudget;
+        if (call.overBudget)
+            call.pictureSize = size;
         return false;
     }
     image = ApplyRotateFlip(image, turn);
-    const QSize size = swapsSides(turn) ? full.transposed() : full;
     const int w = size.width(), h = size.height();
     if (int64_t(w) * h == 0) {
         call.exifListing = false;

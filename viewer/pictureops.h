@@ -43,7 +43,8 @@ DecodePlan PlanPictureDecode(const QString &nativePath, QSize fitInto, DecodeBud
 // Reads a picture file by its content. A valid `fitInto` decodes at the
 // smallest size that still covers it (keeping the aspect), where the format
 // can; `fullSize` receives the picture's own size. A picture over the
-// budget is not decoded (`overBudget` tells). A null image on failure.
+// budget is not decoded (`overBudget` tells; `fullSize` still receives its
+// size). A null image on failure.
 QImage LoadPicture(const QString &path, QSize fitInto = QSize(), QSize *fullSize = nullptr,
                    DecodeBudget budget = DecodeBudget::Full, bool *overBudget = nullptr);
 
@@ -129,7 +130,7 @@ struct DrawThumbnailCall {
     DecodeBudget budget = DecodeBudget::Preview;
     const DecodedPicture *decoded = nullptr;   // decoded already (DecodePicture of DecodeRequestOf)
     double sizeEstimate = 0;       // out: w x h x 6 / 1000 kB, 0 for RAW and TIFF types
-    QSize pictureSize;             // out: width and height after the turn
+    QSize pictureSize;             // out: width and height after the turn (also of a picture over the budget)
     bool overBudget = false;       // out: not drawn, the picture is over the budget
 };
 

@@ -52,6 +52,7 @@ QString ShowInputBox(const QString &prompt, const QString &title, const QString 
     box.setInputMode(QInputDialog::TextInput);
     box.setTextValue(defaultText);
     const int listener = plat::addClosingListener([&box] { box.reject(); });
+    const plat::InFrontOfOthers front(&box);
     const bool ok = box.exec() == QDialog::Accepted;
     plat::removeClosingListener(listener);
     return ok ? box.textValue() : QString();

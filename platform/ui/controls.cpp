@@ -34,6 +34,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -169,6 +170,51 @@ void setScreenMousePointer(int pointer)
     if (auto shape = cursorShapeOf(pointer))
         QApplication::setOverrideCursor(QCursor(*shape));
     screenPointer() = pointer;
+}
+
+// ---- Boxes in front ---------------------------------------------------------------
+
+namespace {
+// Raises a box and gives it the focus as it shows.
+class BoxRaiser : public QObject {
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType()) {
+            auto *box = static_cast<QWidget *>(watched);
+            box->raise();
+            box->activateWindow();
+        }
+        return false;
+    }
+};
+
+bool staysOnTop(const QWindow *window) { return window && (window->flags() & Qt::WindowStaysOnTopHint); }
+} // namespace
+
+InFrontOfOthers::InFrontOfOthers(QWidget *box) : raiser_(std::make_unique<BoxRaiser>())
+{
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
+    // The window system is told at once (the window's state, not only its
+    // flags): a window kept above all others would hide the box however
+    // often the box is raised.
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w == box || !w->isVisible() || !staysOnTop(w->windowHandle()))
+            continue;
+        w->windowHandle()->setFlag(Qt::WindowStaysOnTopHint, false);
+        w->lower();
+        stepped_.emplace_back(w);
+    }
+    if (box)
+        box->installEventFilter(raiser_.get());
+}
+
+InFrontOfOthers::~InFrontOfOthers()
+{
+    for (const QPointer<QWidget> &w : stepped_)
+        if (w && w->isVisible() && w->windowHandle())
+            w->windowHandle()->setFlag(Qt::WindowStaysOnTopHint, true);
 }
 
 // ---- Colours ------------------------------------------------------------------
@@ -785,10 +831,12 @@ void Form::Show(int modal, Form *owner)
     QPointer<QWidget> guard(w);
     QObject::connect(w, &QObject::destroyed, &loop, &QEventLoop::quit);
     w->setWindowModality(Qt::ApplicationModal);
+    std::optional<InFrontOfOthers> front(std::in_place, w);
     w->show();
     w->raise();
     if (w->isVisible())
         loop.exec(QEventLoop::DialogExec);
+    front.reset();
     if (!*alive)
         return;
     modalLoop_ = nullptr;
@@ -2248,6 +2296,20 @@ void ListView::setItemTag(int index, const QString &tag)
     if (QStandardItem *it = item(index)) {
         CodeChange c(codeDepth_);
         it->setData(tag, kTagRole);
+    }
+}
+
+QString ListView::ItemToolTip(int index) const
+{
+    QStandardItem *it = item(index);
+    return it ? it->toolTip() : QString();
+}
+
+void ListView::setItemToolTip(int index, const QString &text)
+{
+    if (QStandardItem *it = item(index)) {
+        CodeChange c(codeDepth_);
+        it->setToolTip(text);
     }
 }
 

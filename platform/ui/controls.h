@@ -87,6 +87,24 @@ double screenHeightTwips();
 int screenMousePointer();
 void setScreenMousePointer(int pointer);
 
+// ---- Boxes in front ---------------------------------------------------------------
+
+// Held while a modal box or dialog of the program is up: every other shown
+// window of the program that keeps itself above all others (the splash)
+// gives that up and steps behind for that time, and the box is raised and
+// given the focus as it shows. Every box and dialog of the layer holds one.
+class InFrontOfOthers {
+public:
+    explicit InFrontOfOthers(QWidget *box);
+    ~InFrontOfOthers();
+    InFrontOfOthers(const InFrontOfOthers &) = delete;
+    InFrontOfOthers &operator=(const InFrontOfOthers &) = delete;
+
+private:
+    std::unique_ptr<QObject> raiser_;
+    std::vector<QPointer<QWidget>> stepped_;
+};
+
 // ---- Colours -------------------------------------------------------------------
 
 // Colours as the program writes them: 0x00BBGGRR, or a system colour
@@ -629,6 +647,8 @@ public:
     void setItemSelected(int index, bool selected);
     QString ItemTag(int index) const;
     void setItemTag(int index, const QString &tag);
+    QString ItemToolTip(int index) const;
+    void setItemToolTip(int index, const QString &text);
     int ItemIcon(int index) const;
     void setItemIcon(int index, int icon);
     // The current item, 0 for none.

@@ -146,6 +146,7 @@ DialogAnswer showDialog(const DialogRequest &request)
     }
 
     const int listener = addClosingListener([&dialog] { dialog.reject(); });
+    const InFrontOfOthers front(&dialog);
     const int result = dialog.exec();
     removeClosingListener(listener);
     if (result != QDialog::Accepted)

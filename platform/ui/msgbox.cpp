@@ -237,7 +237,10 @@ int showMessage(const MessageRequest &asked)
             timer->start(kClosingBoxMs);
     });
 
-    box.exec();
+    {
+        const InFrontOfOthers front(&box);
+        box.exec();
+    }
     removeClosingListener(listener);
     QAbstractButton *clicked = box.clickedButton();
     if (clicked && answers.contains(clicked))

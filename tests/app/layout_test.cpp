@@ -224,7 +224,15 @@ TEST(MainLayoutMath, NothingLeavesTheInsideOfAMaximizedWindow)
             EXPECT_GE(r.height, 0);
         }
         EXPECT_LE(l.panelLeft + l.panelWidth, in.clientWidth);
+        // The lists reach the bottom edge, whatever height was kept.
+        EXPECT_EQ(l.list2.bottom(), in.clientHeight) << px.width();
+        EXPECT_EQ(l.list3.bottom(), in.clientHeight) << px.width();
     }
+    // A list laid out to nothing (the window not yet at its size) gets its
+    // height back in the normal state.
+    MainLayoutInput in = screen(28800, 16200, 20000);
+    in.list2Height = 0;
+    EXPECT_EQ(ComputeMainLayout(in).list3.height, 4205);
 }
 
 TEST_F(WindowLayout, EveryViewFitsTheWindowAtEveryScreenSize)
@@ -283,6 +291,7 @@ TEST_F(WindowLayout, MaximizedOnceTheWindowReturnsToMaximized)
     plat::setScreenSizeOverride(px);
     frmRecover &w = CreateMainWindow();
     w.LayoutCommandBar(270);
+    window_test::makeCache(w, {"R#0001.jpg", "R#0002.jpg"});
     showView(w, "thumbs");
     w.Show();
     QCoreApplication::processEvents();
@@ -313,6 +322,11 @@ TEST_F(WindowLayout, MaximizedOnceTheWindowReturnsToMaximized)
     for (int i = 0; i < 20 && w.WindowState() != 2; ++i)
         QCoreApplication::processEvents();
     EXPECT_EQ(w.WindowState(), 2);
+    // The found list inside the window, down to its bottom edge.
+    const QRect list = w.LvwFiles.widget()->geometry();
+    EXPECT_TRUE(w.widget()->rect().contains(list));
+    EXPECT_GT(list.height(), w.widget()->height() / 5);
+    EXPECT_GE(list.bottom(), w.widget()->rect().bottom() - 1);
 
     // While an operation is busy a maximized window stays normal.
     w.OperationBusy = true;

@@ -6,9 +6,13 @@
 #include "drive/registry.h"
 #include "tests/support/responder.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 using namespace app_tests;
 using testing_support::MessageScript;
@@ -198,6 +202,42 @@ TEST_F(FreshHome, AnEarlierInstanceIsAskedToEndOnlyWhenTheUserSaysYes)
     EXPECT_TRUE(Startup().PreviousInstancesEnded);
     EXPECT_TRUE(plat::InstanceLock::isHeld(InstanceLockPath()));
     EXPECT_EQ(plat::InstanceLock::holderPid(InstanceLockPath()), plat::ownPid());
+}
+
+TEST_F(FreshHome, TheSecondStartAsksInTheSystemsLanguageAndTheBoxsButtonsSpeakItToo)
+{
+    // The real box, in the language of each start; Cancel ends the start.
+    const struct {
+        const char *locale, *question;
+        QStringList buttons;
+    } starts[] = {{"de_DE.UTF-8", "Laufende frühere Instanzen und/oder Prozesse", {"Abbrechen", "Ja", "Nein"}},
+                  {"nl_NL.UTF-8", "Lopende eerdere exemplaren en/of processen", {"Annuleren", "Ja", "Nee"}}};
+    for (const auto &start : starts) {
+        env.locale(start.locale);
+        FakeProcesses processes;
+        processes.add(4242, "/opt/q/quilvane", 200);
+        OtherInstance other(4242);
+        exits = 0;
+        QString text;
+        QStringList buttons;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                poll.stop();
+                text = box->text();
+                for (QAbstractButton *b : box->buttons())
+                    buttons << b->text().remove('&');
+                box->button(QMessageBox::Cancel)->click();
+            }
+        });
+        poll.start(10);
+        ProgramStartup();
+        buttons.sort();
+        EXPECT_TRUE(text.startsWith(QString::fromUtf8(start.question))) << text.toStdString();
+        EXPECT_EQ(buttons, start.buttons) << start.locale;
+        EXPECT_EQ(exits, 1);
+        ClearProcessEndRequest();
+    }
 }
 
 TEST_F(FreshHome, ALockOfAnotherProgramIsNeverEnded)

@@ -4,7 +4,7 @@
 // its picture drawn where the formula puts it, the size capped, documents and
 // failed files never asked again, a hung stub ended at its limit, grid cells
 // of other types made from it; pictures claiming more pixels than a preview
-// decodes show their type's icon and are never handed to it.
+// decodes show their type's icon with their size and are never handed to it.
 #include "app/frmrecover.h"
 
 #include "platform/paths.h"
@@ -204,9 +204,9 @@ TEST_F(StubThumbnailer, TypesWithoutAPictureTakeTheDesktopsThumbnailInTheGrid)
     EXPECT_TRUE(QFileInfo::exists(cache + "/Thumbs/0001tex.jpg"));
 }
 
-TEST_F(StubThumbnailer, PicturesClaimingMorePixelsThanAPreviewDecodesShowTheirIconAtOnce)
+TEST_F(StubThumbnailer, PicturesLargerThanAPreviewDecodesSayTheyAreTooLargeWithTheirSize)
 {
-    // 16000 x 16000 pixels stated by each header (a gigabyte as true colour),
+    // Whole pictures of 16000 x 16000 pixels (a gigabyte as true colour),
     // and a small picture beside them.
     const QStringList names = {"R#0001.png", "R#0002.gif", "R#0003.tif", "R#0004.png"};
     for (int i = 0; i < 4; ++i) {
@@ -230,11 +230,11 @@ TEST_F(StubThumbnailer, PicturesClaimingMorePixelsThanAPreviewDecodesShowTheirIc
 
         w->FileListBusy = false;
         w->List3.setListIndex(i);
-        // (A TIFF is tried by the RAW converter first, whose command is shown.)
+        // Their size and how to see them; never a word of damage.
         const QStringList printed = w->Picture1Canvas.printed;
-        ASSERT_EQ(printed.size(), i == 2 ? 4 : 3) << i;
-        EXPECT_EQ(printed[1], "  Failed rendering a picture.");
-        EXPECT_EQ(printed.last(), "  Probably this file is incomplete!");
+        ASSERT_EQ(printed.size(), 3) << i;
+        EXPECT_EQ(printed[1], "  The picture is too large to preview: 16000 x 16000 pixels.");
+        EXPECT_EQ(printed[2], "  Click it to see it in the full picture window, or press Open With.");
         EXPECT_TRUE(w->lblSpecs.Caption().contains("Display: System Icon")) << w->lblSpecs.Caption().toStdString();
     }
     w->FileListBusy = false;
@@ -242,12 +242,19 @@ TEST_F(StubThumbnailer, PicturesClaimingMorePixelsThanAPreviewDecodesShowTheirIc
     EXPECT_TRUE(w->lblSpecs.Caption().contains("ImageWidth: 64")) << w->lblSpecs.Caption().toStdString();
     EXPECT_TRUE(w->Picture1Canvas.printed.isEmpty());
 
-    // The grid: their type's icons, its own picture for the small one; the
-    // desktop's thumbnailer was never asked for any of them.
+    // The grid: cells of their own (the type's icon marked too large) saying
+    // so, its own picture for the small one; the desktop's thumbnailer was
+    // never asked for any of them.
     w->ResultViewState = 0;
     w->CmdShowThumbs_Click();
-    EXPECT_EQ(w->LvwFiles.ItemCount(), 4);
-    EXPECT_FALSE(QFileInfo::exists(cache + "/Thumbs/0001png.jpg"));
+    ASSERT_EQ(w->LvwFiles.ItemCount(), 4);
+    for (int item = 1; item <= 3; ++item) {
+        EXPECT_EQ(w->LvwFiles.ItemToolTip(item), "The picture is too large to preview: 16000 x 16000 pixels.");
+        EXPECT_NE(w->ImageList1.image(w->LvwFiles.ItemIcon(item)), w->ImageList1.image(w->LvwFiles.ItemIcon(4)));
+    }
+    EXPECT_TRUE(QFileInfo::exists(cache + "/Thumbs/0001png.jpg"));
+    EXPECT_NE(readFileBytes(cache + "/Thumbs/0001png.jpg"), readFileBytes(cache + "/Thumbs/png.jpg"));
+    EXPECT_TRUE(w->LvwFiles.ItemToolTip(4).isEmpty());
     EXPECT_TRUE(QFileInfo::exists(cache + "/Thumbs/0004png.jpg"));
     EXPECT_EQ(runs(), 0);
 }

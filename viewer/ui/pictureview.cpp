@@ -91,7 +91,7 @@ DrawThumbnailCall frmRecover::Picture1Call(const QString &file, bool exifListing
 }
 
 bool frmRecover::DrawPicture1(const QString &file, bool exifListing, const QString &thumbName, double *estimate,
-                              bool *overBudget)
+                              QSize *tooLarge)
 {
     DrawThumbnailCall call = Picture1Call(file, exifListing, thumbName);
     // Decoded on a worker (or taken from the grid's decodes ahead) while the
@@ -103,8 +103,8 @@ bool frmRecover::DrawPicture1(const QString &file, bool exifListing, const QStri
     const bool drawn = ::DrawThumbnail(call);
     if (estimate)
         *estimate = call.sizeEstimate;
-    if (overBudget)
-        *overBudget = call.overBudget;
+    if (tooLarge)
+        *tooLarge = call.overBudget ? call.pictureSize : QSize();
     return drawn;
 }
 

@@ -14,6 +14,7 @@
 #include "platform/os.h"
 #include "platform/paths.h"
 #include "recovery/cachenames.h"
+#include "scan/foundfiles.h"
 #include "viewer/exifprops.h"
 #include "viewer/exiftext.h"
 #include "viewer/foundnames.h"
@@ -93,6 +94,12 @@ QSize sizeOfLines(const QStringList &lines)
 
 } // namespace
 
+QString TooLargeText(QSize size)
+{
+    return FormatString(GetString(2692, QStringLiteral("The picture is too large to preview: %0 x %1 pixels.")),
+                        {QString::number(size.width()), QString::number(size.height())});
+}
+
 // The size of a RAW file's own picture: as its header states it, else as
 // the converter reads it (its identification, kept beside the conversions).
 QSize frmRecover::rawPictureSize(const QString &name)
@@ -147,7 +154,7 @@ void frmRecover::List3_Click()
     Picture1Canvas.Cls();
     bool drawn = false;
     bool rawEstimate = false;
-    bool overBudget = false;
+    QSize tooLarge;   // valid: a picture too large to decode for a preview
     const bool previewType = InPreviewList(ext);
     if (previewType) {
         if (visible) {
@@ -165,7 +172,7 @@ void frmRecover::List3_Click()
                 // The grid's thumbnail is written while the grid renders;
                 // the shown preview leaves it to the grid.
                 drawn = DrawPicture1(path, !PictureCopyFlag, visible ? QString() : ThumbnailNameOf(name),
-                                     &PreviewSizeEstimate, &overBudget);
+                                     &PreviewSizeEstimate, &tooLarge);
                 if (visible && drawn) {
                     LastConvertedFile = path;
                     ExifLines[4] = GetString(674, QStringLiteral("Display Full File"));
@@ -173,16 +180,20 @@ void frmRecover::List3_Click()
             }
             // A picture too large for a preview is not handed to a desktop
             // thumbnailer either: it would decode it whole.
-            if (overBudget)
+            if (tooLarge.isValid())
                 NoSystemThumbnail.insert(path);
-            if (visible && !drawn && !overBudget && HasShellThumbnailHandler('.' + ext))
+            if (visible && !drawn && !tooLarge.isValid() && HasShellThumbnailHandler('.' + ext))
                 drawn = previewShellThumbnail(name);
             if (visible && drawn && ExifLines.size() < 16)
                 ExifLines[0] = fileLine(name, sizeKB);
         }
     }
+    if (tooLarge.isValid())
+        TooLargePictures.insert(path, tooLarge);
+    else
+        TooLargePictures.remove(path);
     if (!drawn)
-        previewTypeIcon(name, ext, sizeKB);
+        previewTypeIcon(name, ext, sizeKB, tooLarge);
 
     if (visible && previewType) {
         if (!PictureCopyFlag) {
@@ -299,10 +310,16 @@ bool frmRecover::previewShellThumbnail(const QString &name)
 }
 
 // No picture: the type's icon (its thumbnail made once for the type) and,
-// for a type that should have given one, a note why it did not.
-void frmRecover::previewTypeIcon(const QString &name, const QString &ext, double sizeKB)
+// for a type that should have given one, a note why it did not. A picture
+// too large for a preview says so with its size, and how to see it; its
+// grid cell is the icon with the same words.
+void frmRecover::previewTypeIcon(const QString &name, const QString &ext, double sizeKB, QSize tooLarge)
 {
-    AddToNoPreviewList(NoPreviewList, name);
+    // Too large a picture is no damaged file: its header decides again on
+    // every try, before anything is decoded.
+    const bool large = tooLarge.isValid();
+    if (!large)
+        AddToNoPreviewList(NoPreviewList, name);
     const QString path = ShownFolder + name;
     const QString typeThumb = ActiveThumbsFolder + TypeThumbnailNameOf(ext);
     QImage iconPicture;
@@ -324,8 +341,27 @@ void frmRecover::previewTypeIcon(const QString &name, const QString &ext, double
         }
         Picture2Canvas.setSize(QSize(1, 1));
     }
-    if (!Picture1.Visible())
+    const QString width = QString::number(tooLarge.width()), height = QString::number(tooLarge.height());
+    if (!Picture1.Visible()) {
+        if (large) {
+            // The cell of its own: the icon, "Too large" and the size.
+            PreparePicture1Canvas();
+            Picture1Canvas.Cls();
+            QImage icon = iconPicture.isNull() ? LoadPicture(typeThumb) : iconPicture;
+            if (icon.width() > Picture1Canvas.size().width() || icon.height() > Picture1Canvas.size().height())
+                icon = icon.scaled(Picture1Canvas.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            Picture1Canvas.drawCentred(icon);
+            const QFont font = Picture1Canvas.font;
+            Picture1Canvas.font.setPixelSize(std::max(7, Picture1Canvas.size().height() / 6));
+            Picture1Canvas.currentX = 2;
+            Picture1Canvas.Print(GetString(2695, QStringLiteral("Too large")));
+            Picture1Canvas.currentX = 2;
+            Picture1Canvas.Print(width + QStringLiteral(" x ") + height);
+            Picture1Canvas.font = font;
+            SaveImageJpegQuality(Picture1Canvas.image, ActiveThumbsFolder + ThumbnailNameOf(name), 98);
+        }
         return;
+    }
 
     Picture1Canvas.Cls();
     const bool drawn = DrawPicture1(typeThumb, false, QString());
@@ -339,11 +375,22 @@ void frmRecover::previewTypeIcon(const QString &name, const QString &ext, double
         Picture1Canvas.currentY = 7;
         Picture1Canvas.Print();
         const QString two = QStringLiteral("  ");
-        if (InPictureList('.' + ext) || InRawList(ext)) {
+        const QString openWith = GetString(41, QStringLiteral("Open With"));
+        if (large) {
+            Picture1Canvas.Print(two + TooLargeText(tooLarge));
+            const bool fullWindow = PlanPictureDecode(plat::toNative(path), QSize(), DecodeBudget::Full).withinBudget;
+            Picture1Canvas.Print(two + (fullWindow
+                ? FormatString(GetString(2693, QStringLiteral("Click it to see it in the full picture window, or press %0.")),
+                               {openWith})
+                : FormatString(GetString(2694, QStringLiteral("Press %0 to see it with another program.")), {openWith})));
+        } else if (InPictureList('.' + ext) || InRawList(ext)) {
             Picture1Canvas.Print(two + GetString(703, QStringLiteral("Failed rendering a picture.")));
             if (ConverterCommandFile == path && !ConverterCommandText.isEmpty())
                 Picture1Canvas.Print(two + ConverterCommandText);
-            Picture1Canvas.Print(two + GetString(1441, QStringLiteral("Probably this file is incomplete!")));
+            // Damage inside a file is not called incompleteness: only a
+            // structure that goes on past the file's end is.
+            if (PictureFileEndsEarly(plat::toNative(path)))
+                Picture1Canvas.Print(two + GetString(1441, QStringLiteral("Probably this file is incomplete!")));
         } else {
             Picture1Canvas.Print(two + FormatString(GetString(1442, QStringLiteral("Not able to render the %0 file type.")),
                                                     {ext.toUpper()}));

@@ -282,6 +282,8 @@ void frmRecover::RenderThumbnails(int firstIndex)
                 LvwFiles.setIcons(&ImageList1);
             const int item = LvwFiles.AddItem(ThumbLabel(name, labelMetrics, labelRoom), image);
             LvwFiles.setItemTag(item, QString::number(i) + QLatin1Char('K'));
+            if (const QSize large = TooLargePictures.value(file); large.isValid())
+                LvwFiles.setItemToolTip(item, TooLargeText(large));
         }
 
         plat::pumpEvents();
