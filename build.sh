@@ -14,6 +14,7 @@ PACKAGES=(
   libimage-exiftool-perl imagemagick sox lame zip libjpeg-turbo-progs netpbm foremost
   dcraw libexiv2-dev qt6-image-formats-plugins adwaita-icon-theme shared-mime-info
   python3 xdg-utils strace tzdata
+  ffmpeg
 )
 
 install_packages() {
