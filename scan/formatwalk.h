@@ -146,8 +146,9 @@ protected:
         armed_ = true;
     }
     virtual void header(const unsigned char *h, size_t n, int64_t at) = 0;
-    // The bytes still to pass over before the next header is gathered.
-    int64_t passing() const { return skip_; }
+    // The next byte lies in a stretch the walk passes over by a stated
+    // length, which fits the medium.
+    bool passingWithin(int64_t mediumLeft) const { return skip_ > 0 && WithinMedium(skip_, mediumLeft); }
     // The next byte begins the header the walk waits for.
     bool atHeader() const { return skip_ == 0 && acc_.empty() && want_ > 0; }
 

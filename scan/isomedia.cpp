@@ -92,7 +92,7 @@ public:
             return pos_ > 0 && !(moov_ && mdat_) && readHeader(p, n, h) && h.size != 0 && plausible(h.type, pos_)
                    && WithinMedium(clamped(h.size), mediumLeft);
         }
-        return passing() > 0 && WithinMedium(passing(), mediumLeft);
+        return passingWithin(mediumLeft);
     }
 
 private:
@@ -176,7 +176,7 @@ bool IsIsoMovieStart(const unsigned char *p, size_t n, int64_t mediumLeft)
         return false;
     if (h.type == kFtyp) {
         // Major brand, minor version, compatible brands.
-        if (h.bytes != 8 || h.size < 16 || h.size > 4096 || h.size % 4 != 0 || !printableType(be32(p + 8)))
+        if (n < 16 || h.bytes != 8 || h.size < 16 || h.size > 4096 || h.size % 4 != 0 || !printableType(be32(p + 8)))
             return false;
         if (stillBrand(be32(p + 8)))
             return false;

@@ -50,7 +50,7 @@ public:
             Pack k;
             return version_ != 0 && readPack(p, n, k) && goesOn(k);
         }
-        return passing() > 0 && WithinMedium(passing(), mediumLeft);
+        return passingWithin(mediumLeft);
     }
 
 private:
