@@ -15,6 +15,7 @@ PACKAGES=(
   dcraw libexiv2-dev qt6-image-formats-plugins adwaita-icon-theme shared-mime-info
   python3 xdg-utils strace tzdata
   qt6-translations-l10n xvfb openbox x11-utils
+  ffmpeg
 )
 
 install_packages() {

@@ -187,7 +187,7 @@ EmptyRunLimits FoundFileEmptyLimits(const QString &extension, StructureFormat fo
         limits.fallback = MiB;
     if (format == StructureFormat::Pdf)
         limits.walking = MiB;
-    else if (format == StructureFormat::Zip || format == StructureFormat::Ole)
+    else if (format == StructureFormat::Zip || format == StructureFormat::Ole || format == StructureFormat::Iso)
         limits.walking = 16 * MiB;
     return limits;
 }

@@ -50,16 +50,17 @@ int64_t TrueEndLength(const unsigned char *lastUnit, int64_t lastUnitLength, int
 // The structure walk of a found file by its extension and first bytes: the
 // picture walks (JPEG, PNG, GIF, TIFF and the RAW formats built on it, BMP
 // and PCX) for the extensions of the true-end list, the other walks (RIFF,
-// PDF, ZIP, OLE, MP3, CAB, SWF, EPS, PSD, ASF) by their signatures.
+// PDF, ZIP, OLE, MP3, CAB, SWF, EPS, PSD, ASF, ISO boxes, MPEG packs) by
+// their signatures.
 StructureFormat FoundFileFormat(const QString &extension, const unsigned char *head, size_t n);
 
 // How long a run of empty sectors ends a found file of a type: 1 MiB
 // after the last data of most types; 16 MiB for those whose content may
 // hold long empty stretches (uncompressed sound, pictures and RAW data,
 // databases, programs, documents and archives that may store such data);
-// one sector for text. While its walk goes on, only a PDF (1 MiB), a ZIP
-// and an OLE file (16 MiB) end on empty space: the other walks end the file
-// themselves.
+// one sector for text. While its walk goes on, only a PDF (1 MiB), a ZIP,
+// an OLE file and a movie (16 MiB, a movie cut short inside its media data)
+// end on empty space: the other walks end the file themselves.
 EmptyRunLimits FoundFileEmptyLimits(const QString &extension, StructureFormat format);
 
 // Reads of an open file by offset, for the walks.

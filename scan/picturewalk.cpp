@@ -637,6 +637,63 @@ bool PictureWalker::expectsData() const
     }
 }
 
+namespace {
+
+bool entropyGoesOn(const unsigned char *p, size_t n, bool afterFF)
+{
+    const auto goesOn = [](unsigned char c) { return c == 0x00 || (c >= 0xD0 && c <= 0xD7); };
+    size_t i = 0;
+    if (afterFF) {
+        if (n == 0 || !(goesOn(p[0]) || p[0] == 0xD9))
+            return false;
+        if (p[0] == 0xD9)
+            return true;
+        i = 1;
+    }
+    bool shown = afterFF;
+    while (i < n) {
+        const void *ff = std::memchr(p + i, 0xFF, n - i);
+        if (!ff)
+            break;
+        const size_t at = size_t(static_cast<const unsigned char *>(ff) - p);
+        if (at + 1 >= n)
+            break;   // the byte after it is not at hand
+        const unsigned char c = p[at + 1];
+        if (c == 0xD9)
+            return true;
+        if (!goesOn(c))
+            return false;
+        shown = true;
+        i = at + 2;
+    }
+    return shown;
+}
+
+} // namespace
+
+bool PictureWalker::holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const
+{
+    if (format_ != PictureFormat::Jpeg)
+        return false;
+    const auto fits = [mediumLeft](int64_t bytes) { return mediumLeft < 0 || bytes <= mediumLeft; };
+    switch (state_) {
+    case Skip:
+        return (afterSkip_ == JMarkerFF || afterSkip_ == JEntropy) && skip_ > 0 && fits(skip_);
+    case JSegment:
+        return skip_ > int64_t(acc_.size()) && fits(skip_ - int64_t(acc_.size()));
+    case JTrailer:
+        for (const Expect &e : expect_)
+            if (e.at >= pos_ && e.at < pos_ + int64_t(n) && p[e.at - pos_] != e.byte)
+                return false;
+        return trailerEnd_ > pos_ && fits(trailerEnd_ - pos_);
+    case JEntropy:
+    case JEntropyFF:
+        return entropyGoesOn(p, n, state_ == JEntropyFF);
+    default:
+        return false;
+    }
+}
+
 PictureExtent PictureWalker::result() const
 {
     PictureExtent r;

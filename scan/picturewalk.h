@@ -59,6 +59,16 @@ public:
     // empty sector (all zero or all 0xFF bytes) never is: JPEG's markers and
     // entropy-coded data, GIF's blocks and sub-blocks, PNG's chunk headers.
     bool expectsData() const;
+    // Whether the bytes it takes next, p[0, n) as far as they are at hand,
+    // lie inside what a JPEG's structure read so far declares its own: a
+    // segment (the APP1 block that holds the EXIF thumbnail, say), the
+    // pictures a multi-picture index places behind it, or its entropy-coded
+    // data, which the bytes then go on: every FF among them stuffed or a
+    // restart marker, up to the end of the picture if that lies there, and
+    // at least one of them to show it. mediumLeft: the bytes from there to
+    // the medium's end (negative: not known); a segment that runs past it
+    // is not believed. Other formats: false.
+    bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const;
 
 private:
     enum State {

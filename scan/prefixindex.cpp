@@ -1,7 +1,16 @@
 #include "scan/prefixindex.h"
 
+#include "scan/isomedia.h"
+#include "scan/mpegstream.h"
+
 #include <algorithm>
 #include <cstring>
+
+namespace {
+
+const QByteArray kPackStart("\x00\x00\x01\xBA", 4);
+
+} // namespace
 
 void SignaturePrefixIndex::build(const SignatureRows &table)
 {
@@ -10,6 +19,7 @@ void SignaturePrefixIndex::build(const SignatureRows &table)
     bucketStart_.assign(65537, 0);
     bucketRows_.clear();
     shortRows_.clear();
+    movieRows_.clear();
     n_ = 0;
     if (table.empty() || table.size() > 65535)
         return;
@@ -24,6 +34,10 @@ void SignaturePrefixIndex::build(const SignatureRows &table)
         row.sig2 = r.Sig2;
         const size_t l = size_t(r.Sig1.size() / 2);
         row.sig2From = l > 0 ? l - 1 : 0;
+        if (r.Ext == ".mov" && r.Sig2.isEmpty() && (r.Sig1 == "mdat" || r.Sig1 == "moov"))
+            row.test = Test::Movie;
+        else if (r.Ext == ".mpg" && r.Sig1 == kPackStart)
+            row.test = Test::ProgramStream;
         rows_.push_back(row);
         text_ += r.Sig1.left(2 * n);
     }
@@ -33,7 +47,9 @@ void SignaturePrefixIndex::build(const SignatureRows &table)
     std::vector<std::vector<uint16_t>> buckets(65536);
     for (size_t i = 0; i < rows_.size(); ++i) {
         const QByteArray &s = rows_[i].sig1;
-        if (s.size() >= 2)
+        if (rows_[i].test == Test::Movie)
+            movieRows_.push_back(uint16_t(i));
+        else if (s.size() >= 2)
             buckets[(uint8_t(s[0]) << 8) | uint8_t(s[1])].push_back(uint16_t(i));
         else if (s.size() == 1)
             shortRows_.push_back(uint16_t(i));
@@ -51,58 +67,81 @@ void SignaturePrefixIndex::build(const SignatureRows &table)
     bucketStart_[65536] = uint32_t(bucketRows_.size());
 }
 
-bool SignaturePrefixIndex::passes(const Row &r, const unsigned char *head, size_t headLength,
-                                  const unsigned char *window, size_t windowLength) const
+bool SignaturePrefixIndex::passes(const Row &r, const Unit &u)
 {
+    if (r.test == Test::Movie)
+        return IsIsoMovieStart(u.data, u.dataLength, u.mediumLeft);
     const size_t l1 = size_t(r.sig1.size());
-    if (l1 == 0 || l1 > headLength || std::memcmp(head, r.sig1.constData(), l1) != 0)
+    if (l1 == 0 || l1 > u.headLength || std::memcmp(u.head, r.sig1.constData(), l1) != 0)
         return false;
+    if (r.test == Test::ProgramStream)
+        return IsProgramStreamPack(u.head, u.headLength);
     const size_t l2 = size_t(r.sig2.size());
     if (l2 == 0)
         return true;
-    if (r.sig2From >= windowLength || windowLength - r.sig2From < l2)
+    if (r.sig2From >= u.windowLength || u.windowLength - r.sig2From < l2)
         return false;
-    return memmem(window + r.sig2From, windowLength - r.sig2From, r.sig2.constData(), l2) != nullptr;
+    return memmem(u.window + r.sig2From, u.windowLength - r.sig2From, r.sig2.constData(), l2) != nullptr;
+}
+
+int SignaturePrefixIndex::firstMovieRow(const Unit &u) const
+{
+    for (uint16_t i : movieRows_)
+        if (passes(rows_[i], u))
+            return i;
+    return -1;
 }
 
 int SignaturePrefixIndex::match(const unsigned char *head, size_t headLength, const unsigned char *window,
                                 size_t windowLength) const
 {
+    return match(head, headLength, window, windowLength, window, windowLength, -1);
+}
+
+int SignaturePrefixIndex::match(const unsigned char *head, size_t headLength, const unsigned char *window,
+                                size_t windowLength, const unsigned char *data, size_t dataLength,
+                                int64_t mediumLeft) const
+{
+    const Unit u{head, headLength, window, windowLength, data, dataLength, mediumLeft};
+    const int movie = movieRows_.empty() ? -1 : firstMovieRow(u);
+    const auto before = [movie](int row) { return movie < 0 || row < movie; };
     if (headLength >= 2) {
         const unsigned k = (unsigned(head[0]) << 8) | head[1];
-        for (uint32_t j = bucketStart_[k], e = bucketStart_[k + 1]; j < e; ++j) {
-            const Row &r = rows_[bucketRows_[j]];
-            if (passes(r, head, headLength, window, windowLength))
+        for (uint32_t j = bucketStart_[k], e = bucketStart_[k + 1]; j < e && before(bucketRows_[j]); ++j)
+            if (passes(rows_[bucketRows_[j]], u))
                 return bucketRows_[j];
-        }
-        return -1;
+        return movie;
     }
     if (headLength == 1)
         for (uint16_t i : shortRows_)
-            if (passes(rows_[i], head, headLength, window, windowLength))
+            if (before(i) && passes(rows_[i], u))
                 return i;
-    return -1;
+    return movie;
 }
 
 int SignaturePrefixIndex::matchByPrefixText(const QByteArray &head, const QByteArray &window) const
 {
     auto h = reinterpret_cast<const unsigned char *>(head.constData());
     auto w = reinterpret_cast<const unsigned char *>(window.constData());
+    const Unit u{h, size_t(head.size()), w, size_t(window.size()), w, size_t(window.size()), -1};
+    // The rows that test a movie's boxes hold no prefix of the unit.
+    const int movie = firstMovieRow(u);
+    int literal = -1;
     if (n_ == 0) {
         // No prefix to look up: every row in order.
-        for (size_t i = 0; i < rows_.size(); ++i)
-            if (passes(rows_[i], h, size_t(head.size()), w, size_t(window.size())))
-                return int(i);
-        return -1;
+        for (size_t i = 0; i < rows_.size() && literal < 0; ++i)
+            if (passes(rows_[i], u))
+                literal = int(i);
+    } else if (head.size() >= 2 * n_) {
+        const qsizetype at = text_.indexOf(head.left(2 * n_));
+        if (at >= 0) {
+            const size_t p = size_t(at) + 1;   // 1-based
+            for (size_t i = (p / size_t(n_)) / 2; i < rows_.size() && literal < 0; ++i)
+                if (passes(rows_[i], u))
+                    literal = int(i);
+        }
     }
-    if (head.size() < 2 * n_)
-        return -1;
-    const qsizetype at = text_.indexOf(head.left(2 * n_));
-    if (at < 0)
-        return -1;
-    const size_t p = size_t(at) + 1;   // 1-based
-    for (size_t i = (p / size_t(n_)) / 2; i < rows_.size(); ++i)
-        if (passes(rows_[i], h, size_t(head.size()), w, size_t(window.size())))
-            return int(i);
-    return -1;
+    if (literal < 0 || movie < 0)
+        return std::max(literal, movie);
+    return std::min(literal, movie);
 }

@@ -888,6 +888,18 @@ struct ScanEngine::Impl {
             w->cut = true;
     }
 
+    // Whether unit u, whose first bytes match a row, lies inside what the
+    // open file's structure declares its own (as far as the walk has read
+    // it): then it is appended rather than starting a file, unless a
+    // deleted entry of that row's type begins at it.
+    bool continuesOpenFile(int row, int64_t u, const unsigned char *p, size_t len, int64_t mediumLeft) const
+    {
+        if (!fileOpen || fileComplete || !walk.holdsNext(p, len, mediumLeft))
+            return false;
+        return !(u == cursor.nextUnit && cursor.offeredName.contains('.')
+                 && EntryNameFitsExtension(cursor.offeredName, latin(table[size_t(row)].Ext)));
+    }
+
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
     {
         walk = StructureWalker();
@@ -940,6 +952,7 @@ struct ScanEngine::Impl {
         // The file is followed through its structure as it is written.
         const StructureFormat format = FoundFileFormat(fileExt, window, windowLength);
         walk = StructureWalker(format, FoundFileEmptyLimits(fileExt, format));
+        walk.setRoom(g.offsetOfUnit(g.endUnit()) - g.offsetOfUnit(unit));
         // A multi-page TIFF is no bigger for its first page's size.
         estimateOpen = entrySize == 0 && isPictureExtension(fileExt) && !IsRawExtension(fileExt)
                        && format != StructureFormat::Tiff && !fileExt.startsWith(QLatin1String(".tif"));
@@ -1040,7 +1053,11 @@ struct ScanEngine::Impl {
                 if (prev && std::memcmp(prev, p, headLen) == 0)
                     ++identical;
             }
-            const int row = index.match(p, headLen, p, winLen);
+            const int64_t mediumLeft = g.offsetOfUnit(g.endUnit()) - g.offsetOfUnit(u);
+            const size_t atHand = size_t(validBytes - int64_t(at));
+            int row = index.match(p, headLen, p, winLen, p, atHand, mediumLeft);
+            if (row >= 0 && continuesOpenFile(row, u, p, len, mediumLeft))
+                row = -1;   // a signature inside the open file's own data
             if (row >= 0) {
                 closeFile(false);
                 if (outOfSpace)
@@ -1049,7 +1066,8 @@ struct ScanEngine::Impl {
                 if (outOfSpace)
                     return;
                 progress(u, false);
-            } else if (fileOpen && useAux && aux.match(p, headLen, p, winLen) >= 0) {
+            } else if (fileOpen && useAux && aux.match(p, headLen, p, winLen, p, atHand, mediumLeft) >= 0
+                       && !walk.holdsNext(p, len, mediumLeft)) {
                 fileComplete = true;
             }
             const size_t put = appendUnit(at, len);

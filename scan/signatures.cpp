@@ -57,8 +57,8 @@ constexpr BuiltInCase BuiltInCases[] = {
     {26, ".tif", 453, "TIFF File", "49492A00", "", "", 0, 0},
     {27, ".tif", 453, "TIFF File", "4D4D002A", "", "", 0, 0},
     {28, ".png", 454, "PNG  File", "89504E47", "", "", 0, 0},
-    {29, ".mov", 455, "MOV  File", "6D646174", "", "", 0, 0},
-    {30, ".mov", 455, "MOV  File", "6D6F6F76", "", "", 0, 0},
+    {29, ".mov", 455, "MOV  File", "6D646174", "", "", 0, 0},   // box types: the unit test reads
+    {30, ".mov", 455, "MOV  File", "6D6F6F76", "", "", 0, 0},   // the movie's boxes (prefixindex.h)
     {31, ".dss", 456, "DCC  File", "02647373", "", "", 0, 0},
     {32, ".psd", 457, "PSD  File", "38425053000100000000000000", "", "", 0, 0},
     {33, ".psd", 457, "PSD  File", "C384250", "", "", 0, 0},
@@ -76,7 +76,7 @@ constexpr BuiltInCase BuiltInCases[] = {
     {45, ".mp3", 483, "MP3  File", "FFFB904400000000004B", "", "", 0, 0},
     {46, ".wav", 487, "WAV  File", "52494646", "57415645", "", 0, 0},
     {47, ".mp3", 483, "MP3  File", "494433", "", "", 0, 0},
-    {48, ".mpg", 491, "MPG  File", "000001B", "21000100", "", 0, 0},
+    {48, ".mpg", 491, "MPG  File", "000001BA", "21000100", "", 0, 0},   // the pack start code
     {49, ".asf", 495, "ASF  File", "3026B2758E66CF11", "", "", 0, 0},
     {50, ".wmv", 498, "WMV  File", "3026B2758E66", "", "", 0, 0},
     {51, ".wav", 487, "WAV  File", "57415645666D74", "", "", 0, 0},

@@ -1,5 +1,9 @@
 #include "scan/structurewalk.h"
 
+#include "scan/formatwalk.h"
+#include "scan/isomedia.h"
+#include "scan/mpegstream.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -13,8 +17,7 @@ uint16_t be16(const unsigned char *p) { return uint16_t((p[0] << 8) | p[1]); }
 uint32_t be32(const unsigned char *p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
 uint64_t be64(const unsigned char *p) { return (uint64_t(be32(p)) << 32) | be32(p + 4); }
 
-// Lengths beyond this are not believed (a terabyte).
-constexpr int64_t kMaxLength = int64_t(1) << 40;
+constexpr int64_t kMaxLength = kMaxWalkLength;
 
 bool printable(const unsigned char *p, size_t n)
 {
@@ -108,141 +111,24 @@ bool mpegFrame(const unsigned char *h, MpegFrame &f)
     return f.length >= 4;
 }
 
-} // namespace
-
 // --- the walks of formats other than pictures ---------------------------------------
-
-// A walk fed a file's bytes in order. Going until it knows the end (Done),
-// finds the structure broken (Failed) or meets a structure it cannot follow
-// in order (GaveUp: as if the format had no walk).
-class FormatWalk {
-public:
-    virtual ~FormatWalk() = default;
-    // Takes the next bytes; only while going().
-    virtual void feed(const unsigned char *p, size_t n) = 0;
-    bool going() const { return state_ == Going; }
-    bool failed() const { return state_ == Failed; }
-    bool complete() const { return state_ == Done; }
-    // Bytes taken.
-    int64_t taken() const { return pos_; }
-    virtual PictureExtent result() const
-    {
-        PictureExtent r;
-        switch (state_) {
-        case Going:
-            r.walk = PictureExtent::Walk::Incomplete;
-            r.end = pos_;   // the bytes ended inside the structure: all of them belong to it
-            if (mayEnd_ && pos_ >= mayEndAt_) {
-                r.walk = PictureExtent::Walk::Complete;
-                r.end = mayEndAt_;
-            }
-            break;
-        case Done:
-            r.walk = PictureExtent::Walk::Complete;
-            r.end = std::min(end_, pos_);
-            break;
-        case Failed:
-            r.walk = PictureExtent::Walk::Incomplete;
-            r.end = std::min(held_, pos_);
-            break;
-        case GaveUp:
-            break;
-        }
-        return r;
-    }
-
-protected:
-    enum State { Going, Done, Failed, GaveUp };
-    void finish(int64_t end)
-    {
-        state_ = Done;
-        end_ = end;
-    }
-    void fail() { state_ = Failed; }
-    void giveUp() { state_ = GaveUp; }
-    // The structure may end at `at`: when the bytes end there, it is whole.
-    void mayEndAt(int64_t at)
-    {
-        mayEnd_ = true;
-        mayEndAt_ = at;
-    }
-    State state_ = Going;
-    int64_t pos_ = 0;
-    int64_t end_ = 0;
-    int64_t held_ = 0;
-    bool mayEnd_ = false;
-    int64_t mayEndAt_ = 0;
-};
-
-namespace {
-
-// A walk that gathers headers of known sizes and passes over the bytes
-// between them by the lengths the headers state.
-class HeaderWalk : public FormatWalk {
-public:
-    void feed(const unsigned char *p, size_t n) override
-    {
-        for (;;) {
-            if (!going())
-                return;
-            if (skip_ > 0) {
-                if (n == 0)
-                    return;
-                const int64_t k = std::min<int64_t>(skip_, int64_t(n));
-                p += k;
-                n -= size_t(k);
-                pos_ += k;
-                skip_ -= k;
-                continue;
-            }
-            if (acc_.size() < want_) {
-                if (n == 0)
-                    return;
-                const size_t k = std::min(n, want_ - acc_.size());
-                acc_.insert(acc_.end(), p, p + k);
-                p += k;
-                n -= k;
-                pos_ += int64_t(k);
-                if (acc_.size() < want_)
-                    return;
-            }
-            const size_t w = want_;
-            hdr_.swap(acc_);
-            acc_.clear();
-            want_ = 0;
-            mayEnd_ = false;
-            armed_ = false;
-            header(hdr_.data(), w, pos_ - int64_t(w));
-            if (going() && !armed_)
-                fail();   // a step that asked for nothing more
-        }
-    }
-
-protected:
-    // Passes over `skip` bytes, then gathers `n` bytes for header(); with n
-    // 0, header() is called once the bytes were passed over.
-    void next(int64_t skip, size_t n)
-    {
-        if (skip < 0 || skip > kMaxLength)
-            return giveUp();
-        skip_ = skip;
-        want_ = n;
-        armed_ = true;
-    }
-    virtual void header(const unsigned char *h, size_t n, int64_t at) = 0;
-
-private:
-    int64_t skip_ = 0;
-    size_t want_ = 0;
-    bool armed_ = false;
-    std::vector<unsigned char> acc_, hdr_;
-};
 
 // RIFF: the form's size, its chunks passed over by their sizes; an AVI goes
 // on through the RIFF/AVIX lists that OpenDML files append.
 class RiffWalk : public HeaderWalk {
 public:
     RiffWalk() { next(0, 12); }
+
+    // Inside the form, or the RIFF/AVIX list that goes on an AVI.
+    bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const override
+    {
+        if (!going() || stage_ == Form)
+            return false;
+        if (stage_ == Follow)
+            return atHeader() && n >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "AVIX", 4) == 0
+                   && WithinMedium(8 + int64_t(le32(p + 4)), mediumLeft);
+        return pos_ < riffEnd_ && WithinMedium(riffEnd_ - pos_, mediumLeft);
+    }
 
 private:
     enum Stage { Form, Chunk, Passed, Follow } stage_ = Form;
@@ -885,6 +771,10 @@ std::unique_ptr<FormatWalk> makeWalk(StructureFormat f)
         return std::make_unique<PsdWalk>();
     case StructureFormat::Asf:
         return std::make_unique<AsfWalk>();
+    case StructureFormat::Iso:
+        return MakeIsoBoxWalk();
+    case StructureFormat::Mpeg:
+        return MakeProgramStreamWalk();
     default:
         return nullptr;
     }
@@ -922,6 +812,10 @@ StructureFormat StructureFormatOfHeader(const unsigned char *p, size_t n, bool b
     for (const auto &s : kSignatures)
         if (n >= s.length && std::memcmp(p, s.signature, s.length) == 0)
             return s.format;
+    if (IsIsoBoxStart(p, n))
+        return StructureFormat::Iso;
+    if (IsProgramStreamPack(p, n))
+        return StructureFormat::Mpeg;
     // No signature above begins with an MPEG frame's 0xFF.
     MpegFrame f;
     if (mp3Name && n >= 4 && mpegFrame(p, f))
@@ -1090,6 +984,19 @@ bool StructureWalker::feed(const unsigned char *p, size_t n, bool unreadable)
         }
     }
     return !done_;
+}
+
+bool StructureWalker::holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const
+{
+    if (done_ || !innerWants())
+        return false;
+    return other_ ? other_->holdsNext(p, n, mediumLeft) : picture_.holdsNext(p, n, mediumLeft);
+}
+
+void StructureWalker::setRoom(int64_t bytes)
+{
+    if (other_)
+        other_->setRoom(bytes);
 }
 
 FileEnd StructureWalker::result() const

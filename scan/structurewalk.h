@@ -7,7 +7,9 @@
 // end-of-central-directory record and its comment; OLE compound files (DOC,
 // XLS, PPT) by the highest sector their allocation tables use; MP3 by its
 // ID3v2 tag, its MPEG audio frames, an APE and an ID3v1 tag; CAB, SWF, DOS EPS,
-// PSD and ASF (WMV, WMA) by the lengths their headers state. Empty space:
+// PSD and ASF (WMV, WMA) by the lengths their headers state; ISO base media
+// movies (MOV, MP4, 3GP) by their top-level boxes (isomedia.h), MPEG
+// program streams by their packs and packets (mpegstream.h). Empty space:
 // sectors whose bytes are all zero or all 0xFF, as a quick-formatted card
 // or erased flash reads.
 //
@@ -24,7 +26,8 @@
 #include <memory>
 #include <vector>
 
-enum class StructureFormat { None, Jpeg, Png, Gif, Bmp, Pcx, Tiff, Riff, Pdf, Zip, Ole, Mp3, Cab, Swf, Eps, Psd, Asf };
+enum class StructureFormat { None, Jpeg, Png, Gif, Bmp, Pcx, Tiff, Riff, Pdf, Zip, Ole, Mp3, Cab, Swf, Eps, Psd, Asf,
+                             Iso, Mpeg };
 
 // The walk that a found file's first bytes call for. BMP and PCX (weak
 // headers) only when the name says so, and MPEG audio frames without an
@@ -82,6 +85,15 @@ public:
     int64_t width() const { return picture_.width(); }
     int64_t height() const { return picture_.height(); }
     FileEnd result() const;
+    // Whether the next bytes, p[0, n) as far as they are at hand, lie inside
+    // what the file's structure read so far declares its own: a JPEG
+    // segment or its entropy-coded data, a RIFF chunk, an ISO box, an MPEG
+    // packet or a pack that goes on its stream. A signature there starts no
+    // new file. mediumLeft: the bytes from there to the medium's end.
+    bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const;
+    // The most the file can hold (from its start to the medium's end), for
+    // the walks that check their lengths against the medium.
+    void setRoom(int64_t bytes);
 
 private:
     bool innerWants() const;

@@ -47,6 +47,18 @@ TEST(SignaturePrefixIndex, GivesTheRowOfTheLiteralPrefixSearch)
         units << unitWith(r.Sig1, seed++);
         units << unitWith(r.Sig1.left(2), seed++);
     }
+    // Rows that read a structure: a movie's boxes, the packs of a program stream.
+    const QList<QPair<const char *, QByteArray>> structured{
+        {"00000014667479707174202000000200717420200000000877696465", ".mov"},
+        {"00000008776964650000075C6D646174", ".mov"},
+        {"000001BA44000400040143363BF8", ".mpg"},
+        {"000001BA2100010001A19B1D", ".mpg"}};
+    for (const auto &[start, ext] : structured) {
+        units << unitWith(QByteArray::fromHex(start), seed++);
+        const int row = fastMatch(ix, units.last());
+        ASSERT_GE(row, 0) << start;
+        EXPECT_EQ(all[size_t(row)].Ext, ext);
+    }
     QRandomGenerator rng(7);
     for (int i = 0; i < 2000; ++i) {
         QByteArray u = patternBytes(1024, 1000 + i);

@@ -89,7 +89,7 @@ TEST(SignatureTable, StoredBytesOfOddLongAndSpecialSignatures)
     EXPECT_EQ(psd->Sig1, QByteArray("\xC3\x84\x25\x00", 4));
     const SignatureRecord *mpg = findCase(table, 48);
     ASSERT_TRUE(mpg);
-    EXPECT_EQ(mpg->Sig1, QByteArray("\x00\x00\x01\x0B", 4));
+    EXPECT_EQ(mpg->Sig1, QByteArray("\x00\x00\x01\xBA", 4));   // the pack start code
     EXPECT_EQ(mpg->Sig2, QByteArray("\x21\x00\x01\x00", 4));
 
     const SignatureRecord *doc = findCase(table, 52);

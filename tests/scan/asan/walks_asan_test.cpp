@@ -1,9 +1,9 @@
 // The structure walks under AddressSanitizer and UBSan: every picture made
 // by the tools, then thousands of damaged copies of it (bytes changed,
 // stretches cut out, repeated or filled in, lengths and offsets bent), each
-// walked whole and in pieces; the same for sound, documents, archives and
-// video as found files of every format. A fixed number of copies: the run
-// is bounded.
+// walked whole and in pieces; the same for sound, documents, archives,
+// video, movies and program streams as found files of every format. A fixed
+// number of copies: the run is bounded.
 #include "tests/scan/fuzz/walk_checks.h"
 #include "tests/scan/picture_cards.h"
 #include "tests/support/fixtures.h"
@@ -77,6 +77,11 @@ TEST(WalksUnderSanitizers, DamagedCopiesOfToolMadeFilesOfEveryFormat)
         && testing_support::runTool("zip", {"-q", "-j", dir + "/t.zip", dir + "/t.wav"}) == 0)
         for (const char *n : {"t.wav", "t.mp3", "t.zip"})
             files << testing_support::readFileBytes(dir + '/' + QString::fromLatin1(n));
+    // Movies and program streams of ffmpeg, a third of a second each.
+    for (const char *n : {"t.mov", "t.mp4", "t.mpg", "t.vob"})
+        if (testing_support::runTool("ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i",
+                                                "testsrc=duration=0.3:size=32x32:rate=25", dir + '/' + n}) == 0)
+            files << testing_support::readFileBytes(dir + '/' + QString::fromLatin1(n));
     QRandomGenerator rng(2025);
     int walked = 0;
     for (const QByteArray &f : files) {
@@ -88,5 +93,5 @@ TEST(WalksUnderSanitizers, DamagedCopiesOfToolMadeFilesOfEveryFormat)
             ++walked;
         }
     }
-    EXPECT_GE(walked, 400 * 6);
+    EXPECT_GE(walked, 400 * 10);
 }

@@ -29,12 +29,17 @@ fi
 if command -v cjpeg >/dev/null 2>&1 && [ -e "$work/a.ppm" ]; then
   cjpeg -progressive -restart 1 -outfile "$work/p.jpg" "$work/a.ppm" || true
 fi
-# The other walked formats: sound, an archive, and the committed samples
-# (LibreOffice, ghostscript, ffmpeg).
+# The other walked formats: sound, an archive, movies and program streams,
+# and the committed samples (LibreOffice, ghostscript, ffmpeg).
 if command -v sox >/dev/null 2>&1; then
   sox -n -r 44100 -c 1 -b 16 "$work/s.wav" synth 0.1 sine 440 || true
   if command -v lame >/dev/null 2>&1; then lame --quiet -b 64 "$work/s.wav" "$work/s.mp3" || true; fi
   if command -v zip >/dev/null 2>&1; then zip -q -j "$work/s.zip" "$work/s.wav" || true; fi
+fi
+if command -v ffmpeg >/dev/null 2>&1; then
+  for v in m.mov m.mp4 m.mpg m.vob; do
+    ffmpeg -loglevel error -f lavfi -i testsrc=duration=0.2:size=16x16:rate=25 "$work/$v" || true
+  done
 fi
 cp "$1"/tests/scan/samples/*.{doc,xls,pdf,mp3,avi,wmv} "$work"/ 2>/dev/null || true
 for f in "$work"/*; do

@@ -2,10 +2,15 @@
 // every walk ends inside the bytes, and a walk fed in pieces (as the scan
 // feeds units) ends exactly as the walk of the whole; the same for the walks
 // of found files of every format (RIFF, PDF, ZIP, OLE, MP3, CAB, SWF, EPS,
-// PSD, ASF and the pictures) with their empty sectors. Plain C++: abort() on
+// PSD, ASF, ISO boxes, MPEG packs and the pictures) with their empty sectors,
+// asked between the pieces whether the bytes ahead are the file's own (as the
+// scan asks at a signature), and the start tests of movies and program
+// streams. Plain C++: abort() on
 // a broken promise, so that libFuzzer and a test see it alike.
 #pragma once
 
+#include "scan/isomedia.h"
+#include "scan/mpegstream.h"
 #include "scan/picturewalk.h"
 #include "scan/structurewalk.h"
 
@@ -21,7 +26,10 @@ inline void check(bool ok)
         std::abort();
 }
 
-// Feeds a walker the bytes in pieces of 1 to `most` bytes that `pieces` chooses.
+// Feeds a walker the bytes in pieces of 1 to `most` bytes that `pieces`
+// chooses; before each piece it is asked whether the bytes ahead (up to a
+// unit of them) are the file's own, with a medium ending somewhere after
+// them: a medium of unknown end never believes less.
 template <class Walker>
 void feedInPieces(Walker &w, const uint8_t *data, size_t n, uint32_t pieces, uint32_t most)
 {
@@ -29,6 +37,9 @@ void feedInPieces(Walker &w, const uint8_t *data, size_t n, uint32_t pieces, uin
     uint32_t x = pieces | 1;
     while (at < n && w.wantsMore()) {
         x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        const size_t ahead = std::min<size_t>(n - at, 4096);
+        const int64_t left = int64_t(x % (2 * (n - at) + 2));
+        check(!w.holdsNext(data + at, ahead, left) || w.holdsNext(data + at, ahead, -1));
         const size_t k = std::min<size_t>(n - at, 1 + x % most);
         w.feed(data + at, k);
         at += k;
@@ -64,10 +75,16 @@ inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
 {
     const StructureFormat shown = StructureFormatOfHeader(data, n, true, true, true);
     check(shown == StructureFormat::None || n >= 3);
-    for (int k = 0; k <= int(StructureFormat::Asf); ++k) {
+    check(!IsIsoMovieStart(data, n, int64_t(pieces % (n + 1))) || IsIsoBoxStart(data, n));
+    check(!IsProgramStreamPack(data, n) || n >= 12);
+    for (int k = 0; k <= int(StructureFormat::Mpeg); ++k) {
         const StructureFormat f = static_cast<StructureFormat>(k);
         for (const EmptyRunLimits limits : {EmptyRunLimits{0, 1024}, EmptyRunLimits{2048, 512}}) {
+            // One of them on a medium that ends with the bytes.
+            const int64_t room = limits.walking ? int64_t(n) : -1;
             StructureWalker whole(f, limits);
+            if (room >= 0)
+                whole.setRoom(room);
             whole.feed(data, n);
             const FileEnd a = whole.result();
             check(a.extent.end >= 0 && uint64_t(a.extent.end) <= n);
@@ -75,6 +92,8 @@ inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
             check(a.emptyFrom >= -1 && a.emptyFrom < int64_t(n) && (a.emptyFrom < 0 || a.emptyFrom % 512 == 0));
             check(!a.structureCut || (a.emptyFrom >= 0 && a.cutShort()));
             StructureWalker parts(f, limits);
+            if (room >= 0)
+                parts.setRoom(room);
             feedInPieces(parts, data, n, pieces, 1500);
             const FileEnd b = parts.result();
             check(a.extent.walk == b.extent.walk && a.extent.end == b.extent.end);
