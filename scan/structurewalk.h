@@ -7,7 +7,8 @@
 // end-of-central-directory record and its comment; OLE compound files (DOC,
 // XLS, PPT) by the highest sector their allocation tables use; MP3 by its
 // ID3v2 tag, its MPEG audio frames, an APE and an ID3v1 tag; CAB, SWF, DOS EPS,
-// PSD and ASF (WMV, WMA) by the lengths their headers state. Empty space:
+// PSD and ASF (WMV, WMA) by the lengths their headers state; RAR block by
+// block (rarwalk.h). Empty space:
 // sectors whose bytes are all zero or all 0xFF, as a quick-formatted card
 // or erased flash reads.
 //
@@ -24,7 +25,7 @@
 #include <memory>
 #include <vector>
 
-enum class StructureFormat { None, Jpeg, Png, Gif, Bmp, Pcx, Tiff, Riff, Pdf, Zip, Ole, Mp3, Cab, Swf, Eps, Psd, Asf };
+enum class StructureFormat { None, Jpeg, Png, Gif, Bmp, Pcx, Tiff, Riff, Pdf, Zip, Ole, Mp3, Cab, Swf, Eps, Psd, Asf, Rar };
 
 // The walk that a found file's first bytes call for. BMP and PCX (weak
 // headers) only when the name says so, and MPEG audio frames without an
@@ -65,7 +66,10 @@ class FormatWalk;
 class StructureWalker {
 public:
     StructureWalker();
-    StructureWalker(StructureFormat format, EmptyRunLimits limits);
+    // readBack reads bytes of the file that were fed already (an OLE
+    // file's allocation sectors that its DIFAT lists behind the position);
+    // without it such a file is walked as far as its bytes in order go.
+    StructureWalker(StructureFormat format, EmptyRunLimits limits, const ReadBytesAt &readBack = {});
     ~StructureWalker();
     StructureWalker(StructureWalker &&) noexcept;
     StructureWalker &operator=(StructureWalker &&) noexcept;
