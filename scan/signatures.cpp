@@ -233,11 +233,17 @@ void BuildSignatureTable(const QByteArray &filter)
     BuildSignatureTable(filter, SignatureTable);
 }
 
-int BuiltInSignatureCase(const SignatureRecord &row)
+int BuiltInSignatureCase(const SignatureRecord &row, int *variant)
 {
+    int previous = -1, k = 0;
     for (const BuiltInCase &c : BuiltInCases) {
-        if (storedRow(caseRow(c)) == row)
+        k = c.number == previous ? k + 1 : 0;
+        previous = c.number;
+        if (storedRow(caseRow(c)) == row) {
+            if (variant)
+                *variant = k;
             return c.number;
+        }
     }
     return -1;
 }

@@ -6,6 +6,7 @@
 // is bounded.
 #include "tests/scan/fuzz/walk_checks.h"
 #include "tests/scan/picture_cards.h"
+#include "tests/scan/todays_files.h"
 #include "tests/support/fixtures.h"
 
 #include <QRandomGenerator>
@@ -77,6 +78,9 @@ TEST(WalksUnderSanitizers, DamagedCopiesOfToolMadeFilesOfEveryFormat)
         && testing_support::runTool("zip", {"-q", "-j", dir + "/t.zip", dir + "/t.wav"}) == 0)
         for (const char *n : {"t.wav", "t.mp3", "t.zip"})
             files << testing_support::readFileBytes(dir + '/' + QString::fromLatin1(n));
+    const QByteArray stored = picture_cards::nonZeroBytes(3000, 4);
+    files << todays_files::rar4Archive("a.txt", stored) << todays_files::rar5Archive("b.txt", stored)
+          << todays_files::compoundFileWithDifatBehind();
     QRandomGenerator rng(2025);
     int walked = 0;
     for (const QByteArray &f : files) {
@@ -88,5 +92,5 @@ TEST(WalksUnderSanitizers, DamagedCopiesOfToolMadeFilesOfEveryFormat)
             ++walked;
         }
     }
-    EXPECT_GE(walked, 400 * 6);
+    EXPECT_GE(walked, 400 * 9);
 }

@@ -2,7 +2,8 @@
 // every walk ends inside the bytes, and a walk fed in pieces (as the scan
 // feeds units) ends exactly as the walk of the whole; the same for the walks
 // of found files of every format (RIFF, PDF, ZIP, OLE, MP3, CAB, SWF, EPS,
-// PSD, ASF and the pictures) with their empty sectors. Plain C++: abort() on
+// PSD, ASF, RAR and the pictures) with their empty sectors, an OLE walk reading
+// back only what it was fed. Plain C++: abort() on
 // a broken promise, so that libFuzzer and a test see it alike.
 #pragma once
 
@@ -64,17 +65,23 @@ inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
 {
     const StructureFormat shown = StructureFormatOfHeader(data, n, true, true, true);
     check(shown == StructureFormat::None || n >= 3);
-    for (int k = 0; k <= int(StructureFormat::Asf); ++k) {
+    // An OLE walk reads back sectors it was fed already.
+    const ReadBytesAt readBack = [data, n](int64_t at, unsigned char *into, size_t k) -> size_t {
+        check(at >= 0 && uint64_t(at) + k <= n);
+        std::memcpy(into, data + at, k);
+        return k;
+    };
+    for (int k = 0; k <= int(StructureFormat::Rar); ++k) {
         const StructureFormat f = static_cast<StructureFormat>(k);
         for (const EmptyRunLimits limits : {EmptyRunLimits{0, 1024}, EmptyRunLimits{2048, 512}}) {
-            StructureWalker whole(f, limits);
+            StructureWalker whole(f, limits, readBack);
             whole.feed(data, n);
             const FileEnd a = whole.result();
             check(a.extent.end >= 0 && uint64_t(a.extent.end) <= n);
             check(a.extent.walk != PictureExtent::Walk::Complete || a.extent.end > 0);
             check(a.emptyFrom >= -1 && a.emptyFrom < int64_t(n) && (a.emptyFrom < 0 || a.emptyFrom % 512 == 0));
             check(!a.structureCut || (a.emptyFrom >= 0 && a.cutShort()));
-            StructureWalker parts(f, limits);
+            StructureWalker parts(f, limits, readBack);
             feedInPieces(parts, data, n, pieces, 1500);
             const FileEnd b = parts.result();
             check(a.extent.walk == b.extent.walk && a.extent.end == b.extent.end);
