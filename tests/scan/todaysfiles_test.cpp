@@ -64,6 +64,8 @@ QList<TodaysFile> todaysFiles(const QString &dir)
     for (const char *n : {"report3.doc", "report9.doc", "table3.xls", "table9.xls", "slides3.ppt", "slides9.ppt"})
         f << TodaysFile{QString::fromLatin1(n).toUpper(), ".doc",
                         todays_files::unpackedSample(dir, QString::fromLatin1(n) + ".xz")};
+    // Its DIFAT sector right behind the sector it lists: read back from the scan's buffer.
+    f << TodaysFile{"DIFAT.DOC", ".doc", todays_files::compoundFileWithDifatBehind()};
     // The plain RAR 4 main header is the ZIP row's signature.
     f << TodaysFile{"OLD.RAR", ".zip", todays_files::rar4Archive("notes/day1.txt", storedFile(".zip"))}
       << TodaysFile{"NEW.RAR", ".rar", todays_files::rar5Archive("notes/day2.txt", storedFile(".rar"))}
