@@ -12,6 +12,7 @@ PACKAGES=(
   dosfstools mtools ntfs-3g fuse3 exfatprogs sleuthkit fdisk util-linux coreutils xz-utils
   clang libclang-rt-14-dev
   libimage-exiftool-perl imagemagick sox lame zip libjpeg-turbo-progs netpbm foremost
+  libarchive-tools
   dcraw libexiv2-dev qt6-image-formats-plugins adwaita-icon-theme shared-mime-info
   python3 xdg-utils strace tzdata
   qt6-translations-l10n xvfb openbox x11-utils

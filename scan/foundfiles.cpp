@@ -88,7 +88,7 @@ int CreateFoundFile(const QString &folderNative, QString &name)
     for (int n = 0; n < 100000; ++n) {
         const QString candidate = n == 0 ? clean : stem + QStringLiteral("-%1").arg(n) + ext;
         fd = ::openat(dir, candidate.toLocal8Bit().constData(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
             name = candidate;
             break;
@@ -187,7 +187,8 @@ EmptyRunLimits FoundFileEmptyLimits(const QString &extension, StructureFormat fo
         limits.fallback = MiB;
     if (format == StructureFormat::Pdf)
         limits.walking = MiB;
-    else if (format == StructureFormat::Zip || format == StructureFormat::Ole || format == StructureFormat::Iso)
+    else if (format == StructureFormat::Zip || format == StructureFormat::Ole || format == StructureFormat::Iso
+             || format == StructureFormat::Rar)
         limits.walking = 16 * MiB;
     return limits;
 }

@@ -30,8 +30,8 @@ QString FoundFileDisplayLine(int64_t counter, const QString &description);
 
 // Creates a file inside the folder (native path) exclusively: never through
 // a link and never over an existing file. A name that exists gets "-1",
-// "-2", ... before its extension. Returns the open descriptor (write only)
-// or -1; name receives the name used.
+// "-2", ... before its extension. Returns the open descriptor (read and
+// write: a walk may read the file back while it is written) or -1; name receives the name used.
 int CreateFoundFile(const QString &folderNative, QString &name);
 
 // The extensions whose found files are cut to their true end, and the RAW

@@ -775,6 +775,11 @@ public:
             seen_.push_back(t.offset);
             ifd(t.offset, t.chain, ifds == 1, r);
         }
+        // Values begin on word boundaries: a writer whose last value ends on
+        // an odd byte pads the file with a zero byte.
+        unsigned char pad = 1;
+        if (ok_ && (extent_ & 1) && extent_ < length_ && read_(extent_, &pad, 1) == 1 && pad == 0)
+            ++extent_;
         r.walk = ok_ ? PictureExtent::Walk::Complete : PictureExtent::Walk::Incomplete;
         r.end = extent_;
         return r;

@@ -640,6 +640,33 @@ struct ScanEngine::Impl {
         limitIsMax = false;
     }
 
+    // Reads bytes of the open found file back for its walk: those written
+    // from the file, those of the run not written yet from the buffer.
+    size_t readOpenFile(int64_t offset, unsigned char *into, size_t n)
+    {
+        const int64_t waiting = runActive ? int64_t(runLen) : 0;
+        const int64_t written = fileBytes - waiting;
+        if (offset < 0 || fd < 0 || offset + int64_t(n) > fileBytes)
+            return 0;
+        size_t got = 0;
+        if (offset < written) {
+            got = ReadBytesOfFile(fd)(offset, into, size_t(std::min<int64_t>(int64_t(n), written - offset)));
+            if (offset + int64_t(got) < written)
+                return got;
+        }
+        const int64_t from = offset + int64_t(got) - written;
+        std::memcpy(into + got, buf.data() + runStart + size_t(from), n - got);
+        return n;
+    }
+
+    StructureWalker openFileWalk(StructureFormat format)
+    {
+        return StructureWalker(format, FoundFileEmptyLimits(fileExt, format),
+                               [this](int64_t offset, unsigned char *into, size_t n) {
+                                   return readOpenFile(offset, into, n);
+                               });
+    }
+
     // Feeds the open file's walk the bytes of a unit just appended; the
     // sectors that could not be read are data to it, never empty space.
     void feedWalk(size_t at, size_t n)
@@ -951,7 +978,7 @@ struct ScanEngine::Impl {
         pictureDate = QDateTime();
         // The file is followed through its structure as it is written.
         const StructureFormat format = FoundFileFormat(fileExt, window, windowLength);
-        walk = StructureWalker(format, FoundFileEmptyLimits(fileExt, format));
+        walk = openFileWalk(format);
         walk.setRoom(g.offsetOfUnit(g.endUnit()) - g.offsetOfUnit(unit));
         // A multi-page TIFF is no bigger for its first page's size.
         estimateOpen = entrySize == 0 && isPictureExtension(fileExt) && !IsRawExtension(fileExt)
@@ -975,7 +1002,7 @@ struct ScanEngine::Impl {
         if (i < 0)
             return;
         const QByteArray path = fileNative(i).toLocal8Bit();
-        const int f = ::open(path.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+        const int f = ::open(path.constData(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
         if (f < 0)
             return;
         struct stat st {};
@@ -1014,7 +1041,7 @@ struct ScanEngine::Impl {
         std::vector<unsigned char> block(1024);
         const ssize_t head = ::pread(rd, block.data(), block.size(), 0);
         const StructureFormat format = FoundFileFormat(fileExt, block.data(), size_t(std::max<ssize_t>(0, head)));
-        walk = StructureWalker(format, FoundFileEmptyLimits(fileExt, format));
+        walk = openFileWalk(format);
         FeedWalker(walk, ReadBytesOfFile(rd), fileBytes, block, fileDamaged);
         ::close(rd);
         if (!walk.wantsMore() && !entrySized)

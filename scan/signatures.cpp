@@ -26,8 +26,13 @@ struct BuiltInCase {
 constexpr const char *XmpHost = "6E732E61646F62652E636F6D";
 constexpr const char *WordDocSig4 = "4D53576F7264446F63";   // MSWordDoc
 
+// The XMP namespace URI that opens an APP1 segment holding an XMP packet.
+constexpr const char *XmpNamespace = "687474703A2F2F6E732E61646F62652E636F6D2F7861702F312E302F";
+
 // Cases 0, 53, 56, 61, 85, 89 and 90 are empty and give no row. Case 52's
-// second signature is built separately (00 00 and 292 bytes FF).
+// second signature is built separately (00 00 and 292 bytes FF). A case may
+// be followed by variants of itself (the same number, extension and
+// description): other ways today's tools write the type.
 constexpr BuiltInCase BuiltInCases[] = {
     {1, ".jpg", 449, "JPEG File", "FFD8FFDB00C50010", "", "", 0, 0},
     {2, ".jpg", 449, "JPEG File", "FFD8FFC0", "4578", "", 0, 0},
@@ -39,6 +44,8 @@ constexpr BuiltInCase BuiltInCases[] = {
     {8, ".jpg", 449, "JPEG File", "FFD8FFE1", "4A46", "", 0, 0},
     {9, ".jpg", 449, "JPEG File", "FFD8FFE0", "4A46", "", 0, 0},
     {10, ".jpg", 449, "JPEG File", "FFD8FFDB00840006", "", "", 0, 0},
+    {10, ".jpg", 449, "JPEG File", "FFD8FFDB", "FFC4", "", 0, 0},        // tables first, no APPn
+    {10, ".jpg", 449, "JPEG File", "FFD8FFFE", "FFDB", "", 0, 0},        // a comment first
     {11, ".jpg", 449, "JPEG File", "4578696620204949", "", "", 0, 0},
     {12, ".jpg", 450, "JFIF File", "4A464946", "", "", 0, 0},
     {13, ".mrw", 0, "KM    Raw", "004D524D", "", "", 0, 0},
@@ -52,6 +59,9 @@ constexpr BuiltInCase BuiltInCases[] = {
     {21, ".raf", 0, "Fuji  Raw", "46554A4946494C4D", "", "", 0, 0},
     {22, ".x3f", 0, "FOVb  Raw", "464F5662", "", "", 0, 0},
     {23, ".bmp", 0, "BMP  File", "424D", "28000000", "", 2, 2},
+    {23, ".bmp", 0, "BMP  File", "424D", "6C000000", "", 2, 2},   // version 4 info header
+    {23, ".bmp", 0, "BMP  File", "424D", "7C000000", "", 2, 2},   // version 5 info header
+    {23, ".bmp", 0, "BMP  File", "424D", "0C000000", "", 2, 2},   // OS/2 core header
     {24, ".gif", 452, "GIF  File", "474946383761", "", "", 0, 0},
     {25, ".gif", 0, "GIF  File", "474946383961", "", "", 0, 0},
     {26, ".tif", 453, "TIFF File", "49492A00", "", "", 0, 0},
@@ -81,9 +91,13 @@ constexpr BuiltInCase BuiltInCases[] = {
     {50, ".wmv", 498, "WMV  File", "3026B2758E66", "", "", 0, 0},
     {51, ".wav", 487, "WAV  File", "57415645666D74", "", "", 0, 0},
     {52, ".doc", 501, "DOC  File", "D0CF11E0A1B11AE10000000000000000", nullptr, WordDocSig4, 0, 0},
+    // The compound file's version, byte order and sector size, whatever its size.
+    {52, ".doc", 501, "DOC  File", "D0CF11E0A1B11AE10000000000000000", "0300FEFF0900", "", 0, 0},
+    {52, ".doc", 501, "DOC  File", "D0CF11E0A1B11AE10000000000000000", "0400FEFF0C00", "", 0, 0},
     {54, ".wk4", 507, "LotusFile", "00001A00021004", "", "", 0, 0},
     {55, ".pdf", 510, "PDF  File", "25504446", "", "", 0, 0},
     {57, ".rar", 516, "RAR  File", "526172211A0700", "", "", 0, 0},
+    {57, ".rar", 516, "RAR  File", "526172211A070100", "", "", 0, 0},   // RAR 5
     {58, ".cab", 519, "CAB  File", "4D534346", "", "", 0, 0},
     {59, ".mdb", 522, "MDB  File", "000100005374616E64617264204A65", "", "", 0, 0},
     {60, ".exe", 524, "EXE  File", "4D5A90000300000004000000FFFF0000", "00000000000000000000000000000000", "", 0, 0},
@@ -105,8 +119,12 @@ constexpr BuiltInCase BuiltInCases[] = {
     {77, ".dcr", 0, "Kodak Raw", "4D4D002A0000", "4B6F64616B", "", 0, 0},
     {78, ".raw", 0, "Leica Raw", "494955", "4C45494341", "", 0, 0},
     {79, ".jpg", 449, "JPEG File", "FFD8FFE2", "4943435F", "", 0, 0},
+    {79, ".jpg", 449, "JPEG File", "FFD8FFEE", "41646F6265", "", 0, 0},                 // Adobe
+    {79, ".jpg", 449, "JPEG File", "FFD8FFED", "50686F746F73686F7020332E30", "", 0, 0}, // Photoshop 3.0
+    {79, ".jpg", 449, "JPEG File", "FFD8FFE1", XmpNamespace, "", 0, 0},
     {80, ".dng", 0, "DNG gnrc1", "4D4D002A01", "", "", 0, 0},
-    {81, ".dng", 0, "DNG gnrc2", "4D4D002A0000000800", "", "", 0, 0},
+    // The DNGVersion tag as a big-endian directory holds it: BYTE, count 4.
+    {81, ".dng", 0, "DNG gnrc2", "4D4D002A0000000800", "C612000100000004", "", 0, 0},
     {82, ".dng", 0, "ADOBE Raw", "49492A00", XmpHost, "", 0, 0},
     {83, ".zip", 513, "ZIP  File", "526172211A0700CF907300000D000000", "0000", "", 0, 0},
     {84, ".zip", 513, "ZIP  File", "504B0304", "0000", "", 0, 0},
@@ -127,23 +145,18 @@ QByteArray wordDocSig2Hex()
     return QByteArray("0000") + QByteArray(584, 'F');
 }
 
-// The work row of one case of the list; empty for the empty cases.
-HexRow caseRow(int number)
+// The work row of one entry of the list.
+HexRow caseRow(const BuiltInCase &c)
 {
     HexRow row;
-    for (const BuiltInCase &c : BuiltInCases) {
-        if (c.number != number)
-            continue;
-        row.ext = c.ext;
-        const QString english = QString::fromLatin1(c.desc);
-        row.desc = FixedDescription(c.textId ? plat::toAnsi(GetString(c.textId, english)) : QByteArray(c.desc));
-        row.sig1 = c.sig1;
-        row.sig2 = c.sig2 ? QByteArray(c.sig2) : wordDocSig2Hex();
-        row.sig4 = c.sig4;
-        row.sizeFieldOffset = c.sizeFieldOffset;
-        row.sizeFieldOrder = c.sizeFieldOrder;
-        break;
-    }
+    row.ext = c.ext;
+    const QString english = QString::fromLatin1(c.desc);
+    row.desc = FixedDescription(c.textId ? plat::toAnsi(GetString(c.textId, english)) : QByteArray(c.desc));
+    row.sig1 = c.sig1;
+    row.sig2 = c.sig2 ? QByteArray(c.sig2) : wordDocSig2Hex();
+    row.sig4 = c.sig4;
+    row.sizeFieldOffset = c.sizeFieldOffset;
+    row.sizeFieldOrder = c.sizeFieldOrder;
     return row;
 }
 
@@ -187,8 +200,9 @@ void BuildSignatureTable(const QByteArray &filter, SignatureRows &table)
 {
     ClearSignatureTable(table);
     const bool all = filter == "all";
-    for (int n = 0; n < BuiltInSignatureCases; ++n) {
-        const HexRow row = caseRow(n);
+    // The list holds the cases in order, each case's variants behind it.
+    for (const BuiltInCase &c : BuiltInCases) {
+        const HexRow row = caseRow(c);
         if (row.ext.isEmpty() || row.sig1.isEmpty())
             continue;
         if (!all && !filter.contains(row.ext + row.desc))
@@ -219,12 +233,17 @@ void BuildSignatureTable(const QByteArray &filter)
     BuildSignatureTable(filter, SignatureTable);
 }
 
-int BuiltInSignatureCase(const SignatureRecord &row)
+int BuiltInSignatureCase(const SignatureRecord &row, int *variant)
 {
+    int previous = -1, k = 0;
     for (const BuiltInCase &c : BuiltInCases) {
-        const SignatureRecord r = storedRow(caseRow(c.number));
-        if (r == row)
+        k = c.number == previous ? k + 1 : 0;
+        previous = c.number;
+        if (storedRow(caseRow(c)) == row) {
+            if (variant)
+                *variant = k;
             return c.number;
+        }
     }
     return -1;
 }

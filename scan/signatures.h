@@ -1,5 +1,6 @@
 // The signature table: the byte signatures by which the scan recognises the
-// start of a file, and the built-in list of 84 signatures.
+// start of a file, and the built-in list of 84 signatures with the variants
+// that follow some of them.
 //
 // All fields are byte strings (one byte a character); the table is kept in
 // the order in which the scan tries its rows.
@@ -48,5 +49,7 @@ QByteArray FixedDescription(const QByteArray &text);
 // The number of entries of the built-in list, empty cases included (0 to 90).
 constexpr int BuiltInSignatureCases = 91;
 // The case number of the built-in list that a table row came from (matched by
-// Ext, Desc and signatures), -1 when none. For diagnostics and tests.
-int BuiltInSignatureCase(const SignatureRecord &row);
+// Ext, Desc and signatures; a variant gives its case's number), -1 when none;
+// *variant: 0 for the case's own row, 1 and on for its variants. For
+// diagnostics and tests.
+int BuiltInSignatureCase(const SignatureRecord &row, int *variant = nullptr);

@@ -3,10 +3,12 @@
 #include "scan/formatwalk.h"
 #include "scan/isomedia.h"
 #include "scan/mpegstream.h"
+#include "scan/rarwalk.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -367,11 +369,13 @@ private:
 };
 
 // OLE compound files: the allocation table's sectors, found through the
-// header's list and the DIFAT sectors as the bytes pass, give the highest
-// sector in use.
+// header's list and the DIFAT sectors, give the highest sector in use. The
+// sectors are taken as the bytes pass; one that a DIFAT sector lists behind
+// the position (as writers put the DIFAT after the table) is read back from
+// the file.
 class OleWalk : public HeaderWalk {
 public:
-    OleWalk() { next(0, 512); }
+    explicit OleWalk(ReadBytesAt readBack) : readBack_(std::move(readBack)) { next(0, 512); }
 
 private:
     static constexpr uint32_t kMaxFatSectors = 65536;
@@ -382,17 +386,29 @@ private:
     int64_t reached_ = 0;     // the end of the table's own sectors
     // Sector -> its place: a table sector's index (>= 0), or -1 - n for the nth DIFAT sector.
     std::map<uint32_t, int64_t> pending_;
+    std::set<uint32_t> listed_;   // every sector listed so far: none is listed twice
+    ReadBytesAt readBack_;
+    std::vector<unsigned char> back_;
 
     bool want(uint32_t sector, int64_t role)
     {
-        if (sector >= 0xFFFFFFFAu || !pending_.emplace(sector, role).second)
+        if (sector >= 0xFFFFFFFAu || !listed_.insert(sector).second)
             return false;
+        pending_.emplace(sector, role);
         return true;
     }
     int64_t offsetOf(uint32_t sector) const { return (int64_t(sector) + 1) * sectorBytes_; }
 
     void advance()
     {
+        while (!pending_.empty() && offsetOf(pending_.begin()->first) < pos_) {
+            const int64_t at = offsetOf(pending_.begin()->first);
+            back_.resize(size_t(sectorBytes_));
+            if (!readBack_ || readBack_(at, back_.data(), back_.size()) != back_.size())
+                return giveUp();   // it passed already and cannot be read again
+            if (!sector(back_.data(), at))
+                return;
+        }
         if (pending_.empty()) {
             if (fatSeen_ != fatSectors_)
                 return giveUp();
@@ -402,11 +418,34 @@ private:
             stage_ = End;
             return next(end - pos_, 0);
         }
-        const int64_t at = offsetOf(pending_.begin()->first);
-        if (at < pos_)
-            return giveUp();   // it passed already: not to be followed in order
         stage_ = Sector;
-        next(at - pos_, size_t(sectorBytes_));
+        next(offsetOf(pending_.begin()->first) - pos_, size_t(sectorBytes_));
+    }
+
+    // A sector of the table or of its DIFAT, the first one pending; false
+    // when the walk gave up.
+    bool sector(const unsigned char *h, int64_t at)
+    {
+        const int64_t role = pending_.begin()->second;
+        pending_.erase(pending_.begin());
+        reached_ = std::max(reached_, at + sectorBytes_);
+        held_ = std::max(held_, reached_);
+        const uint32_t entries = uint32_t(sectorBytes_ / 4);
+        if (role >= 0) {
+            for (uint32_t j = 0; j < entries; ++j)
+                if (le32(h + 4 * j) != 0xFFFFFFFFu)
+                    maxUsed_ = std::max(maxUsed_, role * entries + j);
+            ++fatSeen_;
+            return true;
+        }
+        const int64_t n = -1 - role;
+        const int64_t first = 109 + n * (entries - 1);
+        for (uint32_t j = 0; j + 1 < entries && first + j < fatSectors_; ++j)
+            if (!want(le32(h + 4 * j), first + j))
+                return giveUp(), false;
+        if (first + entries - 1 < fatSectors_ && !want(le32(h + sectorBytes_ - 4), -2 - n))
+            return giveUp(), false;
+        return true;
     }
 
     void header(const unsigned char *h, size_t, int64_t at) override
@@ -432,27 +471,8 @@ private:
             held_ = 512;
             return advance();
         }
-        // A sector of the table or of its DIFAT.
-        const int64_t role = pending_.begin()->second;
-        pending_.erase(pending_.begin());
-        reached_ = std::max(reached_, at + sectorBytes_);
-        held_ = std::max(held_, reached_);
-        const uint32_t entries = uint32_t(sectorBytes_ / 4);
-        if (role >= 0) {
-            for (uint32_t j = 0; j < entries; ++j)
-                if (le32(h + 4 * j) != 0xFFFFFFFFu)
-                    maxUsed_ = std::max(maxUsed_, role * entries + j);
-            ++fatSeen_;
-        } else {
-            const int64_t n = -1 - role;
-            const int64_t first = 109 + n * (entries - 1);
-            for (uint32_t j = 0; j + 1 < entries && first + j < fatSectors_; ++j)
-                if (!want(le32(h + 4 * j), first + j))
-                    return giveUp();
-            if (first + entries - 1 < fatSectors_ && !want(le32(h + sectorBytes_ - 4), -2 - n))
-                return giveUp();
-        }
-        advance();
+        if (sector(h, at))
+            advance();
     }
 };
 
@@ -750,7 +770,33 @@ private:
     }
 };
 
-std::unique_ptr<FormatWalk> makeWalk(StructureFormat f)
+// RAR 4 and RAR 5 archives, block by block (scan/rarwalk.h).
+class RarWalk : public HeaderWalk {
+public:
+    RarWalk() { take(RarBlocks::first()); }
+
+private:
+    RarBlocks blocks_;
+
+    void take(const RarStep &s)
+    {
+        switch (s.kind) {
+        case RarStep::Kind::Gather:
+            held_ = s.held;
+            return next(s.skip, s.want);
+        case RarStep::Kind::End:
+            return finish(s.at);
+        case RarStep::Kind::Broken:
+            held_ = s.at;
+            return fail();
+        case RarStep::Kind::Unknown:
+            return giveUp();
+        }
+    }
+    void header(const unsigned char *h, size_t n, int64_t at) override { take(blocks_.next(h, n, at)); }
+};
+
+std::unique_ptr<FormatWalk> makeWalk(StructureFormat f, const ReadBytesAt &readBack)
 {
     switch (f) {
     case StructureFormat::Riff:
@@ -760,7 +806,7 @@ std::unique_ptr<FormatWalk> makeWalk(StructureFormat f)
     case StructureFormat::Zip:
         return std::make_unique<ZipWalk>();
     case StructureFormat::Ole:
-        return std::make_unique<OleWalk>();
+        return std::make_unique<OleWalk>(readBack);
     case StructureFormat::Mp3:
         return std::make_unique<Mp3Walk>();
     case StructureFormat::Cab:
@@ -775,6 +821,8 @@ std::unique_ptr<FormatWalk> makeWalk(StructureFormat f)
         return MakeIsoBoxWalk();
     case StructureFormat::Mpeg:
         return MakeProgramStreamWalk();
+    case StructureFormat::Rar:
+        return std::make_unique<RarWalk>();
     default:
         return nullptr;
     }
@@ -808,6 +856,8 @@ StructureFormat StructureFormatOfHeader(const unsigned char *p, size_t n, bool b
         {"\xC5\xD0\xD3\xC6", 4, StructureFormat::Eps},
         {"8BPS", 4, StructureFormat::Psd},
         {kAsfHeader, 16, StructureFormat::Asf},
+        {"Rar!\x1A\x07\x00", 7, StructureFormat::Rar},
+        {"Rar!\x1A\x07\x01\x00", 8, StructureFormat::Rar},
     };
     for (const auto &s : kSignatures)
         if (n >= s.length && std::memcmp(p, s.signature, s.length) == 0)
@@ -843,7 +893,8 @@ StructureWalker::~StructureWalker() = default;
 StructureWalker::StructureWalker(StructureWalker &&) noexcept = default;
 StructureWalker &StructureWalker::operator=(StructureWalker &&) noexcept = default;
 
-StructureWalker::StructureWalker(StructureFormat format, EmptyRunLimits limits) : format_(format), limits_(limits)
+StructureWalker::StructureWalker(StructureFormat format, EmptyRunLimits limits, const ReadBytesAt &readBack)
+    : format_(format), limits_(limits)
 {
     const PictureFormat picture = PictureFormatOf(format);
     // TIFF is walked by its offsets once the file is whole.
@@ -851,7 +902,7 @@ StructureWalker::StructureWalker(StructureFormat format, EmptyRunLimits limits) 
         picture_ = PictureWalker(picture);
         pictureWalk_ = true;
     } else {
-        other_ = makeWalk(format);
+        other_ = makeWalk(format, readBack);
     }
 }
 
@@ -1042,7 +1093,7 @@ FileEnd WalkFoundFile(const ReadBytesAt &read, int64_t length, StructureFormat f
             return r;
         }
     }
-    StructureWalker w(format, limits);
+    StructureWalker w(format, limits, read);
     FeedWalker(w, read, length, block);
     FileEnd r = w.result();
     if (format == StructureFormat::Tiff)

@@ -9,7 +9,8 @@
 // ID3v2 tag, its MPEG audio frames, an APE and an ID3v1 tag; CAB, SWF, DOS EPS,
 // PSD and ASF (WMV, WMA) by the lengths their headers state; ISO base media
 // movies (MOV, MP4, 3GP) by their top-level boxes (isomedia.h), MPEG
-// program streams by their packs and packets (mpegstream.h). Empty space:
+// program streams by their packs and packets (mpegstream.h), RAR block by
+// block (rarwalk.h). Empty space:
 // sectors whose bytes are all zero or all 0xFF, as a quick-formatted card
 // or erased flash reads.
 //
@@ -27,7 +28,7 @@
 #include <vector>
 
 enum class StructureFormat { None, Jpeg, Png, Gif, Bmp, Pcx, Tiff, Riff, Pdf, Zip, Ole, Mp3, Cab, Swf, Eps, Psd, Asf,
-                             Iso, Mpeg };
+                             Iso, Mpeg, Rar };
 
 // The walk that a found file's first bytes call for. BMP and PCX (weak
 // headers) only when the name says so, and MPEG audio frames without an
@@ -68,7 +69,10 @@ class FormatWalk;
 class StructureWalker {
 public:
     StructureWalker();
-    StructureWalker(StructureFormat format, EmptyRunLimits limits);
+    // readBack reads bytes of the file that were fed already (an OLE
+    // file's allocation sectors that its DIFAT lists behind the position);
+    // without it such a file is walked as far as its bytes in order go.
+    StructureWalker(StructureFormat format, EmptyRunLimits limits, const ReadBytesAt &readBack = {});
     ~StructureWalker();
     StructureWalker(StructureWalker &&) noexcept;
     StructureWalker &operator=(StructureWalker &&) noexcept;

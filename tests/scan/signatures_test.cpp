@@ -1,8 +1,10 @@
-// The built-in signature table: the rows a filter takes, their testing order
-// and the bytes stored for the unusual signatures.
+// The built-in signature table: the rows a filter takes, their testing order,
+// the bytes stored for the unusual signatures and the heads each row takes.
 #include "scan/signatures.h"
 
 #include "drive/strings.h"
+#include "scan/prefixindex.h"
+#include "scan/scantable.h"
 
 #include <gtest/gtest.h>
 
@@ -25,16 +27,20 @@ void appendRange(std::vector<int> &v, int from, int to)
 }
 
 // The order of all built-in rows: 2 to 11, 1, 13 to 52, 54, 55, 57 to 60,
-// 62 to 84, 86 to 88, 12.
+// 62 to 84, 86 to 88, 12; each case's variants right behind it.
 std::vector<int> allOrder()
 {
     std::vector<int> v;
-    appendRange(v, 2, 11);
-    v.push_back(1);
-    appendRange(v, 13, 52);
-    appendRange(v, 54, 55);
-    appendRange(v, 57, 60);
-    appendRange(v, 62, 84);
+    appendRange(v, 2, 10);
+    v.insert(v.end(), {10, 10, 11, 1});
+    appendRange(v, 13, 23);
+    v.insert(v.end(), 3, 23);
+    appendRange(v, 24, 52);
+    v.insert(v.end(), {52, 52, 54, 55, 57, 57});
+    appendRange(v, 58, 60);
+    appendRange(v, 62, 79);
+    v.insert(v.end(), 3, 79);
+    appendRange(v, 80, 84);
     appendRange(v, 86, 88);
     v.push_back(12);
     return v;
@@ -56,12 +62,12 @@ struct LanguageGuard {
 
 } // namespace
 
-TEST(SignatureTable, AllGivesTheEightyFourRowsInTestingOrder)
+TEST(SignatureTable, AllGivesTheEightyFourRowsAndTheirVariantsInTestingOrder)
 {
     LanguageGuard english(9);
     SignatureRows table;
     BuildSignatureTable("all", table);
-    ASSERT_EQ(table.size(), 84u);
+    ASSERT_EQ(table.size(), 84u + 11u);
     EXPECT_EQ(caseOrder(table), allOrder());
 
     // First and last rows, by their bytes.
@@ -116,7 +122,8 @@ TEST(SignatureTable, StoredBytesOfOddLongAndSpecialSignatures)
     EXPECT_EQ(bmp->SizeFieldOffset, 2);
     EXPECT_EQ(bmp->SizeFieldOrder, 2);
     EXPECT_EQ(bmp->Sig2, QByteArray("\x28\0\0\0", 4));
-    EXPECT_EQ(std::count_if(table.begin(), table.end(), [](const SignatureRecord &r) { return r.SizeFieldOffset != 0; }), 1);
+    for (const SignatureRecord &row : table)
+        EXPECT_EQ(row.SizeFieldOffset != 0, row.Ext == ".bmp");
 
     const SignatureRecord *psw = findCase(table, 62);
     ASSERT_TRUE(psw);
@@ -141,12 +148,12 @@ TEST(SignatureTable, FilterTakesRowsByExtensionAndDescription)
     LanguageGuard english(9);
     SignatureRows table;
     BuildSignatureTable(QByteArray(".jpg") + "JPEG File ", table);
-    ASSERT_EQ(table.size(), 12u);
+    ASSERT_EQ(table.size(), 17u);
     std::vector<int> cases = caseOrder(table);
     std::sort(cases.begin(), cases.end());
     std::vector<int> jpeg;
-    appendRange(jpeg, 1, 11);
-    jpeg.push_back(79);
+    appendRange(jpeg, 1, 10);
+    jpeg.insert(jpeg.end(), {10, 10, 11, 79, 79, 79, 79});
     EXPECT_EQ(cases, jpeg);
     for (const SignatureRecord &row : table)
         EXPECT_EQ(row.Desc, QByteArray("JPEG File "));
@@ -169,7 +176,7 @@ TEST(SignatureTable, FilterTakesRowsByExtensionAndDescription)
 
     // The global table of the main window.
     BuildSignatureTable("all");
-    EXPECT_EQ(SignatureTable.size(), 84u);
+    EXPECT_EQ(SignatureTable.size(), 95u);
     ClearSignatureTable(SignatureTable);
     EXPECT_EQ(SignatureTable.size(), 1u);
 }
@@ -184,7 +191,7 @@ TEST(SignatureTable, GermanDescriptionsSelectTheSameRows)
     LanguageGuard german(1031);
     SignatureRows table;
     BuildSignatureTable("all", table);
-    ASSERT_EQ(table.size(), 84u);
+    ASSERT_EQ(table.size(), 95u);
     EXPECT_EQ(caseOrder(table), allOrder());
     EXPECT_EQ(findCase(table, 1)->Desc, QByteArray("JPEG Datei"));
     EXPECT_EQ(findCase(table, 66)->Desc, QByteArray("JPG Mini  "));
@@ -199,9 +206,89 @@ TEST(SignatureTable, GermanDescriptionsSelectTheSameRows)
     EXPECT_EQ(again, table);
 
     BuildSignatureTable(QByteArray(".jpg") + "JPEG Datei", again);
-    EXPECT_EQ(again.size(), 12u);
+    EXPECT_EQ(again.size(), 17u);
     // A filter made in another language takes nothing of the translated rows.
     BuildSignatureTable(QByteArray(".jpg") + "JPEG File ", again);
     EXPECT_EQ(again.size(), 1u);
     EXPECT_FALSE(HasSignatureRows(again));
+}
+
+namespace {
+
+// A unit's first KiB: `start`, then filler, with `at` placed at its offset.
+QByteArray firstKiB(const QByteArray &start, std::initializer_list<std::pair<int, QByteArray>> at = {})
+{
+    QByteArray unit = start + QByteArray(1024 - start.size(), 'U');
+    for (const auto &[offset, bytes] : at)
+        unit.replace(offset, bytes.size(), bytes);
+    return unit;
+}
+
+} // namespace
+
+// The ways today's tools write the table's types: each head is taken by the
+// row meant for it, with the row's extension and description, in the table
+// the scan builds from "all" built-in rows ticked; a head that only looks
+// like one is not.
+TEST(SignatureTable, TodaysWaysOfWritingAFileAreTakenByTheirRows)
+{
+    LanguageGuard english(9);
+    QByteArray filter;
+    SignatureRows table;
+    BuildScanFilter(BuiltInTypeRows(), filter, table);
+    ASSERT_EQ(table.size(), 95u);
+    const SignaturePrefixIndex index(table);
+    auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    const QByteArray xmp("http://ns.adobe.com/xap/1.0/");
+    // Compound file headers without the DOC row's run of free allocation slots.
+    const QByteArray ole = hex("D0CF11E0A1B11AE100000000000000000000000000000000");
+    const QByteArray dngEntry = hex("C612000100000004") + hex("01040000");
+    const QByteArray tiffEntry = hex("0100000400000001") + hex("00000040");
+    struct Case {
+        const char *what;
+        QByteArray unit;
+        QByteArray ext, desc, sig1;   // sig1 empty: no row
+    } cases[] = {
+        {"tables first", firstKiB(hex("FFD8FFDB004300"), {{140, hex("FFC4001F00")}}), ".jpg", "JPEG File ",
+         hex("FFD8FFDB")},
+        {"tables without Huffman tables", firstKiB(hex("FFD8FFDB004300")), "", "", ""},
+        {"a comment first", firstKiB(hex("FFD8FFFE0010") + "Lavc59.37.100" + hex("00FFDB0043")), ".jpg",
+         "JPEG File ", hex("FFD8FFFE")},
+        {"CMYK, Adobe first", firstKiB(hex("FFD8FFEE000E") + "Adobe" + hex("00640000000002FFDB")), ".jpg",
+         "JPEG File ", hex("FFD8FFEE")},
+        {"IPTC first", firstKiB(hex("FFD8FFED002C") + "Photoshop 3.0" + hex("00") + "8BIM"), ".jpg", "JPEG File ",
+         hex("FFD8FFED")},
+        {"XMP first", firstKiB(hex("FFD8FFE10B27") + xmp + hex("00") + "<?xpacket begin="), ".jpg", "JPEG File ",
+         hex("FFD8FFE1")},
+        {"XMP elsewhere", firstKiB(hex("FFD8FFE10B27") + "http://ns.adobe.com/xmp/"), "", "", ""},
+        {"a compound file of version 3", firstKiB(ole + hex("3E000300FEFF0900060000")), ".doc",
+         "DOC  File ", hex("D0CF11E0A1B11AE10000000000000000")},
+        {"a compound file of version 4", firstKiB(ole + hex("3E000400FEFF0C00060000")), ".doc",
+         "DOC  File ", hex("D0CF11E0A1B11AE10000000000000000")},
+        {"RAR 5", firstKiB(hex("526172211A0701003306B3E5")), ".rar", "RAR  File ", hex("526172211A070100")},
+        {"RAR 4 with a main header of its own", firstKiB(hex("526172211A07005A2E7309000D00")), ".rar",
+         "RAR  File ", hex("526172211A0700")},
+        {"BMP, version 4 header", firstKiB(hex("424D7A2400000000000000007A0000006C000000")), ".bmp", "BMP  File ",
+         hex("424D")},
+        {"BMP, version 5 header", firstKiB(hex("424D8A2400000000000000008A0000007C000000")), ".bmp", "BMP  File ",
+         hex("424D")},
+        {"BMP, OS/2 header", firstKiB(hex("424D1A240000000000001A0000000C000000")), ".bmp", "BMP  File ", hex("424D")},
+        {"DNG", firstKiB(hex("4D4D002A00000008000E") + tiffEntry + dngEntry), ".dng", "DNG gnrc2 ",
+         hex("4D4D002A0000000800")},
+        {"big-endian TIFF", firstKiB(hex("4D4D002A00000008000E") + tiffEntry + tiffEntry), ".tif", "TIFF File ",
+         hex("4D4D002A")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto p = reinterpret_cast<const unsigned char *>(c.unit.constData());
+        const int row = index.match(p, 512, p, 1024);
+        if (c.sig1.isEmpty()) {
+            EXPECT_EQ(row, -1);
+            continue;
+        }
+        ASSERT_GE(row, 0);
+        EXPECT_EQ(table[size_t(row)].Ext, c.ext);
+        EXPECT_EQ(table[size_t(row)].Desc, c.desc);
+        EXPECT_EQ(table[size_t(row)].Sig1, c.sig1);
+    }
 }

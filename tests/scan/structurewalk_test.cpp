@@ -1,12 +1,14 @@
 // The structure walks beside the pictures, on files of the real tools (sox,
 // lame, zip, ImageMagick, and the committed LibreOffice, ghostscript and
-// ffmpeg samples) and on headers built by their specifications: where a
-// file ends, fed whole or in pieces; a file cut short; empty space after a
-// file's data; MP3 found with ID3 tags of versions 2.2, 2.3 and 2.4.
+// ffmpeg samples) and on headers built by their specifications (CAB, SWF,
+// EPS, RAR 4 and 5): where a file ends, fed whole or in pieces; a file cut
+// short; a header that does not add up; empty space after a file's data;
+// MP3 found with ID3 tags of versions 2.2, 2.3 and 2.4.
 #include "scan/foundfiles.h"
 #include "scan/prefixindex.h"
 #include "scan/signatures.h"
 #include "tests/scan/picture_cards.h"
+#include "tests/scan/todays_files.h"
 #include "tests/support/fixtures.h"
 
 #include <QtEndian>
@@ -29,11 +31,16 @@ StructureFormat formatOf(const Sample &s)
 }
 
 // The walk of a found file as the scan feeds it: in pieces (the seed
-// chooses their sizes; 0: whole), with the limits of its type.
+// chooses their sizes; 0: whole), with the limits of its type, reading back
+// what was fed.
 FileEnd walk(const Sample &s, const QByteArray &data, quint32 seed = 0)
 {
     const StructureFormat f = formatOf(s);
-    StructureWalker w(f, FoundFileEmptyLimits(s.name, f));
+    StructureWalker w(f, FoundFileEmptyLimits(s.name, f), [&data](int64_t at, unsigned char *into, size_t n) {
+        const size_t k = at < data.size() ? std::min<size_t>(n, size_t(data.size() - at)) : 0;
+        std::memcpy(into, data.constData() + at, k);
+        return k;
+    });
     qsizetype at = 0;
     quint32 x = seed | 1;
     while (at < data.size() && w.wantsMore()) {
@@ -67,6 +74,9 @@ QList<Sample> builtSamples()
     const QByteArray eps = QByteArray("\xC5\xD0\xD3\xC6", 4) + le32(30) + le32(9000) + le32(0) + le32(0) + le32(9030)
                            + le32(6000) + QByteArray("\xFF\xFF", 2);
     s << Sample{"b.eps", eps + body.left(15000)};
+    s << Sample{"b4.zip", todays_files::rar4Archive("DCIM/IMG_0001.JPG", body)}
+      << Sample{"b5.rar", todays_files::rar5Archive("DCIM/IMG_0002.JPG", body.left(20000))}
+      << Sample{"difat.doc", todays_files::compoundFileWithDifatBehind()};
     return s;
 }
 
@@ -106,6 +116,13 @@ QList<Sample> toolSamples(const QString &dir)
     };
     s << Sample{"ape.mp3", v1.left(v1.size() - 128) + apeHeader(0xA0000000u) + item + apeHeader(0x80000000u)
                                + v1.right(128)};
+    // Compound files of over 8 MB, their DIFAT behind their allocation sectors.
+    for (const char *n : {"report9.doc", "table9.xls", "slides9.ppt"}) {
+        const QByteArray data = todays_files::unpackedSample(dir, QString::fromLatin1(n) + ".xz");
+        if (data.isEmpty())
+            return {};
+        s << Sample{QString::fromLatin1(n).section('.', 0, 0) + ".doc", data};
+    }
     return s;
 }
 
@@ -139,6 +156,23 @@ TEST(StructureWalks, FilesOfTheToolsEndWhereTheirStructureEnds)
     Sample swf = builtSamples()[1];
     swf.data[swf.data.size() - 1] = 'x';
     EXPECT_EQ(walk(swf, swf.data).extent.walk, PictureExtent::Walk::None);
+
+    // A RAR header that does not add up fails the walk: the file ends as one
+    // without a walk, at empty space, never inside the blocks that held.
+    Sample rar = builtSamples()[4];
+    rar.data[rar.data.size() - 2] ^= 1;   // the end-of-archive block's flags
+    for (const char fill : {'\0', 'R'}) {
+        const FileEnd e = walk(rar, rar.data + QByteArray(2 << 20, fill), 5);
+        EXPECT_EQ(e.extent.walk, PictureExtent::Walk::Incomplete);
+        EXPECT_EQ(e.extent.end, rar.data.size() - 8);
+        EXPECT_EQ(e.emptyFrom, fill ? -1 : (rar.data.size() + 511) / 512 * 512);
+    }
+    // The DIFAT of a large compound file lies behind the allocation sectors
+    // it lists: without reading them back the walk cannot follow it.
+    const Sample &big = tools[tools.size() - 3];
+    StructureWalker blind(StructureFormat::Ole, {});
+    blind.feed(bytes(big.data), size_t(big.data.size()));
+    EXPECT_EQ(blind.result().extent.walk, PictureExtent::Walk::None);
 }
 
 // Empty space after a file's data: a picture or an MP3 whose structure

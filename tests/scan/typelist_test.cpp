@@ -606,7 +606,7 @@ TEST_F(TypeList, ScanTableFromTheTicksHasLearnedRowsFirst)
     EXPECT_EQ((xyz + 2)->Variant, 5);
 
     BuildScanFilter(rows);
-    ASSERT_EQ(SignatureTable.size(), 2u + 13u) << "two learned rows, twelve JPEG and one JFIF row";
+    ASSERT_EQ(SignatureTable.size(), 2u + 18u) << "two learned rows, seventeen JPEG and one JFIF row";
     EXPECT_EQ(SignatureTable[0].Ext, ".xyz");
     EXPECT_EQ(SignatureTable[0].Sig1, "XYZ1");
     EXPECT_EQ(SignatureTable[1].Sig1, "XYZ5");

@@ -6,6 +6,7 @@
 // number of copies: the run is bounded.
 #include "tests/scan/fuzz/walk_checks.h"
 #include "tests/scan/picture_cards.h"
+#include "tests/scan/todays_files.h"
 #include "tests/support/fixtures.h"
 
 #include <QRandomGenerator>
@@ -82,6 +83,9 @@ TEST(WalksUnderSanitizers, DamagedCopiesOfToolMadeFilesOfEveryFormat)
         if (testing_support::runTool("ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i",
                                                 "testsrc=duration=0.3:size=32x32:rate=25", dir + '/' + n}) == 0)
             files << testing_support::readFileBytes(dir + '/' + QString::fromLatin1(n));
+    const QByteArray stored = picture_cards::nonZeroBytes(3000, 4);
+    files << todays_files::rar4Archive("a.txt", stored) << todays_files::rar5Archive("b.txt", stored)
+          << todays_files::compoundFileWithDifatBehind();
     QRandomGenerator rng(2025);
     int walked = 0;
     for (const QByteArray &f : files) {
@@ -93,5 +97,5 @@ TEST(WalksUnderSanitizers, DamagedCopiesOfToolMadeFilesOfEveryFormat)
             ++walked;
         }
     }
-    EXPECT_GE(walked, 400 * 10);
+    EXPECT_GE(walked, 400 * 13);
 }

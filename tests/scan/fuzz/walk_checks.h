@@ -2,10 +2,10 @@
 // every walk ends inside the bytes, and a walk fed in pieces (as the scan
 // feeds units) ends exactly as the walk of the whole; the same for the walks
 // of found files of every format (RIFF, PDF, ZIP, OLE, MP3, CAB, SWF, EPS,
-// PSD, ASF, ISO boxes, MPEG packs and the pictures) with their empty sectors,
-// asked between the pieces whether the bytes ahead are the file's own (as the
-// scan asks at a signature), and the start tests of movies and program
-// streams. Plain C++: abort() on
+// PSD, ASF, RAR, ISO boxes, MPEG packs and the pictures) with their empty
+// sectors, asked between the pieces whether the bytes ahead are the file's own
+// (as the scan asks at a signature), an OLE walk reading back only what it was
+// fed, and the start tests of movies and program streams. Plain C++: abort() on
 // a broken promise, so that libFuzzer and a test see it alike.
 #pragma once
 
@@ -77,12 +77,18 @@ inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
     check(shown == StructureFormat::None || n >= 3);
     check(!IsIsoMovieStart(data, n, int64_t(pieces % (n + 1))) || IsIsoBoxStart(data, n));
     check(!IsProgramStreamPack(data, n) || n >= 12);
-    for (int k = 0; k <= int(StructureFormat::Mpeg); ++k) {
+    // An OLE walk reads back sectors it was fed already.
+    const ReadBytesAt readBack = [data, n](int64_t at, unsigned char *into, size_t k) -> size_t {
+        check(at >= 0 && uint64_t(at) + k <= n);
+        std::memcpy(into, data + at, k);
+        return k;
+    };
+    for (int k = 0; k <= int(StructureFormat::Rar); ++k) {
         const StructureFormat f = static_cast<StructureFormat>(k);
         for (const EmptyRunLimits limits : {EmptyRunLimits{0, 1024}, EmptyRunLimits{2048, 512}}) {
             // One of them on a medium that ends with the bytes.
             const int64_t room = limits.walking ? int64_t(n) : -1;
-            StructureWalker whole(f, limits);
+            StructureWalker whole(f, limits, readBack);
             if (room >= 0)
                 whole.setRoom(room);
             whole.feed(data, n);
@@ -91,7 +97,7 @@ inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
             check(a.extent.walk != PictureExtent::Walk::Complete || a.extent.end > 0);
             check(a.emptyFrom >= -1 && a.emptyFrom < int64_t(n) && (a.emptyFrom < 0 || a.emptyFrom % 512 == 0));
             check(!a.structureCut || (a.emptyFrom >= 0 && a.cutShort()));
-            StructureWalker parts(f, limits);
+            StructureWalker parts(f, limits, readBack);
             if (room >= 0)
                 parts.setRoom(room);
             feedInPieces(parts, data, n, pieces, 1500);
