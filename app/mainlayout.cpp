@@ -51,10 +51,10 @@ MainLayout ComputeMainLayout(const MainLayoutInput &in)
     out.list1 = {0, 0, pw + 12, ph + 8};
     // A height that came to nothing (laid out while the window system had
     // not given the window its size yet) is not kept.
-    out.list2 = {0, ph + 28, 0, in.list2Height > 0 ? in.list2Height : 4205};
+    out.list2 = {0, ph + 28, 0, in.list2Height > 0 ? in.list2Height : kListHeight};
     if (ph + 8 < in.panelHeight) {
         out.list2.width = w - 3950;
-        out.list2.height = 4205;
+        out.list2.height = kListHeight;
     } else {
         out.list2.width = w - 232;
     }

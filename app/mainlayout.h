@@ -10,6 +10,9 @@ struct TwipsRect {
     double bottom() const { return top + height; }
 };
 
+// The lists' height of the window's own design (twips).
+constexpr double kListHeight = 4205;
+
 struct MainLayoutInput {
     double windowWidth = 0;      // outer width
     double clientWidth = 0;      // the window's inside, for the clamps
@@ -20,7 +23,7 @@ struct MainLayoutInput {
     bool specsChecked = false;   // CheckSpecs
     double panelWidth = 3900;    // Frame1
     double panelHeight = 6885;
-    double list2Height = 4205;   // kept while the picture view is as tall as the panel
+    double list2Height = kListHeight;   // kept while the picture view is as tall as the panel
     double comboWidth = 2700;    // CmbTypeSelect
 };
 

@@ -6,6 +6,7 @@
 #include "platform/volumecontrol.h"
 #include "platform/volumefacts.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -90,13 +91,13 @@ bool isNetworkFs(const QString &t)
 // entry: length 0): the MBR's four primary entries, or the GPT behind a
 // protective entry (at most 128 entries). Empty when the first sector holds
 // no partition table.
-QList<QPair<qint64, qint64>> partitionWindows(QFile &f)
+QList<QPair<qint64, qint64>> partitionWindows(QFile &f, qint64 sector)
 {
     QList<QPair<qint64, qint64>> windows;
     if (!f.seek(0))
         return windows;
     const QByteArray mbr = f.read(512);
-    if (mbr.size() < 512 || quint8(mbr[510]) != 0x55 || quint8(mbr[511]) != 0xAA)
+    if (sector < 512 || mbr.size() < 512 || quint8(mbr[510]) != 0x55 || quint8(mbr[511]) != 0xAA)
         return windows;
     auto le32 = [](const QByteArray &b, int o) {
         return quint32(quint8(b[o])) | quint32(quint8(b[o + 1])) << 8 | quint32(quint8(b[o + 2])) << 16
@@ -104,21 +105,24 @@ QList<QPair<qint64, qint64>> partitionWindows(QFile &f)
     };
     auto le64 = [&](const QByteArray &b, int o) { return quint64(le32(b, o)) | quint64(le32(b, o + 4)) << 32; };
     if (quint8(mbr[446 + 4]) == 0xEE) {
+        if (!f.seek(sector))
+            return windows;
         const QByteArray hdr = f.read(512);
         if (hdr.size() < 92 || !hdr.startsWith("EFI PART"))
             return windows;
         const quint64 entriesLba = le64(hdr, 72);
         const quint32 count = qMin<quint32>(le32(hdr, 80), 128), size = le32(hdr, 84);
-        if (size < 128 || size > 4096 || entriesLba > quint64(INT64_MAX / 512) || !f.seek(qint64(entriesLba) * 512))
+        if (size < 128 || size > 4096 || entriesLba > quint64(INT64_MAX / sector)
+            || !f.seek(qint64(entriesLba) * sector))
             return windows;
         const QByteArray table = f.read(qint64(count) * size);
         for (quint32 i = 0; i < count && qint64(i + 1) * size <= table.size(); ++i) {
             const QByteArray e = table.mid(qint64(i) * size, 56);
             const quint64 first = le64(e, 32), last = le64(e, 40);
-            if (first == 0 || last < first || last >= quint64(INT64_MAX / 512))
+            if (first == 0 || last < first || last >= quint64(INT64_MAX / sector))
                 windows.append({0, 0});
             else
-                windows.append({qint64(first) * 512, qint64(last - first + 1) * 512});
+                windows.append({qint64(first) * sector, qint64(last - first + 1) * sector});
         }
         return windows;
     }
@@ -127,51 +131,69 @@ QList<QPair<qint64, qint64>> partitionWindows(QFile &f)
         if (quint8(mbr[o + 4]) == 0)
             windows.append({0, 0});
         else
-            windows.append({qint64(le32(mbr, o + 8)) * 512, qint64(le32(mbr, o + 12)) * 512});
+            windows.append({qint64(le32(mbr, o + 8)) * sector, qint64(le32(mbr, o + 12)) * sector});
     }
     return windows;
 }
 
-// Byte window of partition n (1-based) inside a partitioned image: MBR
-// primary entries, or the GPT behind a protective entry.
-bool partitionWindow(const QString &image, int n, qint64 *offset, qint64 *length)
-{
-    QFile f(image);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const auto windows = partitionWindows(f);
-    if (n < 1 || n > windows.size() || windows[n - 1].second <= 0)
-        return false;
-    *offset = windows[n - 1].first;
-    *length = windows[n - 1].second;
-    return true;
-}
+// The window an image is read through: partition n (1-based) of its MBR or
+// GPT, or for n = 0 a whole-disk image's first partition that holds a FAT or
+// NTFS volume (as the drive list reads a removable disk); none for an image
+// that starts with a volume.
+struct ImageWindow {
+    int partition = 0;      // the partition read; 0: the image from its start
+    qint64 offset = 0;
+    qint64 length = -1;     // 0: no such partition (an empty volume)
+};
 
-// A whole-disk image (its first sector a partition table, no volume's boot
-// sector) is read, as the drive list reads a removable disk, from its first
-// partition that holds a FAT or NTFS volume: its number and window, or 0.
-int firstVolumePartition(const QString &image, qint64 *offset, qint64 *length)
+ImageWindow readImageWindow(const QString &image, int n, qint64 sector)
 {
+    ImageWindow w;
     QFile f(image);
     if (!f.open(QIODevice::ReadOnly))
-        return 0;
+        return n > 0 ? ImageWindow{n, 0, 0} : w;
     const qint64 size = f.size();
+    if (n > 0) {
+        const auto windows = partitionWindows(f, sector);
+        if (n > windows.size() || windows[n - 1].second <= 0)
+            return {n, 0, 0};
+        return {n, windows[n - 1].first, windows[n - 1].second};
+    }
     const QByteArray first = f.read(512);
     if (parseFatLayout(first, size) || parseNtfsLayout(first, size) || parseExfatLayout(first, size))
-        return 0;
-    const auto windows = partitionWindows(f);
-    for (int n = 1; n <= windows.size(); ++n) {
-        const qint64 at = windows[n - 1].first, bytes = qMin(windows[n - 1].second, size - at);
-        if (windows[n - 1].second <= 0 || bytes < 512 || !f.seek(at))
+        return w;
+    const auto windows = partitionWindows(f, sector);
+    for (int k = 1; k <= windows.size(); ++k) {
+        const qint64 at = windows[k - 1].first, bytes = qMin(windows[k - 1].second, size - at);
+        if (windows[k - 1].second <= 0 || bytes < 512 || !f.seek(at))
             continue;
         const QByteArray boot = f.read(512);
-        if (parseFatLayout(boot, bytes) || parseNtfsLayout(boot, bytes)) {
-            *offset = at;
-            *length = bytes;
-            return n;
-        }
+        if (parseFatLayout(boot, bytes) || parseNtfsLayout(boot, bytes))
+            return {k, at, bytes};
     }
-    return 0;
+    return w;
+}
+
+// The same, read again only when the image's size or time changed: the
+// drive table is rebuilt for every poll.
+ImageWindow imageWindow(const QString &image, int n, qint64 sector)
+{
+    struct Kept {
+        int n;
+        qint64 sector, size;
+        QDateTime modified;
+        ImageWindow window;
+    };
+    static QHash<QString, Kept> kept;
+    const QFileInfo info(image);
+    const qint64 size = info.size();
+    const QDateTime modified = info.lastModified();
+    const auto it = kept.constFind(image);
+    if (it != kept.constEnd() && it->n == n && it->sector == sector && it->size == size && it->modified == modified)
+        return it->window;
+    const ImageWindow w = readImageWindow(image, n, sector);
+    kept.insert(image, {n, sector, size, modified, w});
+    return w;
 }
 
 struct VirtualDef {
@@ -513,16 +535,14 @@ void DriveTable::Impl::rebuild()
             e.mountPoint = d.opts.files.isEmpty() ? QString() : QDir::cleanPath(d.opts.files);
             e.sectorSize = d.opts.sectorSize > 0 ? d.opts.sectorSize
                                                  : (d.opts.typeCode == DriveTypeCdRom ? 2048 : 512);
-            if (d.opts.partition > 0) {
-                qint64 off = 0, len = 0;
-                if (partitionWindow(d.path, d.opts.partition, &off, &len)) {
-                    e.windowOffset = off;
-                    e.windowLength = len;
-                } else {
-                    e.windowLength = 0;   // no such partition: an empty volume
-                }
-            } else if (const int n = firstVolumePartition(d.path, &e.windowOffset, &e.windowLength)) {
-                e.partition = n;
+            // An optical image is one volume (a hybrid one's table serves other readers).
+            const ImageWindow w = d.opts.partition <= 0 && d.opts.typeCode == DriveTypeCdRom
+                ? ImageWindow{}
+                : imageWindow(d.path, qMax(0, d.opts.partition), e.sectorSize);
+            e.windowOffset = w.offset;
+            e.windowLength = w.length;
+            if (d.opts.partition <= 0 && w.partition > 0) {
+                e.partition = w.partition;
                 e.partitionFound = true;
             }
         }

@@ -1,5 +1,7 @@
 #include "scan/picturewalk.h"
 
+#include "scan/formatwalk.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -675,7 +677,7 @@ bool PictureWalker::holdsNext(const unsigned char *p, size_t n, int64_t mediumLe
 {
     if (format_ != PictureFormat::Jpeg)
         return false;
-    const auto fits = [mediumLeft](int64_t bytes) { return mediumLeft < 0 || bytes <= mediumLeft; };
+    const auto fits = [mediumLeft](int64_t bytes) { return WithinMedium(bytes, mediumLeft); };
     switch (state_) {
     case Skip:
         return (afterSkip_ == JMarkerFF || afterSkip_ == JEntropy) && skip_ > 0 && fits(skip_);

@@ -4,6 +4,7 @@
 #include "scan/mpegstream.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -84,14 +85,6 @@ bool SignaturePrefixIndex::passes(const Row &r, const Unit &u)
     return memmem(u.window + r.sig2From, u.windowLength - r.sig2From, r.sig2.constData(), l2) != nullptr;
 }
 
-int SignaturePrefixIndex::firstMovieRow(const Unit &u) const
-{
-    for (uint16_t i : movieRows_)
-        if (passes(rows_[i], u))
-            return i;
-    return -1;
-}
-
 int SignaturePrefixIndex::match(const unsigned char *head, size_t headLength, const unsigned char *window,
                                 size_t windowLength) const
 {
@@ -103,20 +96,38 @@ int SignaturePrefixIndex::match(const unsigned char *head, size_t headLength, co
                                 int64_t mediumLeft) const
 {
     const Unit u{head, headLength, window, windowLength, data, dataLength, mediumLeft};
-    const int movie = movieRows_.empty() ? -1 : firstMovieRow(u);
-    const auto before = [movie](int row) { return movie < 0 || row < movie; };
+    // Every movie row asks the unit the same question, so only the first of
+    // them can win; it is asked once, and only when no row before it matched.
+    const int movieRow = movieRows_.empty() ? -1 : int(movieRows_.front());
+    bool movieAsked = movieRow < 0;
+    const auto movieBefore = [&](int row) {
+        if (movieAsked || row < movieRow)
+            return false;
+        movieAsked = true;
+        return firstMovieRow(u) >= 0;
+    };
     if (headLength >= 2) {
         const unsigned k = (unsigned(head[0]) << 8) | head[1];
-        for (uint32_t j = bucketStart_[k], e = bucketStart_[k + 1]; j < e && before(bucketRows_[j]); ++j)
+        for (uint32_t j = bucketStart_[k], e = bucketStart_[k + 1]; j < e; ++j) {
+            if (movieBefore(bucketRows_[j]))
+                return movieRow;
             if (passes(rows_[bucketRows_[j]], u))
                 return bucketRows_[j];
-        return movie;
-    }
-    if (headLength == 1)
-        for (uint16_t i : shortRows_)
-            if (before(i) && passes(rows_[i], u))
+        }
+    } else if (headLength == 1) {
+        for (uint16_t i : shortRows_) {
+            if (movieBefore(i))
+                return movieRow;
+            if (passes(rows_[i], u))
                 return i;
-    return movie;
+        }
+    }
+    return movieBefore(INT_MAX) ? movieRow : -1;
+}
+
+int SignaturePrefixIndex::firstMovieRow(const Unit &u) const
+{
+    return !movieRows_.empty() && passes(rows_[movieRows_.front()], u) ? int(movieRows_.front()) : -1;
 }
 
 int SignaturePrefixIndex::matchByPrefixText(const QByteArray &head, const QByteArray &window) const

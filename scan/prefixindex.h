@@ -73,9 +73,9 @@ private:
         int64_t mediumLeft;
     };
     static bool passes(const Row &r, const Unit &u);
-    // The first of the rows that take a unit whatever its first bytes, -1 none.
+    // The first movie row when the unit passes its test (every movie row
+    // asks the same of it), else -1.
     int firstMovieRow(const Unit &u) const;
-
     std::vector<Row> rows_;            // table order; empty Sig1 rows never match
     std::vector<uint32_t> bucketStart_;   // 65537 offsets into bucketRows_
     std::vector<uint16_t> bucketRows_;    // row numbers, ascending within a bucket

@@ -26,6 +26,9 @@ bool vint(const unsigned char *p, size_t n, size_t &pos, uint64_t &v)
     v = 0;
     for (int shift = 0; shift < 64 && pos < n; shift += 7) {
         const unsigned char b = p[pos++];
+        // The tenth byte holds the 64th bit only: more is no number.
+        if (shift == 63 && (b & 0x7E))
+            return false;
         v |= uint64_t(b & 0x7F) << shift;
         if (!(b & 0x80))
             return true;

@@ -1042,6 +1042,8 @@ struct ScanEngine::Impl {
         const ssize_t head = ::pread(rd, block.data(), block.size(), 0);
         const StructureFormat format = FoundFileFormat(fileExt, block.data(), size_t(std::max<ssize_t>(0, head)));
         walk = openFileWalk(format);
+        // What it holds, and what the medium holds after where the scan goes on.
+        walk.setRoom(fileBytes + std::max<int64_t>(0, g.offsetOfUnit(g.endUnit()) - opt.resume.offset));
         FeedWalker(walk, ReadBytesOfFile(rd), fileBytes, block, fileDamaged);
         ::close(rd);
         if (!walk.wantsMore() && !entrySized)

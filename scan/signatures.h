@@ -46,8 +46,6 @@ bool HasSignatureRows(const SignatureRows &table);
 // A description as a 10-byte field: padded with blanks or cut.
 QByteArray FixedDescription(const QByteArray &text);
 
-// The number of entries of the built-in list, empty cases included (0 to 90).
-constexpr int BuiltInSignatureCases = 91;
 // The case number of the built-in list that a table row came from (matched by
 // Ext, Desc and signatures; a variant gives its case's number), -1 when none;
 // *variant: 0 for the case's own row, 1 and on for its variants. For

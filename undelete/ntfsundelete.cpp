@@ -76,7 +76,8 @@ bool dataFacts(const void *attr, DataFacts &f)
     f.firstVcn = ld<uint64_t>(attr, 0x10);
     f.allocated = ld<uint64_t>(attr, 0x28);
     f.dataSize = ld<uint64_t>(attr, 0x30);
-    return true;
+    // No file holds more than a signed 64-bit size: such a record is damaged.
+    return f.allocated <= uint64_t(INT64_MAX) && f.dataSize <= uint64_t(INT64_MAX);
 }
 
 // The runs of a record's $DATA as the library decodes them (in one pass:
@@ -101,6 +102,7 @@ struct RunExtent {
     std::vector<NtfsClusterRun> runs;
     uint64_t clusters = 0;
     uint64_t holeClusters = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> holes;   // (first cluster counted from firstVcn, clusters)
 };
 RunExtent extentOf(const std::vector<RunEntry> &entries, uint64_t firstVcn, uint64_t volumeClusters, uint64_t limit)
 {
@@ -113,6 +115,7 @@ RunExtent extentOf(const std::vector<RunEntry> &entries, uint64_t firstVcn, uint
         const bool hole = e.Lcn == previousLcn;
         bool leaves = false;
         if (hole) {
+            x.holes.emplace_back(x.clusters, length);
             x.holeClusters += length;
         } else {
             if (e.Lcn >= volumeClusters)
@@ -338,6 +341,11 @@ uint64_t MUndeleteNTFS::volumeClusters() const
 
 std::optional<uint64_t> MUndeleteNTFS::SaveableBytes(uint32_t mftIndex) const
 {
+    return saveable(mftIndex, nullptr);
+}
+
+std::optional<uint64_t> MUndeleteNTFS::saveable(uint32_t mftIndex, std::vector<std::pair<uint64_t, uint64_t>> *holesOut) const
+{
     const void *record = MftBlock ? GetFileRecordFromBuffer(MftBlock, mftIndex) : nullptr;
     const void *data = record ? GetFileRecordAttribute(MftBlock, mftIndex, FENNICK_ATTR_DATA) : nullptr;
     DataFacts f;
@@ -358,6 +366,8 @@ std::optional<uint64_t> MUndeleteNTFS::SaveableBytes(uint32_t mftIndex) const
     const uint64_t holes = x.holeClusters * c;
     if (VolumeBytes > 0 && bytes > holes && bytes - holes > uint64_t(VolumeBytes))
         bytes = holes + uint64_t(VolumeBytes);
+    if (holesOut)
+        *holesOut = x.holes;
     return bytes;
 }
 
@@ -376,12 +386,13 @@ NtfsWrite MUndeleteNTFS::WriteNtfsEntryFile(uint32_t mftIndex, QFile &target, co
     }
     if (ClusterBytes <= 0 || kPieceBytes % ClusterBytes != 0)
         return NtfsWrite::Failed;
-    const std::optional<uint64_t> saveable = SaveableBytes(mftIndex);
-    if (!saveable)
+    std::vector<std::pair<uint64_t, uint64_t>> holes;
+    const std::optional<uint64_t> bytes = saveable(mftIndex, &holes);
+    if (!bytes)
         return NtfsWrite::Failed;
     // Only what the runs describe is written: a size they do not cover is
     // no data of the file.
-    const uint64_t total = *saveable, c = uint64_t(ClusterBytes);
+    const uint64_t total = *bytes, c = uint64_t(ClusterBytes);
     bool complete = total == f.dataSize && !(f.flags & (FENNICK_ATTR_COMPRESSED | FENNICK_ATTR_ENCRYPTED));
     const uint64_t wholeClusters = (total + c - 1) / c * c;
     const int64_t pieceMax = int64_t(std::min<uint64_t>(wholeClusters, uint64_t(kPieceBytes)));
@@ -389,8 +400,26 @@ NtfsWrite MUndeleteNTFS::WriteNtfsEntryFile(uint32_t mftIndex, QFile &target, co
     if (!buffer)
         return NtfsWrite::Failed;
     uint64_t written = 0;
+    size_t hole = 0;   // the next hole of the runs
     while (written < total) {
-        const int64_t piece = int64_t(std::min<uint64_t>(uint64_t(pieceMax), wholeClusters - written));
+        // A hole takes no room on the volume and none in the file: the file
+        // is made longer over it, however long a damaged record says it is.
+        if (hole < holes.size() && written / c >= holes[hole].first) {
+            const uint64_t end = std::min(total, (holes[hole].first + holes[hole].second) * c);
+            ++hole;
+            if (end > written) {
+                if (!target.resize(qint64(end)) || !target.seek(qint64(end)))
+                    return NtfsWrite::Failed;
+                written = end;
+                if (written < total && keepGoing && !keepGoing())
+                    return NtfsWrite::Stopped;
+            }
+            continue;
+        }
+        uint64_t upTo = wholeClusters;
+        if (hole < holes.size())
+            upTo = std::min(upTo, holes[hole].first * c);
+        const int64_t piece = int64_t(std::min<uint64_t>(uint64_t(pieceMax), upTo - written));
         std::memset(buffer.get(), 0, size_t(piece));
         // Each piece starts at its own VCN, whatever a failed read left.
         uint64_t vcn = f.firstVcn + written / c;

@@ -92,6 +92,9 @@ struct MUndeleteNTFS {
 private:
     // The volume's clusters (unknown: all a run can name).
     uint64_t volumeClusters() const;
+    // SaveableBytes, and the holes of the runs inside them (first cluster
+    // counted from the first VCN, clusters).
+    std::optional<uint64_t> saveable(uint32_t mftIndex, std::vector<std::pair<uint64_t, uint64_t>> *holesOut) const;
 };
 
 // The program's one NTFS module.
