@@ -20,6 +20,7 @@
 #include <QTemporaryFile>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace testing_support;
 using namespace undelete_test;
@@ -419,6 +420,40 @@ TEST(NtfsUndelete, ARecordClaimingMoreThanItsRunsIsSavedAsFarAsTheyGoAndAStopLea
     const QString none = saveSelected("big.bin", "claimstop");
     EXPECT_TRUE(stopped);
     EXPECT_TRUE(QDir(none).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST(NtfsUndelete, ASparseFileIsSavedWithItsHolesAsHoles)
+{
+    // 64 MiB of which two stretches hold data, written through an ntfs-3g
+    // mount (skipped where FUSE is not at hand) and deleted there.
+    const QString dir = makeTempDir("sparse"), image = dir + "/ntfs.img", mount = dir + "/mnt";
+    QByteArray original(64 << 20, '\0');
+    const QByteArray data = patternBytes(100000, 3);
+    original.replace(0, data.size(), data).replace(40 << 20, data.size(), data);
+    QFile f(image);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(32 << 20));
+    f.close();
+    QDir().mkpath(mount);
+    if (!haveTool("ntfs-3g") || runTool("mkntfs", {"-F", "-f", "-q", image}) != 0
+        || runTool("ntfs-3g", {image, mount}) != 0)
+        GTEST_SKIP() << "mkntfs and an ntfs-3g mount are needed";
+    QFile out(mount + "/sparse.bin");
+    const bool written = out.open(QIODevice::WriteOnly) && out.write(data) == data.size() && out.seek(40 << 20)
+        && out.write(data) == data.size() && out.resize(original.size());
+    out.close();
+    const bool removed = QFile::remove(mount + "/sparse.bin");
+    ASSERT_EQ(runTool("umount", {mount}), 0);
+    ASSERT_TRUE(written && removed);
+
+    MessageScript boxes;
+    WindowOnImage on(image);
+    on.w.CmdQuickUndelete_Click();
+    const QString saved = saveAllInto(on.w, "sparseall") + "/sparse.bin";
+    EXPECT_EQ(boxes.pending(), 0);
+    EXPECT_TRUE(readFileBytes(saved) == original);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(saved).constData(), &st), 0);
+    EXPECT_LT(qint64(st.st_blocks) * 512, 8 << 20) << "the holes take no room on the target";
 }
 
 namespace {
