@@ -60,10 +60,23 @@ public:
         return r;
     }
     // Whether the bytes the walk takes next, p[0, n) as far as they are at
-    // hand, lie inside what the structure read so far declares to be the
-    // file's own. mediumLeft: the bytes from there to the medium's end; a
+    // hand, lie where the structure read so far places a part of the file
+    // itself: the next box, chunk or pack at the place its structure names,
+    // the data of a chunk whose header was just read inside a list the walk
+    // follows. mediumLeft: the bytes from there to the medium's end; a
     // length that runs past it is not believed. Reads nothing but p.
     virtual bool holdsNext(const unsigned char *, size_t, int64_t) const { return false; }
+    // Whether the next byte lies inside a stretch whose length the structure
+    // states but whose content the walk does not look into (media data, a
+    // packet's payload, a chunk passed over whole): another file may begin
+    // there as well as the file's own data go on.
+    virtual bool claimsNext(int64_t) const { return false; }
+    // The position before which every length the structure stated was borne
+    // out by a consistent header where it pointed; everything once the walk
+    // knows the end.
+    int64_t confirmed() const { return state_ == Done ? INT64_MAX : confirmed_; }
+    // The structure broke off: failed, or met what it cannot follow.
+    bool brokeOff() const { return state_ == Failed || state_ == GaveUp; }
     // The bytes the file can hold at most (from its start to the medium's
     // end): the walks that check their lengths against the medium use it.
     void setRoom(int64_t bytes) { room_ = std::max<int64_t>(0, bytes); }
@@ -90,6 +103,7 @@ protected:
     bool mayEnd_ = false;
     int64_t mayEndAt_ = 0;
     int64_t room_ = kMaxWalkLength;
+    int64_t confirmed_ = 0;
 };
 
 // A walk that gathers headers of known sizes and passes over the bytes
@@ -131,6 +145,9 @@ public:
             header(hdr_.data(), w, pos_ - int64_t(w));
             if (going() && !armed_)
                 fail();   // a step that asked for nothing more
+            // A header taken where the lengths before it pointed bears them out.
+            if (going() && w > 0)
+                confirmed_ = std::max(confirmed_, pos_ - int64_t(w));
         }
     }
 

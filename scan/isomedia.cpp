@@ -39,7 +39,12 @@ bool readHeader(const unsigned char *p, size_t n, BoxHeader &h)
     return h.size == 0 || h.size >= 8;
 }
 
-int64_t clamped(uint64_t size) { return int64_t(std::min<uint64_t>(size, uint64_t(kMaxWalkLength) + 1)); }
+// Whether a stated size fits the bytes from its box's start to the medium's
+// end (negative: not known); sizes beyond a terabyte are never believed.
+bool fits(uint64_t size, int64_t left)
+{
+    return size <= uint64_t(kMaxWalkLength) && (left < 0 || size <= uint64_t(left));
+}
 
 bool printableType(uint32_t t)
 {
@@ -83,17 +88,19 @@ class IsoBoxWalk : public HeaderWalk {
 public:
     IsoBoxWalk() { next(0, 8); }
 
+    // The next box at the place the last one's size names, while the movie
+    // still lacks its movie or media data box.
     bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const override
     {
-        if (!going())
+        if (!going() || stage_ != Box || !atHeader())
             return false;
-        if (stage_ == Box && atHeader()) {
-            BoxHeader h;
-            return pos_ > 0 && !(moov_ && mdat_) && readHeader(p, n, h) && h.size != 0 && plausible(h.type, pos_)
-                   && WithinMedium(clamped(h.size), mediumLeft);
-        }
-        return passingWithin(mediumLeft);
+        BoxHeader h;
+        return pos_ > 0 && !(moov_ && mdat_) && readHeader(p, n, h) && h.size != 0 && plausible(h.type, pos_)
+               && fits(h.size, mediumLeft);
     }
+
+    // Inside a box: its content is not looked into.
+    bool claimsNext(int64_t mediumLeft) const override { return going() && passingWithin(mediumLeft); }
 
 private:
     enum Stage { Box, Large } stage_ = Box;
@@ -128,7 +135,7 @@ private:
 
     void box(int64_t at, uint32_t type, uint64_t size)
     {
-        if (clamped(size) > room_ - at)
+        if (at > room_ || !fits(size, room_ - at))
             return noBox(at);
         moov_ = moov_ || type == kMoov;
         mdat_ = mdat_ || type == kMdat;
@@ -172,7 +179,7 @@ private:
 bool IsIsoMovieStart(const unsigned char *p, size_t n, int64_t mediumLeft)
 {
     BoxHeader h;
-    if (!readHeader(p, n, h) || h.size == 0 || !startType(h.type) || !WithinMedium(clamped(h.size), mediumLeft))
+    if (!readHeader(p, n, h) || h.size == 0 || !startType(h.type) || !fits(h.size, mediumLeft))
         return false;
     if (h.type == kFtyp) {
         // Major brand, minor version, compatible brands.
@@ -194,7 +201,9 @@ bool IsIsoMovieStart(const unsigned char *p, size_t n, int64_t mediumLeft)
             return false;
         if (f.size == 0)
             return f.type == kMdat;
-        return mediumLeft < 0 || clamped(f.size) <= mediumLeft - int64_t(next);
+        if (mediumLeft >= 0 && mediumLeft < int64_t(next))
+            return false;
+        return fits(f.size, mediumLeft < 0 ? -1 : mediumLeft - int64_t(next));
     }
     // Beyond them: a movie box shows its first box instead; a media data
     // box's content tells nothing.

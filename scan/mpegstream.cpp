@@ -42,16 +42,17 @@ class ProgramStreamWalk : public HeaderWalk {
 public:
     ProgramStreamWalk() { next(0, 4); }
 
-    bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const override
+    // A pack that goes on the stream, where the last one ended.
+    bool holdsNext(const unsigned char *p, size_t n, int64_t) const override
     {
-        if (!going())
+        if (!going() || stage_ != Code || !atHeader())
             return false;
-        if (stage_ == Code && atHeader()) {
-            Pack k;
-            return version_ != 0 && readPack(p, n, k) && goesOn(k);
-        }
-        return passingWithin(mediumLeft);
+        Pack k;
+        return version_ != 0 && readPack(p, n, k) && goesOn(k);
     }
+
+    // Inside a packet: its payload is not looked into.
+    bool claimsNext(int64_t mediumLeft) const override { return going() && passingWithin(mediumLeft); }
 
 private:
     enum Stage { Code, PackHead, PackTail, Packet } stage_ = Code;

@@ -273,6 +273,7 @@ void PictureWalker::jpegMarker(unsigned char code)
 {
     if (code == 0xD8 || code == 0x00)
         return fail();
+    confirmed_ = std::max(confirmed_, pos_ - 2);
     if (code == 0xD9) {
         if (!sawScan_)
             return fail();
@@ -680,9 +681,9 @@ bool PictureWalker::holdsNext(const unsigned char *p, size_t n, int64_t mediumLe
     const auto fits = [mediumLeft](int64_t bytes) { return WithinMedium(bytes, mediumLeft); };
     switch (state_) {
     case Skip:
-        return (afterSkip_ == JMarkerFF || afterSkip_ == JEntropy) && skip_ > 0 && fits(skip_);
+        return afterSkip_ == JMarkerFF && !sawScan_ && skip_ > 0 && fits(skip_);
     case JSegment:
-        return skip_ > int64_t(acc_.size()) && fits(skip_ - int64_t(acc_.size()));
+        return !sawScan_ && skip_ > int64_t(acc_.size()) && fits(skip_ - int64_t(acc_.size()));
     case JTrailer:
         for (const Expect &e : expect_)
             if (e.at >= pos_ && e.at < pos_ + int64_t(n) && p[e.at - pos_] != e.byte)
@@ -694,6 +695,27 @@ bool PictureWalker::holdsNext(const unsigned char *p, size_t n, int64_t mediumLe
     default:
         return false;
     }
+}
+
+bool JpegCarriesExif(const unsigned char *p, size_t n)
+{
+    if (n < 4 || p[0] != 0xFF || p[1] != 0xD8)
+        return false;
+    size_t at = 2;
+    for (int segments = 0; segments < 16 && at + 4 <= n; ++segments) {
+        if (p[at] != 0xFF)
+            return false;
+        const unsigned char code = p[at + 1];
+        if (code == 0xDA || code == 0xD9 || isJpegFrameMarker(code))
+            return false;
+        const size_t length = be16(p + at + 2);
+        if (length < 2)
+            return false;
+        if (code == 0xE1 && length >= 8 && at + 10 <= n && std::memcmp(p + at + 4, "Exif\0\0", 6) == 0)
+            return true;
+        at += 2 + length;
+    }
+    return false;
 }
 
 PictureExtent PictureWalker::result() const

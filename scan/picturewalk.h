@@ -60,15 +60,20 @@ public:
     // entropy-coded data, GIF's blocks and sub-blocks, PNG's chunk headers.
     bool expectsData() const;
     // Whether the bytes it takes next, p[0, n) as far as they are at hand,
-    // lie inside what a JPEG's structure read so far declares its own: a
-    // segment (the APP1 block that holds the EXIF thumbnail, say), the
-    // pictures a multi-picture index places behind it, or its entropy-coded
-    // data, which the bytes then go on: every FF among them stuffed or a
-    // restart marker, up to the end of the picture if that lies there, and
-    // at least one of them to show it. mediumLeft: the bytes from there to
-    // the medium's end (negative: not known); a segment that runs past it
-    // is not believed. Other formats: false.
+    // lie where a JPEG's structure read so far places its own: a segment
+    // before the picture data (the APP1 block that holds the EXIF thumbnail,
+    // say), the pictures a multi-picture index places behind it, or its
+    // entropy-coded data, which the bytes then go on: every FF among them
+    // stuffed or a restart marker, up to the end of the picture if that lies
+    // there, and at least one of them to show it. A segment met after the
+    // picture data began holds nothing: tables between scans are small, and
+    // a marker there may be slack behind a picture cut short. mediumLeft:
+    // the bytes from there to the medium's end (negative: not known); a
+    // segment that runs past it is not believed. Other formats: false.
     bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const;
+    // The position before which a JPEG's segment lengths were borne out by
+    // a marker where they pointed; everything once its end is known.
+    int64_t confirmed() const { return state_ == Done ? INT64_MAX : confirmed_; }
 
 private:
     enum State {
@@ -102,6 +107,7 @@ private:
     int64_t skip_ = 0;       // bytes to pass over in Skip
     int64_t end_ = 0;        // the end, once known
     int64_t held_ = 0;       // how far the structure held (for a failed walk)
+    int64_t confirmed_ = 0;  // where the last marker was taken
     int64_t width_ = 0, height_ = 0;
     int bits_ = 0;
     std::vector<unsigned char> acc_;   // header or segment bytes being gathered
@@ -122,6 +128,11 @@ private:
     int64_t pcxLeft_ = 0;              // decoded bytes still to come
     bool pcxNeedsPalette_ = false;
 };
+
+// Whether JPEG bytes carry an EXIF block of their own: an APP1 segment that
+// begins "Exif\0\0" among the segments before the picture's frame, as far
+// as p[0, n) holds them. A camera's photo does; a movie's frame does not.
+bool JpegCarriesExif(const unsigned char *p, size_t n);
 
 // Reads n bytes at an offset of the file into `into`; returns the bytes read.
 using ReadBytesAt = std::function<size_t(int64_t offset, unsigned char *into, size_t n)>;

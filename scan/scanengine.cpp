@@ -8,6 +8,7 @@
 #include "platform/os.h"
 #include "platform/paths.h"
 #include "scan/foundagain.h"
+#include "scan/innerstarts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -207,6 +208,10 @@ struct ScanEngine::Impl {
         bool cut = false;          // cut to its true end already
     };
     std::vector<Walked> walks;     // by counter - firstNew
+    // Units inside the open file that matched a row: each may start a file
+    // of its own once the file's structure tells.
+    InnerStarts inner;
+    int64_t givenBackAt = -1;      // the file being closed ends there: what follows was given back
     int64_t cutFiles = 0;          // found files cut short
     int64_t firstNew = 0;
     // The files the cache held before this scan (keepFoundFiles).
@@ -689,18 +694,26 @@ struct ScanEngine::Impl {
         limitCut = limitCut || limitIsMax;
     }
 
+    // The bytes of `len` the open file takes next.
+    size_t appendRoom(size_t len) const
+    {
+        if (!fileOpen || fileComplete)
+            return 0;
+        // The estimate never ends a picture whose structure goes on.
+        const bool heldOpen = estimateLimit && walk.walking();
+        if (limitBytes > 0 && !heldOpen) {
+            const uint64_t room = limitBytes > uint64_t(fileBytes) ? limitBytes - uint64_t(fileBytes) : 0;
+            return size_t(std::min<uint64_t>(room, len));
+        }
+        return len;
+    }
+
     // Appends a unit to the open file; the bytes it takes of it.
     size_t appendUnit(size_t at, size_t len)
     {
         if (!fileOpen || fileComplete)
             return 0;
-        size_t allowed = len;
-        // The estimate never ends a picture whose structure goes on.
-        const bool heldOpen = estimateLimit && walk.walking();
-        if (limitBytes > 0 && !heldOpen) {
-            const uint64_t room = limitBytes > uint64_t(fileBytes) ? limitBytes - uint64_t(fileBytes) : 0;
-            allowed = size_t(std::min<uint64_t>(room, len));
-        }
+        const size_t allowed = appendRoom(len);
         if (allowed == 0) {
             stopAtLimit();
             return 0;
@@ -775,8 +788,23 @@ struct ScanEngine::Impl {
     }
 
     // Closes the open file. forResume: it stays listed and open for
-    // appending at the resume. scanEnded: the scan ends with it open.
+    // appending at the resume. scanEnded: the scan ends with it open. The
+    // units inside it that matched a row and that its structure does not
+    // bear out start files of their own behind it.
     void closeFile(bool forResume, bool scanEnded = false)
+    {
+        if (!fileOpen)
+            return;
+        if (inner.empty() || forResume) {
+            inner.clear();   // a resumed file is walked again from its bytes
+            return closeOne(forResume, scanEnded);
+        }
+        closeGivingBack(scanEnded, false);
+    }
+
+    // mayBeFoundAgain: the file may be dropped as one the cache held
+    // before (not so for one whose bytes other files are read from).
+    void closeOne(bool forResume, bool scanEnded, bool mayBeFoundAgain = true)
     {
         if (!fileOpen)
             return;
@@ -809,6 +837,15 @@ struct ScanEngine::Impl {
         if (walk.format() == StructureFormat::Tiff)
             end.extent = WalkTiffFile(fileNative(i));   // by its offsets, now that it is whole
         fileCut = cutShortOf(end, entrySize, scanEnded || forResume);
+        if (givenBackAt >= 0) {
+            // It ends where a unit it held was given back: cut short there.
+            end.extent.walk = PictureExtent::Walk::Incomplete;
+            end.extent.end = std::min(end.extent.end, givenBackAt);
+            if (end.emptyFrom > givenBackAt)
+                end.emptyFrom = -1;
+            fileCut = true;
+            givenBackAt = -1;
+        }
         if (fileCut)
             ++cutFiles;
         if (!forResume && i >= firstNew) {
@@ -820,7 +857,7 @@ struct ScanEngine::Impl {
             walks[k].cut = false;
         }
         walk = StructureWalker();
-        if (!forResume && i >= firstNew && !earlierFiles.isEmpty() && foundAgain(i)) {
+        if (!forResume && mayBeFoundAgain && i >= firstNew && !earlierFiles.isEmpty() && foundAgain(i)) {
             fileBytes = 0;
             return;
         }
@@ -915,16 +952,149 @@ struct ScanEngine::Impl {
             w->cut = true;
     }
 
-    // Whether unit u, whose first bytes match a row, lies inside what the
-    // open file's structure declares its own (as far as the walk has read
-    // it): then it is appended rather than starting a file, unless a
-    // deleted entry of that row's type begins at it.
-    bool continuesOpenFile(int row, int64_t u, const unsigned char *p, size_t len, int64_t mediumLeft) const
+    // --- units inside the open file ----------------------------------------
+
+    enum class Inside { No, Placed, Covered };
+
+    // How unit u, whose first bytes match a row, stands to the open file:
+    // where its structure places it, the unit is the file's own (until that
+    // structure breaks off); inside a stretch of media data whose length the
+    // structure states, the unit may be the file's or another's, and both
+    // are kept; anywhere else, and where a deleted entry of the row's type
+    // begins at it, it starts a file. A photo with its own EXIF block is
+    // never a movie's frame.
+    Inside insideOpenFile(int row, int64_t u, const unsigned char *p, size_t len, int64_t mediumLeft) const
     {
-        if (!fileOpen || fileComplete || !walk.holdsNext(p, len, mediumLeft))
-            return false;
-        return !(u == cursor.nextUnit && cursor.offeredName.contains('.')
-                 && EntryNameFitsExtension(cursor.offeredName, latin(table[size_t(row)].Ext)));
+        if (!fileOpen || fileComplete || inner.full() || appendRoom(len) < len)
+            return Inside::No;
+        if (u == cursor.nextUnit && cursor.offeredName.contains('.')
+            && EntryNameFitsExtension(cursor.offeredName, latin(table[size_t(row)].Ext)))
+            return Inside::No;
+        const bool picture = walk.format() == StructureFormat::Jpeg;
+        if (!picture && JpegCarriesExif(p, len))
+            return Inside::No;
+        if (walk.holdsNext(p, len, mediumLeft))
+            return Inside::Placed;
+        if (!picture && walk.claimsNext(mediumLeft))
+            return Inside::Covered;
+        return Inside::No;
+    }
+
+    // After a unit was appended: the units placed before what the structure
+    // bore out are its own. When the structure breaks off with units where
+    // it bore nothing out, or the file has ended with units inside it that
+    // may begin files of their own, those files start at once, and the last
+    // of them stays open to take what follows.
+    void settleInner()
+    {
+        const int64_t confirmed = walk.confirmed();
+        inner.settle(confirmed);
+        if (inner.empty())
+            return;
+        if (fileComplete || (walk.brokeOff() && inner.owed(confirmed)))
+            closeGivingBack(false, true);
+    }
+
+    // Closes the open file and starts the files of the units inside it
+    // that its structure does not bear out, read back from it: when it is
+    // whole, those its lengths only covered (it keeps its bytes); else
+    // every unit from the first one where its structure bore nothing out,
+    // and it ends there, cut short. keepLastOpen: the last of them stays
+    // open for the units that follow.
+    void closeGivingBack(bool scanEnded, bool keepLastOpen)
+    {
+        flushRun();
+        if (!fileOpen || failedRunUnit >= 0) {
+            inner.clear();
+            return closeOne(false, scanEnded);
+        }
+        const FileEnd end = walk.result();
+        const bool whole = end.extent.walk == PictureExtent::Walk::Complete && !end.structureCut;
+        int64_t cutAt = -1;
+        const std::vector<InnerStarts::Start> starts = inner.resolve(whole, walk.confirmed(), cutAt);
+        if (starts.empty())
+            return closeOne(false, scanEnded);
+        const int64_t length = fileBytes;
+        const int from = ::dup(fd);
+        if (from < 0)
+            return closeOne(false, scanEnded);
+        if (cutAt >= 0 && cutAt < fileBytes) {
+            fileBytes = cutAt;
+            givenBackAt = cutAt;
+        }
+        closeOne(false, false, false);   // files follow it, read from its bytes
+        givenBackAt = -1;
+        startInner(from, starts, length, cutAt < 0, scanEnded, keepLastOpen);
+        if (cutAt >= 0 && cutAt < length && ::ftruncate(from, off_t(cutAt)) != 0)
+            cutAt = -1;   // it keeps its bytes; its listing says it is cut short
+        ::close(from);
+    }
+
+    // Starts the files of `starts`, each read from the closed file `from`
+    // (length bytes) up to the next start or its own end; a start that the
+    // file before it places in its own structure stays part of it. Behind
+    // a whole file each stops where its structure breaks off.
+    void startInner(int from, const std::vector<InnerStarts::Start> &starts, int64_t length, bool behindWhole,
+                    bool scanEnded, bool keepLastOpen)
+    {
+        const ReadBytesAt read = ReadBytesOfFile(from);
+        std::vector<unsigned char> block(size_t(1) << 20);
+        for (size_t k = 0; k < starts.size() && !outOfSpace; ++k) {
+            const InnerStarts::Start &s = starts[k];
+            const int64_t to = k + 1 < starts.size() ? starts[k + 1].offset : length;
+            if (s.offset >= length || to <= s.offset)
+                continue;
+            unsigned char window[1024];
+            const size_t windowLength = read(s.offset, window, size_t(std::min<int64_t>(1024, length - s.offset)));
+            const int64_t mediumLeft = g.offsetOfUnit(g.endUnit()) - g.offsetOfUnit(s.unit);
+            const bool placed = fileOpen && !fileComplete && walk.holdsNext(window, windowLength, mediumLeft);
+            if (!placed) {
+                closeOne(false, false);
+                startFile(s.row, s.unit, window, windowLength);
+            }
+            for (int64_t at = s.offset; at < to && fileOpen && !fileComplete && !outOfSpace;) {
+                const size_t got = read(at, block.data(), size_t(std::min<int64_t>(int64_t(block.size()), to - at)));
+                if (got == 0)
+                    break;
+                const size_t put = appendCopied(block.data(), got);
+                at += int64_t(put);
+                cb.yield();
+                if (behindWhole && walk.brokeOff())
+                    fileComplete = true;   // nothing shows the rest to be its
+                if (put < got)
+                    break;
+            }
+        }
+        if (!keepLastOpen)
+            closeOne(false, scanEnded);
+    }
+
+    // Appends bytes read back to the open file, written at once; the bytes
+    // it takes of them.
+    size_t appendCopied(const unsigned char *p, size_t n)
+    {
+        const size_t allowed = appendRoom(n);
+        if (allowed == 0) {
+            if (fileOpen && !fileComplete)
+                stopAtLimit();
+            return 0;
+        }
+        if (!writeAll(p, allowed)) {
+            outOfSpace = true;
+            return 0;
+        }
+        fileBytes += int64_t(allowed);
+        if (allowed < n)
+            stopAtLimit();
+        if (walk.wantsMore()) {
+            const bool sized = walk.width() > 0;
+            walk.feed(p, allowed);
+            if (!sized && walk.width() > 0)
+                applyEstimate(walk.width(), walk.height());
+            if (!walk.wantsMore() && !entrySized)
+                fileComplete = true;
+        }
+        return allowed;
     }
 
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
@@ -1085,8 +1255,13 @@ struct ScanEngine::Impl {
             const int64_t mediumLeft = g.offsetOfUnit(g.endUnit()) - g.offsetOfUnit(u);
             const size_t atHand = size_t(validBytes - int64_t(at));
             int row = index.match(p, headLen, p, winLen, p, atHand, mediumLeft);
-            if (row >= 0 && continuesOpenFile(row, u, p, len, mediumLeft))
-                row = -1;   // a signature inside the open file's own data
+            if (row >= 0) {
+                const Inside in = insideOpenFile(row, u, p, len, mediumLeft);
+                if (in != Inside::No) {
+                    inner.add({fileBytes, u, row, in == Inside::Placed});
+                    row = -1;   // appended; it may start a file of its own later
+                }
+            }
             if (row >= 0) {
                 closeFile(false);
                 if (outOfSpace)
@@ -1096,7 +1271,7 @@ struct ScanEngine::Impl {
                     return;
                 progress(u, false);
             } else if (fileOpen && useAux && aux.match(p, headLen, p, winLen, p, atHand, mediumLeft) >= 0
-                       && !walk.holdsNext(p, len, mediumLeft)) {
+                       && !walk.holdsNext(p, len, mediumLeft) && !walk.claimsNext(mediumLeft)) {
                 fileComplete = true;
             }
             const size_t put = appendUnit(at, len);
@@ -1104,6 +1279,11 @@ struct ScanEngine::Impl {
                 for (int64_t k = 0; k * bps < int64_t(put); ++k)
                     fileDamaged = fileDamaged || sectorBad[size_t(i * spu + k)];
             bufDone = i + 1;
+            if (!inner.empty() && fileOpen) {
+                settleInner();
+                if (outOfSpace)
+                    return;
+            }
         }
     }
 

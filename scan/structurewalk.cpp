@@ -116,29 +116,53 @@ bool mpegFrame(const unsigned char *h, MpegFrame &f)
 // --- the walks of formats other than pictures ---------------------------------------
 
 // RIFF: the form's size, its chunks passed over by their sizes; an AVI goes
-// on through the RIFF/AVIX lists that OpenDML files append.
+// on through the RIFF/AVIX lists that OpenDML files append, and its lists
+// (the movie list and its records) are walked chunk by chunk, so that the
+// walk knows where each frame begins.
 class RiffWalk : public HeaderWalk {
 public:
     RiffWalk() { next(0, 12); }
 
-    // Inside the form, or the RIFF/AVIX list that goes on an AVI.
+    // The data of a chunk whose header was just read inside a list (a frame
+    // of the movie list), or the RIFF/AVIX list that goes on an AVI.
     bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const override
     {
-        if (!going() || stage_ == Form)
+        if (!going())
             return false;
         if (stage_ == Follow)
             return atHeader() && n >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "AVIX", 4) == 0
                    && WithinMedium(8 + int64_t(le32(p + 4)), mediumLeft);
-        return pos_ < riffEnd_ && WithinMedium(riffEnd_ - pos_, mediumLeft);
+        return stage_ == Passed && depth_ > 0 && pos_ == dataAt_ && passingWithin(mediumLeft);
+    }
+
+    // Inside a chunk's data.
+    bool claimsNext(int64_t mediumLeft) const override
+    {
+        return going() && stage_ == Passed && passingWithin(mediumLeft);
     }
 
 private:
-    enum Stage { Form, Chunk, Passed, Follow } stage_ = Form;
+    enum Stage { Form, Chunk, ListType, Passed, Follow } stage_ = Form;
+    static constexpr int kDepth = 4;   // lists inside lists that are followed
     int64_t riffEnd_ = 0;
+    int64_t listEnd_[kDepth] = {};
+    int depth_ = 0;
+    int64_t dataAt_ = -1;              // where the data of the chunk passed over begins
     bool avi_ = false;
+
+    // Where the chunks at this depth end.
+    int64_t end() const { return depth_ > 0 ? listEnd_[depth_ - 1] : riffEnd_; }
 
     void nextChunk()
     {
+        while (depth_ > 0 && pos_ >= listEnd_[depth_ - 1])
+            --depth_;
+        if (depth_ > 0 && listEnd_[depth_ - 1] - pos_ < 8) {
+            // Bytes too few for a chunk at the end of a list: passed over.
+            dataAt_ = -1;
+            stage_ = Passed;
+            return next(listEnd_[depth_ - 1] - pos_, 0);
+        }
         if (pos_ >= riffEnd_) {
             if (!avi_)
                 return finish(riffEnd_);
@@ -175,13 +199,28 @@ private:
             if (!printable(h, 4))
                 return fail();
             const int64_t size = le32(h + 4);
-            const int64_t end = at + 8 + size;
-            if (end > riffEnd_)
-                return giveUp();   // the chunks do not fit the form's size: neither is believed
+            const int64_t chunkEnd = at + 8 + size;
+            if (chunkEnd > end()) {
+                if (depth_ > 0)
+                    return fail();   // a chunk across its list's end
+                return giveUp();     // the chunks do not fit the form's size: neither is believed
+            }
             held_ = at;
+            if (avi_ && depth_ < kDepth && size >= 4 && std::memcmp(h, "LIST", 4) == 0) {
+                listEnd_[depth_] = std::min(chunkEnd + (size & 1), end());
+                ++depth_;
+                stage_ = ListType;
+                return next(0, 4);
+            }
+            dataAt_ = at + 8;
             stage_ = Passed;
-            return next(std::min(end + (size & 1), riffEnd_) - pos_, 0);
+            return next(std::min(chunkEnd + (size & 1), end()) - pos_, 0);
         }
+        case ListType:
+            if (!printable(h, 4))
+                return fail();
+            held_ = pos_;
+            return nextChunk();
         case Passed:
             held_ = pos_;
             return nextChunk();
@@ -1042,6 +1081,25 @@ bool StructureWalker::holdsNext(const unsigned char *p, size_t n, int64_t medium
     if (done_ || !innerWants())
         return false;
     return other_ ? other_->holdsNext(p, n, mediumLeft) : picture_.holdsNext(p, n, mediumLeft);
+}
+
+bool StructureWalker::claimsNext(int64_t mediumLeft) const
+{
+    return !done_ && other_ && other_->going() && other_->claimsNext(mediumLeft);
+}
+
+int64_t StructureWalker::confirmed() const
+{
+    if (innerComplete())
+        return INT64_MAX;
+    return other_ ? other_->confirmed() : pictureWalk_ ? picture_.confirmed() : 0;
+}
+
+bool StructureWalker::brokeOff() const
+{
+    if (innerComplete())
+        return false;
+    return (other_ && other_->brokeOff()) || innerFailed() || done_;
 }
 
 void StructureWalker::setRoom(int64_t bytes)

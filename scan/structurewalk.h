@@ -89,12 +89,24 @@ public:
     int64_t width() const { return picture_.width(); }
     int64_t height() const { return picture_.height(); }
     FileEnd result() const;
-    // Whether the next bytes, p[0, n) as far as they are at hand, lie inside
-    // what the file's structure read so far declares its own: a JPEG
-    // segment or its entropy-coded data, a RIFF chunk, an ISO box, an MPEG
-    // packet or a pack that goes on its stream. A signature there starts no
-    // new file. mediumLeft: the bytes from there to the medium's end.
+    // Whether the next bytes, p[0, n) as far as they are at hand, lie where
+    // the file's structure read so far places a part of the file itself: a
+    // JPEG's segment before its picture data, its entropy-coded data or the
+    // pictures its multi-picture index lists; the data of a chunk of an
+    // AVI's lists whose header was just read; the next box or pack at the
+    // place its structure names. A signature there starts no new file.
+    // mediumLeft: the bytes from there to the medium's end.
     bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const;
+    // Whether the next byte lies inside a stretch whose length the structure
+    // states but whose content its walk does not look into (a box, a RIFF
+    // chunk's data, a packet): a signature there may begin another file.
+    bool claimsNext(int64_t mediumLeft) const;
+    // The position before which every length the structure stated was borne
+    // out where it pointed; everything once the walk is complete.
+    int64_t confirmed() const;
+    // The structure broke off: its walk failed or met what it cannot
+    // follow, or the data ran into empty space where the structure went on.
+    bool brokeOff() const;
     // The most the file can hold (from its start to the medium's end), for
     // the walks that check their lengths against the medium.
     void setRoom(int64_t bytes);

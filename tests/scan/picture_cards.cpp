@@ -289,8 +289,24 @@ QList<Picture> makePictures(const QString &dir)
     return out;
 }
 
+QByteArray testVideo(const QString &dir, const QString &name, const QStringList &codecs, bool sound, int seconds,
+                     bool noisy)
+{
+    const QString source = QStringLiteral("testsrc=duration=%1:size=%2:rate=25")
+                               .arg(seconds)
+                               .arg(noisy ? QStringLiteral("320x240") : QStringLiteral("64x48"));
+    QStringList args{"-loglevel", "error", "-y", "-f", "lavfi", "-i", source};
+    if (sound)
+        args << "-f" << "lavfi" << "-i" << QStringLiteral("sine=duration=%1").arg(seconds);
+    if (noisy)
+        args << "-vf" << "noise=alls=80:allf=t+u";
+    args << codecs << dir + '/' + name;
+    return runTool("ffmpeg", args) == 0 ? readFileBytes(dir + '/' + name) : QByteArray();
+}
+
 QString makeRandomCard(const QString &dir, const QString &name, const QList<QPair<QString, QByteArray>> &files,
-                       int sectorsPerCluster, int sizeKiB, quint32 seed)
+                       int sectorsPerCluster, int sizeKiB, quint32 seed,
+                       const std::function<bool(const QString &image)> &change)
 {
     const QString image = dir + '/' + name;
     QByteArray bytes(qsizetype(sizeKiB) * 1024, Qt::Uninitialized);
@@ -300,7 +316,7 @@ QString makeRandomCard(const QString &dir, const QString &name, const QList<QPai
         return {};
     const QStringList format{"--invariant", "-F", "16", "-s", QString::number(sectorsPerCluster), "-i", "DEADBEEF",
                              image};
-    if (runTool("mkfs.fat", format) != 0 || !mcopyFiles(image, "/", files))
+    if (runTool("mkfs.fat", format) != 0 || !mcopyFiles(image, "/", files) || (change && !change(image)))
         return {};
     // Formatted again in place: new FATs and root, the data stays.
     if (runTool("mkfs.fat", format) != 0)

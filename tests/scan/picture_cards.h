@@ -8,6 +8,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <functional>
 
 namespace picture_cards {
 
@@ -38,13 +39,21 @@ QByteArray makeRaw(const QByteArray &preview, bool bigEndian, bool ifdLast, quin
 // index lists (as cameras store a large preview).
 QByteArray makeMultiPicture(const QByteArray &first, const QByteArray &second);
 
+// A video by ffmpeg of its test picture (and a tone), `seconds` long at
+// 64 x 48, or at 320 x 240 with noise over it (frames that do not shrink);
+// `codecs` ends the arguments before the output. Empty when ffmpeg fails.
+QByteArray testVideo(const QString &dir, const QString &name, const QStringList &codecs, bool sound = false,
+                     int seconds = 1, bool noisy = false);
+
 // Bytes that hold no zero.
 QByteArray nonZeroBytes(qsizetype n, quint32 seed);
 
 // A FAT16 card of sizeKiB whose bytes were random before it was formatted,
-// the files copied in by mcopy in order, then formatted again in place.
-// Native path; empty on failure.
+// the files copied in by mcopy in order, then `change` run on the image
+// (false: failed), then formatted again in place. Native path; empty on
+// failure.
 QString makeRandomCard(const QString &dir, const QString &name, const QList<QPair<QString, QByteArray>> &files,
-                       int sectorsPerCluster, int sizeKiB = 16384, quint32 seed = 5);
+                       int sectorsPerCluster, int sizeKiB = 16384, quint32 seed = 5,
+                       const std::function<bool(const QString &image)> &change = {});
 
 } // namespace picture_cards

@@ -206,6 +206,22 @@ ScanCallbacks quietCallbacks()
     return cb;
 }
 
+FoundFiles scanForFiles(const QString &imageNative)
+{
+    const QString cache = makeTempDir("cache");
+    ScanOptions opt;
+    opt.cacheFolder = cacheInternal(cache);
+    opt.freeMemoryMB = 0;
+    FoundFileList list;
+    const SignatureRows table = programTable();
+    FoundFiles f;
+    f.result = ScanEngine(imageSource(imageNative), table, opt, quietCallbacks(), list).run();
+    f.names = list.FoundFileNames;
+    for (const QString &name : list.FoundFileNames)
+        f.files << readFileBytes(cache + '/' + name);
+    return f;
+}
+
 QStringList compareFound(const QString &cacheNative, const FoundFileList &found, const QList<CorpusFile> &files,
                          const QList<int> &skip, const QList<int> &damaged)
 {

@@ -49,6 +49,15 @@ ScanCallbacks quietCallbacks();
 // kept: `press` runs once, then `pressed` is set.
 void pressAtFirstFoundFile(ScanCallbacks &cb, bool &pressed, std::function<void()> press);
 
+// A scan of an image for every built-in type into a fresh cache: how it
+// ended and the found files, names and bytes, in order.
+struct FoundFiles {
+    ScanResult result;
+    QStringList names;
+    QList<QByteArray> files;
+};
+FoundFiles scanForFiles(const QString &imageNative);
+
 // Checks the found files against the corpus, in order; a message for each
 // difference (empty: all as expected). skip: corpus indexes not expected.
 QStringList compareFound(const QString &cacheNative, const FoundFileList &found, const QList<CorpusFile> &files,

@@ -13,36 +13,13 @@ using namespace testing_support;
 
 namespace {
 
-struct Found {
-    ScanResult result;
-    QList<QByteArray> files;
-    QStringList names;
-};
+using Found = scan_images::FoundFiles;
 
-Found scan(const QString &image)
-{
-    const QString cache = makeTempDir("cache");
-    ScanOptions opt;
-    opt.cacheFolder = scan_images::cacheInternal(cache);
-    opt.freeMemoryMB = 0;
-    FoundFileList list;
-    const SignatureRows table = scan_images::programTable();
-    Found f;
-    f.result = ScanEngine(scan_images::imageSource(image), table, opt, scan_images::quietCallbacks(), list).run();
-    f.names = list.FoundFileNames;
-    for (const QString &name : list.FoundFileNames)
-        f.files << readFileBytes(cache + '/' + name);
-    return f;
-}
+Found scan(const QString &image) { return scan_images::scanForFiles(image); }
 
-// A second of a small test picture (and a tone) by ffmpeg.
 QByteArray video(const QString &dir, const QString &name, const QStringList &codecs, bool sound = false)
 {
-    QStringList args{"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=duration=1:size=64x48:rate=25"};
-    if (sound)
-        args << "-f" << "lavfi" << "-i" << "sine=duration=1";
-    args << codecs << dir + '/' + name;
-    return runTool("ffmpeg", args) == 0 ? readFileBytes(dir + '/' + name) : QByteArray();
+    return picture_cards::testVideo(dir, name, codecs, sound);
 }
 
 QByteArray jpegOf(const QString &dir, const QString &name, const QString &size, int seed)

@@ -1,0 +1,202 @@
+// Photos that lie inside what another found file states to be its own: a
+// movie written into the gaps that deleted photos left, and headers that
+// state more than their files hold. Every photo comes back whole beside the
+// file around it, and intact movies between photos stay whole.
+#include "tests/scan/picture_cards.h"
+#include "tests/scan/scan_images.h"
+#include "tests/support/fixtures.h"
+
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+// Photos as a camera leaves them: ImageMagick's plasma as JPEG, then one
+// exiftool run that gives each a make, a model, a date and a thumbnail.
+QList<QByteArray> cameraPhotos(const QString &dir, int count, const QString &size)
+{
+    if (!haveTool("exiftool"))
+        return {};
+    QStringList paths;
+    for (int i = 0; i < count; ++i) {
+        paths << QStringLiteral("%1/p%2.jpg").arg(dir).arg(i);
+        if (runTool(imageMagickProgram(), {"-seed", QString::number(100 + i), "-size", size, "plasma:fractal",
+                                           "-quality", "92", paths.last()})
+            != 0)
+            return {};
+    }
+    const QString thumb = dir + "/thumb.jpg";
+    if (runTool(imageMagickProgram(), {"-seed", "7", "-size", "160x120", "plasma:fractal", thumb}) != 0
+        || runTool("exiftool", QStringList{"-q", "-overwrite_original", "-Make=Testcam", "-Model=T100",
+                                           "-DateTimeOriginal=2026:05:06 07:08:09", "-ThumbnailImage<=" + thumb}
+                                   + paths)
+               != 0)
+        return {};
+    QList<QByteArray> out;
+    for (const QString &p : paths)
+        out << readFileBytes(p);
+    return out;
+}
+
+// The photos not found byte for byte, as a text ("" when all were).
+QString missing(const scan_images::FoundFiles &f, const QList<QByteArray> &photos, const QString &what)
+{
+    QStringList lost;
+    for (int i = 0; i < photos.size(); ++i)
+        if (!f.files.contains(photos[i]))
+            lost << QString::number(i);
+    return lost.isEmpty() ? QString() : what + ": photos " + lost.join(',') + " lost among " + f.names.join(' ');
+}
+
+int pieces(const QString &image, const QString &name)
+{
+    QByteArray out;
+    runTool("mshowfat", {"-i", image, "::/" + name}, &out);
+    return int(out.count('<'));
+}
+
+void patch32(QByteArray &b, qsizetype at, quint32 v, bool bigEndian)
+{
+    bigEndian ? qToBigEndian(v, b.data() + at) : qToLittleEndian(v, b.data() + at);
+}
+
+} // namespace
+
+TEST(PhotosInside, AMovieBetweenPhotosLeavesEveryPhotoWholeWhetherItLiesInPiecesOrNot)
+{
+    const QString dir = makeTempDir("gaps");
+    const QList<QByteArray> photos = cameraPhotos(dir, 40, "640x480");
+    const QStringList h264{"-c:v", "libx264", "-pix_fmt", "yuv420p", "-qp", "12"};
+    const QByteArray mov = picture_cards::testVideo(dir, "m.mov", h264, false, 1, true);
+    const QByteArray avi = picture_cards::testVideo(dir, "m.avi", {"-c:v", "mjpeg", "-q:v", "3"}, false, 1, true);
+    const QByteArray mp4 = picture_cards::testVideo(dir, "f.mp4", h264 + QStringList{"-movflags", "faststart"});
+    if (photos.isEmpty() || mov.isEmpty() || avi.isEmpty() || mp4.isEmpty() || !haveTool("mshowfat"))
+        GTEST_SKIP() << "ImageMagick, exiftool, ffmpeg with libx264 or mtools missing";
+    ASSERT_EQ(mov.mid(32, 4), "mdat");   // the media data before the movie box
+
+    QList<QPair<QString, QByteArray>> files;
+    for (int i = 0; i < photos.size(); ++i)
+        files << qMakePair(QStringLiteral("P%1.JPG").arg(i), photos[i]);
+    // Every other photo deleted, then the movie written into the gaps they
+    // left, photos between its pieces.
+    for (const auto &[name, movie] : {qMakePair(QStringLiteral("MOVIE.MOV"), mov), qMakePair(QStringLiteral("MOVIE.AVI"), avi)}) {
+        int movedPieces = 0;
+        const QString image = picture_cards::makeRandomCard(
+            dir, name + ".img", files, 64, 131072, 9, [&, n = name, m = movie](const QString &img) {
+                for (int i = 0; i < photos.size(); i += 2)
+                    if (!mdel(img, QStringLiteral("P%1.JPG").arg(i)))
+                        return false;
+                if (!mcopyData(img, n, m))
+                    return false;
+                movedPieces = pieces(img, n);
+                return true;
+            });
+        ASSERT_FALSE(image.isEmpty());
+        ASSERT_GE(movedPieces, 4) << name.toStdString();
+        QList<QByteArray> kept;
+        for (int i = 1; i < photos.size(); i += 2)
+            kept << photos[i];
+        const scan_images::FoundFiles f = scan_images::scanForFiles(image);
+        ASSERT_EQ(f.result.end, ScanEnd::Finished);
+        EXPECT_EQ(missing(f, kept, name), QString());
+    }
+
+    // Intact movies between the photos: each photo and each movie whole.
+    QList<QPair<QString, QByteArray>> intact = files.mid(0, 10);
+    intact << qMakePair(QStringLiteral("A.MOV"), mov) << files.mid(10, 10);
+    intact << qMakePair(QStringLiteral("B.MP4"), mp4) << files.mid(20, 10);
+    intact << qMakePair(QStringLiteral("C.AVI"), avi) << files.mid(30, 10);
+    const QString image = picture_cards::makeRandomCard(dir, "intact.img", intact, 64, 131072, 10);
+    ASSERT_FALSE(image.isEmpty());
+    const scan_images::FoundFiles f = scan_images::scanForFiles(image);
+    ASSERT_EQ(f.result.end, ScanEnd::Finished);
+    EXPECT_EQ(missing(f, photos, "intact card"), QString());
+    EXPECT_TRUE(f.files.contains(mov) && f.files.contains(mp4) && f.files.contains(avi)) << f.names.join(' ').toStdString();
+    EXPECT_EQ(f.files.size(), photos.size() + 3) << f.names.join(' ').toStdString();
+}
+
+TEST(PhotosInside, HeadersStatingMoreThanTheirFilesHoldLoseNoPhotoBehindThem)
+{
+    const QString dir = makeTempDir("claims");
+    const QList<QByteArray> camera = cameraPhotos(dir, 2, "320x240");
+    const QString jfifPath = dir + "/jfif.jpg";
+    runTool(imageMagickProgram(), {"-seed", "5", "-size", "320x240", "plasma:fractal", jfifPath});
+    const QByteArray jfif = readFileBytes(jfifPath);
+    const QStringList h264{"-c:v", "libx264", "-pix_fmt", "yuv420p"};
+    const QByteArray mp4 = picture_cards::testVideo(dir, "f.mp4", h264 + QStringList{"-movflags", "faststart"});
+    const QByteArray fastMov = picture_cards::testVideo(dir, "f.mov", h264 + QStringList{"-movflags", "faststart"});
+    const QByteArray bigMov = picture_cards::testVideo(dir, "b.mov", h264 + QStringList{"-qp", "12"}, false, 1, true);
+    const QByteArray mov = picture_cards::testVideo(dir, "m.mov", h264 + QStringList{"-qp", "12"}, false, 1, true);
+    const QByteArray vob = picture_cards::testVideo(dir, "v.vob", {"-c:v", "mpeg2video", "-c:a", "mp2", "-f", "vob"}, true);
+    QByteArray wav;
+    if (runTool("sox", {"-n", "-r", "8000", "-c", "1", dir + "/t.wav", "synth", "2", "sine", "440"}) == 0)
+        wav = readFileBytes(dir + "/t.wav");
+    if (camera.isEmpty() || jfif.isEmpty() || mp4.isEmpty() || mov.isEmpty() || vob.isEmpty() || wav.isEmpty())
+        GTEST_SKIP() << "ImageMagick, exiftool, ffmpeg with libx264 or sox missing";
+    constexpr quint32 k40MiB = 40u << 20;
+
+    // An MP4 whose media data box states 40 MiB.
+    QByteArray bigData = mp4;
+    const qsizetype mdat = bigData.indexOf("mdat") - 4;
+    patch32(bigData, mdat, k40MiB, true);
+    // A recording cut off: its media data box states 30 MiB, 100 KB are there, no movie box.
+    ASSERT_EQ(bigMov.mid(24, 4), "wide");
+    QByteArray cutOff = bigMov.left(100000);
+    patch32(cutOff, 28, 30u << 20, true);
+    // A MOV whose movie box states 40 MiB.
+    QByteArray bigMoov = fastMov;
+    patch32(bigMoov, bigMoov.indexOf("moov") - 4, k40MiB, true);
+    // A WAV whose RIFF form and data chunk state 40 MiB.
+    QByteArray bigWav = wav;
+    patch32(bigWav, 4, k40MiB, false);
+    patch32(bigWav, bigWav.indexOf("data") + 4, k40MiB - 100, false);
+    // A program stream whose first video packet states 65,535 bytes and holds 2 KB.
+    QByteArray packet = vob.left(2048);
+    const qsizetype video = packet.indexOf(QByteArray("\0\0\1\xE0", 4));
+    ASSERT_GT(video, 0);
+    packet[video + 4] = char(0xFF), packet[video + 5] = char(0xFF);
+    // A JPEG cut short in its picture data, the rest of its sector holding
+    // what reads as a segment of 65,520 bytes.
+    qsizetype cut = jfif.size() / 2;
+    while (uchar(jfif[cut - 1]) == 0xFF)
+        --cut;
+    const QByteArray cutJpeg = jfif.left(cut) + QByteArray("\xFF\xE3\xFF\xF0", 4);
+    // A MOV in two pieces with a photo between them.
+    const QByteArray first = mov.left(64 * 1024), second = mov.mid(64 * 1024);
+
+    QByteArray raw = picture_cards::nonZeroBytes(65536, 1);
+    quint32 seed = 2;
+    const auto add = [&](const QByteArray &b) {
+        raw += b;
+        raw += picture_cards::nonZeroBytes((4096 - raw.size() % 4096) % 4096, seed++);
+    };
+    QList<QByteArray> expected;
+    const auto photosAfter = [&](bool jfifFirst) {
+        const QList<QByteArray> them = jfifFirst ? QList<QByteArray>{jfif, camera[0], camera[1]}
+                                                 : QList<QByteArray>{camera[0], camera[1], jfif};
+        for (const QByteArray &p : them)
+            add(p), expected << p;
+    };
+    add(bigData), photosAfter(true);
+    add(cutOff), photosAfter(false);
+    add(bigMoov), photosAfter(true);
+    add(bigWav), photosAfter(false);
+    add(packet), photosAfter(true);
+    add(cutJpeg), photosAfter(false);
+    add(first), add(jfif), expected << jfif, add(second), photosAfter(false);
+    const qsizetype used = raw.size();
+    raw.resize(48 << 20, '\0');   // room for what the headers state
+    ASSERT_TRUE(writeFileBytes(dir + "/raw.img", raw));
+
+    const scan_images::FoundFiles f = scan_images::scanForFiles(dir + "/raw.img");
+    ASSERT_EQ(f.result.end, ScanEnd::Finished);
+    for (const QByteArray &p : {jfif, camera[0], camera[1]})
+        EXPECT_EQ(f.files.count(p), expected.count(p)) << f.names.join(' ').toStdString();
+    // No found file carries a stated length's worth of what is not its own.
+    qsizetype total = 0;
+    for (const QByteArray &b : f.files)
+        total += b.size();
+    EXPECT_LT(total, 2 * used);
+}
