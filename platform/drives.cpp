@@ -1,5 +1,6 @@
 #include "platform/drives.h"
 
+#include "platform/partitiontable.h"
 #include "platform/paths.h"
 #include "platform/rawio.h"
 #include "platform/settings.h"
@@ -87,59 +88,11 @@ bool isNetworkFs(const QString &t)
     return kinds.contains(t);
 }
 
-// The byte windows of a partitioned image's entries, in order (an unused
-// entry: length 0): the MBR's four primary entries, or the GPT behind a
-// protective entry (at most 128 entries). Empty when the first sector holds
-// no partition table.
-QList<QPair<qint64, qint64>> partitionWindows(QFile &f, qint64 sector)
-{
-    QList<QPair<qint64, qint64>> windows;
-    if (!f.seek(0))
-        return windows;
-    const QByteArray mbr = f.read(512);
-    if (sector < 512 || mbr.size() < 512 || quint8(mbr[510]) != 0x55 || quint8(mbr[511]) != 0xAA)
-        return windows;
-    auto le32 = [](const QByteArray &b, int o) {
-        return quint32(quint8(b[o])) | quint32(quint8(b[o + 1])) << 8 | quint32(quint8(b[o + 2])) << 16
-            | quint32(quint8(b[o + 3])) << 24;
-    };
-    auto le64 = [&](const QByteArray &b, int o) { return quint64(le32(b, o)) | quint64(le32(b, o + 4)) << 32; };
-    if (quint8(mbr[446 + 4]) == 0xEE) {
-        if (!f.seek(sector))
-            return windows;
-        const QByteArray hdr = f.read(512);
-        if (hdr.size() < 92 || !hdr.startsWith("EFI PART"))
-            return windows;
-        const quint64 entriesLba = le64(hdr, 72);
-        const quint32 count = qMin<quint32>(le32(hdr, 80), 128), size = le32(hdr, 84);
-        if (size < 128 || size > 4096 || entriesLba > quint64(INT64_MAX / sector)
-            || !f.seek(qint64(entriesLba) * sector))
-            return windows;
-        const QByteArray table = f.read(qint64(count) * size);
-        for (quint32 i = 0; i < count && qint64(i + 1) * size <= table.size(); ++i) {
-            const QByteArray e = table.mid(qint64(i) * size, 56);
-            const quint64 first = le64(e, 32), last = le64(e, 40);
-            if (first == 0 || last < first || last >= quint64(INT64_MAX / sector))
-                windows.append({0, 0});
-            else
-                windows.append({qint64(first) * sector, qint64(last - first + 1) * sector});
-        }
-        return windows;
-    }
-    for (int n = 1; n <= 4; ++n) {
-        const int o = 446 + (n - 1) * 16;
-        if (quint8(mbr[o + 4]) == 0)
-            windows.append({0, 0});
-        else
-            windows.append({qint64(le32(mbr, o + 8)) * sector, qint64(le32(mbr, o + 12)) * sector});
-    }
-    return windows;
-}
-
-// The window an image is read through: partition n (1-based) of its MBR or
-// GPT, or for n = 0 a whole-disk image's first partition that holds a FAT or
-// NTFS volume (as the drive list reads a removable disk); none for an image
-// that starts with a volume.
+// The window an image is read through: partition n of its partition table
+// (MBR or GPT; logical partitions from 5 on), or for n = 0 a whole-disk
+// image's first partition that holds a FAT or NTFS volume and is not an EFI
+// system partition, or the first that holds one at all (as the drive list
+// reads a removable disk); none for an image that starts with a volume.
 struct ImageWindow {
     int partition = 0;      // the partition read; 0: the image from its start
     qint64 offset = 0;
@@ -154,24 +107,28 @@ ImageWindow readImageWindow(const QString &image, int n, qint64 sector)
         return n > 0 ? ImageWindow{n, 0, 0} : w;
     const qint64 size = f.size();
     if (n > 0) {
-        const auto windows = partitionWindows(f, sector);
-        if (n > windows.size() || windows[n - 1].second <= 0)
-            return {n, 0, 0};
-        return {n, windows[n - 1].first, windows[n - 1].second};
+        for (const PartitionEntry &p : readPartitionTable(f, sector))
+            if (p.number == n && p.length > 0)
+                return {n, p.offset, p.length};
+        return {n, 0, 0};
     }
     const QByteArray first = f.read(512);
     if (parseFatLayout(first, size) || parseNtfsLayout(first, size) || parseExfatLayout(first, size))
         return w;
-    const auto windows = partitionWindows(f, sector);
-    for (int k = 1; k <= windows.size(); ++k) {
-        const qint64 at = windows[k - 1].first, bytes = qMin(windows[k - 1].second, size - at);
-        if (windows[k - 1].second <= 0 || bytes < 512 || !f.seek(at))
+    std::optional<ImageWindow> efiSystem;
+    for (const PartitionEntry &p : readPartitionTable(f, sector)) {
+        const qint64 bytes = qMin(p.length, size - p.offset);
+        if (p.length <= 0 || p.extended || bytes < 512 || !f.seek(p.offset))
             continue;
         const QByteArray boot = f.read(512);
-        if (parseFatLayout(boot, bytes) || parseNtfsLayout(boot, bytes))
-            return {k, at, bytes};
+        if (!parseFatLayout(boot, bytes) && !parseNtfsLayout(boot, bytes))
+            continue;
+        if (!p.efiSystem)
+            return {p.number, p.offset, bytes};
+        if (!efiSystem)
+            efiSystem = ImageWindow{p.number, p.offset, bytes};
     }
-    return w;
+    return efiSystem.value_or(w);
 }
 
 // The same, read again only when the image's size or time changed: the

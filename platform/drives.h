@@ -40,15 +40,16 @@ struct DriveEntry {
     bool mediumAbsent = false;    // marked absent (ejected, or by a test)
     QString identity;             // stable identity for the persisted letter
     int partition = 0;            // partition number inside an image, 0 = whole file
-    bool partitionFound = false;  // chosen by its content: the first FAT or NTFS partition of a
-                                  // whole-disk image attached without one (openMedium reads it whole)
+    bool partitionFound = false;  // chosen by its content: the first FAT or NTFS volume (not an EFI
+                                  // system partition unless it is the only one) of a whole-disk
+                                  // image attached without one (openMedium reads it whole)
     QList<QPair<qint64, qint64>> badSectors;   // virtual drives: sectors whose reads fail
     int slowMs = 0;               // ... after this long
 };
 
 struct VirtualDriveOptions {
     int typeCode = DriveTypeRemovable;
-    int partition = 0;            // 0: the whole file is the volume
+    int partition = 0;            // 0: the whole file is the volume; logical partitions count from 5
     bool readOnly = false;
     int sectorSize = 0;           // 0: 512 (2048 for CD-ROM)
     QString files;                // native folder standing for the mounted tree

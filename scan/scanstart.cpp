@@ -36,6 +36,30 @@ bool isDrivePath(const QString &path)
     return path.size() >= 2 && path[0].isLetter() && path[1] == QLatin1Char(':');
 }
 
+// Extensions a row answers to beside its own name: the files its signatures
+// and walks find under other names.
+struct RowExtension {
+    const char *row;
+    const char *extension;   // without the dot
+};
+constexpr RowExtension kRowExtensions[] = {
+    {"MOV", "MP4"}, {"MOV", "M4V"}, {"MOV", "3GP"}, {"MOV", "3G2"},
+};
+
+// A row's type occurs among the extensions seen on the medium: its name
+// anywhere in the list, or one of its other extensions as a whole.
+bool RowSeenOnMedium(const QString &text, const QString &extensions)
+{
+    if (extensions.contains(text, Qt::CaseInsensitive))
+        return true;
+    const QStringList seen = extensions.split(QLatin1Char('.'), Qt::SkipEmptyParts);
+    for (const RowExtension &r : kRowExtensions)
+        if (text.compare(QLatin1String(r.row), Qt::CaseInsensitive) == 0
+            && seen.contains(QLatin1String(r.extension), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
 } // namespace
 
 DriveFacts SystemDriveFacts()
@@ -287,7 +311,7 @@ MediaScanLists MediaScanTypes(const TypeListRows &rows, const QString &extension
                 words.removeIf([&](const QString &w) { return w.compare(text, Qt::CaseInsensitive) == 0; });
                 out.candidates = words.isEmpty() ? QString() : words.join(QLatin1Char(' ')) + QLatin1Char(' ');
             }
-        } else if (extensions.contains(text, Qt::CaseInsensitive) && !InWordList(out.ticked, text)
+        } else if (RowSeenOnMedium(text, extensions) && !InWordList(out.ticked, text)
                    && !InWordList(out.candidates, text)) {
             out.candidates += text + QLatin1Char(' ');
         }

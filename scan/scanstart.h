@@ -134,7 +134,8 @@ struct MediaScanLists {
 };
 // Over the rows in order: a ticked row joins the ticked list (once) and
 // leaves the candidates; a row whose text occurs in the extension list
-// (without regard to case) and is in neither list joins the candidates.
+// (without regard to case), or the MOV row where the list holds .MP4, .M4V,
+// .3GP or .3G2, and that is in neither list joins the candidates.
 MediaScanLists MediaScanTypes(const TypeListRows &rows, const QString &extensions);
 // The word is one of the blank-separated words of the list.
 bool InWordList(const QString &list, const QString &word);

@@ -1,6 +1,7 @@
 // Boot sectors that lie: the drive record, the volume facts, the volume
 // bitmap and the sector reader on real mkfs.fat, mkfs.exfat and mkntfs images
-// with one field raised past what the medium holds. The same file runs with
+// with one field raised past what the medium holds; and a whole-disk image
+// whose extended boot records lie. The same file runs with
 // AddressSanitizer and UBSan (layer_asan), where no single allocation may
 // exceed 64 MiB.
 #include "drive/bitmap.h"
@@ -8,10 +9,12 @@
 #include "drive/fat.h"
 #include "drive/sectors.h"
 #include "platform/drives.h"
+#include "platform/partitiontable.h"
 #include "platform/volumecontrol.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/hostile_media.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -107,6 +110,48 @@ TEST(HostileBootSector, TheLayerDescribesWhatTheMediumHoldsAndNeverMore)
 
         EXPECT_LT(peakRssKiB() - rssBefore, 64 * 1024) << "peak memory grew by more than 64 MiB";
         plat::forgetVolumeBitmaps();
+        detachDrive('E');
+    }
+}
+
+TEST(HostilePartitionTable, ALogicalPartitionPastTheImageIsNoVolumeAndALoopEndsTheChain)
+{
+    // sfdisk's extended partition at sector 2048 holds logical partitions 5
+    // (at 4096) and 6 (at 26624, its record at 24576); the same table is laid
+    // out again in 4096-byte sectors.
+    const QString dir = makeTempDir("ebr"), made = dir + "/made.img";
+    if (!haveTool("sfdisk") || runTool("truncate", {"-s", "32M", made}) != 0
+        || runTool("sfdisk", {"-q", made}, nullptr,
+                   "label: dos\nstart=2048, size=63488, type=5\nstart=4096, size=20480, type=c\n"
+                   "start=26624, size=20480, type=c\n") != 0)
+        GTEST_SKIP() << "sfdisk is needed";
+    for (const qint64 sector : {512, 4096}) {
+        SCOPED_TRACE(sector);
+        const QString disk = dir + QStringLiteral("/disk%1.img").arg(sector);
+        ASSERT_EQ(runTool("truncate", {"-s", QString::number(65536 * sector), disk}), 0);
+        for (const qint64 at : {0, 2048, 24576})
+            ASSERT_TRUE(patchFile(disk, at * sector, readFileBytes(made, at * 512, 512)));
+        for (const auto &[at, label] : {std::pair{4096, "FIVE"}, std::pair{26624, "SIX"}})
+            ASSERT_EQ(runTool("mkfs.fat", {"-S", QString::number(sector), "--offset", QString::number(at), "-n", label,
+                                           disk, QString::number(20480 * sector / 1024)}), 0);
+        // Logical 5 claims 0x7FFFFFFF sectors; 6's record links to itself.
+        ASSERT_TRUE(patchFile(disk, 2048 * sector + 446 + 12, QByteArray("\xFF\xFF\xFF\x7F", 4))
+                    && patchFile(disk, 24576 * sector + 446 + 16, readFileBytes(disk, 2048 * sector + 446 + 16, 16)));
+        QFile f(disk);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QList<plat::PartitionEntry> parts = plat::readPartitionTable(f, sector);
+        ASSERT_EQ(parts.size(), 6);
+        EXPECT_TRUE(parts[0].extended && parts[4].number == 5 && parts[4].length == 0);
+        EXPECT_TRUE(parts[5].number == 6 && parts[5].offset == 26624 * sector && parts[5].length == 20480 * sector);
+
+        // Without partition= the letter reads 6; partition=5 is no volume.
+        plat::VirtualDriveOptions opts;
+        opts.sectorSize = int(sector);
+        ASSERT_TRUE(plat::DriveTable::instance().attachImage('E', disk, opts));
+        EXPECT_EQ(plat::volumeInformation('E').value_or(plat::VolumeInfo{}).label, "SIX");
+        opts.partition = 5;
+        ASSERT_TRUE(plat::DriveTable::instance().attachImage('E', disk, opts));
+        EXPECT_EQ(plat::isDriveReady('E'), std::optional<bool>(false));
         detachDrive('E');
     }
 }

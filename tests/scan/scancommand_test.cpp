@@ -130,6 +130,7 @@ Card makeCard()
     writeFileBytes(c.files + "/notes.txt", "a note\r\n");
     writeFileBytes(c.files + "/clip.cr2", "x");
     writeFileBytes(c.files + "/tone.wav", "x");
+    writeFileBytes(c.files + "/clip.mp4", "x");
     c.image = image;
     return c;
 }
@@ -313,7 +314,7 @@ TEST_F(ScanCommand, AWholeScanWithSmartScanFindsTheDeletedPicturesAndWritesSearc
         MessageScript boxes;
         ChooserScript chooser;   // a single fixed drive: never shown
         boxes.expect(plat::id::Yes, "SmartScan recommanded:");
-        boxes.expect(plat::id::Yes, "Possibly also present on E: CR2 WAV");
+        boxes.expect(plat::id::Yes, "Possibly also present on E: CR2 MOV WAV");
         w->CmdScan_Click();
         ASSERT_EQ(boxes.boxes().size(), 2u);
         EXPECT_EQ(boxes.boxes()[0].title, "Quilvane SmartScan E:");
@@ -326,6 +327,7 @@ TEST_F(ScanCommand, AWholeScanWithSmartScanFindsTheDeletedPicturesAndWritesSearc
     EXPECT_EQ(scans, 1);
     EXPECT_TRUE(w->SmartScanActive);
     EXPECT_TRUE(ticked("CR2"));
+    EXPECT_TRUE(ticked("MOV"));   // clip.mp4
     EXPECT_TRUE(ticked("WAV"));
 
     // Searched.dat: the source text, then the serial mkfs.fat was given, lowest byte first.

@@ -337,6 +337,10 @@ TEST(ScanStartMediaScan, TickedAndCandidateListsFollowTheRows)
     EXPECT_FALSE(rows[0].Checked || rows[5].Checked);
     // Nothing unticked on the medium: no candidates.
     EXPECT_EQ(MediaScanTypes(rows, ".jpg").candidates, "");
+    // The MOV row finds MP4, M4V, 3GP and 3G2 movies too; ".mp" names none.
+    for (const char *movie : {".mp4", ".M4V", ".3gp", ".3G2"})
+        EXPECT_EQ(MediaScanTypes({row("JPG", true), row("MOV", false)}, QString(".jpg") + movie).candidates, "MOV ");
+    EXPECT_EQ(MediaScanTypes({row("MOV", false)}, ".mp.3g").candidates, "");
 
     EXPECT_EQ(MediaScanQuestion(lists, "e:"),
               "File types selected for recovering: JPG PNG \r\n\r\nPossibly also present on E: CR2 TIF \r\n\r\n"

@@ -461,24 +461,37 @@ TEST(NtfsUndelete, ASparseFileIsSavedWithItsHolesAsHoles)
 namespace {
 
 // A whole-disk image made by sfdisk, its partitions (MBR or GPT type) from
-// sector 2048 on holding copies of the volumes given.
-QString wholeDisk(const QString &label, const QList<QPair<QString, QString>> &volumes)
+// sector 2048 on holding copies of the volumes given; with `extended`, an MBR
+// whose only entry is an extended partition holding them as logical ones.
+QString wholeDisk(const QString &label, const QList<QPair<QString, QString>> &volumes, bool extended = false)
 {
     const QString disk = makeTempDir("disk") + "/disk.img";
-    QByteArray script = "label: " + label.toLatin1() + "\n";
-    QList<qint64> starts{2048};
+    QByteArray script;
+    QList<qint64> starts{extended ? 4096 : 2048};
     for (const auto &v : volumes) {
         const qint64 sectors = QFile(v.first).size() / 512;
         script += QStringLiteral("start=%1, size=%2, type=%3\n").arg(starts.last()).arg(sectors).arg(v.second).toLatin1();
-        starts << starts.last() + (sectors + 2047) / 2048 * 2048;
+        starts << starts.last() + (sectors + 2047) / 2048 * 2048 + (extended ? 2048 : 0);
     }
+    if (extended)
+        script.prepend(QStringLiteral("start=2048, size=%1, type=5\n").arg(starts.last() - 2048).toLatin1());
     if (!writeFileBytes(disk, {}) || !QFile::resize(disk, (starts.last() + 2048) * 512)
-        || runTool("sfdisk", {"-q", disk}, nullptr, script) != 0)
+        || runTool("sfdisk", {"-q", disk}, nullptr, "label: " + label.toLatin1() + "\n" + script) != 0)
         return {};
     for (int i = 0; i < volumes.size(); ++i)
         if (!patchFile(disk, starts[i] * 512, readFileBytes(volumes[i].first)))
             return {};
     return disk;
+}
+
+// The contents of the files in a folder, sorted.
+QByteArrayList fileContents(const QString &folder)
+{
+    QByteArrayList out;
+    for (const QString &name : QDir(folder).entryList(QDir::Files))
+        out << readFileBytes(folder + "/" + name);
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 } // namespace
@@ -521,5 +534,43 @@ TEST(WholeDiskImage, IsReadFromItsFirstVolumeOrThePartitionNamed)
         ASSERT_NE(e, nullptr);
         const qint64 address = e->MftIndex > 0 ? e->MftIndex : flsDeleted(disk, c.start).value("_" + c.saved.mid(1), -1);
         EXPECT_TRUE(saved == icat(disk, address, c.start)) << "as The Sleuth Kit reads it";
+    }
+}
+
+TEST(WholeDiskImage, ALogicalVolumeIsFollowedAndAnEfiSystemPartitionPassedOver)
+{
+    if (!haveTool("tsk_recover"))
+        GTEST_SKIP() << "tsk_recover is needed";
+    const QByteArray photo = patternBytes(70000, 3), loader = patternBytes(9000, 4);
+    const QString fat32 = makeCard(32, "logical32"), esp = makeCard(16, "esp16");   // 40 MiB, 16 MiB
+    ASSERT_TRUE(mcopyData(fat32, "/PHOTO.JPG", photo) && mdel(fat32, "/PHOTO.JPG")
+                && mcopyData(esp, "/LOADER.JPG", loader) && mdel(esp, "/LOADER.JPG"));
+    const QString efi = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", basicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+    const QString logical = wholeDisk("dos", {{fat32, "c"}}, true);
+    const QString gpt = wholeDisk("gpt", {{esp, efi}, {fat32, basicData}});
+    const QString mbr = wholeDisk("dos", {{esp, "ef"}, {fat32, "c"}});
+    ASSERT_FALSE(logical.isEmpty() || gpt.isEmpty() || mbr.isEmpty());
+    struct Case {
+        QString disk;
+        int partition;   // named in the drive file; 0: none
+        qint64 start;    // the first sector of the volume read
+        QString volume;  // the image copied there
+    };
+    for (const Case &c : QList<Case>{{logical, 0, 4096, fat32}, {logical, 5, 4096, fat32},
+                                     {gpt, 0, 2048 + 32768, fat32}, {gpt, 1, 2048, esp},
+                                     {mbr, 0, 2048 + 32768, fat32}, {mbr, 1, 2048, esp}}) {
+        SCOPED_TRACE(QStringLiteral("%1 partition=%2")
+                         .arg(c.disk == logical ? "logical" : c.disk == gpt ? "gpt" : "mbr")
+                         .arg(c.partition)
+                         .toStdString());
+        MessageScript boxes;
+        WindowOnImage on(c.disk, true, c.partition);
+        EXPECT_EQ(MediumBytes("E:"), QFile(c.volume).size());
+        on.w.CmdQuickUndelete_Click();
+        const QByteArrayList saved = fileContents(saveAllInto(on.w, "wholesaved"));
+        const QString oracle = makeTempDir("tsk");
+        ASSERT_EQ(runTool("tsk_recover", {"-o", QString::number(c.start), c.disk, oracle}), 0);
+        EXPECT_TRUE(saved.contains(c.volume == fat32 ? photo : loader));
+        EXPECT_TRUE(saved == fileContents(oracle)) << "as tsk_recover -o saves them";
     }
 }
