@@ -9,6 +9,7 @@
 // a broken promise, so that libFuzzer and a test see it alike.
 #pragma once
 
+#include "scan/innerstarts.h"
 #include "scan/isomedia.h"
 #include "scan/mpegstream.h"
 #include "scan/picturewalk.h"
@@ -69,6 +70,52 @@ inline void checkWalks(const uint8_t *data, size_t n, uint32_t pieces)
     check(e.end >= 0 && uint64_t(e.end) <= n);
 }
 
+// A found file's walk fed in pieces as the scan appends units: at each piece
+// a signature would be one the structure places or covers, noted as the
+// scan notes it and settled by what the walk bears out; when the walk
+// breaks off with units owed, and when the bytes end, what is given back
+// lies inside the bytes, in order, and the file is cut at one of them.
+inline void checkGivingBack(StructureWalker &w, const uint8_t *data, size_t n, uint32_t pieces)
+{
+    InnerStarts inner;
+    int64_t confirmed = 0;
+    size_t at = 0;
+    uint32_t x = pieces | 1;
+    const auto given = [&](bool whole) {
+        int64_t cutAt = 0;
+        const std::vector<InnerStarts::Start> out = inner.resolve(whole, w.confirmed(), cutAt);
+        bool cutAtOne = cutAt < 0;
+        for (size_t k = 0; k < out.size(); ++k) {
+            check(out[k].offset >= 0 && uint64_t(out[k].offset) < n);
+            check(k == 0 || out[k].offset > out[k - 1].offset);
+            check(!whole || !out[k].placed);
+            cutAtOne = cutAtOne || out[k].offset == cutAt;
+        }
+        check(cutAtOne && (!whole || cutAt < 0));
+    };
+    while (at < n && w.wantsMore()) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        const size_t ahead = std::min<size_t>(n - at, 4096);
+        if (!inner.full()) {
+            if (w.holdsNext(data + at, ahead, -1))
+                inner.add({int64_t(at), int64_t(at), 0, true});
+            else if (w.claimsNext(-1))
+                inner.add({int64_t(at), int64_t(at), 0, false});
+        }
+        const size_t k = std::min<size_t>(n - at, 1 + x % 1500);
+        w.feed(data + at, k);
+        at += k;
+        const int64_t now = w.confirmed();
+        check(now >= confirmed && (now == INT64_MAX || now <= int64_t(at)));
+        confirmed = now;
+        inner.settle(now);
+        if (w.brokeOff() && inner.owed(now))
+            given(false);
+    }
+    check(w.wantsMore() || (!w.holdsNext(data, n, -1) && !w.claimsNext(-1)));
+    given(w.result().extent.walk == PictureExtent::Walk::Complete && !w.result().structureCut);
+}
+
 // Walks the bytes as a found file of every format, whole and in pieces,
 // with limits small enough for the fuzzer's inputs to reach.
 inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
@@ -104,6 +151,10 @@ inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
             const FileEnd b = parts.result();
             check(a.extent.walk == b.extent.walk && a.extent.end == b.extent.end);
             check(a.emptyFrom == b.emptyFrom && a.structureCut == b.structureCut);
+            StructureWalker giving(f, limits, readBack);
+            if (room >= 0)
+                giving.setRoom(room);
+            checkGivingBack(giving, data, n, pieces);
         }
     }
 }
