@@ -228,10 +228,9 @@ TEST(FieldMedia, APhotoWhoseClustersInARowRunIntoAnotherDeletedPhotoIsSavedAsPos
         ASSERT_FALSE(image.isEmpty());
         const qint64 c = bits == 16 ? 2048 : 512;
         const QByteArray boot = readFileBytes(image, 0, 512);
-        // IMG2 deleted and FRAG written into its gap and on after IMG4 (FAT32:
-        // mtools told to take the first free cluster); then all deleted. FRAG's
-        // clusters in a row run into IMG3's first; the others end just before
-        // the next photo's first cluster.
+        // FRAG fills the gap of IMG2 and goes on after IMG4 (FAT32: mtools
+        // takes the first free cluster); all deleted, its clusters in a row
+        // run into IMG3's, the others' end where the next photo begins.
         const QByteArray one = patternBytes(2 * c - 10, 1), three = patternBytes(2 * c, 3), four = patternBytes(c + 1, 4),
                          frag = patternBytes(5 * c - 100, 6);
         ASSERT_TRUE(mcopyData(image, "/IMG1.JPG", one) && mcopyData(image, "/IMG2.JPG", patternBytes(3 * c, 2))
