@@ -4,6 +4,7 @@
 #include "platform/text.h"
 
 #include <QSet>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -158,7 +159,29 @@ ClusterUse FatClusterUse(const DriveInfoRecord &d, int64_t cluster)
     return FatEntryOf(d, cluster) == 0 ? ClusterUse::Free : ClusterUse::Used;
 }
 
-void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d)
+DeletedEntryStarts::DeletedEntryStarts(const std::vector<DeletedEntryRecord> &entries, const DriveInfoRecord &d)
+{
+    for (const DeletedEntryRecord &r : entries) {
+        // "." and ".." are a folder's names for itself and its parent.
+        if (r.MftIndex != 0 || !r.IsDeleted() || r.Name.startsWith(QLatin1Char('.')))
+            continue;
+        const int64_t first = int64_t(uint32_t(r.FirstCluster));
+        if (IsDataCluster(d, first))
+            starts_.push_back(uint32_t(first));
+    }
+    std::sort(starts_.begin(), starts_.end());
+    starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
+}
+
+bool DeletedEntryStarts::AnyIn(int64_t from, int64_t to) const
+{
+    if (to < from || to < 0 || from > int64_t(UINT32_MAX))
+        return false;
+    const auto it = std::lower_bound(starts_.begin(), starts_.end(), uint32_t(std::max<int64_t>(from, 0)));
+    return it != starts_.end() && int64_t(*it) <= to;
+}
+
+void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d, const DeletedEntryStarts *others)
 {
     if (r.MftIndex > 0)
         return;
@@ -201,6 +224,13 @@ void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d)
         if (f != 0)
             r.Occupied = -1;
     }
+    // Clusters taken: first .. first + i - 1. Where another deleted file or
+    // folder began among them, the bytes from there on are its own (a file
+    // that lay in pieces): never a clean verdict either. The same first
+    // cluster is no other file's beginning: it is this file seen again
+    // (through a deleted copy of its folder) or one that took its place.
+    if (others && r.Occupied == 0 && i > 1 && others->AnyIn(first + 1, first + i - 1))
+        r.Occupied = -1;
     int64_t bytes = i * c;
     if (bytes > r.Size && r.Size > 0)
         bytes = r.Size;

@@ -35,13 +35,30 @@ enum class ClusterUse { Free, Used, Unknown };
 // From the FAT arrays of the drive record; Unknown outside them.
 ClusterUse FatClusterUse(const DriveInfoRecord &drive, int64_t cluster);
 
+// Where the deleted entries of a list begin: the first clusters (in the
+// data area) of its deleted FAT entries, files and folders alike, sorted.
+// A deleted file's assumed clusters that run into one of them hold that
+// file's or folder's bytes from there on. Made once for a pass over the
+// list; sorting the list again does not change it.
+class DeletedEntryStarts {
+public:
+    DeletedEntryStarts(const std::vector<DeletedEntryRecord> &entries, const DriveInfoRecord &drive);
+    // Whether one of them lies in from..to (both included).
+    bool AnyIn(int64_t from, int64_t to) const;
+
+private:
+    std::vector<uint32_t> starts_;
+};
+
 // Fills Recoverable and Occupied of one FAT record from the FAT (NTFS records
 // are left alone). An existing file gets Recoverable = Size. A deleted entry
 // is taken to lie on consecutive clusters from its first cluster, since
 // deletion clears its chain: Recoverable counts the clusters up to the first
 // one that is bad or reserved, and any cluster in use on the way marks it
-// Occupied. A first cluster outside the data area gives 0.
-void CheckDeletedChain(DeletedEntryRecord &record, const DriveInfoRecord &drive);
+// Occupied, as does the first cluster of another deleted entry (of others,
+// when given) after its own. A first cluster outside the data area gives 0.
+void CheckDeletedChain(DeletedEntryRecord &record, const DriveInfoRecord &drive,
+                       const DeletedEntryStarts *others = nullptr);
 
 // Turns raw directory entries into records appended to an entry list:
 // long-name pieces joined and checked against their 8.3 entry, deleted

@@ -258,8 +258,9 @@ void frmRecover::BackupDiskImage()
         }
         // The entries judged as a scan of the medium judges them: a scan of
         // the image cannot look at the medium's FAT.
+        const DeletedEntryStarts starts(DeletedEntries, DriveInfo());
         for (int i = 1; i <= DeletedEntriesUpperBound(); ++i)
-            CheckDeletedChain(i);
+            CheckDeletedChain(i, &starts);
         index.bytesPerSector = bps;
         index.sectorsPerCluster = spc;
         index.totalClusters = totalClusters;

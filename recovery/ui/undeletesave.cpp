@@ -93,6 +93,7 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
     };
 
     int left = selected;   // the selected lines not yet visited
+    std::optional<DeletedEntryStarts> starts;   // made for the first entry still to be judged
     for (int i = std::max(firstLine, 0); i < list.ListCount() && OperationRunning && left > 0; ++i) {
         if (!list.Selected(i))
             continue;
@@ -102,8 +103,11 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
             kept = i;
             continue;
         }
-        if (DeletedEntries[size_t(k)].Recoverable == 0)
-            CheckDeletedChain(k);
+        if (DeletedEntries[size_t(k)].Recoverable == 0) {
+            if (!starts)
+                starts.emplace(DeletedEntries, DriveInfo());
+            CheckDeletedChain(k, &*starts);
+        }
         const DeletedEntryRecord &e = DeletedEntries[size_t(k)];
         if (!nameGiven)
             SaveName = EntrySaveName(e.MftIndex > 0 ? e.LongName : EntryLineText(list.List(i)));
@@ -302,7 +306,9 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
             const FatWriteResult w =
                 WriteFatEntryData(SourceName, e, total, part.fd(), running, run ? &run->volume(SourceName) : nullptr);
             wrote = w.firstReadable && !w.writeFailed;
-            whole = w.complete && !w.clustersInUse && (!e.IsDeleted() || e.Recoverable >= e.Size);
+            // A deleted entry judged occupied (its clusters run into another
+            // file's) is never whole, however its clusters read.
+            whole = w.complete && !w.clustersInUse && (!e.IsDeleted() || (e.Recoverable >= e.Size && e.Occupied == 0));
             written = w.bytes;
         }
     }

@@ -367,8 +367,9 @@ void frmRecover::CmdScan_Click()
         }
         plat::setScreenMousePointer(kPointerHourglass);
         const int upper = DeletedEntriesUpperBound();
+        const DeletedEntryStarts starts(DeletedEntries, DriveInfo());
         for (int i = 1; i <= upper; ++i)
-            CheckDeletedChain(i);
+            CheckDeletedChain(i, &starts);
         for (const ScanDeletedEntry &e : DeletedEntriesForScan())
             if (e.Name.contains(QLatin1Char('.')))
                 AddEntryExtension(extensions, e.Name);

@@ -398,4 +398,23 @@ TEST(FatTexts, CheckDeletedChainRefusesClustersOutsideTheDataArea)
     empty.Attributes = 16;
     CheckDeletedChain(empty, d);
     EXPECT_EQ(empty.Recoverable, 2048);
+
+    // Clusters 10 to 12 taken: another deleted entry's start among them, a
+    // deleted folder's too, marks the file occupied; its own cluster seen
+    // again through a deleted folder, a live entry's and the next do not.
+    auto entry = [&](const char *name, int32_t cluster, int32_t attributes) {
+        DeletedEntryRecord r = last;
+        r.Name = name, r.FirstCluster = cluster, r.Attributes = attributes, r.Size = 3 * 2048;
+        return r;
+    };
+    std::vector<DeletedEntryRecord> list{entry("?B.JPG", 10, 0), entry("B.JPG", 10, DeletedEntryRecord::kInDeletedFolder),
+                                         entry("C.JPG", 11, 0), entry("?D.JPG", 13, 0)};
+    for (const int occupied : {0, -1}) {
+        DeletedEntryRecord judged = list[0];
+        const DeletedEntryStarts starts(list, d);
+        CheckDeletedChain(judged, d, &starts);
+        EXPECT_EQ(judged.Occupied, occupied);
+        EXPECT_EQ(judged.Recoverable, 3 * 2048);
+        list.push_back(entry("?OLD", 12, 16));
+    }
 }

@@ -219,3 +219,50 @@ TEST(FieldMedia, AFolderThatLostItsOwnEntryAndAPhotoInPiecesAroundLiveOnesComeBa
         EXPECT_EQ(w.LastSaveTally.partial, 1);
     }
 }
+
+TEST(FieldMedia, APhotoWhoseClustersInARowRunIntoAnotherDeletedPhotoIsSavedAsPossiblyDamaged)
+{
+    for (const int bits : {16, 32}) {
+        SCOPED_TRACE(bits);
+        const QString image = makeCard(bits, "cross");
+        ASSERT_FALSE(image.isEmpty());
+        const qint64 c = bits == 16 ? 2048 : 512;
+        const QByteArray boot = readFileBytes(image, 0, 512);
+        // FRAG fills the gap of IMG2 and goes on after IMG4 (FAT32: mtools
+        // takes the first free cluster); all deleted, its clusters in a row
+        // run into IMG3's, the others' end where the next photo begins.
+        const QByteArray one = patternBytes(2 * c - 10, 1), three = patternBytes(2 * c, 3), four = patternBytes(c + 1, 4),
+                         frag = patternBytes(5 * c - 100, 6);
+        ASSERT_TRUE(mcopyData(image, "/IMG1.JPG", one) && mcopyData(image, "/IMG2.JPG", patternBytes(3 * c, 2))
+                    && mcopyData(image, "/IMG3.JPG", three) && mcopyData(image, "/IMG4.JPG", four)
+                    && mdel(image, "/IMG2.JPG")
+                    && (bits == 16 || patchFile(image, le(boot, 48, 2) * 512 + 492, "\xFF\xFF\xFF\xFF"))
+                    && mcopyData(image, "/FRAG.JPG", frag));
+        for (const char *name : {"/IMG1.JPG", "/IMG3.JPG", "/IMG4.JPG", "/FRAG.JPG"})
+            ASSERT_TRUE(mdel(image, name));
+
+        MessageScript boxes;
+        boxes.expect(plat::id::OK, "possibly damaged");
+        WindowOnImage on(image);
+        frmRecover &w = on.w;
+        w.CmdQuickUndelete_Click();
+        bool fragOccupied = false;
+        for (int i = 0; i < w.List2.ListCount(); ++i)
+            fragOccupied |= w.List2.List(i).endsWith("@ ?rag.jpg");
+        EXPECT_TRUE(fragOccupied) << "listed in the occupied group";
+        const QString target = saveAllInto(w, "crosssaved");
+        EXPECT_EQ(w.LastSaveTally.saved, 3);
+        EXPECT_EQ(w.LastSaveTally.partial, 1);
+        // The bytes are those The Sleuth Kit reads: whole photos, and FRAG
+        // with IMG3's bytes from its fourth cluster on.
+        const QMap<QString, qint64> tsk = flsDeleted(image);
+        const QList<std::tuple<QString, QString, QByteArray>> saved{
+            {"%MG1.JPG", "_MG1.JPG", one}, {"%MG3.JPG", "_MG3.JPG", three}, {"%MG4.JPG", "_MG4.JPG", four},
+            {"%rag.jpg", "_RAG.JPG", frag.left(3 * c) + three.left(2 * c - 100)}};
+        for (const auto &[name, path, data] : saved) {
+            ASSERT_TRUE(tsk.contains(path)) << path.toStdString();
+            EXPECT_EQ(readFileBytes(target + "/" + name), icat(image, tsk[path])) << path.toStdString();
+            EXPECT_EQ(readFileBytes(target + "/" + name), data) << path.toStdString();
+        }
+    }
+}

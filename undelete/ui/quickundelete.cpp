@@ -123,11 +123,15 @@ void frmRecover::VulUndeleteList(const QString &)
     converter.Convert(DriveInfo().CurrentDirEntries, QString(), 0);
 }
 
-void frmRecover::CheckDeletedChain(int index)
+void frmRecover::CheckDeletedChain(int index, const DeletedEntryStarts *starts)
 {
     if (index < 0 || index >= int(DeletedEntries.size()))
         return;
-    ::CheckDeletedChain(DeletedEntries[size_t(index)], DriveInfo());
+    DeletedEntryRecord &r = DeletedEntries[size_t(index)];
+    std::optional<DeletedEntryStarts> own;
+    if (!starts && r.MftIndex == 0 && r.IsDeleted())
+        starts = &own.emplace(DeletedEntries, DriveInfo());
+    ::CheckDeletedChain(r, DriveInfo(), starts);
 }
 
 void frmRecover::SearchDeletedEntries(const QString &source)
@@ -259,6 +263,7 @@ void frmRecover::CmdQuickUndelete_Click()
         const bool ntfs = DriveInfo().FileSystem == QLatin1String("NTFS");
         QStringList occupiedLines;
         QList<int> occupiedIndexes;
+        const DeletedEntryStarts starts(DeletedEntries, DriveInfo());
         for (int k = 0; k <= upper; ++k) {
             if ((k & 255) == 0) {
                 ProgressBar1.setValue(k);
@@ -279,7 +284,7 @@ void frmRecover::CmdQuickUndelete_Click()
                 if (r.Name.contains(QLatin1String(".tmp"), Qt::CaseInsensitive)
                     || r.LongName.endsWith(QLatin1String(".tmp"), Qt::CaseInsensitive))
                     continue;
-                CheckDeletedChain(k);
+                CheckDeletedChain(k, &starts);
                 const DeletedEntryRecord &c = DeletedEntries[size_t(k)];
                 if (c.Recoverable > 0 && c.Occupied == 0) {
                     AddEntryLine(List2, k, false, EntryLineName(c, EntryLineKind::Deleted));
