@@ -180,9 +180,17 @@ void frmRecover::CheckForUpdate(bool forced)
     if (!forced && last.daysTo(today) < kCheckIntervalDays)
         return;
     const UpdateServer server = UpdateServerAddress();
+    // Without a server (none built in, none set) the check is off, whatever
+    // the connection.
+    if (!server.valid()) {
+        if (forced)
+            MsgBoxTimed(QString::number(hWnd()),
+                        GetString(2760, QStringLiteral("The update check is off: no update server is set.")), 0, QString());
+        return;
+    }
     int flags = 0;
     QString connection;
-    if (!server.valid() || !IsInternetConnected(flags, connection)) {
+    if (!IsInternetConnected(flags, connection)) {
         if (forced)
             MsgBoxTimed(QString::number(hWnd()), GetString(94, QStringLiteral("No Internet connection detected.")), 0, QString());
         return;

@@ -12,7 +12,8 @@
 
 // The update server: the per-user setting "UpdateServer" (application
 // "VIDAVE", section "Startup"), else the address the program was built with
-// (none by default: then every update request ends as without a connection).
+// (none by default: then nothing is fetched, and a check the user asks for
+// says that the check is off).
 // The address is a host with an optional port, optionally preceded by
 // "http://" or "https://"; anything else counts as none.
 struct UpdateServer {

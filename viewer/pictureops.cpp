@@ -148,6 +148,23 @@ QSize gifScreen(const QString &native)
     return QSize(le16(6), le16(8));
 }
 
+// A PNG that the reader scales line by line while it decodes, holding no
+// more than a line of the picture: 8 bits a sample, true colour or grey
+// with alpha, not interlaced. Palette, grey and 16-bit pictures, and
+// interlaced ones, it decodes whole before it scales, which then takes more
+// than the whole picture alone.
+bool pngScalesWhileReading(const QString &native)
+{
+    QFile f(native);
+    if (native.isEmpty() || !f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = f.read(29);
+    if (head.size() < 29 || !head.startsWith("\x89PNG\r\n\x1a\n") || head.mid(12, 4) != "IHDR")
+        return false;
+    const int depth = uchar(head[24]), colourType = uchar(head[25]), interlace = uchar(head[28]);
+    return depth == 8 && (colourType == 2 || colourType == 4 || colourType == 6) && interlace == 0;
+}
+
 DecodePlan planOf(QImageReader &reader, const QString &native, QSize fitInto, DecodeBudget budget)
 {
     DecodePlan plan;
@@ -161,15 +178,24 @@ DecodePlan planOf(QImageReader &reader, const QString &native, QSize fitInto, De
     qint64 w = size.width(), h = size.height();
     // JPEG decodes at 1/2, 1/4 or 1/8 of its size; other readers decode whole
     // even when they scale afterwards (and do it badly for palette pictures).
-    if (fitInto.isValid() && !fitInto.isEmpty() && format == "jpeg") {
+    // The full picture window also has a PNG scaled while it is read, where
+    // the reader does that line by line: a picture of any size then takes the
+    // memory of its shown size. A preview does not: its budget bounds the
+    // work of decoding too, and that stays the whole picture's.
+    if (fitInto.isValid() && !fitInto.isEmpty()) {
         const double f = std::max(double(fitInto.width()) / w, double(fitInto.height()) / h);
-        if (f < 0.999) {
-            plan.scaledTo = QSize(std::max(1, int(std::ceil(w * f))), std::max(1, int(std::ceil(h * f))));
+        const QSize covering(std::max(1, int(std::ceil(w * f))), std::max(1, int(std::ceil(h * f))));
+        if (f < 0.999 && format == "jpeg") {
+            plan.scaledTo = covering;
             int d = 8;
             while (d > 1 && ((w + d - 1) / d < plan.scaledTo.width() || (h + d - 1) / d < plan.scaledTo.height()))
                 d /= 2;
             w = (w + d - 1) / d;
             h = (h + d - 1) / d;
+        } else if (f < 0.999 && format == "png" && budget == DecodeBudget::Full && pngScalesWhileReading(native)) {
+            plan.scaledTo = covering;
+            w = covering.width();
+            h = covering.height();
         }
     }
     // Both sides are below 2^31, so their product fits; the bytes of a

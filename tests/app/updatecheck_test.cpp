@@ -3,6 +3,7 @@
 // question, and every way the server can fail.
 #include "tests/app/update_fixture.h"
 
+#include "drive/ui/msgbox.h"
 #include "tests/support/responder.h"
 
 #include <QDir>
@@ -270,7 +271,7 @@ TEST_F(UpdateCheck, ASlowServerIsCutOffAtTheDeadlineAndEndStopsTheDownload)
     EXPECT_EQ(exits, 1);
 }
 
-TEST_F(UpdateCheck, WithoutAConnectionOrAServerNothingIsAsked)
+TEST_F(UpdateCheck, WithoutAConnectionOrAServerNothingIsFetched)
 {
     connected = false;
     setLastCheck("2026-01-01");
@@ -285,13 +286,16 @@ TEST_F(UpdateCheck, WithoutAConnectionOrAServerNothingIsAsked)
         EXPECT_EQ(script.boxes().at(0).title, "");
         EXPECT_GT(script.boxes().at(0).timeoutMs, 0);
     }
-    // No server configured (the program's default) is the same.
-    connected = true;
-    useServer(QString());
-    {
+    // No server (the program's default, or a setting that names none): the
+    // check is off and says so, connected or not.
+    for (const char *address : {"", "ftp://host"}) {
+        connected = !connected;
+        useServer(address);
+        SetMsgBoxPlainMode(false);   // a quick answer made notices plain boxes
         MessageScript script;
-        script.expect(plat::id::OK, "No Internet connection detected.");
+        script.expect(plat::id::OK, "The update check is off: no update server is set.");
         w->CheckForUpdate(true);
+        EXPECT_GT(script.boxes().at(0).timeoutMs, 0);
     }
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_EQ(lastCheck(), "2026-01-01");

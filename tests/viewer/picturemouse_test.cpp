@@ -3,7 +3,8 @@
 // redraw only on a change, the JPEG copy of the shown picture (a free name,
 // never over a file without asking, never into the cache), the full picture
 // window (opened for a big picture, hidden by Esc and a press, its screen
-// copy, its filter applied once), and the found file's double click.
+// copy, its filter applied once, its picture decoded while the window
+// answers), and the found file's double click.
 #include "app/frmrecover.h"
 
 #include "drive/chooserpath.h"
@@ -20,6 +21,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QTimer>
+#include <atomic>
+#include <semaphore>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -286,6 +290,40 @@ TEST_F(PictureMouse, ABigPictureOpensFullSizeAndTheWindowCopiesItsScreen)
     plat::setScreenSizeOverride(QSize());
 }
 
+TEST_F(PictureMouse, TheFullViewIsDecodedWhileTheWindowAnswersUnderTheBusyPointer)
+{
+    plat::setScreenSizeOverride(QSize(900, 600));
+    show("R#0001.jpg", asymmetricJpeg(makeTempDir("mousewait"), 1200, 800));
+    // The full view's decode ends once the window's events have run.
+    std::binary_semaphore gate(0);
+    std::atomic<int> fullDecodes{0};
+    w->PictureDecoderQueue = std::make_unique<PictureDecodeQueue>([&](const PictureDecodeRequest &r) {
+        if (r.budget == DecodeBudget::Full && ++fullDecodes)
+            gate.try_acquire_for(std::chrono::seconds(20));
+        return DecodePicture(r);
+    });
+    bool answered = false;
+    QTimer::singleShot(0, [&] {
+        // Busy: a press on the preview opens nothing; a filter chosen
+        // meanwhile unloads the window.
+        answered = w->OperationBusy && plat::screenMousePointer() == 11;
+        w->Picture1.MouseDown(plat::vbLeftButton, 0, 100, 100);
+        choose(8);
+        gate.release();
+    });
+    w->Picture1_MouseDown(plat::vbLeftButton, 0, 100, 100);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(fullDecodes.load(), 1);
+    EXPECT_FALSE(w->OperationBusy);
+    EXPECT_EQ(plat::screenMousePointer(), 0);
+    // A window made anew shows the picture, with the filter chosen.
+    FrmFullPicture *full = FullPictureIfLoaded();
+    ASSERT_NE(full, nullptr);
+    EXPECT_TRUE(full->Visible() && full->FilterOnFocus);
+    EXPECT_TRUE(near(full->Picture1.Picture().pixelColor(60, 60), Qt::red));
+    plat::setScreenSizeOverride(QSize());
+}
+
 TEST_F(PictureMouse, TheDoubleClickOpensWithTheProgramOrFullSizeAndNeverRunsAFile)
 {
     // The desktop's opener is recorded, never started.
@@ -324,7 +362,13 @@ TEST_F(PictureMouse, TheDoubleClickOpensWithTheProgramOrFullSizeAndNeverRunsAFil
                                "[Default Applications]\nimage/jpeg=viewer.desktop\ntext/plain=viewer.desktop\n"
                                "application/x-shellscript=viewer.desktop\n"));
     show("R#0003.jpg", asymmetricJpeg(work, 1200, 800));
-    w->List3_DblClick();
+    // Not while the window is busy (the press of the double click started a
+    // decode): the program would come up in front of the picture afterwards.
+    w->OperationBusy = true;
+    w->Picture1.DblClick();
+    w->OperationBusy = false;
+    EXPECT_TRUE(opened.isEmpty());
+    w->Picture1.DblClick();
     EXPECT_FALSE(FullPictureIfLoaded()->Visible());
     show("R#0004.txt", "a note\n");
     w->List3_DblClick();

@@ -292,6 +292,26 @@ TEST(PictureOps, TheBudgetIsCheckedFromTheHeaderBeforeAnyDecode)
     EXPECT_FALSE(over);
 }
 
+TEST(PictureOps, TheFullViewReadsATrueColourPngAtItsShownSize)
+{
+    // The reader scales 8-bit true colour line by line; palette, 16-bit and
+    // interlaced pictures it would decode whole first, at a higher cost.
+    const QString dir = makeTempDir("pngscale");
+    for (const QString kind : {"PNG24:rgb.png", "PNG8:palette.png", "PNG48:deep.png", "PNG24:interlaced.png"}) {
+        const QString file = dir + '/' + kind.section(':', 1);
+        if (runTool("convert", {"-size", "600x400", "gradient:red-blue", "-interlace", file.contains("inter") ? "PNG" : "None",
+                                kind.section(':', 0, 0) + ':' + file}) != 0)
+            GTEST_SKIP() << "imagemagick missing";
+        const DecodePlan plan = PlanPictureDecode(file, QSize(150, 100), DecodeBudget::Full);
+        EXPECT_EQ(plan.scaledTo, file.endsWith("rgb.png") ? QSize(150, 100) : QSize()) << kind.toStdString();
+    }
+    QSize full;
+    EXPECT_EQ(LoadPicture(dir + "/rgb.png", QSize(150, 100), &full, DecodeBudget::Full).size(), QSize(150, 100));
+    EXPECT_EQ(full, QSize(600, 400));
+    // A preview's budget stays the whole picture's.
+    EXPECT_FALSE(PlanPictureDecode(dir + "/rgb.png", QSize(150, 100), DecodeBudget::Preview).scaledTo.isValid());
+}
+
 TEST(PictureOps, HeadersClaimingHugeSizesStayOutsideTheBudget)
 {
     const QString dir = makeTempDir("claims");

@@ -11,7 +11,6 @@
 #include "platform/ui/msgbox.h"
 #include "recovery/cacheguard.h"
 #include "viewer/filters.h"
-#include "viewer/pictureops.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -141,7 +140,25 @@ void FrmFullPicture::SetCaptions()
     List1.AddItem(GetString(1497, QString()));
 }
 
-bool FrmFullPicture::DrawPicture(const QString &file, int orientation)
+DrawThumbnailCall FrmFullPicture::pictureCall(const QString &file, int *orientation) const
+{
+    DrawThumbnailCall call;
+    call.boxWidth = Picture1.ScaleWidth();
+    call.boxHeight = Picture1.ScaleHeight();
+    call.file = file;
+    call.orientation = orientation;
+    // Larger than a preview decodes, within the allocation limit; decoded at
+    // the size it is drawn where the reader can.
+    call.budget = DecodeBudget::Full;
+    return call;
+}
+
+PictureDecodeRequest FrmFullPicture::DecodeRequestFor(const QString &file, int orientation)
+{
+    return DecodeRequestOf(pictureCall(file, &orientation));
+}
+
+bool FrmFullPicture::DrawPicture(const QString &file, int orientation, const DecodedPicture *decoded)
 {
     const QSize size(plat::twipsToPixels(Picture1.ScaleWidth()), plat::twipsToPixels(Picture1.ScaleHeight()));
     Canvas.backColor = plat::colorFromVb(Picture1.BackColor());
@@ -149,13 +166,9 @@ bool FrmFullPicture::DrawPicture(const QString &file, int orientation)
     Canvas.Cls();
     Picture1.Cls();
     filtered_ = false;
-    DrawThumbnailCall call;
+    DrawThumbnailCall call = pictureCall(file, &orientation);
     call.canvas = &Canvas.image;
-    call.boxWidth = Picture1.ScaleWidth();
-    call.boxHeight = Picture1.ScaleHeight();
-    call.file = file;
-    call.orientation = &orientation;
-    call.budget = DecodeBudget::Full;   // larger than a preview decodes, within the allocation limit
+    call.decoded = decoded;
     const bool drawn = ::DrawThumbnail(call);
     Picture1.setPicture(Canvas.image);
     return drawn;

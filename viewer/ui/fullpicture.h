@@ -7,6 +7,7 @@
 
 #include "platform/ui/controls.h"
 #include "viewer/canvas.h"
+#include "viewer/pictureops.h"
 
 #include <QString>
 
@@ -30,11 +31,18 @@ public:
     void List1_Click();
     void SetCaptions();
 
+    // What DrawPicture decodes of the file: the picture at the size the
+    // window shows it, within the full budget. It may be decoded on a worker
+    // (DecodePicture) while the window's thread goes on.
+    PictureDecodeRequest DecodeRequestFor(const QString &file, int orientation);
     // Empties the picture and draws the file into it at the window's full
-    // size, turned by the orientation (0: the file's own). True when it drew.
-    bool DrawPicture(const QString &file, int orientation);
+    // size, turned by the orientation (0: the file's own): from `decoded`
+    // (of DecodeRequestFor) when given, else decoded here. True when it drew.
+    bool DrawPicture(const QString &file, int orientation, const DecodedPicture *decoded = nullptr);
 
 private:
+    DrawThumbnailCall pictureCall(const QString &file, int *orientation) const;
+
     bool filtered_ = false;     // the filter was applied to the picture shown
 };
 

@@ -76,6 +76,32 @@ QString freeName(const QString &folder, const QString &base, const QString &exte
     return name;
 }
 
+constexpr int kPointerDefault = 0;
+constexpr int kPointerHourglass = 11;
+
+// While the full picture window's picture is decoded: the busy mark (the
+// previous one restored) and the hourglass.
+class FullPictureWait {
+public:
+    explicit FullPictureWait(frmRecover &w) : w_(w), busy_(w.OperationBusy), pointer_(plat::screenMousePointer())
+    {
+        w_.OperationBusy = true;
+        plat::setScreenMousePointer(kPointerHourglass);
+    }
+    ~FullPictureWait()
+    {
+        w_.OperationBusy = busy_;
+        plat::setScreenMousePointer(pointer_ == kPointerHourglass ? kPointerDefault : pointer_);
+    }
+    FullPictureWait(const FullPictureWait &) = delete;
+    FullPictureWait &operator=(const FullPictureWait &) = delete;
+
+private:
+    frmRecover &w_;
+    bool busy_;
+    int pointer_;
+};
+
 } // namespace
 
 void frmRecover::wireViewerEvents()
@@ -196,10 +222,21 @@ void frmRecover::Picture1_MouseDown(int button, int shift, double x, double y)
 
 bool frmRecover::openFullPicture(const QString &file, int orientation, const QString &shownName)
 {
+    // Decoded on a worker at the size the window shows it; a huge picture
+    // takes seconds. The window's events run meanwhile under the busy
+    // pointer, and its commands refuse: a click made now is not handled
+    // after the picture shows, in front of it.
+    const PictureDecodeRequest request = FullPictureWindow().DecodeRequestFor(file, orientation);
+    DecodedPicture decoded;
+    {
+        const FullPictureWait wait(*this);
+        decoded = PictureDecoder().take(request, [] { plat::pumpEvents(); });
+    }
+    // The window as it is now: the filter popup may have unloaded it meanwhile.
     FrmFullPicture &full = FullPictureWindow();
     full.ShownFileName = shownName;
     full.FilterOnFocus = FilterActive;
-    if (!full.DrawPicture(file, orientation))
+    if (!full.DrawPicture(file, orientation, &decoded))
         return false;
     full.Show();
     full.Picture1.SetFocus();
@@ -210,7 +247,10 @@ bool frmRecover::openFullPicture(const QString &file, int orientation, const QSt
 
 void frmRecover::Picture1_DblClick()
 {
-    if (!List2.Visible())
+    // While the preview or the full picture window decodes (the press of
+    // this double click may have started it), the double click does nothing,
+    // as a press does.
+    if (!List2.Visible() && !OperationBusy)
         List3_DblClick();
 }
 

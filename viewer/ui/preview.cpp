@@ -378,7 +378,11 @@ void frmRecover::previewTypeIcon(const QString &name, const QString &ext, double
         const QString openWith = GetString(41, QStringLiteral("Open With"));
         if (large) {
             Picture1Canvas.Print(two + TooLargeText(tooLarge));
-            const bool fullWindow = PlanPictureDecode(plat::toNative(path), QSize(), DecodeBudget::Full).withinBudget;
+            // The full picture window decodes it for an area no larger than
+            // the screen.
+            const bool fullWindow =
+                PlanPictureDecode(plat::toNative(path), plat::screenRectPixels(widget()).size(), DecodeBudget::Full)
+                    .withinBudget;
             Picture1Canvas.Print(two + (fullWindow
                 ? FormatString(GetString(2693, QStringLiteral("Click it to see it in the full picture window, or press %0.")),
                                {openWith})
