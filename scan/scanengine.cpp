@@ -1025,8 +1025,10 @@ struct ScanEngine::Impl {
         closeOne(false, false, false);   // files follow it, read from its bytes
         givenBackAt = -1;
         startInner(from, starts, length, cutAt < 0, scanEnded, keepLastOpen);
+        // Where it cannot be cut it keeps its bytes, listed as cut short all
+        // the same; the finishing pass then walks it again.
         if (cutAt >= 0 && cutAt < length && ::ftruncate(from, off_t(cutAt)) != 0)
-            cutAt = -1;   // it keeps its bytes; its listing says it is cut short
+            cutAt = -1;
         ::close(from);
     }
 

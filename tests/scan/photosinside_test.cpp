@@ -124,6 +124,8 @@ TEST(PhotosInside, HeadersStatingMoreThanTheirFilesHoldLoseNoPhotoBehindThem)
     const QString jfifPath = dir + "/jfif.jpg";
     runTool(imageMagickProgram(), {"-seed", "5", "-size", "320x240", "plasma:fractal", jfifPath});
     const QByteArray jfif = readFileBytes(jfifPath);
+    runTool(imageMagickProgram(), {"-seed", "6", "-size", "320x240", "plasma:fractal", jfifPath});
+    const QByteArray jfif2 = readFileBytes(jfifPath);
     const QStringList h264{"-c:v", "libx264", "-pix_fmt", "yuv420p"};
     const QByteArray mp4 = picture_cards::testVideo(dir, "f.mp4", h264 + QStringList{"-movflags", "faststart"});
     const QByteArray fastMov = picture_cards::testVideo(dir, "f.mov", h264 + QStringList{"-movflags", "faststart"});
@@ -163,6 +165,12 @@ TEST(PhotosInside, HeadersStatingMoreThanTheirFilesHoldLoseNoPhotoBehindThem)
     while (uchar(jfif[cut - 1]) == 0xFF)
         --cut;
     const QByteArray cutJpeg = jfif.left(cut) + QByteArray("\xFF\xE3\xFF\xF0", 4);
+    // A photo of which only its first sectors are left, its EXIF block
+    // stating 30 KB: what follows them is another photo.
+    QByteArray head = camera[1].left(4096);
+    const qsizetype app1 = head.indexOf("\xFF\xE1");
+    ASSERT_GT(app1, 0);
+    head[app1 + 2] = char(0x78), head[app1 + 3] = char(0x00);
     // A MOV in two pieces with a photo between them.
     const QByteArray first = mov.left(64 * 1024), second = mov.mid(64 * 1024);
 
@@ -186,13 +194,18 @@ TEST(PhotosInside, HeadersStatingMoreThanTheirFilesHoldLoseNoPhotoBehindThem)
     add(packet), photosAfter(true);
     add(cutJpeg), photosAfter(false);
     add(first), add(jfif), expected << jfif, add(second), photosAfter(false);
+    add(head), photosAfter(true);
+    // The stream's packet ends inside the second of two photos, where no
+    // pack follows: the stream is whole as far as it tells, and both photos
+    // are found beside it.
+    add(packet), add(jfif), add(jfif2), expected << jfif << jfif2;
     const qsizetype used = raw.size();
     raw.resize(48 << 20, '\0');   // room for what the headers state
     ASSERT_TRUE(writeFileBytes(dir + "/raw.img", raw));
 
     const scan_images::FoundFiles f = scan_images::scanForFiles(dir + "/raw.img");
     ASSERT_EQ(f.result.end, ScanEnd::Finished);
-    for (const QByteArray &p : {jfif, camera[0], camera[1]})
+    for (const QByteArray &p : {jfif, jfif2, camera[0], camera[1]})
         EXPECT_EQ(f.files.count(p), expected.count(p)) << f.names.join(' ').toStdString();
     // No found file carries a stated length's worth of what is not its own.
     qsizetype total = 0;
