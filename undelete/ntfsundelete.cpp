@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -92,46 +94,152 @@ bool decodedRuns(void *block, uint32_t rec, std::vector<RunEntry> &entries)
     return GetFileRecordClustersFromBuffer(block, rec, &list) == 1 && list.Count == entries.size();
 }
 
+// Which of the runs the library decoded from a $DATA attribute are holes: a
+// pair of the mapping pairs without offset bytes. The decoded runs do not say
+// it (a hole gets the LCN of the run before it, as does a run that names
+// those clusters again), so the pairs' header bytes are read once more, in
+// the attribute's own bounds; a run not reached counts as clusters.
+std::vector<char> holeRuns(const void *attr, size_t count)
+{
+    std::vector<char> hole(count, 0);
+    const auto *a = static_cast<const uint8_t *>(attr);
+    const uint32_t length = ld<uint32_t>(attr, 4);
+    size_t at = ld<uint16_t>(attr, 0x20);
+    for (size_t i = 0; i < count && at < length && a[at] != 0; ++i) {
+        const unsigned lengthBytes = a[at] & 0x0F, offsetBytes = a[at] >> 4;
+        if (lengthBytes == 0 || lengthBytes > 8 || offsetBytes > 8 || length - at < 1 + lengthBytes + offsetBytes)
+            break;
+        hole[i] = offsetBytes == 0;
+        at += 1 + lengthBytes + offsetBytes;
+    }
+    return hole;
+}
+
 // What runs describe from the first VCN on, up to `limit` clusters: the
-// runs of clusters on the volume, the clusters in all, and those of holes.
-// A hole has no clusters: the library gives it the LCN of the run before it
-// (0 at the start), which no run of data shares with its neighbour and none
-// of a file's data starts at (cluster 0 is the boot sector's). A run that
-// leaves the volume ends the description where it leaves it.
+// runs of clusters on the volume, the clusters in all, and the holes. Only
+// what the volume can hold is believed of them:
+// - a run that leaves the volume ends the description where it leaves it;
+// - the file is never larger than the volume (`fileClusters`): a hole that
+//   would carry it past that is no hole of the file, which ends after the
+//   run before it; a run that would is cut there;
+// - no two runs of a file name the same cluster: the file ends after the
+//   runs before the first one that names a cluster named before.
 struct RunExtent {
     std::vector<NtfsClusterRun> runs;
     uint64_t clusters = 0;
-    uint64_t holeClusters = 0;
     std::vector<std::pair<uint64_t, uint64_t>> holes;   // (first cluster counted from firstVcn, clusters)
 };
-RunExtent extentOf(const std::vector<RunEntry> &entries, uint64_t firstVcn, uint64_t volumeClusters, uint64_t limit)
+
+// The first run (counted in file order) that names a cluster an earlier run
+// names; runs.size() when none does. A sweep over the runs in cluster order
+// that keeps those still open at each start: O(r log r) in the runs,
+// whatever their lengths.
+size_t firstRunNamedTwice(const std::vector<NtfsClusterRun> &runs)
 {
+    std::vector<size_t> order(runs.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return runs[a].lcn != runs[b].lcn ? runs[a].lcn < runs[b].lcn : a < b;
+    });
+    std::multiset<std::pair<uint64_t, size_t>> open;   // (end, run) of runs begun before
+    std::multiset<size_t> openRuns;
+    size_t first = runs.size();
+    if (runs.size() < 2)
+        return first;
+    for (const size_t k : order) {
+        while (!open.empty() && open.begin()->first <= runs[k].lcn) {
+            openRuns.erase(openRuns.find(open.begin()->second));
+            open.erase(open.begin());
+        }
+        // Every open run shares clusters with this one: the pair whose later
+        // run comes first in the file is the one that counts.
+        if (!openRuns.empty())
+            first = std::min(first, std::max(k, *openRuns.begin()));
+        open.emplace(runs[k].lcn + runs[k].count, k);
+        openRuns.insert(k);
+    }
+    return first;
+}
+
+RunExtent extentOf(const std::vector<RunEntry> &entries, const std::vector<char> &hole, uint64_t firstVcn,
+                   uint64_t volumeClusters, uint64_t fileClusters, uint64_t limit)
+{
+    struct Piece {
+        bool hole;
+        uint64_t lcn, count;
+    };
+    std::vector<Piece> pieces;
     RunExtent x;
-    uint64_t vcn = firstVcn, previousLcn = 0;
-    for (const RunEntry &e : entries) {
-        if (e.NextVcn <= vcn || x.clusters >= limit)
+    bool cut = false;   // the file ends before the runs do
+    uint64_t vcn = firstVcn, clusters = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const RunEntry &e = entries[i];
+        if (e.NextVcn <= vcn || clusters >= limit)
             break;
-        uint64_t length = std::min(e.NextVcn - vcn, limit - x.clusters);
-        const bool hole = e.Lcn == previousLcn;
-        bool leaves = false;
-        if (hole) {
-            x.holes.emplace_back(x.clusters, length);
-            x.holeClusters += length;
-        } else {
+        uint64_t length = std::min(e.NextVcn - vcn, limit - clusters);
+        bool stop = false;
+        if (length > fileClusters - std::min(fileClusters, clusters)) {
+            cut = true;
+            if (hole[i])
+                break;
+            length = fileClusters - std::min(fileClusters, clusters);
+            stop = true;
+        }
+        if (!hole[i]) {
             if (e.Lcn >= volumeClusters)
                 break;
-            leaves = length > volumeClusters - e.Lcn;
-            if (leaves)
+            if (length > volumeClusters - e.Lcn) {
                 length = volumeClusters - e.Lcn;
-            x.runs.push_back({e.Lcn, length});
+                stop = true;
+            }
         }
-        x.clusters += length;
-        if (leaves)
+        if (length > 0)
+            pieces.push_back({bool(hole[i]), e.Lcn, length});
+        clusters += length;
+        if (stop)
             break;
-        previousLcn = e.Lcn;
         vcn = e.NextVcn;
     }
+    std::vector<NtfsClusterRun> runs;
+    std::vector<size_t> pieceOfRun;
+    for (size_t i = 0; i < pieces.size(); ++i)
+        if (!pieces[i].hole) {
+            runs.push_back({pieces[i].lcn, pieces[i].count});
+            pieceOfRun.push_back(i);
+        }
+    const size_t twice = firstRunNamedTwice(runs);
+    if (twice < runs.size()) {
+        pieces.resize(pieceOfRun[twice]);
+        cut = true;
+    }
+    // A file cut short ends after its last run.
+    if (cut)
+        while (!pieces.empty() && pieces.back().hole)
+            pieces.pop_back();
+    for (const Piece &p : pieces) {
+        if (p.hole)
+            x.holes.emplace_back(x.clusters, p.count);
+        else
+            x.runs.push_back({p.lcn, p.count});
+        x.clusters += p.count;
+    }
     return x;
+}
+
+// The extent of a non-resident $DATA on a volume of clusterBytes-sized
+// clusters and volumeBytes (0: not known): as far as its data size needs
+// (the clusters beyond the allocation hold nothing of the file), and no
+// further than a file as large as the volume.
+RunExtent extentOfData(const void *data, const DataFacts &f, const std::vector<RunEntry> &entries, int64_t clusterBytes,
+                       int64_t volumeBytes)
+{
+    const uint64_t c = uint64_t(clusterBytes);
+    const uint64_t wanted = std::min(f.dataSize, f.allocated);
+    const uint64_t volumeClusters = volumeBytes > 0 ? uint64_t(volumeBytes) / c : UINT64_MAX;
+    const uint64_t fileClusters = volumeBytes > 0 ? (uint64_t(volumeBytes) + c - 1) / c : UINT64_MAX;
+    return extentOf(entries, holeRuns(data, entries.size()), f.firstVcn, volumeClusters, fileClusters,
+                    wanted / c + (wanted % c ? 1 : 0));
 }
 
 } // namespace
@@ -293,13 +401,16 @@ NtfsListResult MUndeleteNTFS::ListDeletedNtfsEntries(std::vector<DeletedEntryRec
             MapVCN2LCN(data, &f.firstVcn, &lcn, &run);
             r.FirstCluster = int32_t(uint32_t(lcn));
         }
-        // What a save writes, and a size the volume can hold unless the
-        // runs hold more (holes): a record that claims more than its runs
-        // describe is recoverable only in part.
+        // What a save writes, and a size the volume can hold: a record that
+        // claims more than its runs describe, or more than the volume
+        // holds, is recoverable only in part, and listed so even where
+        // what is saved of it fills the volume.
         const uint64_t saveable = f.resident ? f.dataSize : SaveableBytes(rec).value_or(0);
         uint64_t size = f.dataSize;
         if (VolumeBytes > 0 && size > uint64_t(VolumeBytes))
             size = std::max(saveable, uint64_t(VolumeBytes));
+        if (saveable < f.dataSize && size <= saveable)
+            size = saveable + 1;
         r.Size = size == 0 ? 1 : int64_t(size);
         r.Recoverable = f.dataSize == 0 ? 1 : std::max<int64_t>(1, int64_t(saveable));
         entries.push_back(std::move(r));
@@ -329,14 +440,7 @@ std::optional<std::vector<NtfsClusterRun>> MUndeleteNTFS::DeletedDataRuns(uint32
     std::vector<RunEntry> entries;
     if (!decodedRuns(MftBlock, mftIndex, entries))
         return std::nullopt;
-    // The clusters the data size needs.
-    const uint64_t needed = (std::min(f.dataSize, f.allocated) + uint64_t(ClusterBytes) - 1) / uint64_t(ClusterBytes);
-    return extentOf(entries, f.firstVcn, volumeClusters(), needed).runs;
-}
-
-uint64_t MUndeleteNTFS::volumeClusters() const
-{
-    return VolumeBytes > 0 && ClusterBytes > 0 ? uint64_t(VolumeBytes / ClusterBytes) : UINT64_MAX;
+    return extentOfData(data, f, entries, ClusterBytes, VolumeBytes).runs;
 }
 
 std::optional<uint64_t> MUndeleteNTFS::SaveableBytes(uint32_t mftIndex) const
@@ -356,16 +460,10 @@ std::optional<uint64_t> MUndeleteNTFS::saveable(uint32_t mftIndex, std::vector<s
     std::vector<RunEntry> entries;
     if (ClusterBytes <= 0 || !decodedRuns(MftBlock, mftIndex, entries))
         return std::nullopt;
-    // The clusters beyond the allocation hold nothing of the file.
-    const uint64_t c = uint64_t(ClusterBytes);
-    const uint64_t wanted = std::min(f.dataSize, f.allocated);
-    const RunExtent x = extentOf(entries, f.firstVcn, volumeClusters(), wanted / c + (wanted % c ? 1 : 0));
-    uint64_t bytes = std::min(wanted, x.clusters * c);
-    // Runs on the volume never give more than the volume holds (runs of a
-    // damaged record may name its clusters again and again).
-    const uint64_t holes = x.holeClusters * c;
-    if (VolumeBytes > 0 && bytes > holes && bytes - holes > uint64_t(VolumeBytes))
-        bytes = holes + uint64_t(VolumeBytes);
+    const RunExtent x = extentOfData(data, f, entries, ClusterBytes, VolumeBytes);
+    uint64_t bytes = std::min(std::min(f.dataSize, f.allocated), x.clusters * uint64_t(ClusterBytes));
+    if (VolumeBytes > 0)
+        bytes = std::min(bytes, uint64_t(VolumeBytes));
     if (holesOut)
         *holesOut = x.holes;
     return bytes;

@@ -65,7 +65,8 @@ struct MUndeleteNTFS {
     // files and paths holding "Temp" (any case), "RIVozud" or "Backup", and
     // data sizes below minBytes or above maxBytes (0: no upper limit). An
     // entry's Recoverable is what a save writes (SaveableBytes); its Size the
-    // data size, but never more than the volume holds unless the runs do.
+    // data size, but never more than the volume holds, and above Recoverable
+    // whenever a save writes less than the data size.
     // The list ends with no spare slot. progress(record, recordCount) is
     // called about every 1% of the records.
     NtfsListResult ListDeletedNtfsEntries(std::vector<DeletedEntryRecord> &entries, const QString &filter,
@@ -78,9 +79,11 @@ struct MUndeleteNTFS {
     std::optional<std::vector<NtfsClusterRun>> DeletedDataRuns(uint32_t mftIndex) const;
 
     // The bytes of a record's data that a save writes: its data size, cut
-    // to what its runs describe from its first VCN on (up to a run that
-    // leaves the volume) and, but for holes, to the volume's size; resident
-    // data: its value. Empty without a table, a record or its $DATA.
+    // to what its runs describe from its first VCN on, as far as they can be
+    // true: up to a run that leaves the volume, never larger than the volume
+    // (a hole that would make it larger ends it after the run before), and
+    // ending after the runs before one that names a cluster named before.
+    // Resident data: its value. Empty without a table, a record or its $DATA.
     std::optional<uint64_t> SaveableBytes(uint32_t mftIndex) const;
 
     // Writes the data of a record into an open file, in pieces of at most
@@ -90,8 +93,6 @@ struct MUndeleteNTFS {
     NtfsWrite WriteNtfsEntryFile(uint32_t mftIndex, QFile &target, const std::function<bool()> &keepGoing = {});
 
 private:
-    // The volume's clusters (unknown: all a run can name).
-    uint64_t volumeClusters() const;
     // SaveableBytes, and the holes of the runs inside them (first cluster
     // counted from the first VCN, clusters).
     std::optional<uint64_t> saveable(uint32_t mftIndex, std::vector<std::pair<uint64_t, uint64_t>> *holesOut) const;

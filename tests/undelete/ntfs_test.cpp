@@ -426,12 +426,13 @@ TEST(NtfsUndelete, ARecordClaimingMoreThanItsRunsIsSavedAsFarAsTheyGoAndAStopLea
 
 TEST(NtfsUndelete, ASparseFileIsSavedWithItsHolesAsHoles)
 {
-    // 64 MiB of which two stretches hold data, written through an ntfs-3g
-    // mount (skipped where FUSE is not at hand) and deleted there.
+    // 24 MiB of which two stretches hold data, written through an ntfs-3g
+    // mount (skipped where FUSE is not at hand) and deleted there; the
+    // volume of 32 MiB could hold it whole.
     const QString dir = makeTempDir("sparse"), image = dir + "/ntfs.img", mount = dir + "/mnt";
-    QByteArray original(64 << 20, '\0');
+    QByteArray original(24 << 20, '\0');
     const QByteArray data = patternBytes(100000, 3);
-    original.replace(0, data.size(), data).replace(40 << 20, data.size(), data);
+    original.replace(0, data.size(), data).replace(16 << 20, data.size(), data);
     QFile f(image);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(32 << 20));
     f.close();
@@ -440,7 +441,7 @@ TEST(NtfsUndelete, ASparseFileIsSavedWithItsHolesAsHoles)
         || runTool("ntfs-3g", {image, mount}) != 0)
         GTEST_SKIP() << "mkntfs and an ntfs-3g mount are needed";
     QFile out(mount + "/sparse.bin");
-    const bool written = out.open(QIODevice::WriteOnly) && out.write(data) == data.size() && out.seek(40 << 20)
+    const bool written = out.open(QIODevice::WriteOnly) && out.write(data) == data.size() && out.seek(16 << 20)
         && out.write(data) == data.size() && out.resize(original.size());
     out.close();
     const bool removed = QFile::remove(mount + "/sparse.bin");
@@ -456,6 +457,86 @@ TEST(NtfsUndelete, ASparseFileIsSavedWithItsHolesAsHoles)
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(saved).constData(), &st), 0);
     EXPECT_LT(qint64(st.st_blocks) * 512, 8 << 20) << "the holes take no room on the target";
+}
+
+TEST(NtfsUndelete, RunsThatCannotBeTrueAreSavedAsFarAsTheyCanBeAndCountedDamaged)
+{
+    // Deleted files of 300,000 bytes (one run of 74 clusters) on a 32 MiB
+    // volume by mkntfs and ntfscp, their runs then followed by a hole of 2^30
+    // clusters, by that hole and a cluster after it, and by the first run
+    // named 39 times more: the mapping pairs and sizes rewritten in the
+    // record, its update-sequence fix-up undone and made again.
+    QString skip;
+    const QStringList names{"hole.jpg", "between.jpg", "twice.jpg"};
+    const QByteArray hole = QByteArray::fromHex("0400000040");
+    const QList<QPair<QByteArray, uint64_t>> runs{
+        {hole, 74 + (1ull << 30)}, {hole + QByteArray::fromHex("110164"), 75 + (1ull << 30)},
+        {QByteArray::fromHex("114a00").repeated(39), 40 * 74}};
+    QList<QPair<QString, QByteArray>> files;
+    for (const QString &name : names)
+        files.append({'/' + name, patternBytes(300000, uint32_t(files.size() + 1))});
+    const QString image = makeNtfsImage(makeTempDir("untrue"), files, names, &skip, 32);
+    if (!skip.isEmpty())
+        GTEST_SKIP() << skip.toStdString();
+    ASSERT_FALSE(image.isEmpty());
+    ntfs_test::Loaded v;
+    ASSERT_TRUE(v.load(image));
+    for (const ntfs_test::Record &r : ntfs_test::namedRecords(v)) {
+        const int n = int(names.indexOf(r.name));
+        if (n < 0)
+            continue;
+        const qint64 at = recordOffset(image, r.index);
+        QByteArray rec = readFileBytes(image, at, 1024);
+        const int attr = int(static_cast<const char *>(GetFileRecordAttribute(v.block, r.index, FENNICK_ATTR_DATA))
+                             - static_cast<const char *>(GetFileRecordFromBuffer(v.block, r.index)));
+        auto put = [&](int o, uint64_t value, int bytes) { rec.replace(o, bytes, QByteArray((const char *)&value, bytes)); };
+        // The update sequence at 0x30: its number, then the words it stands for.
+        ASSERT_TRUE(rec.mid(4, 4) == QByteArray::fromHex("30000300"));
+        for (const int sector : {1, 2})
+            rec.replace(sector * 512 - 2, 2, rec.mid(0x30 + 2 * sector, 2));
+        // One pair (21 4a and two bytes of LCN), $DATA the last attribute.
+        const int pairs = attr + 0x40, length = (0x44 + int(runs[n].first.size()) + 1 + 7) / 8 * 8;
+        ASSERT_TRUE(rec.mid(attr + 0x20, 2) == QByteArray("\x40\0", 2) && rec.mid(pairs, 2) == "\x21\x4a"
+                    && rec[pairs + 4] == 0 && rec.mid(attr + 0x48, 4) == "\xff\xff\xff\xff");
+        const QByteArray added = (runs[n].first + QByteArray(length, '\0')).left(length - 0x44);
+        rec.replace(pairs + 4, added.size(), added);
+        put(attr + 4, length, 4);
+        put(attr + length, 0xffffffff, 8);
+        put(0x18, attr + length + 8, 4);
+        put(attr + 0x18, runs[n].second - 1, 8);
+        for (const int field : {0x28, 0x30, 0x38})
+            put(attr + field, runs[n].second * 4096, 8);
+        for (const int sector : {1, 2})
+            rec.replace(0x30 + 2 * sector, 2, rec.mid(sector * 512 - 2, 2)).replace(sector * 512 - 2, 2, rec.mid(0x30, 2));
+        ASSERT_TRUE(patchFile(image, at, rec));
+    }
+    const qint64 volume = QFile(image).size();
+    MessageScript boxes;
+    WindowOnImage on(image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    int listed = 0;
+    for (int i = 2; i < w.List2.ListCount(); ++i)
+        if (names.contains(EntryLineText(w.List2.List(i)))) {
+            const int k = w.EntryIndexOfLine(w.List2, i);
+            const DeletedEntryRecord &e = w.DeletedEntries[size_t(k)];
+            EXPECT_LE(e.Size, volume);
+            if (e.LongName == "twice.jpg") {   // the others The Sleuth Kit refuses
+                EXPECT_EQ(e.Size, ntfs_test::tskDataSize(image, uint32_t(e.MftIndex))) << "as The Sleuth Kit reads it";
+            }
+            w.ShowEntryInformation(k);
+            EXPECT_TRUE(w.lblSpecs.Caption().contains("Recovery: probable partly")) << e.LongName.toStdString();
+            ++listed;
+        }
+    EXPECT_EQ(listed, 3);
+    boxes.expect(plat::id::OK, "Saved whole: 0. Saved, but possibly damaged (incomplete, or from clusters another "
+                               "file uses now): 3.");
+    const QString folder = saveAllInto(w, "untrueall");
+    EXPECT_EQ(boxes.pending(), 0);
+    for (const auto &[path, bytes] : files) {
+        const QByteArray saved = readFileBytes(folder + path);
+        EXPECT_TRUE(saved.startsWith(bytes) && saved.size() <= volume) << path.toStdString() << " " << saved.size();
+    }
 }
 
 namespace {
