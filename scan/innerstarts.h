@@ -27,7 +27,11 @@ public:
     bool empty() const { return starts_.empty(); }
     bool full() const { return starts_.size() >= kMost; }
     size_t size() const { return starts_.size(); }
-    void clear() { starts_.clear(); }
+    void clear()
+    {
+        starts_.clear();
+        settled_ = -1;
+    }
     // In the order of their offsets.
     void add(const Start &s) { starts_.push_back(s); }
 
@@ -35,6 +39,9 @@ public:
     // placed there are its own.
     void settle(int64_t confirmed)
     {
+        if (confirmed <= settled_)
+            return;   // nothing more was borne out
+        settled_ = confirmed;
         starts_.erase(std::remove_if(starts_.begin(), starts_.end(),
                                      [confirmed](const Start &s) { return s.placed && s.offset < confirmed; }),
                       starts_.end());
@@ -63,9 +70,11 @@ public:
             }
         std::vector<Start> out;
         out.swap(starts_);
+        settled_ = -1;
         return out;
     }
 
 private:
     std::vector<Start> starts_;
+    int64_t settled_ = -1;   // what settle() last dropped below
 };

@@ -732,14 +732,21 @@ struct ScanEngine::Impl {
         if (walk.wantsMore()) {
             const bool sized = walk.width() > 0;
             feedWalk(at, allowed);
-            if (!sized && walk.width() > 0)
-                applyEstimate(walk.width(), walk.height());
-            // It has ended: what follows is not its. A file of a deleted
-            // entry takes the entry's size all the same.
-            if (!walk.wantsMore() && !entrySized)
-                fileComplete = true;
+            walkTook(sized);
         }
         return allowed;
+    }
+
+    // After the open file's walk took its new bytes: a picture's size, once
+    // read, gives its estimate; once the walk has ended, what follows is not
+    // the file's (a file of a deleted entry takes the entry's size all the
+    // same).
+    void walkTook(bool sizedBefore)
+    {
+        if (!sizedBefore && walk.width() > 0)
+            applyEstimate(walk.width(), walk.height());
+        if (!walk.wantsMore() && !entrySized)
+            fileComplete = true;
     }
 
     QString fileNative(int64_t i) const { return cacheNative + '/' + found.FoundFileNames[int(i)]; }
@@ -1025,10 +1032,10 @@ struct ScanEngine::Impl {
         closeOne(false, false, false);   // files follow it, read from its bytes
         givenBackAt = -1;
         startInner(from, starts, length, cutAt < 0, scanEnded, keepLastOpen);
-        // Where it cannot be cut it keeps its bytes, listed as cut short all
-        // the same; the finishing pass then walks it again.
-        if (cutAt >= 0 && cutAt < length && ::ftruncate(from, off_t(cutAt)) != 0)
-            cutAt = -1;
+        // Cut once its bytes were read back. Where that fails it keeps them,
+        // listed as cut short all the same; the finishing pass walks it again.
+        if (cutAt >= 0 && cutAt < length)
+            (void)!::ftruncate(from, off_t(cutAt));
         ::close(from);
     }
 
@@ -1091,10 +1098,7 @@ struct ScanEngine::Impl {
         if (walk.wantsMore()) {
             const bool sized = walk.width() > 0;
             walk.feed(p, allowed);
-            if (!sized && walk.width() > 0)
-                applyEstimate(walk.width(), walk.height());
-            if (!walk.wantsMore() && !entrySized)
-                fileComplete = true;
+            walkTook(sized);
         }
         return allowed;
     }

@@ -1099,7 +1099,7 @@ bool StructureWalker::brokeOff() const
 {
     if (innerComplete())
         return false;
-    return (other_ && other_->brokeOff()) || innerFailed() || done_;
+    return done_ || (other_ ? other_->brokeOff() : innerFailed());
 }
 
 void StructureWalker::setRoom(int64_t bytes)

@@ -110,24 +110,17 @@ TEST(TodaysFiles, ComeBackWholeFromACardOfRandomBytes)
     const QString card = picture_cards::makeRandomCard(dir, "card.img", copied, 8, 48 * 1024, 37);
     ASSERT_FALSE(card.isEmpty());
 
-    const QString cache = makeTempDir("cache");
-    ScanOptions opt;
-    opt.cacheFolder = cacheInternal(cache);
-    opt.freeMemoryMB = 0;
-    FoundFileList found;
-    const SignatureRows table = programTable();
-    const ScanResult r = ScanEngine(imageSource(card), table, opt, quietCallbacks(), found).run();
-    ASSERT_EQ(r.end, ScanEnd::Finished);
-    ASSERT_EQ(found.FoundFileNames.size(), files.size()) << found.FoundFileNames.join(' ').toStdString();
+    const FoundFiles found = scanForFiles(card);
+    ASSERT_EQ(found.result.end, ScanEnd::Finished);
+    ASSERT_EQ(found.names.size(), files.size()) << found.names.join(' ').toStdString();
     for (int i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(files[i].dosName.toStdString());
-        const QString name = found.FoundFileNames[i];
-        EXPECT_TRUE(name.endsWith(files[i].ext)) << name.toStdString();
-        const QByteArray got = readFileBytes(cache + '/' + name);
-        EXPECT_EQ(got.size(), files[i].data.size());
-        EXPECT_TRUE(got == files[i].data);
+        EXPECT_TRUE(found.names[i].endsWith(files[i].ext)) << found.names[i].toStdString();
+        EXPECT_EQ(found.files[i].size(), files[i].data.size());
+        EXPECT_TRUE(found.files[i] == files[i].data);
     }
 
+    const SignatureRows table = programTable();
     // Every sector inside the files and of random bytes: where a new variant
     // of a row matches, a row without the variants matches too.
     SignatureRows without;
