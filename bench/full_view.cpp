@@ -246,7 +246,8 @@ int main(int argc, char **argv)
     std::printf("  preview: %s\n", qPrintable(w.Picture1Canvas.printed.join(QStringLiteral(" | "))));
     if (shownAt >= 0)
         std::printf("  press to picture shown: %.2f s (full view of %s, %d x %d pixels)\n", double(shownAt) / 1000,
-                    qPrintable(full->ShownFileName), full->Picture1.Picture().width(), full->Picture1.Picture().height());
+                    qPrintable(full->ShownFileName), full->Picture1.Picture().width(),
+                    full->Picture1.Picture().height());
     else
         std::printf("  press to picture shown: not shown\n");
     std::printf("  longest time the window's events waited: %lld ms until the picture was shown, %lld ms in all\n",

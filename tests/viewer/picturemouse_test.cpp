@@ -334,10 +334,12 @@ TEST_F(PictureMouse, WhileTheFullViewDecodesTheListAnswersStillBusyAndAnotherCho
     // written by netpbm) and a JPEG that the desktop's program for pictures
     // opens: recorded, never started.
     const QString work = makeTempDir("mousehuge");
-    if (imageMagickPicture(work, "tile.ppm", {"-size", "16x16", "plasma:"}).isEmpty() || !haveTool("pnmtopng"))
+    if (imageMagickPicture(work, "tile.ppm", {"-size", "16x16", "plasma:", "-depth", "8"}).isEmpty()
+        || !haveTool("pnmtopng"))
         GTEST_SKIP() << "imagemagick or netpbm missing";
-    ASSERT_EQ(runTool("sh", {"-c", "pnmtile 16000 16000 \"$0/tile.ppm\" | pnmtopng -nofilter -compression 1 >\"$1/R#0001.png\"",
-                             work, cache}), 0);
+    ASSERT_EQ(runTool("sh", {"-c", "pnmtile 16000 16000 \"$0/tile.ppm\" | pnmtopng -force -nofilter -compression 1"
+                                   " >\"$1/R#0001.png\"", work, cache}), 0);
+    ASSERT_TRUE(PlanPictureDecode(cache + "/R#0001.png", QSize(1200, 800), DecodeBudget::Full).scaledTo.isValid());
     show("R#0002.jpg", asymmetricJpeg(work, 60, 40));
     QStringList opened;
     SetLaunchHook([&opened](const QString &, const QStringList &args, const QString &) {
