@@ -43,6 +43,15 @@ bool frmRecover::RefuseWhileBusy()
     return true;
 }
 
+bool frmRecover::RefuseWhileFullPictureDecodes()
+{
+    // The window would open over whatever the press chose or opened.
+    if (FullPictureChoice.isEmpty())
+        return false;
+    CheckBusy();
+    return true;
+}
+
 void frmRecover::CheckBusy()
 {
     if (Enabled()) {

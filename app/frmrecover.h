@@ -151,6 +151,9 @@ public:
     // A command handler's first test: when an operation runs or is busy, the
     // busy guard answers (CheckBusy) and the handler must return (true).
     bool RefuseWhileBusy();
+    // A press or a double click on the lists while the full picture window's
+    // picture is decoded: the busy guard answers, and the caller returns (true).
+    bool RefuseWhileFullPictureDecodes();
     void CheckBusy();
     void ShowSelectFileNotice();
     void ShowNoFilesNotice();
@@ -849,6 +852,13 @@ public:
     void Picture1_DblClick();
     void ListFilters_Click();
     void List3_DblClick();
+    // While the full picture window's picture is decoded: the choice it was
+    // asked for (ChosenItemKey); empty otherwise.
+    QString FullPictureChoice;
+    // The lists' present choice in one text: the current items of the entry
+    // lists, the found-file list and the grid (while shown), and the found
+    // file's path.
+    QString ChosenItemKey() const;
     // A JPEG copy of the shown picture (rotation and filter included) where
     // the user says, under a free name proposed in the save folder.
     void SaveShownPicture();
@@ -863,6 +873,9 @@ private:
     void wireViewerEvents();
     // The grid cells of these List3 items drawn anew (after a rotation).
     void refreshGridCells(const std::vector<int> &indices);
+    // Shows the file in the full picture window; true when the press is done
+    // with: the picture shown, or dropped because another item was chosen
+    // while it was decoded.
     bool openFullPicture(const QString &file, int orientation, const QString &shownName);
     // The cache folders made again without leaving a browsed folder.
     void createCacheFoldersKeepingView();

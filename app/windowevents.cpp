@@ -63,19 +63,28 @@ void frmRecover::WireBehaviourEvents()
     List2.KeyDown = holdSelectAll;
     List1.KeyUp = [this](int &k, int s) { List1_KeyUp(k, s); };
     List2.KeyUp = [this](int &k, int s) { List2_KeyUp(k, s); };
-    List1.MouseDown = [this](int b, int s, double x, double y) { List1_MouseDown(b, s, x, y); };
-    List2.MouseDown = [this](int b, int s, double x, double y) { List2_MouseDown(b, s, x, y); };
-    List1.DblClick = [this] { List1_DblClick(); };
-    List2.DblClick = [this] { List2_DblClick(); };
+    // While the full picture window's picture is decoded, a press or a double
+    // click on the lists gets "Still busy" (a selection the press moved is
+    // not shown meanwhile: List3_Click, openFullPicture).
+    const auto unlessDecoding = [this](auto handler) {
+        return [this, handler](auto... args) {
+            if (!RefuseWhileFullPictureDecodes())
+                (this->*handler)(args...);
+        };
+    };
+    List1.MouseDown = unlessDecoding(&frmRecover::List1_MouseDown);
+    List2.MouseDown = unlessDecoding(&frmRecover::List2_MouseDown);
+    List1.DblClick = unlessDecoding(&frmRecover::List1_DblClick);
+    List2.DblClick = unlessDecoding(&frmRecover::List2_DblClick);
 
     List3.KeyDown = [this](int &k, int s) { List3_KeyDown(k, s); };
     List3.KeyUp = [this](int &k, int s) { List3_KeyUp(k, s); };
-    List3.MouseDown = [this](int b, int s, double x, double y) { List3_MouseDown(b, s, x, y); };
-    List3.DblClick = [this] { List3_DblClick(); };
+    List3.MouseDown = unlessDecoding(&frmRecover::List3_MouseDown);
+    List3.DblClick = unlessDecoding(&frmRecover::List3_DblClick);
 
-    LvwFiles.DblClick = [this] { LvwFiles_DblClick(); };
+    LvwFiles.DblClick = unlessDecoding(&frmRecover::LvwFiles_DblClick);
     LvwFiles.ItemClick = [this](int item) { LvwFiles_ItemClick(item); };
     LvwFiles.KeyDown = [this](int &k, int s) { LvwFiles_KeyDown(k, s); };
     LvwFiles.KeyUp = [this](int &k, int s) { LvwFiles_KeyUp(k, s); };
-    LvwFiles.MouseDown = [this](int b, int s, double x, double y) { LvwFiles_MouseDown(b, s, x, y); };
+    LvwFiles.MouseDown = unlessDecoding(&frmRecover::LvwFiles_MouseDown);
 }

@@ -9,6 +9,8 @@
 // CLICK_MS (default 2000; 0: none): that long after the press, a second
 // press and a double click on the preview are queued as a user makes them
 // while waiting; the output tells when they were handled and what they did.
+// full_view FILE OTHER: OTHER is a second found file, listed after FILE, and
+// the press and the double click go to its line in the found list instead.
 // The desktop's program for pictures is a recorded stand-in: nothing starts.
 // SETTLE_MS (default 3000): how long the window runs after the picture was
 // shown. On a display (DISPLAY=:57 with QT_QPA_PLATFORM=xcb) the windows
@@ -25,6 +27,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPointingDevice>
 #include <QTimer>
@@ -87,8 +90,8 @@ int main(int argc, char **argv)
     pictureProgram(home.path() + QStringLiteral("/xdg"));
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
-    if (args.size() != 1) {
-        std::fprintf(stderr, "usage: full_view FILE\n");
+    if (args.size() != 1 && args.size() != 2) {
+        std::fprintf(stderr, "usage: full_view FILE [OTHER]\n");
         return 2;
     }
     const QString file = QFileInfo(args[0]).absoluteFilePath();
@@ -105,16 +108,19 @@ int main(int argc, char **argv)
 
     frmRecover &w = MainWindow();
     useCache(w, plat::toInternal(home.path()) + QStringLiteral("\\RIVozud\\"));
-    const QString name = QStringLiteral("R#0001.") + QFileInfo(file).suffix();
-    if (!QFile::copy(file, plat::toNative(w.CacheRoot) + QLatin1Char('/') + name)) {
-        std::fprintf(stderr, "cannot copy %s\n", qPrintable(file));
-        return 1;
-    }
     w.ShownFolder = w.CacheRoot;
-    w.FoundFilePaths = QStringList{name};
-    w.ItemOrientations.assign(1, 0.0f);
+    w.FoundFilePaths.clear();
     w.List3.Clear();
-    w.List3.AddItem(name);
+    for (const QString &given : args) {
+        const QString name = QStringLiteral("R#000%1.").arg(w.FoundFilePaths.size() + 1) + QFileInfo(given).suffix();
+        if (!QFile::copy(given, plat::toNative(w.CacheRoot) + QLatin1Char('/') + name)) {
+            std::fprintf(stderr, "cannot copy %s\n", qPrintable(given));
+            return 1;
+        }
+        w.FoundFilePaths << name;
+        w.List3.AddItem(name);
+    }
+    w.ItemOrientations.assign(size_t(w.FoundFilePaths.size()), 0.0f);
     if (onScreen)
         w.Show();
     w.FileListBusy = false;
@@ -176,22 +182,43 @@ int main(int argc, char **argv)
         doubleHandler();
         handled.push_back({"double click", at, clock.elapsed() - at, shown});
     };
+    const auto listPressHandler = w.List3.MouseDown;
+    w.List3.MouseDown = [&](int b, int s, double x, double y) {
+        const qint64 at = clock.elapsed();
+        const bool shown = shownNow();
+        listPressHandler(b, s, x, y);
+        handled.push_back({"press on the found list", at, clock.elapsed() - at, shown});
+    };
+    const auto listDoubleHandler = w.List3.DblClick;
+    w.List3.DblClick = [&] {
+        const qint64 at = clock.elapsed();
+        const bool shown = shownNow();
+        listDoubleHandler();
+        handled.push_back({"double click on the found list", at, clock.elapsed() - at, shown});
+    };
 
     QWidget *preview = w.Picture1.widget();
     const QPoint middle(preview->width() / 2, preview->height() / 2);
     const QPoint global = preview->mapToGlobal(middle);
+    // The user's clicks: on the preview, or on OTHER's line in the found list.
+    QWidget *clicked = preview;
+    QPoint clickAt = middle;
+    if (auto *list = qobject_cast<QListWidget *>(w.List3.widget()); list && args.size() == 2) {
+        clicked = list->viewport();
+        clickAt = list->visualItemRect(list->item(1)).center();
+    }
     if (onScreen)
         QCursor::setPos(global);   // where the user's press is
     const QPointingDevice *mouse = QPointingDevice::primaryPointingDevice();
     std::thread user;
     if (clickMs > 0)
-        user = std::thread([preview, middle, global, mouse, clickMs] {
+        user = std::thread([clicked, clickAt, clickGlobal = clicked->mapToGlobal(clickAt), mouse, clickMs] {
             std::this_thread::sleep_for(std::chrono::milliseconds(clickMs));
             // A second press, then a double click, as the window system
             // queues them for a window that does not answer.
             for (const QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
                                          QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
-                postMouse(preview, t, middle, global, mouse);
+                postMouse(clicked, t, clickAt, clickGlobal, mouse);
         });
 
     clock.start();
@@ -218,8 +245,9 @@ int main(int argc, char **argv)
                 static_cast<long long>(QFileInfo(file).size()));
     std::printf("  preview: %s\n", qPrintable(w.Picture1Canvas.printed.join(QStringLiteral(" | "))));
     if (shownAt >= 0)
-        std::printf("  press to picture shown: %.2f s (full view %d x %d pixels)\n", double(shownAt) / 1000,
-                    full->Picture1.Picture().width(), full->Picture1.Picture().height());
+        std::printf("  press to picture shown: %.2f s (full view of %s, %d x %d pixels)\n", double(shownAt) / 1000,
+                    qPrintable(full->ShownFileName), full->Picture1.Picture().width(),
+                    full->Picture1.Picture().height());
     else
         std::printf("  press to picture shown: not shown\n");
     std::printf("  longest time the window's events waited: %lld ms until the picture was shown, %lld ms in all\n",
@@ -227,7 +255,10 @@ int main(int argc, char **argv)
     std::printf("  ticks of the 10 ms timer: %lld, with the busy pointer up: %lld\n", static_cast<long long>(ticks),
                 static_cast<long long>(busyTicks));
     if (clickMs > 0)
-        std::printf("  queued at %.2f s: a press and a double click on the preview\n", double(clickMs) / 1000);
+        std::printf("  queued at %.2f s: a press and a double click on %s\n", double(clickMs) / 1000,
+                    args.size() == 2 ? "R#0002's line in the found list" : "the preview");
+    if (args.size() == 2)
+        std::printf("  chosen in the found list at the end: %s\n", qPrintable(w.List3.Text()));
     // (A handler that ran inside another one ended first.)
     std::sort(handled.begin(), handled.end(), [](const Handled &a, const Handled &b) { return a.at < b.at; });
     for (size_t i = 0; i < handled.size(); ++i)
@@ -241,5 +272,5 @@ int main(int argc, char **argv)
     SetLaunchHook({});
     UnloadFullPicture();
     closeBench();
-    return shownAt >= 0 ? 0 : 1;
+    return shownAt >= 0 || args.size() == 2 ? 0 : 1;
 }

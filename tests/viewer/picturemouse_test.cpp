@@ -4,7 +4,8 @@
 // never over a file without asking, never into the cache), the full picture
 // window (opened for a big picture, hidden by Esc and a press, its screen
 // copy, its filter applied once, its picture decoded while the window
-// answers), and the found file's double click.
+// answers, and shown only while it is still chosen), and the found file's
+// double click.
 #include "app/frmrecover.h"
 
 #include "drive/chooserpath.h"
@@ -17,10 +18,13 @@
 #include "tests/viewer/viewer_window.h"
 #include "viewer/ui/fullpicture.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QListWidget>
+#include <QMouseEvent>
 #include <QTimer>
 #include <atomic>
 #include <semaphore>
@@ -322,6 +326,72 @@ TEST_F(PictureMouse, TheFullViewIsDecodedWhileTheWindowAnswersUnderTheBusyPointe
     EXPECT_TRUE(full->Visible() && full->FilterOnFocus);
     EXPECT_TRUE(near(full->Picture1.Picture().pixelColor(60, 60), Qt::red));
     plat::setScreenSizeOverride(QSize());
+}
+
+TEST_F(PictureMouse, WhileTheFullViewDecodesTheListAnswersStillBusyAndAnotherChoiceDropsIt)
+{
+    // A 16000 x 16000 true-colour PNG (a tile by ImageMagick, tiled and
+    // written by netpbm) and a JPEG that the desktop's program for pictures
+    // opens: recorded, never started.
+    const QString work = makeTempDir("mousehuge");
+    if (imageMagickPicture(work, "tile.ppm", {"-size", "16x16", "plasma:", "-depth", "8"}).isEmpty()
+        || !haveTool("pnmtopng"))
+        GTEST_SKIP() << "imagemagick or netpbm missing";
+    ASSERT_EQ(runTool("sh", {"-c", "pnmtile 16000 16000 \"$0/tile.ppm\" | pnmtopng -force -nofilter -compression 1"
+                                   " >\"$1/R#0001.png\"", work, cache}), 0);
+    ASSERT_TRUE(PlanPictureDecode(cache + "/R#0001.png", QSize(1200, 800), DecodeBudget::Full).scaledTo.isValid());
+    show("R#0002.jpg", asymmetricJpeg(work, 60, 40));
+    QStringList opened;
+    SetLaunchHook([&opened](const QString &, const QStringList &args, const QString &) {
+        opened << args.value(args.size() - 1);
+        return true;
+    });
+    ASSERT_TRUE(QFile::link("/usr/share/mime", work + "/mime") && QDir().mkpath(work + "/applications"));
+    ASSERT_TRUE(writeFileBytes(work + "/applications/viewer.desktop",
+                               "[Desktop Entry]\nType=Application\nName=Viewer\nExec=/bin/true %f\n"));
+    ASSERT_TRUE(writeFileBytes(work + "/mimeapps.list", "[Default Applications]\nimage/jpeg=viewer.desktop\n"));
+    std::vector<std::unique_ptr<ScopedEnv>> env;
+    for (const char *name : {"XDG_DATA_DIRS", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+        env.push_back(std::make_unique<ScopedEnv>(name, work.toUtf8()));
+    w->FoundFilePaths.prepend("R#0001.png");
+    w->ItemOrientations.assign(2, 0.0f);
+    w->List3.AddItem("R#0001.png", 0);
+    w->List3.setListIndex(0);
+
+    // A double click on the JPEG as the window system delivers it, while the
+    // PNG is decoded (the decode waits for it): each press and the double
+    // click are answered, nothing opens, and the PNG no longer chosen neither.
+    auto *list = qobject_cast<QListWidget *>(w->List3.widget());
+    const QPoint at = list->visualItemRect(list->item(1)).center();
+    const auto doubleClick = [&] {
+        for (const QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
+                                     QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+            QMouseEvent e(t, QPointF(at), list->viewport()->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                          t == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(list->viewport(), &e);
+        }
+    };
+    std::binary_semaphore gate(0);
+    w->PictureDecoderQueue = std::make_unique<PictureDecodeQueue>([&](const PictureDecodeRequest &r) {
+        if (r.budget == DecodeBudget::Full)
+            gate.try_acquire_for(std::chrono::seconds(20));
+        return DecodePicture(r);
+    });
+    {
+        MessageScript busy;
+        busy.expect(plat::id::OK, "Still busy").expect(plat::id::OK, "Still busy").expect(plat::id::OK, "Still busy");
+        QTimer::singleShot(0, [&] { doubleClick(); gate.release(); });
+        w->Picture1_MouseDown(plat::vbLeftButton, 0, 100, 100);
+    }
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_FALSE(FullPictureIfLoaded()->Visible());
+    // The JPEG the press chose is previewed once the user is idle, and opens.
+    w->Timer1_Timer();
+    w->Timer1.setEnabled(false);
+    EXPECT_TRUE(w->LastConvertedFile.endsWith("R#0002.jpg"));
+    doubleClick();
+    EXPECT_EQ(opened.size(), 1);
+    SetLaunchHook({});
 }
 
 TEST_F(PictureMouse, TheDoubleClickOpensWithTheProgramOrFullSizeAndNeverRunsAFile)

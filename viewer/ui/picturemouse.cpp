@@ -80,17 +80,20 @@ constexpr int kPointerDefault = 0;
 constexpr int kPointerHourglass = 11;
 
 // While the full picture window's picture is decoded: the busy mark (the
-// previous one restored) and the hourglass.
+// previous one restored), the choice it was asked for, and the hourglass.
 class FullPictureWait {
 public:
-    explicit FullPictureWait(frmRecover &w) : w_(w), busy_(w.OperationBusy), pointer_(plat::screenMousePointer())
+    FullPictureWait(frmRecover &w, const QString &choice)
+        : w_(w), busy_(w.OperationBusy), pointer_(plat::screenMousePointer())
     {
         w_.OperationBusy = true;
+        w_.FullPictureChoice = choice;
         plat::setScreenMousePointer(kPointerHourglass);
     }
     ~FullPictureWait()
     {
         w_.OperationBusy = busy_;
+        w_.FullPictureChoice.clear();
         plat::setScreenMousePointer(pointer_ == kPointerHourglass ? kPointerDefault : pointer_);
     }
     FullPictureWait(const FullPictureWait &) = delete;
@@ -227,10 +230,18 @@ bool frmRecover::openFullPicture(const QString &file, int orientation, const QSt
     // pointer, and its commands refuse: a click made now is not handled
     // after the picture shows, in front of it.
     const PictureDecodeRequest request = FullPictureWindow().DecodeRequestFor(file, orientation);
+    const QString chosen = ChosenItemKey();
     DecodedPicture decoded;
     {
-        const FullPictureWait wait(*this);
+        const FullPictureWait wait(*this, chosen);
         decoded = PictureDecoder().take(request, [] { plat::pumpEvents(); });
+    }
+    // Another item was chosen meanwhile (a press that got "Still busy" still
+    // moves a list's selection; so do keys): the picture is not shown over
+    // that choice, whose preview follows once the user is idle (Timer1).
+    if (ChosenItemKey() != chosen) {
+        ListClickPending = true;
+        return true;
     }
     // The window as it is now: the filter popup may have unloaded it meanwhile.
     FrmFullPicture &full = FullPictureWindow();
@@ -243,6 +254,17 @@ bool frmRecover::openFullPicture(const QString &file, int orientation, const QSt
     full.Picture1_GotFocus();   // also where the window system gives no focus
     plat::pumpEventsNow();
     return true;
+}
+
+QString frmRecover::ChosenItemKey() const
+{
+    const int index = List3.ListIndex();
+    return QStringLiteral("%1 %2 %3 %4 %5")
+        .arg(List1.ListIndex())
+        .arg(List2.ListIndex())
+        .arg(index)
+        .arg(LvwFiles.Visible() ? LvwFiles.SelectedItem() : 0)
+        .arg(ShownFolder + FoundFilePaths.value(index));
 }
 
 void frmRecover::Picture1_DblClick()

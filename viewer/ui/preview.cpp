@@ -130,6 +130,10 @@ void frmRecover::List3_Click()
     const QString name = index >= 0 ? FoundFilePaths[index] : QString();
     if (name.isEmpty() || (OperationRunning && ThumbCounter > 0) || FileListBusy)
         return;
+    // Another item than the full picture window decodes for: its press got
+    // "Still busy", and the item is previewed once the window is done.
+    if (!FullPictureChoice.isEmpty() && FullPictureChoice != ChosenItemKey())
+        return;
     const PreviewScope scope(*this);
 
     const QString path = ShownFolder + name;
