@@ -252,6 +252,7 @@ public:
     bool ThumbFlag = false;
     QString NoPreviewList;
     bool ResumeFileOpen = false;
+    std::vector<InnerStart> ResumeInner;   // the units noted inside that open file
     bool SmartScan = false;
     QString ListCacheKey;
 
@@ -531,8 +532,14 @@ public:
     int64_t ScanResumeUnit() const { return ScanResume.unit; }
     void SetScanResumeUnit(int64_t unit)
     {
-        if (unit != ScanResume.unit)
-            ScanResume = ScanResumePoint{unit, -1, 0, unit > 0 && ScanResume.fileOpen};
+        if (unit != ScanResume.unit) {
+            ScanResumePoint moved;
+            moved.unit = unit;
+            moved.fileOpen = unit > 0 && ScanResume.fileOpen;
+            if (moved.fileOpen)
+                moved.inner = std::move(ScanResume.inner);
+            ScanResume = std::move(moved);
+        }
         if (unit <= 0)
             ScanResume = ScanResumePoint{};
         ResumePosition = int32_t(unit);

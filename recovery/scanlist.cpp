@@ -200,6 +200,8 @@ QByteArray EncodeScanList(const ScanListData &d)
     w.text(d.noPreviewList);
     w.flag(d.resumeFileOpen);
     w.flag(d.smartScan);
+    if (!d.resumeInner.isEmpty())
+        w.text(d.resumeInner);
     return w.out_;
 }
 
@@ -251,6 +253,7 @@ ScanListStatus DecodeScanList(const QByteArray &bytes, int folderFileCount, Scan
     r.text(d.noPreviewList);
     r.flag(d.resumeFileOpen);
     r.flag(d.smartScan);
+    r.text(d.resumeInner);
     return ScanListStatus::Loaded;
 }
 

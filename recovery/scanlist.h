@@ -6,7 +6,8 @@
 // by CR LF, in the record form of the BASIC "write" statement: texts in
 // double quotes (no escaping), numbers bare with "." as the decimal mark,
 // flags #TRUE# / #FALSE#. Order: five header values, the item count, three
-// lines per item, eight trailer values.
+// lines per item, eight trailer values, and a ninth only when a stopped
+// scan noted units inside the file it left open.
 #pragma once
 
 #include <QByteArray>
@@ -42,6 +43,9 @@ struct ScanListData {
     QString noPreviewList;
     bool resumeFileOpen = false;
     bool smartScan = false;
+    // The units noted inside the file left open, in the scan's own text
+    // form; empty: none (and not written).
+    QString resumeInner;
 };
 
 // The file's bytes: the header, the first ScanListCapacity items (a longer

@@ -697,27 +697,6 @@ bool PictureWalker::holdsNext(const unsigned char *p, size_t n, int64_t mediumLe
     }
 }
 
-bool JpegCarriesExif(const unsigned char *p, size_t n)
-{
-    if (n < 4 || p[0] != 0xFF || p[1] != 0xD8)
-        return false;
-    size_t at = 2;
-    for (int segments = 0; segments < 16 && at + 4 <= n; ++segments) {
-        if (p[at] != 0xFF)
-            return false;
-        const unsigned char code = p[at + 1];
-        if (code == 0xDA || code == 0xD9 || isJpegFrameMarker(code))
-            return false;
-        const size_t length = be16(p + at + 2);
-        if (length < 2)
-            return false;
-        if (code == 0xE1 && length >= 8 && at + 10 <= n && std::memcmp(p + at + 4, "Exif\0\0", 6) == 0)
-            return true;
-        at += 2 + length;
-    }
-    return false;
-}
-
 PictureExtent PictureWalker::result() const
 {
     PictureExtent r;

@@ -129,11 +129,6 @@ private:
     bool pcxNeedsPalette_ = false;
 };
 
-// Whether JPEG bytes carry an EXIF block of their own: an APP1 segment that
-// begins "Exif\0\0" among the segments before the picture's frame, as far
-// as p[0, n) holds them. A camera's photo does; a movie's frame does not.
-bool JpegCarriesExif(const unsigned char *p, size_t n);
-
 // Reads n bytes at an offset of the file into `into`; returns the bytes read.
 using ReadBytesAt = std::function<size_t(int64_t offset, unsigned char *into, size_t n)>;
 

@@ -190,7 +190,9 @@ struct ScanEngine::Impl {
     // ends.
     int64_t bufBase = 0, bufSector = 0, bufDone = 0;
     bool settling = false;
-    int64_t failedRunUnit = -1;    // first unit of a run whose write failed
+    // Where the scan goes on at the resume when a write into the cache
+    // failed: the first unit whose bytes were not written; -1 none.
+    int64_t resumeFrom = -1;
 
     // The open file's structure and empty sectors, followed while its
     // units are written: once the file has ended, no more units are
@@ -211,7 +213,10 @@ struct ScanEngine::Impl {
     // Units inside the open file that matched a row: each may start a file
     // of its own once the file's structure tells.
     InnerStarts inner;
-    int64_t givenBackAt = -1;      // the file being closed ends there: what follows was given back
+    // Per row of the table: files of its type have a walk, so that a unit
+    // given back from inside another file starts one only where that walk
+    // takes its first bytes.
+    std::vector<bool> rowTypeWalks;
     int64_t cutFiles = 0;          // found files cut short
     int64_t firstNew = 0;
     // The files the cache held before this scan (keepFoundFiles).
@@ -617,21 +622,31 @@ struct ScanEngine::Impl {
         if (fd >= 0 && runLen > 0 && !writeAll(buf.data() + runStart, runLen)) {
             outOfSpace = true;
             fileBytes -= int64_t(runLen);
-            failedRunUnit = runUnitBase + int64_t(runStart) / U;
-            if (::ftruncate(fd, off_t(fileBytes)) != 0 || fileBytes == 0) {
-                // Nothing of the file is kept: it is made again at the resume.
-                const int64_t i = found.counter();
-                ::close(fd);
-                fd = -1;
-                fileOpen = false;
-                ::unlink(fileNative(i).toLocal8Bit().constData());
-                found.FoundFileNames.removeLast();
-                found.FoundFileSizes.pop_back();
-                found.CutToEntry.pop_back();
-                found.EntryDates.pop_back();
-            }
+            resumeFrom = runUnitBase + int64_t(runStart) / U;
+            inner.dropFrom(fileBytes);   // noted again when their units are read again
+            if (::ftruncate(fd, off_t(fileBytes)) != 0 || fileBytes == 0)
+                dropOpenFile();   // nothing of it is kept: it is made again at the resume
         }
         runLen = 0;
+    }
+
+    // The open file is removed from the cache and the list.
+    void dropOpenFile()
+    {
+        ::close(fd);
+        fd = -1;
+        fileOpen = false;
+        inner.clear();
+        ::unlink(fileNative(found.counter()).toLocal8Bit().constData());
+        popFoundFile();
+    }
+
+    void popFoundFile()
+    {
+        found.FoundFileNames.removeLast();
+        found.FoundFileSizes.pop_back();
+        found.CutToEntry.pop_back();
+        found.EntryDates.pop_back();
     }
 
     // The expected length of a picture from its size: width x height x 6
@@ -672,18 +687,19 @@ struct ScanEngine::Impl {
                                });
     }
 
-    // Feeds the open file's walk the bytes of a unit just appended; the
-    // sectors that could not be read are data to it, never empty space.
-    void feedWalk(size_t at, size_t n)
+    // Feeds the open file's walk bytes just appended; the sectors of the
+    // read buffer that could not be read are data to it, never empty space.
+    void feedWalk(const unsigned char *p, size_t n)
     {
-        const size_t unit = at / size_t(U);
-        if (unit >= unitBad.size() || !unitBad[unit]) {
-            walk.feed(buf.data() + at, n);
+        const bool inBuffer = p >= buf.data() && p < buf.data() + buf.size();
+        const size_t unit = inBuffer ? size_t(p - buf.data()) / size_t(U) : 0;
+        if (!inBuffer || unit >= unitBad.size() || !unitBad[unit]) {
+            walk.feed(p, n);
             return;
         }
         for (size_t k = 0; k * size_t(bps) < n && walk.wantsMore(); ++k) {
             const size_t from = k * size_t(bps);
-            walk.feed(buf.data() + at + from, std::min(size_t(bps), n - from), sectorBad[unit * size_t(spu) + k] != 0);
+            walk.feed(p + from, std::min(size_t(bps), n - from), sectorBad[unit * size_t(spu) + k] != 0);
         }
     }
 
@@ -708,30 +724,41 @@ struct ScanEngine::Impl {
         return len;
     }
 
-    // Appends a unit to the open file; the bytes it takes of it.
-    size_t appendUnit(size_t at, size_t len)
+    // Appends bytes to the open file: those of the read buffer join the run
+    // written at the next flush, those read back from another file are
+    // written at once. The bytes it takes of them; 0 also when a write
+    // failed (outOfSpace).
+    size_t append(const unsigned char *p, size_t n)
     {
-        if (!fileOpen || fileComplete)
-            return 0;
-        const size_t allowed = appendRoom(len);
+        const size_t allowed = appendRoom(n);
         if (allowed == 0) {
-            stopAtLimit();
+            if (fileOpen && !fileComplete)
+                stopAtLimit();
             return 0;
         }
-        if (runActive && runStart + runLen == at) {
-            runLen += allowed;
+        if (p >= buf.data() && p < buf.data() + buf.size()) {
+            const size_t at = size_t(p - buf.data());
+            if (runActive && runStart + runLen == at) {
+                runLen += allowed;
+            } else {
+                flushRun();
+                runActive = true;
+                runStart = at;
+                runLen = allowed;
+            }
         } else {
             flushRun();
-            runActive = true;
-            runStart = at;
-            runLen = allowed;
+            if (!fileOpen || !writeAll(p, allowed)) {
+                outOfSpace = true;
+                return 0;
+            }
         }
         fileBytes += int64_t(allowed);
-        if (allowed < len)
+        if (allowed < n)
             stopAtLimit();
         if (walk.wantsMore()) {
             const bool sized = walk.width() > 0;
-            feedWalk(at, allowed);
+            feedWalk(p, allowed);
             walkTook(sized);
         }
         return allowed;
@@ -794,30 +821,39 @@ struct ScanEngine::Impl {
         return limitCut || (scanEnded && !walk.endsInEmptySector());
     }
 
-    // Closes the open file. forResume: it stays listed and open for
-    // appending at the resume. scanEnded: the scan ends with it open. The
-    // units inside it that matched a row and that its structure does not
-    // bear out start files of their own behind it.
-    void closeFile(bool forResume, bool scanEnded = false)
+    // How the open file is closed.
+    enum class CloseAs {
+        Next,       // the scan goes on: a file begins, or the file ended
+        ScanEnd,    // the scan ends with it open
+        Resume,     // it stays listed and goes on at the resume, with its notes
+        ReadBack,   // files given back are read from its bytes: it stays in the cache as it is
+    };
+
+    // Closes the open file. The units inside it that matched a row and that
+    // its structure does not bear out start files of their own behind it.
+    // True when the file stays for the resume.
+    bool closeFile(CloseAs as)
     {
         if (!fileOpen)
-            return;
-        if (inner.empty() || forResume) {
-            inner.clear();   // a resumed file is walked again from its bytes
-            return closeOne(forResume, scanEnded);
-        }
-        closeGivingBack(scanEnded, false);
+            return false;
+        if (inner.empty() || as == CloseAs::Resume)
+            return closeOne(as);
+        giveBack(as == CloseAs::ScanEnd ? Then::CloseAtScanEnd : Then::Close);
+        return false;
     }
 
-    // mayBeFoundAgain: the file may be dropped as one the cache held
-    // before (not so for one whose bytes other files are read from).
-    void closeOne(bool forResume, bool scanEnded, bool mayBeFoundAgain = true)
+    // cutAt: where the file ends, cut short, because units from there on
+    // were given back (-1: none). True when the file stays for the resume.
+    bool closeOne(CloseAs as, int64_t cutAt = -1)
     {
         if (!fileOpen)
-            return;
+            return false;
+        const bool forResume = as == CloseAs::Resume;
         flushRun();
-        if (!fileOpen || (failedRunUnit >= 0 && !forResume))
-            return;   // the write failed: the file waits for the resume
+        if (!fileOpen)
+            return false;   // the write failed and nothing of the file was kept
+        if (resumeFrom >= 0 && !forResume)
+            return false;   // the write failed: the file waits for the resume
         const int64_t i = found.counter();
         const uint64_t entrySize = found.FoundFileSizes[size_t(i)];
         if (!forResume && entrySize != 0) {
@@ -825,33 +861,33 @@ struct ScanEngine::Impl {
                 fileBytes = int64_t(entrySize);
             found.CutToEntry[size_t(i)] = true;
         }
+        if (cutAt >= 0 && cutAt < fileBytes)
+            fileBytes = cutAt;   // what it holds once those files were read from it
         ::close(fd);
         fd = -1;
         fileOpen = false;
+        if (!forResume)
+            inner.clear();
         if (!forResume && opt.LMinMB > 0 && double(fileBytes) / kMB < opt.LMinMB) {
             ::unlink(fileNative(i).toLocal8Bit().constData());
             const FoundFileEvent e = eventOf(i);
-            found.FoundFileNames.removeLast();
-            found.FoundFileSizes.pop_back();
-            found.CutToEntry.pop_back();
-            found.EntryDates.pop_back();
+            popFoundFile();
             fileBytes = 0;
             if (cb.fileDropped)
                 cb.fileDropped(e);
-            return;
+            return false;
         }
         FileEnd end = walk.result();
         if (walk.format() == StructureFormat::Tiff)
             end.extent = WalkTiffFile(fileNative(i));   // by its offsets, now that it is whole
-        fileCut = cutShortOf(end, entrySize, scanEnded || forResume);
-        if (givenBackAt >= 0) {
+        fileCut = cutShortOf(end, entrySize, as == CloseAs::ScanEnd || forResume);
+        if (cutAt >= 0) {
             // It ends where a unit it held was given back: cut short there.
             end.extent.walk = PictureExtent::Walk::Incomplete;
-            end.extent.end = std::min(end.extent.end, givenBackAt);
-            if (end.emptyFrom > givenBackAt)
+            end.extent.end = std::min(end.extent.end, cutAt);
+            if (end.emptyFrom > cutAt)
                 end.emptyFrom = -1;
             fileCut = true;
-            givenBackAt = -1;
         }
         if (fileCut)
             ++cutFiles;
@@ -864,9 +900,10 @@ struct ScanEngine::Impl {
             walks[k].cut = false;
         }
         walk = StructureWalker();
-        if (!forResume && mayBeFoundAgain && i >= firstNew && !earlierFiles.isEmpty() && foundAgain(i)) {
+        const bool ended = as == CloseAs::Next || as == CloseAs::ScanEnd;
+        if (ended && i >= firstNew && !earlierFiles.isEmpty() && foundAgain(i)) {
             fileBytes = 0;
-            return;
+            return false;
         }
         if (!forResume && pictureDate.isValid())
             DateFoundFile(fileNative(i), pictureDate);
@@ -891,6 +928,7 @@ struct ScanEngine::Impl {
         fileBytes = 0;
         if (!forResume)
             budgetTest(opt.budgetEveryFiles > 0 && i > 0 && i % opt.budgetEveryFiles == 0);
+        return forResume;
     }
 
     // The file just closed is one the cache held before this scan: it is
@@ -918,10 +956,7 @@ struct ScanEngine::Impl {
                 ::unlink(from.constData());
             }
             const FoundFileEvent event = eventOf(i);
-            found.FoundFileNames.removeLast();
-            found.FoundFileSizes.pop_back();
-            found.CutToEntry.pop_back();
-            found.EntryDates.pop_back();
+            popFoundFile();
             ++foundAgainCount;
             if (fileCut)
                 --cutFiles;
@@ -968,23 +1003,36 @@ struct ScanEngine::Impl {
     // structure breaks off); inside a stretch of media data whose length the
     // structure states, the unit may be the file's or another's, and both
     // are kept; anywhere else, and where a deleted entry of the row's type
-    // begins at it, it starts a file. A photo with its own EXIF block is
-    // never a movie's frame.
+    // begins at it, it starts a file.
     Inside insideOpenFile(int row, int64_t u, const unsigned char *p, size_t len, int64_t mediumLeft) const
     {
-        if (!fileOpen || fileComplete || inner.full() || appendRoom(len) < len)
+        if (!fileOpen || fileComplete || appendRoom(len) < len)
             return Inside::No;
         if (u == cursor.nextUnit && cursor.offeredName.contains('.')
             && EntryNameFitsExtension(cursor.offeredName, latin(table[size_t(row)].Ext)))
             return Inside::No;
-        const bool picture = walk.format() == StructureFormat::Jpeg;
-        if (!picture && JpegCarriesExif(p, len))
-            return Inside::No;
         if (walk.holdsNext(p, len, mediumLeft))
             return Inside::Placed;
-        if (!picture && walk.claimsNext(mediumLeft))
+        if (walk.format() != StructureFormat::Jpeg && walk.claimsNext(mediumLeft))
             return Inside::Covered;
         return Inside::No;
+    }
+
+    // Whether a unit inside another file that matches `row` may start a
+    // file of that row's type: its first bytes (the unit's window) begin as
+    // the type's own walk takes them (a JPEG at its start of image, MPEG
+    // audio frames one after the other). A type without a walk always may.
+    bool beginsAsItsType(int row, const unsigned char *p, size_t n, int64_t mediumLeft) const
+    {
+        const QString ext = latin(table[size_t(row)].Ext);
+        const StructureFormat format = FoundFileFormat(ext, p, n);
+        if (format == StructureFormat::None)
+            return !rowTypeWalks[size_t(row)];
+        StructureWalker w(format, EmptyRunLimits{0, 0});
+        if (mediumLeft >= 0)
+            w.setRoom(mediumLeft);
+        w.feed(p, n);
+        return !w.brokeOff();
     }
 
     // After a unit was appended: the units placed before what the structure
@@ -996,76 +1044,119 @@ struct ScanEngine::Impl {
     {
         const int64_t confirmed = walk.confirmed();
         inner.settle(confirmed);
-        if (inner.empty())
-            return;
-        if (fileComplete || (walk.brokeOff() && inner.owed(confirmed)))
-            closeGivingBack(false, true);
+        if (inner.due(fileComplete, walk.brokeOff(), confirmed))
+            giveBack(Then::GoOn);
     }
 
-    // Closes the open file and starts the files of the units inside it
-    // that its structure does not bear out, read back from it: when it is
-    // whole, those its lengths only covered (it keeps its bytes); else
-    // every unit from the first one where its structure bore nothing out,
-    // and it ends there, cut short. keepLastOpen: the last of them stays
-    // open for the units that follow.
-    void closeGivingBack(bool scanEnded, bool keepLastOpen)
+    // What follows the files given back: the last one stays open for the
+    // units that follow, or it is closed as the scan goes on or ends.
+    enum class Then { GoOn, Close, CloseAtScanEnd };
+
+    // Closes the open file and carries out the plan of the units inside it:
+    // the files they start are read back from it, and then it is cut where
+    // the plan says. All or nothing: when the cache runs out of space on the
+    // way, the file being given back is removed, the open file keeps its
+    // bytes, and the scan goes on at the resume from the first unit not
+    // given back.
+    void giveBack(Then then)
     {
+        const CloseAs as = then == Then::CloseAtScanEnd ? CloseAs::ScanEnd : CloseAs::Next;
         flushRun();
-        if (!fileOpen || failedRunUnit >= 0) {
-            inner.clear();
-            return closeOne(false, scanEnded);
+        if (!fileOpen || resumeFrom >= 0) {
+            closeOne(as);   // a write failed: the file and its notes wait for the resume
+            return;
         }
         const FileEnd end = walk.result();
         const bool whole = end.extent.walk == PictureExtent::Walk::Complete && !end.structureCut;
-        int64_t cutAt = -1;
-        const std::vector<InnerStarts::Start> starts = inner.resolve(whole, walk.confirmed(), cutAt);
-        if (starts.empty())
-            return closeOne(false, scanEnded);
+        const GiveBackPlan plan = inner.plan(whole, walk.confirmed());
         const int64_t length = fileBytes;
-        const int from = ::dup(fd);
-        if (from < 0)
-            return closeOne(false, scanEnded);
-        if (cutAt >= 0 && cutAt < fileBytes) {
-            fileBytes = cutAt;
-            givenBackAt = cutAt;
+        const int from = plan.starts.empty() ? -1 : ::dup(fd);
+        if (from < 0) {
+            closeOne(as);
+            return;
         }
-        closeOne(false, false, false);   // files follow it, read from its bytes
-        givenBackAt = -1;
-        startInner(from, starts, length, cutAt < 0, scanEnded, keepLastOpen);
-        // Cut once its bytes were read back. Where that fails it keeps them,
-        // listed as cut short all the same; the finishing pass walks it again.
-        if (cutAt >= 0 && cutAt < length)
-            (void)!::ftruncate(from, off_t(cutAt));
+        closeOne(CloseAs::ReadBack, plan.cutAt);
+        const size_t given = readBack(plan, from, length, then);
+        if (given == plan.starts.size()) {
+            // Cut once its bytes were read back. Where that fails it keeps
+            // them, listed as cut short all the same; the finishing pass
+            // walks it again.
+            if (plan.cutAt >= 0 && plan.cutAt < length)
+                (void)!::ftruncate(from, off_t(plan.cutAt));
+        } else {
+            resumeFrom = g.unitAtOffset(plan.starts[given].medium);
+        }
         ::close(from);
     }
 
-    // Starts the files of `starts`, each read from the closed file `from`
-    // (length bytes) up to the next start or its own end; a start that the
-    // file before it places in its own structure stays part of it. Behind
-    // a whole file each stops where its structure breaks off.
-    void startInner(int from, const std::vector<InnerStarts::Start> &starts, int64_t length, bool behindWhole,
-                    bool scanEnded, bool keepLastOpen)
+    // Starts the files of the plan, each read from the closed file `from`
+    // (length bytes) up to the next start or its own end. A start that the
+    // file given back before it places in its own structure is appended to
+    // it and noted, as the scan notes it; where that file's structure then
+    // does not bear the start out, the file is cut there and the start
+    // begins a file after all. Behind a whole file each stops where its
+    // structure breaks off. The starts given back: all of them, unless the
+    // cache ran out of space on the way; the file being made then is
+    // removed, and the count is the start it began at.
+    size_t readBack(const GiveBackPlan &plan, int from, int64_t length, Then then)
     {
         const ReadBytesAt read = ReadBytesOfFile(from);
         std::vector<unsigned char> block(size_t(1) << 20);
-        for (size_t k = 0; k < starts.size() && !outOfSpace; ++k) {
-            const InnerStarts::Start &s = starts[k];
+        const bool behindWhole = plan.cutAt < 0;
+        const std::vector<InnerStart> &starts = plan.starts;
+        size_t begun = 0;   // the start the open file began at
+        // The start the open file placed and did not bear out, once its
+        // structure tells (at the end: it takes nothing more); none: size().
+        const auto owed = [&](bool atEnd) {
+            const FileEnd end = walk.result();
+            const bool whole = atEnd && end.extent.walk == PictureExtent::Walk::Complete && !end.structureCut;
+            inner.settle(walk.confirmed());
+            if (!atEnd && !inner.due(fileComplete, walk.brokeOff(), walk.confirmed()))
+                return starts.size();
+            const GiveBackPlan own = inner.plan(whole, walk.confirmed());
+            if (own.cutAt < 0)
+                return starts.size();
+            (void)!::ftruncate(fd, off_t(own.cutAt));
+            closeOne(CloseAs::Next, own.cutAt);
+            const InnerStart &first = *std::find_if(own.starts.begin(), own.starts.end(),
+                                                    [&](const InnerStart &o) { return o.offset == own.cutAt; });
+            return size_t(std::lower_bound(starts.begin(), starts.end(), first.medium,
+                                           [](const InnerStart &o, int64_t m) { return o.medium < m; })
+                          - starts.begin());
+        };
+        for (size_t k = 0; k < starts.size();) {
+            const InnerStart &s = starts[k];
             const int64_t to = k + 1 < starts.size() ? starts[k + 1].offset : length;
-            if (s.offset >= length || to <= s.offset)
+            if (s.offset >= length || to <= s.offset) {
+                ++k;
                 continue;
+            }
             unsigned char window[1024];
             const size_t windowLength = read(s.offset, window, size_t(std::min<int64_t>(1024, length - s.offset)));
-            const int64_t mediumLeft = g.offsetOfUnit(g.endUnit()) - g.offsetOfUnit(s.unit);
-            const bool placed = fileOpen && !fileComplete && walk.holdsNext(window, windowLength, mediumLeft);
-            if (!placed) {
-                closeOne(false, false);
-                startFile(s.row, s.unit, window, windowLength);
+            const int64_t mediumLeft = g.offsetOfUnit(g.endUnit()) - s.medium;
+            if (fileOpen && !fileComplete && walk.holdsNext(window, windowLength, mediumLeft)) {
+                inner.add({fileBytes, s.medium, s.row, true});
+            } else {
+                closeOne(CloseAs::Next);
+                if (!outOfSpace) {
+                    startFile(s.row, g.unitAtOffset(s.medium), window, windowLength);
+                    begun = k;
+                }
+                if (outOfSpace) {
+                    if (fileOpen)
+                        dropOpenFile();
+                    return k;
+                }
             }
-            for (int64_t at = s.offset; at < to && fileOpen && !fileComplete && !outOfSpace;) {
+            for (int64_t at = s.offset; at < to && fileOpen && !fileComplete;) {
                 const size_t got = read(at, block.data(), size_t(std::min<int64_t>(int64_t(block.size()), to - at)));
                 if (got == 0)
                     break;
-                const size_t put = appendCopied(block.data(), got);
+                const size_t put = append(block.data(), got);
+                if (outOfSpace) {
+                    dropOpenFile();
+                    return begun;
+                }
                 at += int64_t(put);
                 cb.yield();
                 if (behindWhole && walk.brokeOff())
@@ -1073,34 +1164,16 @@ struct ScanEngine::Impl {
                 if (put < got)
                     break;
             }
+            const size_t again = fileOpen && !inner.empty() ? owed(false) : starts.size();
+            k = again < starts.size() ? again : k + 1;
+            if (k == starts.size() && then != Then::GoOn && fileOpen && !inner.empty())
+                k = owed(true);
+            if (outOfSpace)
+                return k;
         }
-        if (!keepLastOpen)
-            closeOne(false, scanEnded);
-    }
-
-    // Appends bytes read back to the open file, written at once; the bytes
-    // it takes of them.
-    size_t appendCopied(const unsigned char *p, size_t n)
-    {
-        const size_t allowed = appendRoom(n);
-        if (allowed == 0) {
-            if (fileOpen && !fileComplete)
-                stopAtLimit();
-            return 0;
-        }
-        if (!writeAll(p, allowed)) {
-            outOfSpace = true;
-            return 0;
-        }
-        fileBytes += int64_t(allowed);
-        if (allowed < n)
-            stopAtLimit();
-        if (walk.wantsMore()) {
-            const bool sized = walk.width() > 0;
-            walk.feed(p, allowed);
-            walkTook(sized);
-        }
-        return allowed;
+        if (then != Then::GoOn)
+            closeOne(then == Then::CloseAtScanEnd ? CloseAs::ScanEnd : CloseAs::Next);
+        return starts.size();
     }
 
     void startFile(int row, int64_t unit, const unsigned char *window, size_t windowLength)
@@ -1172,24 +1245,38 @@ struct ScanEngine::Impl {
         }
     }
 
-    void reopenForResume()
+    // The file open at the stop goes on, with the units noted inside it.
+    // The unit where the scan goes on: `current`, or the first noted unit
+    // when the notes cannot be taken again (the table changed, the notes do
+    // not fit the file): the file is cut back there and what follows is read
+    // again and noted anew.
+    int64_t reopenForResume(int64_t current)
     {
         const int64_t i = found.counter();
         if (i < 0)
-            return;
+            return current;
         const QByteArray path = fileNative(i).toLocal8Bit();
         const int f = ::open(path.constData(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
         if (f < 0)
-            return;
+            return current;
         struct stat st {};
         if (fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(f);
-            return;
+            return current;
         }
         fd = f;
         fileOpen = true;
         fileDamaged = opt.resume.fileDamaged;
         fileBytes = st.st_size;
+        const std::vector<InnerStart> &notes = opt.resume.inner;
+        if (!notes.empty() && !restoreNotes(notes, current)) {
+            const InnerStart &first = notes.front();
+            if (first.offset > 0 && first.offset < fileBytes && unitStart(first.medium, current)
+                && ::ftruncate(fd, off_t(first.offset)) == 0) {
+                fileBytes = first.offset;
+                current = g.unitAtOffset(first.medium);
+            }
+        }
         const uint64_t entrySize = found.FoundFileSizes[size_t(i)];
         limitBytes = entrySize ? entrySize : (opt.LMaxMB > 0 ? uint64_t(opt.LMaxMB * kMB) : 0);
         limitIsMax = entrySize == 0 && limitBytes > 0;
@@ -1202,14 +1289,45 @@ struct ScanEngine::Impl {
         const qsizetype dot = name.indexOf('.');
         fileExt = dot >= 0 ? name.mid(dot).toLower() : QString();
         fileDesc = fileExt.mid(1).toUpper();
-        replayOpenFile(path);
+        replayOpenFile(path, current);
+        return current;
+    }
+
+    // Whether `medium` is the byte offset of a unit the scan examined before
+    // `current`.
+    bool unitStart(int64_t medium, int64_t current) const
+    {
+        const int64_t u = g.unitAtOffset(medium);
+        return medium >= 0 && u >= g.firstUnit && u < current && g.offsetOfUnit(u) == medium;
+    }
+
+    // Takes the notes of the resume point into the reopened file, each
+    // checked against the file's bytes: its unit still matches its row.
+    bool restoreNotes(const std::vector<InnerStart> &notes, int64_t current)
+    {
+        if (!inner.restore(notes, fileBytes, g.offsetOfUnit(current)))
+            return false;
+        const ReadBytesAt read = ReadBytesOfFile(fd);
+        std::vector<unsigned char> bytes(4096);
+        for (const InnerStart &s : notes) {
+            const size_t n = read(s.offset, bytes.data(), size_t(std::min<int64_t>(4096, fileBytes - s.offset)));
+            const int64_t mediumLeft = g.offsetOfUnit(g.endUnit()) - s.medium;
+            if (!unitStart(s.medium, current) || size_t(s.row) >= table.size()
+                || index.match(bytes.data(), std::min<size_t>(n, size_t(bps)), bytes.data(), std::min<size_t>(n, 1024),
+                               bytes.data(), n, mediumLeft)
+                       != s.row) {
+                inner.clear();
+                return false;
+            }
+        }
+        return true;
     }
 
     // The walk of a reopened file goes on where it stood: its bytes so far
     // are walked once more. Sectors that were zero-filled for want of a
     // read are not told from the others here, so a damaged file's bytes
     // are taken as data throughout.
-    void replayOpenFile(const QByteArray &path)
+    void replayOpenFile(const QByteArray &path, int64_t current)
     {
         const int rd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (rd < 0)
@@ -1219,7 +1337,7 @@ struct ScanEngine::Impl {
         const StructureFormat format = FoundFileFormat(fileExt, block.data(), size_t(std::max<ssize_t>(0, head)));
         walk = openFileWalk(format);
         // What it holds, and what the medium holds after where the scan goes on.
-        walk.setRoom(fileBytes + std::max<int64_t>(0, g.offsetOfUnit(g.endUnit()) - opt.resume.offset));
+        walk.setRoom(fileBytes + std::max<int64_t>(0, g.offsetOfUnit(g.endUnit()) - g.offsetOfUnit(current)));
         FeedWalker(walk, ReadBytesOfFile(rd), fileBytes, block, fileDamaged);
         ::close(rd);
         if (!walk.wantsMore() && !entrySized)
@@ -1264,12 +1382,15 @@ struct ScanEngine::Impl {
             if (row >= 0) {
                 const Inside in = insideOpenFile(row, u, p, len, mediumLeft);
                 if (in != Inside::No) {
-                    inner.add({fileBytes, u, row, in == Inside::Placed});
-                    row = -1;   // appended; it may start a file of its own later
+                    // Appended; it may start a file of its own later, where it
+                    // begins as its type begins.
+                    if (!inner.full() && beginsAsItsType(row, p, winLen, mediumLeft))
+                        inner.add({fileBytes, g.offsetOfUnit(u), row, in == Inside::Placed});
+                    row = -1;
                 }
             }
             if (row >= 0) {
-                closeFile(false);
+                closeFile(CloseAs::Next);
                 if (outOfSpace)
                     return;   // this unit is examined again at the resume
                 startFile(row, u, p, winLen);
@@ -1280,16 +1401,15 @@ struct ScanEngine::Impl {
                        && !walk.holdsNext(p, len, mediumLeft) && !walk.claimsNext(mediumLeft)) {
                 fileComplete = true;
             }
-            const size_t put = appendUnit(at, len);
+            const size_t put = append(p, len);
             if (bad && put > 0)
                 for (int64_t k = 0; k * bps < int64_t(put); ++k)
                     fileDamaged = fileDamaged || sectorBad[size_t(i * spu + k)];
             bufDone = i + 1;
-            if (!inner.empty() && fileOpen) {
+            if (!inner.empty() && fileOpen)
                 settleInner();
-                if (outOfSpace)
-                    return;
-            }
+            if (outOfSpace)
+                return;
         }
     }
 
@@ -1399,6 +1519,17 @@ ScanResult ScanEngine::Impl::run()
         if (!e.isEmpty() && !extensions.contains(e))
             extensions << e;
     }
+    // A type has a walk when one of its rows begins as a format the walks
+    // know (the JPEG rows, but not the row of the bare JFIF text).
+    rowTypeWalks.assign(table.size(), false);
+    for (const SignatureRecord &row : table) {
+        const auto *sig = reinterpret_cast<const unsigned char *>(row.Sig1.constData());
+        if (row.Sig1.isEmpty() || FoundFileFormat(latin(row.Ext), sig, size_t(row.Sig1.size())) == StructureFormat::None)
+            continue;
+        for (size_t k = 0; k < table.size(); ++k)
+            if (table[k].Ext == row.Ext)
+                rowTypeWalks[k] = true;
+    }
     self->mode_ = opt.mode;
 
     ReadSizeFacts f;
@@ -1439,9 +1570,6 @@ ScanResult ScanEngine::Impl::run()
         for (int64_t i = 0; i < firstNew && i <= found.counter(); ++i)
             earlierFiles.add(i, fileNative(i));
 
-    cursor.reset(&opt.deletedEntries, &g, extensions, cacheNative);
-    cursor.seek(current);
-
     // Opening.
     seq = cb.openSource(src);
     if (!seq.valid()) {
@@ -1474,12 +1602,14 @@ ScanResult ScanEngine::Impl::run()
     }
     handleOpen = true;
     ::posix_fadvise(seq.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (resumedFile)
+        current = reopenForResume(current);
+    cursor.reset(&opt.deletedEntries, &g, extensions, cacheNative);
+    cursor.seek(current);
 
     if (cb.phase)
         cb.phase(ScanPhase::Reading);
     cb.setLastCluster(QStringLiteral("33"));
-    if (resumedFile)
-        reopenForResume();
     budgetMB = cb.freeSpaceMB(opt.cacheFolder) - opt.cacheReserveMB;
     cb.storeBudget(budgetMB);
     startMs = cb.clockMs();
@@ -1613,7 +1743,7 @@ ScanResult ScanEngine::Impl::run()
         }
         flushRun();
         if (outOfSpace) {
-            current = failedRunUnit >= 0 ? failedRunUnit : current + done;
+            current = resumeFrom >= 0 ? resumeFrom : current + done;
             break;
         }
         current += examine;
@@ -1640,10 +1770,15 @@ ScanResult ScanEngine::Impl::run()
         r.statusText = r.messageText;
         seq.close();
         pos.close();
-        if (fileOpen)
-            closeFile(true, true);
+        closeFile(CloseAs::Resume);
         cb.setLastCluster(QStringLiteral("0"));
         r.resume = opt.resume;
+        if (resumedFile) {
+            // Where it stands now, the reopened file's notes with it.
+            r.resume.unit = current;
+            r.resume.offset = g.offsetOfUnit(current);
+            r.resume.inner = inner.held();
+        }
         r.finalMode = self->mode_;
         if (self->mode_ != ScanMode::Normal && cb.modeChanged)
             cb.modeChanged(ScanMode::Normal);
@@ -1664,9 +1799,18 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     pos.close();
     handleOpen = false;
     const bool mediumStopped = mediumStop != MediumStop::None;
+    // Damaged mode goes on later only where the medium ended or stopped
+    // answering.
+    const bool damaged = self->mode_ == ScanMode::Damaged || opt.mode == ScanMode::Damaged;
+    const bool resumable = (stopped || outOfSpace || mediumStopped) && current < g.endUnit() && (!damaged || mediumStopped);
+    bool resumeOpen = closeFile(resumable ? CloseAs::Resume : CloseAs::ScanEnd);
+    if (resumeFrom >= 0) {
+        // A write failed, perhaps while files were given back at the end:
+        // the scan goes on there, with the file that waits for it.
+        current = std::min(current, resumeFrom);
+        resumeOpen = resumeOpen || fileOpen;
+    }
     const bool pending = stopped || outOfSpace || mediumStopped;
-    const bool resumeOpen = pending && fileOpen;
-    closeFile(resumeOpen, true);
 
     r.seconds = double(nowMs - startMs) / 1000.0;
     r.unitsScanned = current - progressMin;
@@ -1739,7 +1883,6 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
     const bool complete = current >= g.endUnit();
     // A medium that ended or stopped answering keeps its resume point in
     // every mode: the scan goes on there once the medium answers again.
-    const bool damaged = r.finalMode == ScanMode::Damaged || opt.mode == ScanMode::Damaged;
     if (!pending || complete || (damaged && !mediumStopped)) {
         r.resume = ScanResumePoint{};
     } else {
@@ -1748,7 +1891,10 @@ ScanResult ScanEngine::Impl::finish(ScanResult &r, int64_t current, bool stopped
         r.resume.unitBytes = int32_t(U);
         r.resume.fileOpen = resumeOpen;
         r.resume.fileDamaged = resumeOpen && fileDamaged;
+        if (resumeOpen)
+            r.resume.inner = inner.held();
     }
+    inner.clear();
 
     composeEnd(r, current, stopped);
     if (cb.phase)

@@ -10,6 +10,7 @@
 
 #include "platform/rawio.h"
 #include "scan/foundfiles.h"
+#include "scan/innerstarts.h"
 #include "scan/prefixindex.h"
 #include "scan/signatures.h"
 #include "scan/unitgeometry.h"
@@ -62,6 +63,9 @@ struct ScanResumePoint {
     int32_t unitBytes = 0;
     bool fileOpen = false;       // the last found file goes on at the resume
     bool fileDamaged = false;    // ... and already holds sectors that could not be read
+    // ... and the units noted inside it that may still start files of
+    // their own (offsets on the medium in bytes, as `offset`).
+    std::vector<InnerStart> inner;
 };
 
 // The camera facts of a picture (the viewer's quick EXIF read).

@@ -70,6 +70,8 @@ bool frmRecover::SaveScanList()
     d.thumbFlag = ThumbFlag;
     d.noPreviewList = NoPreviewList;
     d.resumeFileOpen = ResumeFileOpen;
+    if (ResumeFileOpen)
+        d.resumeInner = QString::fromStdString(EncodeInnerStarts(ResumeInner));
     d.smartScan = SmartScan;
     if (!FolderExists(WorkFolder))
         QDir().mkpath(plat::toNative(WorkFolder));
@@ -125,6 +127,9 @@ bool frmRecover::LoadScanList()
         ThumbFlag = d.thumbFlag;
         NoPreviewList = d.noPreviewList;
         ResumeFileOpen = d.resumeFileOpen;
+        // Notes that do not read back (a damaged list file) are dropped.
+        if (!DecodeInnerStarts(d.resumeInner.toStdString(), ResumeInner))
+            ResumeInner.clear();
         SmartScan = d.smartScan;
     }
     // The file keeps the box as it was when the list was saved; the settings

@@ -326,6 +326,7 @@ void frmRecover::ScanDisk()
     ScanResume = r.resume;
     ResumePosition = int32_t(std::clamp<int64_t>(r.resume.unit, 0, INT32_MAX));
     ResumeFileOpen = r.resume.fileOpen;
+    ResumeInner = r.resume.inner;
     LastScanSource = SourceName;
     LastScanSerial = int32_t(source.volumeSerial);
     LastScanDriveType = source.driveType;

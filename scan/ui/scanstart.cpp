@@ -55,9 +55,14 @@ QString frmRecover::SearchedFilePath() const { return WorkFolder + QStringLitera
 
 void frmRecover::SyncScanResumeUnit()
 {
-    // The list file's copy is the newer one once a list was loaded.
-    if (ResumePosition != ScanResumeUnit())
+    // The list file's copy is the newer one once a list was loaded: after a
+    // restart it also tells whether a file was open at the stop, to go on
+    // with it and the units noted inside it.
+    if (ResumePosition != ScanResumeUnit()) {
         SetScanResumeUnit(ResumePosition);
+        ScanResume.fileOpen = ResumePosition > 0 && ResumeFileOpen;
+        ScanResume.inner = ScanResume.fileOpen ? ResumeInner : std::vector<InnerStart>{};
+    }
 }
 
 void frmRecover::LoadCacheRootList(bool filesViewVisible)

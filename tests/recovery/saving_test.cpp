@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <memory>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -36,29 +35,6 @@ QString otherFileSystemFolder(const QString &hint)
     kept.push_back(std::make_unique<QTemporaryDir>(base + "/quilvane-" + hint + "-XXXXXX"));
     return kept.back()->path();
 }
-
-// A small tmpfs, for a full target; empty when this machine may not mount.
-class SmallDisk {
-public:
-    explicit SmallDisk(int kib)
-    {
-        path_ = makeTempDir("full");
-        if (geteuid() != 0
-            || ::mount("tmpfs", path_.toLocal8Bit().constData(), "tmpfs", 0,
-                       QStringLiteral("size=%1k").arg(kib).toLatin1().constData())
-                != 0)
-            path_.clear();
-    }
-    ~SmallDisk()
-    {
-        if (!path_.isEmpty())
-            ::umount2(path_.toLocal8Bit().constData(), MNT_DETACH);
-    }
-    QString path() const { return path_; }
-
-private:
-    QString path_;
-};
 
 QString internalFolder(const QString &native)
 {

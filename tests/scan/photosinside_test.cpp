@@ -2,11 +2,27 @@
 // movie written into the gaps that deleted photos left, and headers that
 // state more than their files hold. Every photo comes back whole beside the
 // file around it, and intact movies between photos stay whole.
+#include "app/frmrecover.h"
+#include "app/startup.h"
+#include "drive/driveinfo.h"
+#include "platform/drives.h"
+#include "platform/os.h"
+#include "platform/paths.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/msgbox.h"
+#include "scan/foundagain.h"
+#include "scan/scantable.h"
 #include "tests/scan/picture_cards.h"
 #include "tests/scan/scan_images.h"
+#include "tests/support/child.h"
 #include "tests/support/fixtures.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
 #include <QtEndian>
+#include <climits>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -40,6 +56,21 @@ QList<QByteArray> cameraPhotos(const QString &dir, int count, const QString &siz
     return out;
 }
 
+// Photos as phone apps and editors write them: JFIF, no EXIF block.
+QList<QByteArray> plainPhotos(const QString &dir, int count, const QString &size)
+{
+    QList<QByteArray> out;
+    for (int i = 0; i < count; ++i) {
+        const QString path = QStringLiteral("%1/j%2.jpg").arg(dir).arg(i);
+        if (runTool(imageMagickProgram(), {"-seed", QString::number(300 + i), "-size", size, "plasma:fractal",
+                                           "-quality", "90", path})
+            != 0)
+            return {};
+        out << readFileBytes(path);
+    }
+    return out;
+}
+
 // The photos not found byte for byte, as a text ("" when all were).
 QString missing(const scan_images::FoundFiles &f, const QList<QByteArray> &photos, const QString &what)
 {
@@ -61,6 +92,117 @@ void patch32(QByteArray &b, qsizetype at, quint32 v, bool bigEndian)
 {
     bigEndian ? qToBigEndian(v, b.data() + at) : qToLittleEndian(v, b.data() + at);
 }
+
+// A card with a movie in the gaps of deleted photos, among them photos
+// without EXIF (every other of 32 photos deleted, an H.264 MOV copied into
+// the gaps; FAT16, 8 KiB clusters). Made once for the binary; image empty when a tool is missing.
+struct GapCard {
+    QString image;
+    QList<QByteArray> camera, plain, kept;
+    QByteArray mov;
+};
+
+const GapCard &gapCard()
+{
+    static const GapCard card = [] {
+        GapCard c;
+        const QString dir = makeTempDir("gapcard");
+        c.camera = cameraPhotos(dir, 8, "480x360");
+        c.plain = plainPhotos(dir, 8, "480x360");
+        c.mov = picture_cards::testVideo(dir, "m.mov", {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-qp", "12"}, false, 1,
+                                         true);
+        if (c.camera.isEmpty() || c.plain.isEmpty() || c.mov.isEmpty() || !haveTool("mshowfat"))
+            return c;
+        QList<QPair<QString, QByteArray>> files;
+        for (int i = 0; i < 32; ++i) {
+            const QByteArray &p = (i / 2) % 2 ? c.plain[i / 4] : c.camera[i / 4];
+            files << qMakePair(QStringLiteral("P%1.JPG").arg(i), p);
+            if (i % 2)
+                c.kept << p;
+        }
+        c.image = picture_cards::makeRandomCard(dir, "card.img", files, 16, 40960, 11, [&](const QString &img) {
+            for (int i = 0; i < 32; i += 2)
+                if (!mdel(img, QStringLiteral("P%1.JPG").arg(i)))
+                    return false;
+            return mcopyData(img, "MOVIE.MOV", c.mov) && pieces(img, "MOVIE.MOV") >= 4;
+        });
+        return c;
+    }();
+    return card;
+}
+
+// Whether a found file listed whole (its line without the mark) is one of
+// the card's originals: every photo and the movie.
+QString listedWholeButNot(const GapCard &c, const QString &name, const QByteArray &bytes)
+{
+    const bool jpeg = name.endsWith(".jpg"), movie = name.endsWith(".mov");
+    if ((jpeg && !c.camera.contains(bytes) && !c.plain.contains(bytes)) || (movie && bytes != c.mov))
+        return name + " listed whole ";
+    return {};
+}
+
+// The window's scan of the card as the user runs it, in a process of its
+// own (args: "scan" or "resume", the card, the cache root): "scan" goes on
+// until the parent ends the program, after it said "reading" at the read
+// asked for; "resume" starts as the program starts again (the found-file
+// list from its file), answers Yes to the resume and lists what it found.
+int windowScan(const QStringList &args)
+{
+    plat::VirtualDriveOptions card;
+    card.typeCode = plat::DriveTypeRemovable;
+    card.readOnly = true;
+    if (!plat::DriveTable::instance().attachImage('E', args.value(1), card))
+        return 2;
+    plat::setMessageResponder([](const plat::MessageRequest &r) {
+        const int buttons = r.style & plat::mb::ButtonMask;
+        if (buttons == plat::mb::YesNo || buttons == plat::mb::YesNoCancel)
+            return r.text.contains("SmartScan") ? plat::id::No : plat::id::Yes;
+        return plat::id::OK;
+    });
+    plat::setDialogResponder([](const plat::DialogRequest &r) { return plat::DialogAnswer{r.startFolder, 1}; });
+    frmRecover &w = CreateMainWindow();
+    w.CacheRoot = plat::toInternal(args.value(2)) + "\\";
+    w.MakeDirNames();
+    w.CreateCacheFolders();
+    w.SetUpTypeList();
+    w.FillTypeList();
+    for (int i = 1; i <= w.LvwTypes.ItemCount(); ++i)
+        w.LvwTypes.setItemChecked(i, w.LvwTypes.SubItem(i, 2) == ProgramOrigin());
+    w.SetToolTips();
+    w.setEnabled(true);
+    w.StartupFinished = true;
+    w.SourceName = "E:";
+    GetDriveInfo(w.SourceName);
+    if (args.value(0) == "resume") {
+        w.ShownFolder = w.CacheRoot;
+        w.RefillFoundFileList();
+        childSays(QStringLiteral("open %1, %2 notes").arg(w.ResumeFileOpen).arg(w.ResumeInner.size()));
+        w.CmdScan_Click();
+        for (int i = 0; i < w.List3.ListCount(); ++i)
+            childSays("item " + w.FoundFilePaths.value(i) + "|" + w.List3.List(i));
+        const bool finished = w.LastScanResult.end == ScanEnd::Finished;
+        DestroyMainWindow();
+        return finished ? 0 : 4;
+    }
+    const int reads = args.value(3).toInt();
+    w.AdjustScanCallbacks = [reads](ScanCallbacks &cb) {
+        cb.stopRequested = [reads, stop = cb.stopRequested, n = 0]() mutable {
+            if (++n == reads) {
+                childSays("reading");
+                for (int waited = 0; waited < 30000 && !stop(); waited += 10) {
+                    QThread::msleep(10);
+                    plat::pumpEventsNow();
+                }
+            }
+            return stop();
+        };
+    };
+    InstallTerminationSignals();
+    w.CmdScan_Click();
+    QCoreApplication::exec();   // the End command's passes end the process
+    return 3;
+}
+const bool registered = registerChild("windowscan", windowScan);
 
 } // namespace
 
@@ -205,11 +347,122 @@ TEST(PhotosInside, HeadersStatingMoreThanTheirFilesHoldLoseNoPhotoBehindThem)
 
     const scan_images::FoundFiles f = scan_images::scanForFiles(dir + "/raw.img");
     ASSERT_EQ(f.result.end, ScanEnd::Finished);
-    for (const QByteArray &p : {jfif, jfif2, camera[0], camera[1]})
-        EXPECT_EQ(f.files.count(p), expected.count(p)) << f.names.join(' ').toStdString();
+    const QList<QByteArray> kinds{jfif, jfif2, camera[0], camera[1]};
+    for (int k = 0; k < kinds.size(); ++k)
+        EXPECT_EQ(f.files.count(kinds[k]), expected.count(kinds[k])) << "photo " << k << ": " << f.names.join(' ').toStdString();
     // No found file carries a stated length's worth of what is not its own.
     qsizetype total = 0;
     for (const QByteArray &b : f.files)
         total += b.size();
     EXPECT_LT(total, 2 * used);
+}
+
+// However the scan is stopped while the movie of the gap card is open and
+// resumed, it finds what one scan to the end finds; when the cache fills
+// (the drive's reserve reached, or the folder itself full) while photos are
+// given back, the resume with room brings every photo back whole, and no
+// file is listed whole that is not.
+TEST(PhotosInside, AStopOrAFullCacheWhileTheMovieIsOpenLosesNothingOnTheResume)
+{
+    const GapCard &c = gapCard();
+    if (c.image.isEmpty())
+        GTEST_SKIP() << "ImageMagick, exiftool, ffmpeg with libx264 or mtools missing";
+    const scan_images::FoundFiles whole = scan_images::scanForFiles(c.image);
+    ASSERT_EQ(whole.result.end, ScanEnd::Finished);
+    ASSERT_EQ(missing(whole, c.kept, "one scan"), QString());
+
+    // Stopped after every number of reads, and every second read of every round.
+    int stops = 0;
+    for (int after = 1; after < 100; ++after) {
+        const scan_images::FoundFiles f = scan_images::scanToTheEnd(c.image, [after](int round, ScanCallbacks &cb) {
+            const int until = round == 0 ? after : after == 1 ? 2 : INT_MAX;
+            cb.stopRequested = [until, reads = 0]() mutable { return ++reads > until; };
+        });
+        if (f.rounds == 1)
+            break;
+        stops += f.rounds - 1;
+        EXPECT_EQ(f.names, whole.names) << "stopped after " << after << " reads";
+        EXPECT_TRUE(f.files == whole.files) << "stopped after " << after << " reads";
+    }
+    EXPECT_GE(stops, 10);
+
+    const auto expectWhole = [&](const scan_images::FoundFiles &f, const QString &what) {
+        EXPECT_EQ(missing(f, c.kept, what), QString());
+        for (int i = 0; i < f.names.size(); ++i) {
+            if (!f.marked.contains(f.names[i]))
+                EXPECT_EQ(listedWholeButNot(c, f.names[i], f.files[i]), QString()) << what.toStdString();
+        }
+    };
+    // The drive's reserve reached at every file closed in turn.
+    int filled = 0;
+    for (int closes = 1; closes < 200; ++closes) {
+        const scan_images::FoundFiles f = scan_images::scanToTheEnd(c.image, [closes](int round, ScanCallbacks &cb) {
+            if (round == 0)
+                cb.freeSpaceMB = [closes, calls = 0](const QString &) mutable {
+                    return int64_t(++calls == 1 ? 2500 : calls > closes ? 2400 : 2600);
+                };
+        });
+        if (f.rounds == 1)
+            break;
+        ++filled;
+        expectWhole(f, QStringLiteral("reserve reached at close %1").arg(closes));
+    }
+    EXPECT_GE(filled, 5);
+    // The cache folder full: a small file system, grown for the resume.
+    qint64 written = 0;
+    for (const QByteArray &b : whole.files)
+        written += b.size();
+    for (int step = 1; step <= 12; ++step) {
+        const int kib = int(written * step / 12 / 1024);
+        SmallDisk disk(kib);
+        if (disk.path().isEmpty())
+            GTEST_SKIP() << "mounting a small tmpfs needs root";
+        const scan_images::FoundFiles f = scan_images::scanToTheEnd(
+            c.image, [&](int round, ScanCallbacks &) {
+                if (round == 1) {
+                    ASSERT_TRUE(disk.grow(64 * 1024));
+                }
+            },
+            disk.path());
+        expectWhole(f, QStringLiteral("cache of %1 KiB").arg(kib));
+    }
+}
+
+// The program ended by the system (SIGTERM) while the movie is open, then
+// started again and the resume answered Yes: it goes on with the open
+// movie and the units noted inside it, and every photo comes back whole.
+TEST(PhotosInside, AProgramEndedWhileTheMovieIsOpenGoesOnWithItAfterTheRestart)
+{
+    const GapCard &c = gapCard();
+    if (c.image.isEmpty())
+        GTEST_SKIP() << "ImageMagick, exiftool, ffmpeg with libx264 or mtools missing";
+    for (const int reads : {2, 3}) {
+        const QString home = makeTempDir("restart");
+        const QString cache = home + "/cache/RIVozud";
+        ASSERT_TRUE(QDir().mkpath(cache));
+        ChildProcess scan("windowscan", {"scan", c.image, cache, QString::number(reads)}, home);
+        ASSERT_TRUE(scan.waitForLine("reading", 120000)) << scan.output().toStdString();
+        ::kill(pid_t(scan.processId()), SIGTERM);
+        ASSERT_EQ(scan.wait(60000), 0) << scan.output().toStdString();
+
+        ChildProcess resume("windowscan", {"resume", c.image, cache}, home);
+        ASSERT_EQ(resume.wait(120000), 0) << resume.output().toStdString();
+        const QStringList lines = resume.output().split('\n');
+        EXPECT_TRUE(lines.value(0).startsWith("open 1, ")) << lines.value(0).toStdString();
+        scan_images::FoundFiles f;
+        for (const QString &line : lines)
+            if (line.startsWith("item ")) {
+                const QString name = line.mid(5).section('|', 0, 0);
+                f.names << name;
+                f.files << readFileBytes(cache + '/' + name);
+                if (FoundLineMarked(line.section('|', 1)))
+                    f.marked << name;
+            }
+        ASSERT_FALSE(f.names.isEmpty()) << resume.output().toStdString();
+        EXPECT_EQ(missing(f, c.kept, QStringLiteral("ended after %1 reads").arg(reads)), QString());
+        for (int i = 0; i < f.names.size(); ++i) {
+            if (!f.marked.contains(f.names[i]))
+                EXPECT_EQ(listedWholeButNot(c, f.names[i], f.files[i]), QString());
+        }
+    }
 }

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMap>
 #include <QRandomGenerator>
 
 using namespace testing_support;
@@ -206,19 +207,35 @@ ScanCallbacks quietCallbacks()
     return cb;
 }
 
-FoundFiles scanForFiles(const QString &imageNative)
+FoundFiles scanForFiles(const QString &imageNative) { return scanToTheEnd(imageNative, {}); }
+
+FoundFiles scanToTheEnd(const QString &imageNative, const std::function<void(int, ScanCallbacks &)> &adjust,
+                        const QString &cacheNative)
 {
-    const QString cache = makeTempDir("cache");
+    FoundFiles f;
+    f.cache = cacheNative.isEmpty() ? makeTempDir("cache") : cacheNative;
     ScanOptions opt;
-    opt.cacheFolder = cacheInternal(cache);
+    opt.cacheFolder = cacheInternal(f.cache);
     opt.freeMemoryMB = 0;
     FoundFileList list;
     const SignatureRows table = programTable();
-    FoundFiles f;
-    f.result = ScanEngine(imageSource(imageNative), table, opt, quietCallbacks(), list).run();
+    QMap<QString, bool> marks;
+    for (f.rounds = 1;; ++f.rounds) {
+        ScanCallbacks cb = quietCallbacks();
+        cb.fileKept = [&](const FoundFileEvent &e) { marks[e.name] = e.cutShort || e.damaged; };
+        if (adjust)
+            adjust(f.rounds - 1, cb);
+        f.result = ScanEngine(imageSource(imageNative), table, opt, cb, list).run();
+        if (f.result.resume.offset < 0 || f.rounds > 1000)
+            break;
+        opt.resume = f.result.resume;
+    }
     f.names = list.FoundFileNames;
-    for (const QString &name : list.FoundFileNames)
-        f.files << readFileBytes(cache + '/' + name);
+    for (const QString &name : list.FoundFileNames) {
+        f.files << readFileBytes(f.cache + '/' + name);
+        if (marks.value(name))
+            f.marked << name;
+    }
     return f;
 }
 

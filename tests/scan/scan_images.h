@@ -55,8 +55,16 @@ struct FoundFiles {
     ScanResult result;
     QStringList names;
     QList<QByteArray> files;
+    QStringList marked;   // the files whose line carries the mark: cut short or damaged
+    QString cache;        // native path
+    int rounds = 1;       // scans it took: the first and the resumes
 };
 FoundFiles scanForFiles(const QString &imageNative);
+// The same, going on from each resume point until the scan ends: `adjust`
+// changes the callbacks of each round (0 the first), as a stop, a full cache
+// or a medium taken out would end it. The cache: a fresh one when empty.
+FoundFiles scanToTheEnd(const QString &imageNative, const std::function<void(int round, ScanCallbacks &)> &adjust,
+                        const QString &cacheNative = {});
 
 // Checks the found files against the corpus, in order; a message for each
 // difference (empty: all as expected). skip: corpus indexes not expected.

@@ -1,12 +1,15 @@
 // Today's videos are found, and a found file stays whole past a signature
 // inside its own data: videos of ffmpeg on a quick-formatted card, and on a
-// raw image scanned sector by sector a photo whose EXIF thumbnail and a
-// motion-JPEG AVI whose frames start on sector boundaries.
+// raw image scanned sector by sector a photo whose EXIF thumbnail, motion-JPEG
+// AVIs and MOVs whose frames (with EXIF blocks or without) and an M4A whose
+// cover start on sector boundaries, and a movie with more such frames than
+// the scan notes inside a file.
 #include "tests/scan/picture_cards.h"
 #include "tests/scan/scan_images.h"
 #include "tests/support/fixtures.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -100,6 +103,58 @@ QByteArray sectorPadded(const QByteArray &b, quint32 seed)
     return b + picture_cards::nonZeroBytes((512 - b.size() % 512) % 512 + 32768, seed);
 }
 
+// ffmpeg's output (`args` before the output's name) with a title as long as
+// makes `part`, plus `plus` bytes into it, begin a sector. Empty on failure.
+QByteArray titledOnASector(const QString &dir, const QString &name, const QStringList &args, const QByteArray &part,
+                           int plus = 0)
+{
+    int title = 0;
+    for (int tries = 0; tries < 8; ++tries) {
+        QStringList a = QStringList{"-v", "error", "-y"} + args;
+        if (title > 0)
+            a << "-metadata" << "title=" + QString(title, 'x');
+        if (runTool("ffmpeg", a << dir + '/' + name) != 0)
+            return {};
+        const QByteArray out = readFileBytes(dir + '/' + name);
+        const qsizetype at = out.indexOf(part);
+        if (at < 0)
+            return {};
+        if ((at + plus) % 512 == 0)
+            return out;
+        title += int(512 - (at + plus) % 512);
+    }
+    return {};
+}
+
+// JPEGs of ImageMagick's plasma (JFIF), with a camera's EXIF block by
+// exiftool when asked. Their paths are dir/NAME1.jpg, NAME2.jpg, ...
+QList<QByteArray> frames(const QString &dir, const QString &name, int count, bool exif)
+{
+    QList<QByteArray> out;
+    QStringList paths;
+    for (int i = 1; i <= count; ++i) {
+        paths << QStringLiteral("%1/%2%3.jpg").arg(dir, name).arg(i);
+        if (runTool(imageMagickProgram(), {"-seed", QString::number(i * 7), "-size", "320x240", "plasma:fractal",
+                                           "-quality", "90", paths.last()})
+            != 0)
+            return {};
+    }
+    if (exif && runTool("exiftool", QStringList{"-q", "-overwrite_original", "-Make=Testcam", "-Model=T100"} + paths) != 0)
+        return {};
+    for (const QString &p : paths)
+        out << readFileBytes(p);
+    return out;
+}
+
+// Whether a found file is one of the originals or a whole JPEG inside one.
+bool ownOrInside(const QByteArray &found, const QList<QByteArray> &originals)
+{
+    if (originals.contains(found))
+        return true;
+    const bool wholeJpeg = found.startsWith("\xFF\xD8") && found.endsWith("\xFF\xD9");
+    return wholeJpeg && std::any_of(originals.begin(), originals.end(), [&](const QByteArray &o) { return o.contains(found); });
+}
+
 } // namespace
 
 TEST(Videos, AQuickFormattedCardGivesEveryVideoBackWhole)
@@ -176,4 +231,90 @@ TEST(Videos, ThumbnailsAndFramesInsideAFileStartNoFileOfTheirOwn)
     EXPECT_TRUE(f.files[1] == avi) << f.files[1].size() << " of " << avi.size();
     EXPECT_TRUE(f.files[2] == damaged.left(thumbAt));
     EXPECT_TRUE(f.files[3] == thumb);
+}
+
+// Files whose structure places a JPEG with its own EXIF block stay whole,
+// and a frame's bare JFIF text on a sector starts nothing: on a raw image
+// scanned sector by sector, an M4A whose camera cover begins a sector,
+// motion-JPEG AVIs and MOVs (frames stream-copied from camera JPEGs, or
+// JFIF ones) whose frame, or a frame's JFIF text, begins a sector, each
+// followed by photos, come back byte for byte, and every other found file is
+// a whole picture inside one of them.
+TEST(Videos, CoversAndFramesWithTheirOwnExifStayInsideTheFilesThatPlaceThem)
+{
+    const QString dir = makeTempDir("placed");
+    const QList<QByteArray> camera = frames(dir, "c", 6, true), plain = frames(dir, "j", 6, false);
+    if (camera.isEmpty() || plain.isEmpty() || !haveTool("ffmpeg"))
+        GTEST_SKIP() << "ImageMagick, exiftool or ffmpeg missing";
+    const QStringList sound{"-f", "lavfi", "-i", "sine=f=440:d=20"};
+    const QByteArray m4a = titledOnASector(dir, "s.m4a", sound + QStringList{"-i", dir + "/c1.jpg", "-map", "0", "-map", "1",
+                                                                             "-c:a", "aac", "-c:v", "copy",
+                                                                             "-disposition:v", "attached_pic",
+                                                                             "-movflags", "+faststart"},
+                                           camera[0]);
+    const auto movie = [&](const QString &name, const QString &frame, const QByteArray &part, int plus) {
+        QStringList a{"-framerate", "2", "-i", dir + '/' + frame + "%d.jpg", "-c", "copy"};
+        if (name.endsWith(".mov"))
+            a << "-movflags" << "+faststart";
+        return titledOnASector(dir, name, a, part, plus);
+    };
+    const QList<QByteArray> files{m4a,
+                                  movie("e.avi", "c", camera[2], 0),
+                                  movie("e.mov", "c", camera[3], 0),
+                                  movie("j.avi", "j", plain[2], 6),
+                                  movie("j.mov", "j", plain[3], 6)};
+    for (const QByteArray &f : files)
+        ASSERT_FALSE(f.isEmpty()) << "ffmpeg could not write the files";
+
+    QByteArray raw = picture_cards::nonZeroBytes(65536, 1);
+    QList<QByteArray> originals = files;
+    quint32 seed = 2;
+    for (int i = 0; i < files.size(); ++i) {
+        raw += sectorPadded(files[i], seed++);
+        raw += sectorPadded(camera[5 - i], seed++);
+        raw += sectorPadded(plain[5 - i], seed++);
+        originals << camera[5 - i] << plain[5 - i];
+    }
+    ASSERT_TRUE(writeFileBytes(dir + "/raw.img", raw));
+    const Found f = scan(dir + "/raw.img");
+    ASSERT_EQ(f.result.end, ScanEnd::Finished);
+    for (int i = 0; i < originals.size(); ++i)
+        EXPECT_TRUE(f.files.contains(originals[i])) << "original " << i << " not whole among " << f.names.join(' ').toStdString();
+    for (int i = 0; i < f.files.size(); ++i)
+        EXPECT_TRUE(ownOrInside(f.files[i], originals)) << f.names[i].toStdString() << ": " << f.files[i].size() << " bytes";
+}
+
+// A movie holding more units whose first bytes begin a JPEG than the scan
+// notes inside a file (16,400 frames of 512 bytes, each on a sector of its
+// own) comes back whole.
+TEST(Videos, AMovieWithMoreFramesOnSectorsThanTheNotesHoldStaysWhole)
+{
+    const QString dir = makeTempDir("bound");
+    if (runTool(imageMagickProgram(), {"-size", "16x16", "xc:red", "-quality", "50", dir + "/t.jpg"}) != 0)
+        GTEST_SKIP() << "ImageMagick missing";
+    // A comment segment makes the frame 512 bytes.
+    const QByteArray tiny = readFileBytes(dir + "/t.jpg");
+    ASSERT_LT(tiny.size(), 500);
+    const int pad = 512 - int(tiny.size()) - 4;
+    QByteArray frame = tiny.left(2) + QByteArray("\xFF\xFE", 2);
+    frame += char((pad + 2) >> 8);
+    frame += char((pad + 2) & 0xFF);
+    frame += QByteArray(pad, 'c') + tiny.mid(2);
+    ASSERT_EQ(frame.size(), 512);
+    ASSERT_TRUE(writeFileBytes(dir + "/f.jpg", frame));
+    constexpr int kFrames = 16400;
+    static_assert(kFrames > int(InnerStarts::kMost));
+    const QByteArray mov = titledOnASector(dir, "big.mov",
+                                           {"-loop", "1", "-framerate", "25", "-i", dir + "/f.jpg", "-frames:v",
+                                            QString::number(kFrames), "-c", "copy", "-movflags", "+faststart"},
+                                           frame);
+    if (mov.isEmpty())
+        GTEST_SKIP() << "ffmpeg missing";
+    ASSERT_EQ(mov.count(frame), kFrames);
+    ASSERT_TRUE(writeFileBytes(dir + "/raw.img", picture_cards::nonZeroBytes(65536, 1) + sectorPadded(mov, 2)));
+    const Found f = scan(dir + "/raw.img");
+    ASSERT_EQ(f.result.end, ScanEnd::Finished);
+    ASSERT_FALSE(f.files.isEmpty());
+    EXPECT_TRUE(f.files[0] == mov) << f.files[0].size() << " of " << mov.size();
+    EXPECT_EQ(f.files.count(frame), f.files.size() - 1);
 }

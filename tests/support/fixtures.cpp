@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -381,6 +382,30 @@ bool NoReadRights::active() const
         return false;
     }
     return errno == EACCES || errno == EPERM;
+}
+
+SmallDisk::SmallDisk(int kib)
+{
+    path_ = makeTempDir("full");
+    if (::geteuid() != 0
+        || ::mount("tmpfs", path_.toLocal8Bit().constData(), "tmpfs", 0,
+                   QStringLiteral("size=%1k").arg(kib).toLatin1().constData())
+               != 0)
+        path_.clear();
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (!path_.isEmpty())
+        ::umount2(path_.toLocal8Bit().constData(), MNT_DETACH);
+}
+
+bool SmallDisk::grow(int kib)
+{
+    return !path_.isEmpty()
+           && ::mount("tmpfs", path_.toLocal8Bit().constData(), "tmpfs", MS_REMOUNT,
+                      QStringLiteral("size=%1k").arg(kib).toLatin1().constData())
+                  == 0;
 }
 
 } // namespace testing_support

@@ -119,4 +119,21 @@ private:
 bool attachRemovable(QChar letter, const QString &imageNative);
 void detachDrive(QChar letter);
 
+// A small tmpfs in a fresh temporary folder, for a target or a cache that
+// fills; path() is empty when this machine may not mount (mounting needs
+// root). Unmounted at the end.
+class SmallDisk {
+public:
+    explicit SmallDisk(int kib);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    QString path() const { return path_; }
+    // Mounted again with room for kib KiB, its files kept.
+    bool grow(int kib);
+
+private:
+    QString path_;
+};
+
 } // namespace testing_support

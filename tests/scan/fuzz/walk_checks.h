@@ -74,46 +74,77 @@ inline void checkWalks(const uint8_t *data, size_t n, uint32_t pieces)
 // a signature would be one the structure places or covers, noted as the
 // scan notes it and settled by what the walk bears out; when the walk
 // breaks off with units owed, and when the bytes end, what is given back
-// lies inside the bytes, in order, and the file is cut at one of them.
-inline void checkGivingBack(StructureWalker &w, const uint8_t *data, size_t n, uint32_t pieces)
+// lies inside the bytes, in order, and the file is cut at one of them. A
+// scan stopped between two pieces, its notes kept as the list file keeps
+// them and its walk fed the file's bytes again, gives back what one scan
+// to the end gives.
+template <class MakeWalker>
+void checkGivingBack(const MakeWalker &make, const uint8_t *data, size_t n, uint32_t pieces)
 {
-    InnerStarts inner;
-    int64_t confirmed = 0;
-    size_t at = 0;
-    uint32_t x = pieces | 1;
-    const auto given = [&](bool whole) {
-        int64_t cutAt = 0;
-        const std::vector<InnerStarts::Start> out = inner.resolve(whole, w.confirmed(), cutAt);
-        bool cutAtOne = cutAt < 0;
-        for (size_t k = 0; k < out.size(); ++k) {
-            check(out[k].offset >= 0 && uint64_t(out[k].offset) < n);
-            check(k == 0 || out[k].offset > out[k - 1].offset);
-            check(!whole || !out[k].placed);
-            cutAtOne = cutAtOne || out[k].offset == cutAt;
-        }
-        check(cutAtOne && (!whole || cutAt < 0));
+    struct Scan {
+        StructureWalker w;
+        InnerStarts inner;
+        std::vector<GiveBackPlan> plans;
+        size_t at = 0;
+        uint32_t x = 0;
     };
-    while (at < n && w.wantsMore()) {
-        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-        const size_t ahead = std::min<size_t>(n - at, 4096);
-        if (!inner.full()) {
-            if (w.holdsNext(data + at, ahead, -1))
-                inner.add({int64_t(at), int64_t(at), 0, true});
-            else if (w.claimsNext(-1))
-                inner.add({int64_t(at), int64_t(at), 0, false});
+    const auto given = [&](Scan &s, bool whole) {
+        const GiveBackPlan p = s.inner.plan(whole, s.w.confirmed());
+        bool cutAtOne = p.cutAt < 0;
+        for (size_t k = 0; k < p.starts.size(); ++k) {
+            check(p.starts[k].offset > 0 && uint64_t(p.starts[k].offset) < n);
+            check(k == 0 || p.starts[k].offset > p.starts[k - 1].offset);
+            check(!whole || !p.starts[k].placed);
+            cutAtOne = cutAtOne || p.starts[k].offset == p.cutAt;
         }
-        const size_t k = std::min<size_t>(n - at, 1 + x % 1500);
-        w.feed(data + at, k);
-        at += k;
-        const int64_t now = w.confirmed();
-        check(now >= confirmed && (now == INT64_MAX || now <= int64_t(at)));
-        confirmed = now;
-        inner.settle(now);
-        if (w.brokeOff() && inner.owed(now))
-            given(false);
-    }
-    check(w.wantsMore() || (!w.holdsNext(data, n, -1) && !w.claimsNext(-1)));
-    given(w.result().extent.walk == PictureExtent::Walk::Complete && !w.result().structureCut);
+        check(cutAtOne && (!whole || p.cutAt < 0));
+        s.plans.push_back(p);
+    };
+    // Pieces up to `stopAt` bytes (n: to the end).
+    const auto feed = [&](Scan &s, size_t stopAt) {
+        int64_t confirmed = s.w.confirmed();
+        while (s.at < stopAt && s.w.wantsMore()) {
+            s.x ^= s.x << 13, s.x ^= s.x >> 17, s.x ^= s.x << 5;
+            const size_t ahead = std::min<size_t>(n - s.at, 4096);
+            if (!s.inner.full() && s.at > 0) {
+                if (s.w.holdsNext(data + s.at, ahead, -1))
+                    s.inner.add({int64_t(s.at), int64_t(s.at), 0, true});
+                else if (s.w.claimsNext(-1))
+                    s.inner.add({int64_t(s.at), int64_t(s.at), 0, false});
+            }
+            const size_t k = std::min<size_t>(n - s.at, 1 + s.x % 1500);
+            s.w.feed(data + s.at, k);
+            s.at += k;
+            const int64_t now = s.w.confirmed();
+            check(now >= confirmed && (now == INT64_MAX || now <= int64_t(s.at)));
+            confirmed = now;
+            s.inner.settle(now);
+            if (s.inner.due(false, s.w.brokeOff(), now))
+                given(s, false);
+        }
+    };
+    const auto end = [&](Scan &s) {
+        check(s.w.wantsMore() || (!s.w.holdsNext(data, n, -1) && !s.w.claimsNext(-1)));
+        given(s, s.w.result().extent.walk == PictureExtent::Walk::Complete && !s.w.result().structureCut);
+    };
+
+    Scan whole{make(), {}, {}, 0, pieces | 1};
+    feed(whole, n);
+    end(whole);
+
+    // Stopped where the pieces reach a tenth to nine tenths of the bytes.
+    Scan first{make(), {}, {}, 0, pieces | 1};
+    feed(first, n / 10 + (pieces >> 8) % (n * 8 / 10 + 1));
+    std::vector<InnerStart> kept;
+    check(DecodeInnerStarts(EncodeInnerStarts(first.inner.held()), kept) && kept == first.inner.held());
+    Scan resumed{make(), {}, std::move(first.plans), first.at, first.x};
+    resumed.w.feed(data, first.at);
+    check(resumed.inner.restore(kept, int64_t(first.at), int64_t(first.at)));
+    feed(resumed, n);
+    end(resumed);
+    check(resumed.plans.size() == whole.plans.size());
+    for (size_t k = 0; k < whole.plans.size(); ++k)
+        check(resumed.plans[k].cutAt == whole.plans[k].cutAt && resumed.plans[k].starts == whole.plans[k].starts);
 }
 
 // Walks the bytes as a found file of every format, whole and in pieces,
@@ -151,10 +182,14 @@ inline void checkStructures(const uint8_t *data, size_t n, uint32_t pieces)
             const FileEnd b = parts.result();
             check(a.extent.walk == b.extent.walk && a.extent.end == b.extent.end);
             check(a.emptyFrom == b.emptyFrom && a.structureCut == b.structureCut);
-            StructureWalker giving(f, limits, readBack);
-            if (room >= 0)
-                giving.setRoom(room);
-            checkGivingBack(giving, data, n, pieces);
+            checkGivingBack(
+                [&] {
+                    StructureWalker giving(f, limits, readBack);
+                    if (room >= 0)
+                        giving.setRoom(room);
+                    return giving;
+                },
+                data, n, pieces);
         }
     }
 }
