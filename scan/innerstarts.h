@@ -54,13 +54,9 @@ public:
     // placed there are its own.
     void settle(int64_t confirmed);
 
-    // Whether the open file must end now and give units back: it takes no
-    // more bytes (ended), or its structure broke off with a unit where
-    // nothing was borne out.
-    bool due(bool ended, bool brokeOff, int64_t confirmed) const
-    {
-        return !starts_.empty() && (ended || (brokeOff && starts_.back().offset >= confirmed));
-    }
+    // Whether a structure that broke off must give units back: one lies
+    // where no length was borne out.
+    bool owed(int64_t confirmed) const { return !starts_.empty() && starts_.back().offset >= confirmed; }
 
     // The plan once the open file ends (whole: its structure is complete and
     // not cut): a whole file keeps what its structure placed and gives back

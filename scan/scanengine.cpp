@@ -508,12 +508,16 @@ struct ScanEngine::Impl {
     // Reads the sectors [s, e) carefully into `into` (buffer sector `slot`
     // holds s). Every sector is read or, when its read failed, zero-filled
     // and marked. Stops short only where the medium ended or stopped
-    // answering (mediumStop). `failed`: a read from s has just failed
-    // (`proven`: right after a read that stopped short there, so s itself is
-    // the bad sector). The sectors delivered from s on.
-    int64_t carefulRead(int64_t s, int64_t e, unsigned char *into, int64_t slot, bool failed = false,
-                        bool proven = false)
+    // answering (mediumStop). The sectors delivered from s on.
+    enum class Before {
+        Nothing,      // s was not read yet
+        FailedRead,   // a read from s has just failed
+        BadSector,    // a read stopped short right at s: s itself is the bad sector
+    };
+    int64_t carefulRead(int64_t s, int64_t e, unsigned char *into, int64_t slot, Before before = Before::Nothing)
     {
+        bool failed = before != Before::Nothing;
+        bool proven = before == Before::BadSector;
         const auto at = [&](int64_t k) { return into + (k - s) * bps; };
         if (!openPositioned()) {
             stopAt(MediumStop::Lost, s);
@@ -588,7 +592,8 @@ struct ScanEngine::Impl {
         const int64_t from = std::min(e, s + fromByte / bps);
         settle(from);
         const int64_t slot = (into - buf.data()) / bps;
-        const int64_t got = carefulRead(from, e, into + (from - s) * bps, slot + (from - s), true, proven);
+        const int64_t got = carefulRead(from, e, into + (from - s) * bps, slot + (from - s),
+                                        proven ? Before::BadSector : Before::FailedRead);
         cb.yield();
         return (from - s + got) * bps;
     }
@@ -1044,7 +1049,7 @@ struct ScanEngine::Impl {
     {
         const int64_t confirmed = walk.confirmed();
         inner.settle(confirmed);
-        if (inner.due(fileComplete, walk.brokeOff(), confirmed))
+        if (!inner.empty() && (fileComplete || (walk.brokeOff() && inner.owed(confirmed))))
             giveBack(Then::GoOn);
     }
 
@@ -1111,7 +1116,7 @@ struct ScanEngine::Impl {
             const FileEnd end = walk.result();
             const bool whole = atEnd && end.extent.walk == PictureExtent::Walk::Complete && !end.structureCut;
             inner.settle(walk.confirmed());
-            if (!atEnd && !inner.due(fileComplete, walk.brokeOff(), walk.confirmed()))
+            if (!atEnd && !fileComplete && !(walk.brokeOff() && inner.owed(walk.confirmed())))
                 return starts.size();
             const GiveBackPlan own = inner.plan(whole, walk.confirmed());
             if (own.cutAt < 0)

@@ -119,7 +119,7 @@ void checkGivingBack(const MakeWalker &make, const uint8_t *data, size_t n, uint
             check(now >= confirmed && (now == INT64_MAX || now <= int64_t(s.at)));
             confirmed = now;
             s.inner.settle(now);
-            if (s.inner.due(false, s.w.brokeOff(), now))
+            if (s.w.brokeOff() && s.inner.owed(now))
                 given(s, false);
         }
     };
