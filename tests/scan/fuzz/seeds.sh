@@ -33,8 +33,16 @@ fi
 # and the committed samples (LibreOffice, ghostscript, ffmpeg).
 if command -v sox >/dev/null 2>&1; then
   sox -n -r 44100 -c 1 -b 16 "$work/s.wav" synth 0.1 sine 440 || true
-  if command -v lame >/dev/null 2>&1; then lame --quiet -b 64 "$work/s.wav" "$work/s.mp3" || true; fi
-  if command -v zip >/dev/null 2>&1; then zip -q -j "$work/s.zip" "$work/s.wav" || true; fi
+  if command -v lame >/dev/null 2>&1; then
+    lame --quiet -b 64 "$work/s.wav" "$work/s.mp3" || true
+    lame --quiet -V 4 --add-id3v2 --tt Tone "$work/s.wav" "$work/v.mp3" || true
+  fi
+  if command -v zip >/dev/null 2>&1; then
+    zip -q -j "$work/s.zip" "$work/s.wav" || true
+    # Stored entries, and stored entries written to a pipe (with extra fields).
+    zip -q -0 -j "$work/t.zip" "$work/s.wav" "$work/s.mp3" || true
+    zip -q -0 - "$work/s.wav" < /dev/null > "$work/u.zip" || true
+  fi
 fi
 if command -v ffmpeg >/dev/null 2>&1; then
   for v in m.mov m.mp4 m.mpg m.vob; do
@@ -68,6 +76,16 @@ head += struct.pack('<8I', 110, 111, 0, 0x1000, 0xFFFFFFFE, 0, 110, 1) + struct.
 fat = b''.join(struct.pack('<I', 0xFFFFFFFD if k < 110 else 0xFFFFFFFC if k == 110 else 0xFFFFFFFE if k == 111 else 0xFFFFFFFF) for k in range(110 * 128))
 difat = struct.pack('<I', 109) + b'\xff' * 504 + struct.pack('<I', 0xFFFFFFFE)
 open(out + '/difat.doc', 'wb').write(head + fat + difat + bytes(512))
+import io, zipfile
+class Pipe(io.RawIOBase):   # not seekable: every entry's sizes go into its data descriptor
+    def __init__(self): self.b = bytearray()
+    def writable(self): return True
+    def write(self, d): self.b += d; return len(d)
+p = Pipe()
+with zipfile.ZipFile(p, 'w') as z:
+    z.writestr('a.txt', b'card ' * 900)
+    z.writestr('b.bin', data, zipfile.ZIP_STORED)
+open(out + '/piped.zip', 'wb').write(bytes(p.b))
 PY
 fi
 for f in "$work"/*; do

@@ -4,9 +4,11 @@
 // of found files of every format (RIFF, PDF, ZIP, OLE, MP3, CAB, SWF, EPS,
 // PSD, ASF, RAR, ISO boxes, MPEG packs and the pictures) with their empty
 // sectors, asked between the pieces whether the bytes ahead are the file's own
-// (as the scan asks at a signature), an OLE walk reading back only what it was
-// fed, and the start tests of movies and program streams. Plain C++: abort() on
-// a broken promise, so that libFuzzer and a test see it alike.
+// (as the scan asks at a signature) and, where the structure places or covers
+// them (the MP3 tag and frames, the ZIP entries and the PDF streams among
+// them), noted and given back as the scan does; an OLE walk reading back only
+// what it was fed, and the start tests of movies and program streams. Plain
+// C++: abort() on a broken promise, so that libFuzzer and a test see it alike.
 #pragma once
 
 #include "scan/innerstarts.h"
@@ -96,10 +98,13 @@ inline void checkGivingBack(StructureWalker &w, const uint8_t *data, size_t n, u
     while (at < n && w.wantsMore()) {
         x ^= x << 13, x ^= x >> 17, x ^= x << 5;
         const size_t ahead = std::min<size_t>(n - at, 4096);
+        const bool holds = w.holdsNext(data + at, ahead, -1), claims = w.claimsNext(-1);
+        // A structure that broke off places and covers nothing more.
+        check(!w.brokeOff() || (!holds && !claims));
         if (!inner.full()) {
-            if (w.holdsNext(data + at, ahead, -1))
+            if (holds)
                 inner.add({int64_t(at), int64_t(at), 0, true});
-            else if (w.claimsNext(-1))
+            else if (claims)
                 inner.add({int64_t(at), int64_t(at), 0, false});
         }
         const size_t k = std::min<size_t>(n - at, 1 + x % 1500);
