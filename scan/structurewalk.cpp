@@ -237,7 +237,7 @@ private:
 // A stream's data begins on the line after "stream"; its dictionary's
 // /Length, when a plain number that fits the medium, says where it ends,
 // and "endstream" must stand there (after white space). A length given by
-// reference ("/Length 9 0 R", as ImageMagick and most writers give it) is
+// reference ("/Length 9 0 R", as ImageMagick and many writers give it) is
 // not known before the data: such data runs to the next "endstream", and is
 // covered for kMaxSearched bytes at most. Only stream data is covered, not
 // what lies before the "%%EOF" still to come: the text between the streams
