@@ -76,17 +76,10 @@ head += struct.pack('<8I', 110, 111, 0, 0x1000, 0xFFFFFFFE, 0, 110, 1) + struct.
 fat = b''.join(struct.pack('<I', 0xFFFFFFFD if k < 110 else 0xFFFFFFFC if k == 110 else 0xFFFFFFFE if k == 111 else 0xFFFFFFFF) for k in range(110 * 128))
 difat = struct.pack('<I', 109) + b'\xff' * 504 + struct.pack('<I', 0xFFFFFFFE)
 open(out + '/difat.doc', 'wb').write(head + fat + difat + bytes(512))
-import io, zipfile
-class Pipe(io.RawIOBase):   # not seekable: every entry's sizes go into its data descriptor
-    def __init__(self): self.b = bytearray()
-    def writable(self): return True
-    def write(self, d): self.b += d; return len(d)
-p = Pipe()
-with zipfile.ZipFile(p, 'w') as z:
-    z.writestr('a.txt', b'card ' * 900)
-    z.writestr('b.bin', data, zipfile.ZIP_STORED)
-open(out + '/piped.zip', 'wb').write(bytes(p.b))
 PY
+  # A ZIP written to a pipe: every entry's sizes in its data descriptor.
+  python3 -c "import sys, zipfile
+with zipfile.ZipFile(sys.stdout.buffer, 'w') as z: z.writestr('a.txt', b'card ' * 900)" | cat > "$work/piped.zip" || true
 fi
 for f in "$work"/*; do
   [ -f "$f" ] || continue
