@@ -11,7 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   dosfstools mtools ntfs-3g fuse3 exfatprogs sleuthkit fdisk util-linux coreutils xz-utils
   clang libclang-rt-14-dev
-  libimage-exiftool-perl imagemagick sox lame zip libjpeg-turbo-progs netpbm foremost
+  libimage-exiftool-perl imagemagick sox lame zip libjpeg-turbo-progs netpbm foremost testdisk
   libarchive-tools
   dcraw libexiv2-dev qt6-image-formats-plugins adwaita-icon-theme shared-mime-info
   python3 xdg-utils strace tzdata

@@ -75,8 +75,10 @@ public:
     // out by a consistent header where it pointed; everything once the walk
     // knows the end.
     int64_t confirmed() const { return state_ == Done ? INT64_MAX : confirmed_; }
-    // The structure broke off: failed, or met what it cannot follow.
-    bool brokeOff() const { return state_ == Failed || state_ == GaveUp; }
+    // The structure broke off: failed, or met what it cannot follow; or,
+    // for a walk that goes on to its end by another way, a chain of stated
+    // lengths it followed came to no header where they led.
+    virtual bool brokeOff() const { return state_ == Failed || state_ == GaveUp; }
     // The bytes the file can hold at most (from its start to the medium's
     // end): the walks that check their lengths against the medium use it.
     void setRoom(int64_t bytes) { room_ = std::max<int64_t>(0, bytes); }

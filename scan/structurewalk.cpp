@@ -230,6 +230,22 @@ private:
 
 // PDF: after the last "%%EOF" and the end of its line. The walk never
 // knows that no update follows; the bytes end it.
+//
+// Beside that the walk follows the objects' streams, whose data it covers
+// (claimsNext): a picture stored whole in a PDF (a DCTDecode stream is a
+// JPEG) may begin a unit, and it is the PDF's as well as a file of its own.
+// A stream's data begins on the line after "stream"; its dictionary's
+// /Length, when a plain number that fits the medium, says where it ends,
+// and "endstream" must stand there (after white space). A length given by
+// reference ("/Length 9 0 R", as ImageMagick and many writers give it) is
+// not known before the data: such data runs to the next "endstream", and is
+// covered for kMaxSearched bytes at most. Only stream data is covered, not
+// what lies before the "%%EOF" still to come: the text between the streams
+// is short, and a PDF cut short, followed by photos, covers no more than
+// its last stream states. A stated length that "endstream" does not bear
+// out, and a stream by reference longer than kMaxSearched, break the
+// structure off; the walk then follows no more streams, and still finds the
+// end by "%%EOF".
 class PdfWalk : public FormatWalk {
 public:
     void feed(const unsigned char *p, size_t n) override
@@ -240,6 +256,62 @@ public:
                 return giveUp();
             ++head_, ++i;
         }
+        findEnd(p, n, i);
+        follow(p, n);
+        pos_ += int64_t(n);
+    }
+
+    PictureExtent result() const override
+    {
+        PictureExtent r = FormatWalk::result();
+        if (going() && lastEnd_ > 0) {
+            r.walk = PictureExtent::Walk::Complete;
+            r.end = lastEnd_;
+        }
+        return r;
+    }
+
+    bool claimsNext(int64_t mediumLeft) const override
+    {
+        if (!going() || broken_)
+            return false;
+        if (mode_ == Data)
+            return WithinMedium(dataEnd_ - pos_, mediumLeft);
+        return mode_ == Search && byReference_ && pos_ - dataAt_ < kMaxSearched;
+    }
+
+    bool brokeOff() const override { return broken_ || FormatWalk::brokeOff(); }
+
+private:
+    static constexpr int64_t kMaxSearched = int64_t(64) << 20;
+    static constexpr size_t kMaxToken = 16;
+    static constexpr int kMaxSpace = 64;   // white space between the data and "endstream"
+    static constexpr char kEndStream[] = "endstream";
+    enum Mode { Text, Comment, String, Eol, Data, After, Search, Off };
+    enum Length { None, Stated, ByReference };
+
+    int head_ = 0;
+    int match_ = 0;
+    int eol_ = 0;
+    int64_t lastEnd_ = 0;
+
+    Mode mode_ = Text;
+    bool broken_ = false;
+    unsigned char token_[kMaxToken];
+    size_t tokenLength_ = 0;     // kMaxToken + 1: longer than any word looked for
+    int depth_ = 0;              // of a string's parentheses
+    bool escaped_ = false;
+    int lengthWords_ = 0;        // the words after "/Length" read so far (1 to 3), 0: none pending
+    int64_t lengthValue_ = -1;
+    Length length_ = None;       // the /Length of the object read so far
+    bool byReference_ = false;   // the data searched for "endstream" has its length by reference
+    int64_t dataAt_ = 0, dataEnd_ = 0;
+    int matched_ = 0;            // of "endstream"
+    int spaces_ = 0;
+
+    // "%%EOF" and its line's end, from p[i].
+    void findEnd(const unsigned char *p, size_t n, size_t i)
+    {
         while (i < n) {
             const unsigned char c = p[i];
             if (eol_ == 1) {   // right after "%%EOF"
@@ -277,32 +349,347 @@ public:
             }
             ++i;
         }
-        pos_ += int64_t(n);
     }
 
-    PictureExtent result() const override
+    static bool space(unsigned char c)
     {
-        PictureExtent r = FormatWalk::result();
-        if (going() && lastEnd_ > 0) {
-            r.walk = PictureExtent::Walk::Complete;
-            r.end = lastEnd_;
+        return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+    }
+    static bool delimiter(unsigned char c) { return std::strchr("()<>[]{}/%", c) != nullptr && c != 0; }
+
+    bool tokenIs(const char *word) const
+    {
+        const size_t k = std::strlen(word);
+        return tokenLength_ == k && std::memcmp(token_, word, k) == 0;
+    }
+    // The word read is a whole number (its value), or -1.
+    int64_t tokenNumber() const
+    {
+        if (tokenLength_ == 0 || tokenLength_ > 12)
+            return -1;
+        int64_t v = 0;
+        for (size_t k = 0; k < tokenLength_; ++k) {
+            if (token_[k] < '0' || token_[k] > '9')
+                return -1;
+            v = v * 10 + (token_[k] - '0');
         }
-        return r;
+        return v;
+    }
+
+    // A word of the text ended; `by` is the byte after it. True when the
+    // word was "stream" and its data begins.
+    bool word(unsigned char by)
+    {
+        if (tokenLength_ == 0)
+            return false;
+        // "/Length N" or "/Length N G R".
+        if (lengthWords_ == 1) {
+            lengthValue_ = tokenNumber();
+            lengthWords_ = lengthValue_ >= 0 ? 2 : 0;
+            length_ = None;
+            if (lengthWords_)
+                return false;
+        } else if (lengthWords_ == 2) {
+            lengthWords_ = 0;
+            length_ = Stated;
+            if (tokenNumber() >= 0) {
+                lengthWords_ = 3;
+                return false;
+            }
+        } else if (lengthWords_ == 3) {
+            lengthWords_ = 0;
+            length_ = tokenIs("R") ? ByReference : None;
+            if (length_ == ByReference)
+                return false;
+        }
+        if (tokenIs("/Length")) {
+            lengthWords_ = 1;
+        } else if (tokenIs("obj")) {
+            length_ = None;   // an object begins: its own dictionary states its length
+        } else if (tokenIs("stream")) {
+            if (by == '\n')
+                return true;
+            if (by == '\r') {
+                mode_ = Eol;   // a LF may follow
+                return false;
+            }
+            // Not a stream's start as written: its end is searched for, nothing covered.
+            mode_ = Search;
+            byReference_ = false;
+            matched_ = 0;
+            length_ = None;
+        }
+        return false;
+    }
+
+    // The stream's data begins at `at`.
+    void streamAt(int64_t at)
+    {
+        dataAt_ = at;
+        matched_ = 0;
+        if (length_ == Stated && lengthValue_ <= kMaxWalkLength) {
+            dataEnd_ = at + lengthValue_;
+            mode_ = Data;
+        } else {
+            byReference_ = length_ == ByReference;
+            mode_ = Search;
+        }
+        length_ = None;
+    }
+
+    // Matches one byte of "endstream"; true once it is whole.
+    bool endStream(unsigned char c)
+    {
+        if (c == static_cast<unsigned char>(kEndStream[matched_]))
+            return ++matched_ == 9;
+        // Only "e" begins again inside the word: "endstre" then "n" is "en".
+        matched_ = matched_ == 7 && c == 'n' ? 2 : c == 'e' ? 1 : 0;
+        return false;
+    }
+
+    void follow(const unsigned char *p, size_t n)
+    {
+        size_t i = 0;
+        while (i < n && mode_ != Off) {
+            const int64_t at = pos_ + int64_t(i);
+            const unsigned char c = p[i];
+            switch (mode_) {
+            case Text:
+                if (space(c) || delimiter(c)) {
+                    const bool data = word(c);
+                    tokenLength_ = 0;
+                    ++i;
+                    if (data) {
+                        streamAt(at + 1);
+                    } else if (c == '%') {
+                        mode_ = Comment;
+                    } else if (c == '(') {
+                        mode_ = String;
+                        depth_ = 1;
+                        escaped_ = false;
+                    } else if (c == '/') {
+                        token_[0] = c;
+                        tokenLength_ = 1;
+                    }
+                    continue;
+                }
+                if (tokenLength_ < kMaxToken)
+                    token_[tokenLength_++] = c;
+                else
+                    tokenLength_ = kMaxToken + 1;
+                ++i;
+                continue;
+            case Comment:
+                if (c == '\r' || c == '\n')
+                    mode_ = Text;
+                ++i;
+                continue;
+            case String:
+                if (escaped_)
+                    escaped_ = false;
+                else if (c == '\\')
+                    escaped_ = true;
+                else if (c == '(')
+                    depth_ = std::min(depth_ + 1, 1 << 20);
+                else if (c == ')' && --depth_ == 0)
+                    mode_ = Text;
+                ++i;
+                continue;
+            case Eol:   // "stream" and a CR: a LF may follow
+                if (c == '\n')
+                    ++i;
+                streamAt(pos_ + int64_t(i));
+                continue;
+            case Data: {
+                const int64_t k = std::min<int64_t>(dataEnd_ - at, int64_t(n - i));
+                i += size_t(k);
+                if (pos_ + int64_t(i) == dataEnd_) {
+                    mode_ = After;
+                    spaces_ = 0;
+                }
+                continue;
+            }
+            case After:
+                ++i;
+                if (matched_ == 0 && space(c) && ++spaces_ <= kMaxSpace)
+                    continue;
+                if (c != static_cast<unsigned char>(kEndStream[matched_])) {
+                    broken_ = true;   // the stated length does not lead to the stream's end
+                    mode_ = Off;
+                    continue;
+                }
+                if (++matched_ == 9) {
+                    confirmed_ = pos_ + int64_t(i);
+                    mode_ = Text;
+                }
+                continue;
+            case Search: {
+                if (byReference_ && at - dataAt_ >= kMaxSearched) {
+                    broken_ = true;
+                    mode_ = Off;
+                    continue;
+                }
+                size_t to = n;
+                if (byReference_)
+                    to = size_t(std::min<int64_t>(int64_t(n), int64_t(i) + (dataAt_ + kMaxSearched - at)));
+                if (matched_ == 0) {
+                    const void *q = std::memchr(p + i, 'e', to - i);
+                    if (!q) {
+                        i = to;
+                        continue;
+                    }
+                    i = size_t(static_cast<const unsigned char *>(q) - p);
+                }
+                if (endStream(p[i]))
+                    mode_ = Text;
+                ++i;
+                continue;
+            }
+            case Off:
+                break;
+            }
+        }
+        if (mode_ == Search && byReference_ && pos_ + int64_t(n) - dataAt_ >= kMaxSearched) {
+            broken_ = true;   // no "endstream" where any stream of a card's PDF ends
+            mode_ = Off;
+        }
+    }
+};
+
+// The local headers of a ZIP archive in order, from the first one up to the
+// central directory: each header's sizes lead past its name, extra field
+// and data (and a data descriptor when bit 3 of its flags is set) to the
+// next. The chain places what the headers state (holdsNext): an entry's
+// data, stored or compressed, and the next local header. An entry whose
+// sizes only its data descriptor holds (bit 3 with sizes of zero, as a
+// writer that streams leaves them), and a ZIP64 entry without its sizes in
+// a short extra field, cannot be passed over: the chain gives up there and
+// places nothing more. Where the lengths lead to no record of the archive,
+// the chain fails.
+class ZipEntries : public HeaderWalk {
+public:
+    ZipEntries() { next(0, 4); }
+
+    bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const override
+    {
+        if (!going() || pos_ == 0)
+            return false;
+        if (stage_ != Signature && stage_ != Local && passingWithin(mediumLeft))
+            return true;   // the entry's name, extra field or data
+        if (!atHeader() || (stage_ != Signature && stage_ != Data) || n < 30 || std::memcmp(p, "PK\3\4", 4) != 0)
+            return false;
+        const uint32_t size = le32(p + 18);
+        return WithinMedium(30 + int64_t(le16(p + 26)) + le16(p + 28) + (size == 0xFFFFFFFFu ? 0 : size), mediumLeft);
     }
 
 private:
-    int head_ = 0;
-    int match_ = 0;
-    int eol_ = 0;
-    int64_t lastEnd_ = 0;
+    static constexpr size_t kMaxExtra = 4096;   // a ZIP64 entry's extra field, read whole
+    enum Stage { Signature, Local, Name, Extra, Data, Descriptor } stage_ = Signature;
+    int64_t size_ = 0;   // the entry's compressed size
+    bool descriptor_ = false, zip64_ = false;
+    bool plainUnknown_ = false, sizeUnknown_ = false;
+
+    // The signature of the record at `at`: a local header, or one of the
+    // records that follow the entries (the central directory, the ends of
+    // ZIP64 and of the archive, a digital signature, the archive's extra
+    // data record).
+    void record(const unsigned char *h, int64_t at)
+    {
+        static const char kAfter[][5] = {"PK\1\2", "PK\5\6", "PK\6\6", "PK\5\5", "PK\6\x08"};
+        if (std::memcmp(h, "PK\3\4", 4) == 0) {
+            stage_ = Local;
+            return next(0, 26);
+        }
+        for (const char *r : kAfter)
+            if (at > 0 && std::memcmp(h, r, 4) == 0)
+                return finish(at);
+        if (at == 0)
+            return giveUp();
+        fail();
+    }
+
+    // The entry's data follows, then its descriptor or the next record.
+    void data()
+    {
+        stage_ = descriptor_ ? Descriptor : Data;
+        // A descriptor: PK\7\8 or not, the CRC and the two sizes; and the
+        // signature of the record after one without PK\7\8.
+        next(size_, descriptor_ ? (zip64_ ? 24 : 16) : 4);
+    }
+
+    void header(const unsigned char *h, size_t n, int64_t at) override
+    {
+        switch (stage_) {
+        case Signature:
+        case Data:
+            return record(h, at);
+        case Local: {
+            // Version, flags, method, time, date, CRC, sizes, name and extra lengths.
+            const uint32_t size = le32(h + 14), plain = le32(h + 18);
+            const int64_t name = le16(h + 22), extra = le16(h + 24);
+            descriptor_ = le16(h + 2) & 8;
+            if (descriptor_ && size == 0)
+                return giveUp();   // its sizes follow its data
+            size_ = size;
+            zip64_ = size == 0xFFFFFFFFu || plain == 0xFFFFFFFFu;
+            if (!zip64_) {
+                stage_ = Name;
+                return next(name + extra, 0);
+            }
+            if (extra < 4 || size_t(extra) > kMaxExtra)
+                return giveUp();
+            plainUnknown_ = plain == 0xFFFFFFFFu;
+            sizeUnknown_ = size == 0xFFFFFFFFu;
+            stage_ = Extra;
+            return next(name, size_t(extra));
+        }
+        case Name:
+            return data();
+        case Extra:
+            // The ZIP64 field (0x0001): the original size, then the
+            // compressed size, each where its header field is 0xFFFFFFFF.
+            for (size_t k = 0; k + 4 <= n;) {
+                const uint16_t id = le16(h + k), len = le16(h + k + 2);
+                if (k + 4 + len > n)
+                    break;
+                if (id == 1) {
+                    const size_t at64 = k + 4 + (plainUnknown_ ? 8 : 0);
+                    if (sizeUnknown_ && at64 + 8 <= k + 4 + len)
+                        size_ = int64_t(std::min<uint64_t>(le64(h + at64), uint64_t(kMaxWalkLength) + 1));
+                    if (size_ == 0xFFFFFFFFu || size_ > kMaxWalkLength || (descriptor_ && size_ == 0))
+                        break;
+                    return data();
+                }
+                k += 4 + len;
+            }
+            return giveUp();   // no ZIP64 sizes to follow
+        case Descriptor: {
+            const bool signature = std::memcmp(h, "PK\7\x08", 4) == 0;
+            const unsigned char *sizes = h + (signature ? 8 : 4);
+            if ((zip64_ ? le64(sizes) : le32(sizes)) != uint64_t(size_))
+                return fail();   // no descriptor where the entry's size leads
+            if (!signature)
+                return record(h + n - 4, at + int64_t(n) - 4);
+            stage_ = Signature;
+            return next(0, 4);
+        }
+        }
+    }
 };
 
 // ZIP: the end-of-central-directory record whose directory lies right
-// before it (or, for ZIP64, whose locator does), and its comment.
+// before it (or, for ZIP64, whose locator does), and its comment. The
+// local headers are followed beside it (ZipEntries) for what they place; a
+// chain that fails breaks the structure off, although the end is still
+// found by the record.
 class ZipWalk : public FormatWalk {
 public:
     void feed(const unsigned char *p, size_t n) override
     {
+        if (entries_.going()) {
+            entries_.feed(p, n);
+            confirmed_ = std::max(confirmed_, entries_.complete() ? entries_.result().end : entries_.confirmed());
+        }
         const int64_t base = pos_;
         if (head_ < 4) {
             for (size_t i = 0; head_ < 4 && i < n; ++i, ++head_)
@@ -352,8 +739,16 @@ public:
             finish(end_);
     }
 
+    bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const override
+    {
+        return going() && entries_.holdsNext(p, n, mediumLeft);
+    }
+
+    bool brokeOff() const override { return entries_.failed() || FormatWalk::brokeOff(); }
+
 private:
     static constexpr size_t kKeep = 96;
+    ZipEntries entries_;
     size_t head_ = 0;
     int64_t from_ = 0;    // where the search goes on
     std::vector<unsigned char> kept_;   // the last bytes before the new ones
@@ -518,10 +913,31 @@ private:
 // MP3: an ID3v2 tag by its size, the MPEG audio frames by their headers
 // (each like the first), then an APE tag with its header and an ID3v1 tag.
 // The frame count of a Xing or Info frame says how many frames a whole
-// stream holds.
+// stream holds. The walk places the tag's content (a cover picture) and
+// the next frame where the last one's length leads. The tag's size is
+// borne out by two frames in a row behind it, not by one: four bytes of a
+// picture read as a frame header now and then.
 class Mp3Walk : public HeaderWalk {
 public:
     Mp3Walk() { next(0, 4); }
+
+    void feed(const unsigned char *p, size_t n) override
+    {
+        HeaderWalk::feed(p, n);
+        if (frames_ < 2)
+            confirmed_ = std::min<int64_t>(confirmed_, id3Version_ ? 10 : 0);
+    }
+
+    bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const override
+    {
+        if (!going() || stage_ != Frame)
+            return false;
+        if (frames_ == 0 && !atHeader())
+            return passingWithin(mediumLeft);   // inside the ID3v2 tag
+        MpegFrame f;
+        return atHeader() && n >= 4 && mpegFrame(p, f) && (frames_ == 0 || like(f))
+               && WithinMedium(f.length, mediumLeft);
+    }
 
     PictureExtent result() const override
     {
@@ -543,6 +959,10 @@ private:
     int id3Version_ = 0;
 
     bool counted() const { return stated_ == 0 || frames_ + 1 >= stated_; }
+    bool like(const MpegFrame &f) const
+    {
+        return f.version == first_.version && f.layer == first_.layer && f.rateIndex == first_.rateIndex;
+    }
 
     static int sideInfo(const MpegFrame &f) { return f.version == 3 ? (f.mono ? 17 : 32) : (f.mono ? 9 : 17); }
 
@@ -559,7 +979,7 @@ private:
             stage_ = FirstBody;
             return next(0, size_t(std::min<int64_t>(f.length - 4, sideInfo(f) + 12)));
         }
-        if (isFrame && f.version == first_.version && f.layer == first_.layer && f.rateIndex == first_.rateIndex) {
+        if (isFrame && like(f)) {
             ++frames_;
             held_ = at;
             frameEnd_ = at + f.length;

@@ -3,8 +3,9 @@
 //
 // The walks: the pictures of picturewalk.h; RIFF (WAV, AVI with the
 // RIFF/AVIX chain of OpenDML, CorelDRAW) by the RIFF size; PDF after its
-// last "%%EOF" and that line's end; ZIP and the formats built on it by the
-// end-of-central-directory record and its comment; OLE compound files (DOC,
+// last "%%EOF" and that line's end (its streams followed beside it); ZIP
+// and the formats built on it by the end-of-central-directory record and its
+// comment (its local headers followed beside it); OLE compound files (DOC,
 // XLS, PPT) by the highest sector their allocation tables use; MP3 by its
 // ID3v2 tag, its MPEG audio frames, an APE and an ID3v1 tag; CAB, SWF, DOS EPS,
 // PSD and ASF (WMV, WMA) by the lengths their headers state; ISO base media
@@ -93,13 +94,16 @@ public:
     // the file's structure read so far places a part of the file itself: a
     // JPEG's segment before its picture data, its entropy-coded data or the
     // pictures its multi-picture index lists; the data of a chunk of an
-    // AVI's lists whose header was just read; the next box or pack at the
-    // place its structure names. A signature there starts no new file.
+    // AVI's lists whose header was just read; an MP3's ID3v2 tag and its
+    // next frame; a ZIP entry's data and the next local header; the next
+    // box or pack at the place its structure names. A signature there
+    // starts no new file.
     // mediumLeft: the bytes from there to the medium's end.
     bool holdsNext(const unsigned char *p, size_t n, int64_t mediumLeft) const;
     // Whether the next byte lies inside a stretch whose length the structure
     // states but whose content its walk does not look into (a box, a RIFF
-    // chunk's data, a packet): a signature there may begin another file.
+    // chunk's data, a packet, a PDF stream's data): a signature there may
+    // begin another file.
     bool claimsNext(int64_t mediumLeft) const;
     // The position before which every length the structure stated was borne
     // out where it pointed; everything once the walk is complete.

@@ -1,7 +1,10 @@
 // Photos that lie inside what another found file states to be its own: a
 // movie written into the gaps that deleted photos left, and headers that
 // state more than their files hold. Every photo comes back whole beside the
-// file around it, and intact movies between photos stay whole.
+// file around it, and intact movies between photos stay whole; so do MP3,
+// ZIP and PDF files whose frames, tags, entries and streams begin on a
+// sector; and a stop, a restart or a full cache while a movie is open
+// loses nothing on the resume.
 #include "app/frmrecover.h"
 #include "app/startup.h"
 #include "drive/driveinfo.h"
@@ -203,6 +206,113 @@ int windowScan(const QStringList &args)
     return 3;
 }
 const bool registered = registerChild("windowscan", windowScan);
+
+// A photo as editors write it: ImageMagick's plasma, JFIF, no EXIF.
+QByteArray jfifPhoto(const QString &dir, int seed)
+{
+    const QString path = QStringLiteral("%1/jfif%2.jpg").arg(dir).arg(seed);
+    runTool(imageMagickProgram(), {"-seed", QString::number(seed), "-size", "320x240", "plasma:fractal", path});
+    return readFileBytes(path);
+}
+
+// `b` and random bytes up to the next sector, for `b` written `at` bytes past one.
+QByteArray padded(const QByteArray &b, qsizetype at, quint32 seed)
+{
+    return b + picture_cards::nonZeroBytes((512 - (at + b.size()) % 512) % 512, seed);
+}
+
+// A chord by sox, lame -V 4; frameAt receives where its first 48 kbps frame
+// (FF FB 30, a row of the scan table) begins.
+QByteArray vbrStream(const QString &dir, qsizetype &frameAt)
+{
+    if (runTool("sox", {"-n", "-r", "44100", "-b", "16", "-c", "2", dir + "/c.wav", "synth", "4", "sine", "440", "sine",
+                        "660"}) != 0
+        || runTool("lame", {"--quiet", "-V", "4", dir + "/c.wav", dir + "/c.mp3"}) != 0)
+        return {};
+    const QByteArray mp3 = readFileBytes(dir + "/c.mp3");
+    static const int kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    for (qsizetype at = 0, length = 1; at + 4 <= mp3.size() && length > 0; at += length) {
+        frameAt = at;
+        if (mp3.mid(at, 3) == QByteArray("\xFF\xFB\x30", 3))
+            return mp3;
+        length = 144 * kbps[uchar(mp3[at + 2]) >> 4] * 1000 / 44100 + ((mp3[at + 2] >> 1) & 1);
+    }
+    return {};
+}
+
+// An ID3v2.3 tag that states `size` bytes in all: its frames, then zero padding.
+QByteArray id3Tag(const QByteArray &frames, qsizetype size)
+{
+    QByteArray t("ID3\x03\x00\x00", 6);
+    for (int shift : {21, 14, 7, 0})
+        t += char(((size - 10) >> shift) & 0x7F);
+    return t + frames + QByteArray(std::max<qsizetype>(0, size - 10 - frames.size()), '\0');
+}
+
+// A cover picture as an APIC frame; a description of 478 letters puts the
+// picture 512 bytes into the tag.
+QByteArray cover(const QByteArray &jpeg)
+{
+    const QByteArray body = QByteArray(1, '\0') + "image/jpeg" + QByteArray(1, '\0') + '\x03' + QByteArray(478, 'd')
+                            + QByteArray(1, '\0') + jpeg;
+    QByteArray frame = "APIC" + QByteArray(6, '\0') + body;
+    patch32(frame, 4, quint32(body.size()), true);
+    return frame;
+}
+
+// A PDF as writers of pictures lay it out: the photo as a DCTDecode image
+// whose length an object behind it gives (N 0 R), a content stream of a
+// stated length; a comment line puts the photo on a sector. imageLength:
+// the photo's length stated directly instead.
+QByteArray pdfAround(const QByteArray &jpeg, qint64 imageLength = -1)
+{
+    QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+    QList<qsizetype> at;
+    const auto obj = [&](const QByteArray &text) {
+        at << pdf.size();
+        pdf += QByteArray::number(at.size()) + " 0 obj\n" + text + "\nendobj\n";
+    };
+    obj("<< /Type /Catalog /Pages 2 0 R >>");
+    obj("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    obj("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 320 240] /Resources << /XObject << /Im0 4 0 R >> >> "
+        "/Contents 6 0 R >>");
+    const QByteArray length = imageLength < 0 ? "5 0 R" : QByteArray::number(imageLength);
+    const QByteArray image = "4 0 obj\n<< /Type /XObject /Subtype /Image /Width 320 /Height 240 /ColorSpace /DeviceRGB "
+                             "/BitsPerComponent 8 /Filter /DCTDecode /Length " + length + " >>\nstream\n";
+    pdf += '%' + QByteArray((1024 - (pdf.size() + 2 + image.size()) % 512) % 512, ' ') + '\n';
+    at << pdf.size();
+    pdf += image + jpeg + "\nendstream\nendobj\n";
+    obj(QByteArray::number(jpeg.size()));
+    const QByteArray content = "q 320 0 0 240 0 0 cm /Im0 Do Q";
+    obj("<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 7\n0000000000 65535 f \n";
+    for (const qsizetype a : at)
+        pdf += QByteArray::number(a).rightJustified(10, '0') + " 00000 n \n";
+    return pdf + "trailer\n<< /Size 7 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+}
+
+// Python's zipfile, ZIP_STORED: a text, the first photo, a text, the second;
+// the texts' lengths put the first photo's data and the second's local
+// header on a sector.
+QByteArray storedZip(const QString &dir, const QByteArray &first, const QByteArray &second)
+{
+    writeFileBytes(dir + "/z1", first);
+    writeFileBytes(dir + "/z2", second);
+    const char *script = R"(import sys, zipfile
+out, a, b = sys.argv[1], open(sys.argv[2], 'rb').read(), open(sys.argv[3], 'rb').read()
+def build(p1, p2):
+    with zipfile.ZipFile(out, 'w', zipfile.ZIP_STORED) as z:
+        for name, data in (('read.txt', b'r' * p1), ('DCIM/A.JPG', a), ('pad.txt', b'p' * p2), ('DCIM/B.JPG', b)):
+            z.writestr(zipfile.ZipInfo(name, (2024, 5, 6, 7, 8, 10)), data)
+    return zipfile.ZipFile(out).infolist()
+p1 = -(build(0, 0)[1].header_offset + 40) % 512
+build(p1, -build(p1, 0)[3].header_offset % 512)
+)";
+    if (runTool("python3", {"-c", script, dir + "/s.zip", dir + "/z1", dir + "/z2"}) != 0)
+        return {};
+    return readFileBytes(dir + "/s.zip");
+}
 
 } // namespace
 
@@ -465,4 +575,102 @@ TEST(PhotosInside, AProgramEndedWhileTheMovieIsOpenGoesOnWithItAfterTheRestart)
                 EXPECT_EQ(listedWholeButNot(c, f.names[i], f.files[i]), QString());
         }
     }
+}
+
+// On sectors: an MP3 whose 48 kbps frame, one whose ID3 cover, a stored ZIP
+// whose photo and next local header, and a PDF whose photo begin a sector,
+// each followed by photos. Each file comes back whole; the PDF's photo may
+// be found on its own as well, nothing else is.
+TEST(PhotosInside, SoundArchivesAndDocumentsKeepWhatTheirStructurePlaces)
+{
+    const QString dir = makeTempDir("placed");
+    const QList<QByteArray> camera = cameraPhotos(dir, 5, "320x240");
+    qsizetype frameAt = 0;
+    const QByteArray vbr = vbrStream(dir, frameAt);
+    const QByteArray zip = camera.isEmpty() ? QByteArray() : storedZip(dir, camera[1], camera[2]);
+    if (camera.isEmpty() || vbr.isEmpty() || zip.isEmpty())
+        GTEST_SKIP() << "ImageMagick, exiftool, sox, lame or python3 missing";
+    qsizetype tag = 10;
+    while ((tag + frameAt) % 512)
+        ++tag;
+    const QByteArray mp3 = id3Tag({}, tag) + vbr;
+    const QByteArray withCover = id3Tag(cover(camera[0]), 600 + camera[0].size()) + vbr;
+    const QByteArray pdf = pdfAround(camera[3]);
+    ASSERT_EQ(mp3.indexOf(QByteArray("\xFF\xFB\x30", 3), tag + frameAt) % 512, 0);
+    ASSERT_EQ(withCover.indexOf(camera[0]), 512);
+    ASSERT_EQ(zip.indexOf(camera[1]) % 512, 0);
+    ASSERT_EQ(zip.mid(zip.indexOf(camera[2]) - 40, 4), "PK\3\4");
+    ASSERT_EQ((zip.indexOf(camera[2]) - 40) % 512, 0);
+    ASSERT_EQ(pdf.indexOf(camera[3]) % 512, 0);
+
+    // Each followed by a photo with EXIF and one without.
+    const QByteArray jfif = jfifPhoto(dir, 5);
+    QByteArray raw = picture_cards::nonZeroBytes(65536, 1);
+    quint32 seed = 2;
+    for (const QByteArray &b : {mp3, withCover, zip, pdf})
+        for (const QByteArray &f : {b, camera[4], jfif}) {
+            raw += padded(f, 0, seed++);
+            raw += picture_cards::nonZeroBytes(2048, seed++);
+        }
+    ASSERT_TRUE(writeFileBytes(dir + "/raw.img", raw));
+
+    const scan_images::FoundFiles f = scan_images::scanForFiles(dir + "/raw.img");
+    ASSERT_EQ(f.result.end, ScanEnd::Finished);
+    const std::string names = f.names.join(' ').toStdString();
+    for (const QByteArray &whole : {mp3, withCover, zip, pdf})
+        EXPECT_EQ(f.files.count(whole), 1) << names;
+    EXPECT_EQ(f.files.count(camera[4]), 4) << names;
+    EXPECT_EQ(f.files.count(jfif), 4) << names;
+    // Nothing else but the photo inside the PDF, found on its own as well.
+    EXPECT_EQ(f.files.size(), 12 + f.files.count(camera[3])) << names;
+}
+
+// The lengths lie, and photos lie where they state their files' own data:
+// a ZIP entry states more than the photo written after it (the rest of the
+// archive follows, its end record moved with it), an ID3 tag states more
+// than is left of its MP3, a PDF stream's stated length ends inside the
+// third photo behind it (the rest of the PDF follows them) and one by
+// reference never ends. Every photo is found, and the ZIP and the PDF are
+// cut at the first photo, never whole with it inside.
+TEST(PhotosInside, LengthsThatLieGiveThePhotosInsideThemBack)
+{
+    const QString dir = makeTempDir("lying");
+    const QByteArray stored = picture_cards::nonZeroBytes(30000, 11);
+    const QByteArray zip = storedZip(dir, stored, stored.left(20000));
+    const QList<QByteArray> photos{jfifPhoto(dir, 5), jfifPhoto(dir, 6)};
+    if (zip.isEmpty() || photos[0].isEmpty())
+        GTEST_SKIP() << "ImageMagick or python3 missing";
+    const QByteArray &jfif = photos[0];
+
+    const qsizetype dataEnd = zip.indexOf(stored) + stored.size();
+    const QByteArray inserted = padded(padded({}, dataEnd, 3) + jfif, dataEnd, 4);
+    QByteArray zipLie = zip.left(dataEnd) + inserted + zip.mid(dataEnd);
+    for (const qsizetype field : {18, 22})
+        patch32(zipLie, zip.indexOf(stored) - 40 + field, quint32(stored.size() + inserted.size() + 100), false);
+    const qsizetype end = zipLie.lastIndexOf("PK\5\6");
+    patch32(zipLie, end + 16, qFromLittleEndian<quint32>(zipLie.constData() + end + 16) + inserted.size(), false);
+    const QByteArray mp3Head = id3Tag(QByteArray("TIT2\0\0\0\x05\0\0\0Tone", 15), 200000).left(1024);
+    // Ending inside the third photo behind it.
+    const QByteArray pdf = pdfAround(stored, 2024 + padded(jfif, 0, 0).size() + padded(photos[1], 0, 0).size());
+    const QByteArray pdfHead = pdf.left(pdf.indexOf(stored) + 1024);
+    const QByteArray pdfTail = pdf.mid(pdf.indexOf("\nendstream"));
+    const QByteArray byReference = pdfAround(jfif);
+    const QByteArray byReferenceHead = byReference.left(byReference.indexOf(jfif) + 1024);
+
+    QByteArray raw = picture_cards::nonZeroBytes(65536, 1);
+    quint32 seed = 5;
+    for (const QByteArray &b : {zipLie, mp3Head, pdfHead, byReferenceHead}) {
+        for (const QByteArray &f : {b, jfif, photos[1], jfif, b == pdfHead ? pdfTail : QByteArray()})
+            raw += padded(f, 0, seed++);
+        raw += picture_cards::nonZeroBytes(256 * 1024, seed++);   // where the stated lengths end
+    }
+    ASSERT_TRUE(writeFileBytes(dir + "/raw.img", raw));
+
+    const scan_images::FoundFiles f = scan_images::scanForFiles(dir + "/raw.img");
+    ASSERT_EQ(f.result.end, ScanEnd::Finished);
+    const std::string names = f.names.join(' ').toStdString();
+    EXPECT_EQ(f.files.count(jfif), 9) << names;
+    EXPECT_EQ(f.files.count(photos[1]), 4) << names;
+    EXPECT_TRUE(f.files.contains(zipLie.left(zipLie.indexOf(jfif)))) << names;
+    EXPECT_TRUE(f.files.contains(pdfHead)) << names;
 }

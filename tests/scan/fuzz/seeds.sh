@@ -33,8 +33,16 @@ fi
 # and the committed samples (LibreOffice, ghostscript, ffmpeg).
 if command -v sox >/dev/null 2>&1; then
   sox -n -r 44100 -c 1 -b 16 "$work/s.wav" synth 0.1 sine 440 || true
-  if command -v lame >/dev/null 2>&1; then lame --quiet -b 64 "$work/s.wav" "$work/s.mp3" || true; fi
-  if command -v zip >/dev/null 2>&1; then zip -q -j "$work/s.zip" "$work/s.wav" || true; fi
+  if command -v lame >/dev/null 2>&1; then
+    lame --quiet -b 64 "$work/s.wav" "$work/s.mp3" || true
+    lame --quiet -V 4 --add-id3v2 --tt Tone "$work/s.wav" "$work/v.mp3" || true
+  fi
+  if command -v zip >/dev/null 2>&1; then
+    zip -q -j "$work/s.zip" "$work/s.wav" || true
+    # Stored entries, and stored entries written to a pipe (with extra fields).
+    zip -q -0 -j "$work/t.zip" "$work/s.wav" "$work/s.mp3" || true
+    zip -q -0 - "$work/s.wav" < /dev/null > "$work/u.zip" || true
+  fi
 fi
 if command -v ffmpeg >/dev/null 2>&1; then
   for v in m.mov m.mp4 m.mpg m.vob; do
@@ -69,6 +77,9 @@ fat = b''.join(struct.pack('<I', 0xFFFFFFFD if k < 110 else 0xFFFFFFFC if k == 1
 difat = struct.pack('<I', 109) + b'\xff' * 504 + struct.pack('<I', 0xFFFFFFFE)
 open(out + '/difat.doc', 'wb').write(head + fat + difat + bytes(512))
 PY
+  # A ZIP written to a pipe: every entry's sizes in its data descriptor.
+  python3 -c "import sys, zipfile
+with zipfile.ZipFile(sys.stdout.buffer, 'w') as z: z.writestr('a.txt', b'card ' * 900)" | cat > "$work/piped.zip" || true
 fi
 for f in "$work"/*; do
   [ -f "$f" ] || continue

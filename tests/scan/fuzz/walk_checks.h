@@ -4,9 +4,11 @@
 // of found files of every format (RIFF, PDF, ZIP, OLE, MP3, CAB, SWF, EPS,
 // PSD, ASF, RAR, ISO boxes, MPEG packs and the pictures) with their empty
 // sectors, asked between the pieces whether the bytes ahead are the file's own
-// (as the scan asks at a signature), an OLE walk reading back only what it was
-// fed, and the start tests of movies and program streams. Plain C++: abort() on
-// a broken promise, so that libFuzzer and a test see it alike.
+// (as the scan asks at a signature) and, where the structure places or covers
+// them (the MP3 tag and frames, the ZIP entries and the PDF streams among
+// them), noted and given back as the scan does; an OLE walk reading back only
+// what it was fed, and the start tests of movies and program streams. Plain
+// C++: abort() on a broken promise, so that libFuzzer and a test see it alike.
 #pragma once
 
 #include "scan/innerstarts.h"
@@ -106,10 +108,13 @@ void checkGivingBack(const MakeWalker &make, const uint8_t *data, size_t n, uint
         while (s.at < stopAt && s.w.wantsMore()) {
             s.x ^= s.x << 13, s.x ^= s.x >> 17, s.x ^= s.x << 5;
             const size_t ahead = std::min<size_t>(n - s.at, 4096);
+            const bool holds = s.w.holdsNext(data + s.at, ahead, -1), claims = s.w.claimsNext(-1);
+            // A structure that broke off places and covers nothing more.
+            check(!s.w.brokeOff() || (!holds && !claims));
             if (!s.inner.full() && s.at > 0) {
-                if (s.w.holdsNext(data + s.at, ahead, -1))
+                if (holds)
                     s.inner.add({int64_t(s.at), int64_t(s.at), 0, true});
-                else if (s.w.claimsNext(-1))
+                else if (claims)
                     s.inner.add({int64_t(s.at), int64_t(s.at), 0, false});
             }
             const size_t k = std::min<size_t>(n - s.at, 1 + s.x % 1500);
