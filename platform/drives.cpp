@@ -3,6 +3,7 @@
 #include "platform/partitiontable.h"
 #include "platform/paths.h"
 #include "platform/rawio.h"
+#include "platform/rawwrite.h"
 #include "platform/settings.h"
 #include "platform/volumecontrol.h"
 #include "platform/volumefacts.h"
@@ -18,7 +19,9 @@
 #include <QTextStream>
 #include <chrono>
 #include <future>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <thread>
 
 namespace plat {
@@ -839,6 +842,90 @@ bool sameDisk(QChar a, QChar b)
         return true;
     auto ea = DriveTable::instance().entry(a), eb = DriveTable::instance().entry(b);
     return ea && eb && !ea->disk.isEmpty() && ea->disk == eb->disk;
+}
+
+namespace {
+
+// The whole disk ("/sys/block/sdb") of a block device named by a sysfs link
+// to it ("/sys/dev/block/8:17", "/sys/class/block/sdb1"); empty when there
+// is no such device.
+QString wholeDiskOf(const QString &sysLink)
+{
+    const QString link = QFileInfo(sysLink).canonicalFilePath();
+    if (link.isEmpty() || !QFile::exists(link + "/dev"))
+        return {};
+    const QString disk = QFile::exists(link + "/partition") ? QFileInfo(link).path() : link;
+    return "/sys/block/" + QFileInfo(disk).fileName();
+}
+
+// The whole disk of a device node ("/dev/loop0", "/dev/disk/by-id/..."), or empty.
+QString wholeDiskOfNode(const QString &node)
+{
+    if (!node.startsWith("/dev/"))
+        return {};
+    const QString real = QFileInfo(node).canonicalFilePath();
+    return real.isEmpty() ? QString() : wholeDiskOf("/sys/class/block/" + QFileInfo(real).fileName());
+}
+
+// What a letter's medium is read from: its whole disk and the loop devices
+// over its image ("/sys/block/..."), and the image files (canonical paths).
+// A loop device given a letter stands for the file it reads as well.
+void mediumOf(const DriveEntry &e, QSet<QString> &disks, QSet<QString> &files)
+{
+    if (e.kind == DriveKind::VirtualImage) {
+        const QString image = QFileInfo(e.device).canonicalFilePath();
+        if (!image.isEmpty())
+            files.insert(image);
+    } else if (const QString disk = wholeDiskOfNode(e.device); !disk.isEmpty()) {
+        disks.insert(disk);
+        const QString backing = readSys(disk + "/loop/backing_file");
+        const QString image = backing.endsWith(" (deleted)") ? QString() : QFileInfo(backing).canonicalFilePath();
+        if (!image.isEmpty())
+            files.insert(image);
+    }
+    for (const QString &image : QSet<QString>(files))
+        for (const QString &loop : loopDevicesOf(image))
+            if (const QString disk = wholeDiskOfNode(loop); !disk.isEmpty())
+                disks.insert(disk);
+}
+
+} // namespace
+
+bool sameDisk(const QString &path, QChar letter)
+{
+    if (path.size() >= 2 && path[1] == ':' && path[0].isLetter() && sameDisk(path[0], letter))
+        return true;
+    const auto e = DriveTable::instance().entry(letter);
+    if (!e || e->device.isEmpty() || e->kind == DriveKind::NetworkMount || e->kind == DriveKind::VirtualFolder)
+        return false;
+    // The folder, or the nearest one above it that exists (a save folder is
+    // made when the first file goes into it).
+    QString at = toNative(path);
+    if (at.isEmpty())
+        return false;
+    struct stat st {};
+    while (::stat(QFile::encodeName(at).constData(), &st) != 0) {
+        const QString up = QFileInfo(at).path();
+        if (up == at || at.isEmpty())
+            return false;
+        at = up;
+    }
+    QSet<QString> disks, files;
+    mediumOf(*e, disks, files);
+    // A file system on a block device: its device number; otherwise what the
+    // mount table says it is mounted from: a device (a FUSE mount of one) or
+    // a file (a FUSE mount of an image).
+    const QString majMin = QStringLiteral("%1:%2").arg(major(st.st_dev)).arg(minor(st.st_dev));
+    if (major(st.st_dev) != 0 && disks.contains(wholeDiskOf("/sys/dev/block/" + majMin)))
+        return true;
+    for (const MountRec &m : readMounts()) {
+        if (m.majMin != majMin)
+            continue;
+        if (m.source.startsWith("/dev/") ? disks.contains(wholeDiskOfNode(m.source))
+                                         : m.source.startsWith('/') && files.contains(QFileInfo(m.source).canonicalFilePath()))
+            return true;
+    }
+    return false;
 }
 
 QString driveRootNative(QChar letter)

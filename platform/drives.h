@@ -119,6 +119,13 @@ bool diskFreeBytes(QChar letter, quint64 *freeToCaller, quint64 *totalBytes);
 
 // Whether two letters lie on the same physical disk.
 bool sameDisk(QChar a, QChar b);
+// Whether a folder (an internal path; one not made yet counts by the nearest
+// folder above it) lies on the physical disk of a letter's medium: its letter
+// is on that disk, or the file system holding it is read from that disk,
+// from a loop device over the letter's image file, or from the image file
+// itself (a FUSE mount of it). The file system that merely holds an image
+// file is not the image's disk.
+bool sameDisk(const QString &path, QChar letter);
 
 // The native root of a letter's files, or empty.
 QString driveRootNative(QChar letter);

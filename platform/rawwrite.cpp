@@ -123,20 +123,26 @@ QString diskSerial(const Topology &t)
     return s;
 }
 
-// The loop device that reads from this image file; empty when none does.
-QString loopDeviceOf(const QString &imageNative)
+} // namespace
+
+QStringList loopDevicesOf(const QString &imageNative)
 {
+    QStringList found;
     const QString image = QFileInfo(imageNative).canonicalFilePath();
+    if (image.isEmpty())
+        return found;
     const QStringList loops = QDir(QStringLiteral("/sys/block")).entryList({QStringLiteral("loop*")}, QDir::Dirs);
     for (const QString &loop : loops) {
         QString backing = readSysText(QStringLiteral("/sys/block/") + loop + QStringLiteral("/loop/backing_file"));
         if (backing.endsWith(QLatin1String(" (deleted)")))
             continue;
         if (!backing.isEmpty() && QFileInfo(backing).canonicalFilePath() == image)
-            return QStringLiteral("/dev/") + loop;
+            found << QStringLiteral("/dev/") + loop;
     }
-    return {};
+    return found;
 }
+
+namespace {
 
 void readVolumeFacts(QChar letter, MediumFacts &f)
 {
@@ -180,7 +186,7 @@ MediumFacts factsOf(const DriveEntry &e)
         f.sizeBytes = e.windowLength >= 0 ? e.windowLength : qint64(st.st_size);
         // A virtual drive with a files folder stands for a mounted volume.
         f.mounted = !e.mountPoint.isEmpty();
-        f.loopDevice = loopDeviceOf(e.device);
+        f.loopDevice = loopDevicesOf(e.device).value(0);
         f.readOnly = f.readOnly || ::access(nativeBytes(e.device).constData(), W_OK) != 0;
         if (!S_ISREG(st.st_mode))
             f.present = false;

@@ -48,6 +48,10 @@ struct MediumFacts {
     bool readOnly = false;
 };
 
+// The loop devices ("/dev/loop3") that read from an image file (a native
+// path), in the order of their names; none for a file that does not exist.
+QStringList loopDevicesOf(const QString &imageNative);
+
 // The facts of a letter's medium; empty for a letter the table does not know.
 std::optional<MediumFacts> mediumFacts(QChar letter);
 // Tests: every answer of mediumFacts (and of the guard) passes through the

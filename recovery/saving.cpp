@@ -397,13 +397,14 @@ int64_t CopyFileInto(const QString &sourceNative, QFile &out, const std::functio
 
 bool TargetOnSourceDisk(const QString &target, const QString &source)
 {
-    const QChar t = letterOf(target);
     const QString s = source.trimmed();
     // Only a drive source has a disk to protect; an image is a file.
-    if (t.isNull() || s.size() > 3)
+    if (letterOf(target).isNull() || s.size() > 3)
         return false;
     const QChar sl = letterOf(s);
     if (sl.isNull() || sl == QLatin1Char('C'))
         return false;
-    return t == sl || plat::sameDisk(t, sl);
+    // By its letter, or by the mount that holds it (an image's or a
+    // device's file system mounted where no letter tells it).
+    return plat::sameDisk(target, sl);
 }

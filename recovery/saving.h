@@ -137,6 +137,7 @@ FatWriteResult WriteFatEntryData(const QString &drive, const DeletedEntryRecord 
 int64_t CopyFileInto(const QString &sourceNative, QFile &out, const std::function<bool()> &keepGoing = {});
 
 // The source may not receive saved files: the target (an internal path)
-// lies on the physical disk of a drive source. A source that is the system
-// drive, or an image file, refuses nothing.
+// lies on the physical disk of a drive source, by its letter or by the
+// mount that holds it (plat::sameDisk). A source that is the system drive,
+// or an image file, refuses nothing.
 bool TargetOnSourceDisk(const QString &target, const QString &source);

@@ -107,7 +107,7 @@ void frmRecover::CmdBackup_Click()
             if (ChooserCancelled(answer) || answer.isEmpty())
                 return;
             const QString folder = withSlash(plat::canonicalInternal(answer));
-            if (folder.size() >= 2 && plat::sameDisk(folder[0], SourceName[0])) {
+            if (folder.size() >= 2 && plat::sameDisk(folder, SourceName[0])) {
                 MsgBoxPositioned(hWnd(),
                                  GetString(273, QStringLiteral("Cannot use the same disk for saving.")) + QStringLiteral("\r\n")
                                      + GetString(274, QStringLiteral("Please select another drive.")),
@@ -168,7 +168,7 @@ void frmRecover::BackupDiskImage()
     if (RecoveryStage != 2 && !BackupFolder.contains(kDiskImagesSub, Qt::CaseInsensitive))
         BackupFolder += kDiskImagesSub;
     // Never onto the medium being copied, whatever the folder's history.
-    if (BackupFolder.size() < 4 || SourceName.isEmpty() || plat::sameDisk(BackupFolder[0], SourceName[0])) {
+    if (BackupFolder.size() < 4 || SourceName.isEmpty() || plat::sameDisk(BackupFolder, SourceName[0])) {
         MsgBoxPositioned(hWnd(),
                          GetString(273, QStringLiteral("Cannot use the same disk for saving.")) + QStringLiteral("\r\n")
                              + GetString(274, QStringLiteral("Please select another drive.")),

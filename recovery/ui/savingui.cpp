@@ -338,6 +338,7 @@ void frmRecover::CmdSaveAs_Click()
         }
         int moved = 0, failed = 0;
         int lastMoved = -1;   // the highest index moved
+        QString acceptedFolder;   // a target folder that passed the checks
         bool stop = false;
         int last = std::min<int>(List3.ListCount(), int(FoundFilePaths.size())) - 1;
         if (ResumePosition >= 1)
@@ -377,8 +378,15 @@ void frmRecover::CmdSaveAs_Click()
                     QString defaultExtension;
                     t = FileDialog(mode, owner, fileName, title, start, flags, filter, filterIndex, defaultExtension);
                 }
-                if (t.isEmpty() || !RefuseSaveTarget(t.left(t.lastIndexOf(QLatin1Char('\\')) + 1)))
+                // A folder is checked once: the files after the first go
+                // into the folder it took.
+                const QString tFolder = t.left(t.lastIndexOf(QLatin1Char('\\')) + 1);
+                if (t.isEmpty() || tFolder == acceptedFolder)
                     break;
+                if (!RefuseSaveTarget(tFolder)) {
+                    acceptedFolder = tFolder;
+                    break;
+                }
                 ShowSameDiskWarning();
             }
             if (stop)

@@ -167,7 +167,7 @@ void frmRecover::ResumeDamagedMediaRecovery()
         for (const QString &folder : candidates) {
             if (folder.size() < 4 || folder.contains(QLatin1Char('"')))
                 continue;
-            if (SourceDrive.size() >= 1 && plat::sameDisk(folder[0], SourceDrive[0]))
+            if (SourceDrive.size() >= 1 && plat::sameDisk(folder, SourceDrive[0]))
                 continue;
             if (!CacheRoot.isEmpty() && IsSameOrBelow(folder, CacheRoot))
                 continue;

@@ -1,15 +1,19 @@
 // Saving: free names that never touch the user's files, Save Selected and
 // Save All of quick-undelete entries and of found files into a folder on
 // another file system, with a clash, a cancelled dialog and a full target,
-// and the refusal of the cache and of the disk recovered from.
+// and the refusal of the cache and of the disk recovered from, also where
+// that disk is reached through a mount of its image or of a loop device.
+#include "tests/recovery/media_fixtures.h"
 #include "tests/support/chooser_script.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/responder.h"
 #include "tests/undelete/undelete_support.h"
 
 #include "drive/chooserpath.h"
+#include "drive/driveinfo.h"
 #include "drive/files.h"
 #include "drive/ui/fileopui.h"
+#include "platform/drives.h"
 #include "platform/paths.h"
 #include "recovery/saving.h"
 
@@ -677,4 +681,89 @@ TEST(UndeleteSave, LongNamesInAnyScriptAreListedAndSavedWhole)
     EXPECT_EQ(readFileBytes(selected + "/" + existing), patternBytes(1200, 28));
     QDir(target).removeRecursively();
     QDir(selected).removeRecursively();
+}
+
+namespace {
+
+// An ntfs-3g mount, taken down at the end whatever the test did.
+struct NtfsMount {
+    QString point;
+    NtfsMount(const QString &source, const QString &at)
+    {
+        if (QDir().mkpath(at) && runTool("ntfs-3g", {"-o", "noatime", source, at}) == 0)
+            point = at;
+    }
+    ~NtfsMount()
+    {
+        if (!point.isEmpty() && runTool("umount", {point}) != 0)
+            runTool("umount", {"-l", point});
+    }
+};
+
+// Save All of the deleted photos into the mount (its root: a folder made
+// there would take a deleted photo's record) is refused with the same-disk
+// box; the image stays as it was.
+void expectRefusedOnMount(frmRecover &w, const QString &mountPoint, const QString &image)
+{
+    const QByteArray before = sha(image);
+    MessageScript boxes;
+    w.CmdQuickUndelete_Click();
+    ASSERT_GT(lineOf(w.List2, "  photo7.jpg"), 1);
+    boxes.expect(plat::id::OK, "You are trying to save to the disk recovered from.");
+    ChooserStartPath = internalFolder(mountPoint);
+    ChooserScript chooser;
+    chooser.ok().cancel();
+    w.CmdSaveAll_Click();
+    EXPECT_TRUE(QDir(mountPoint).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(sha(image), before);
+}
+
+} // namespace
+
+TEST(SaveOntoTheSource, AMountOfTheImageOrOfALoopDeviceOverItIsRefused)
+{
+    // 16 MiB of NTFS whose photos were written, then deleted, through ntfs-3g.
+    const QString dir = makeTempDir("srcmount"), image = dir + "/photos.img";
+    ASSERT_TRUE(writeFileBytes(image, {}) && QFile::resize(image, 16 << 20));
+    ASSERT_EQ(runTool("mkntfs", {"-F", "-f", "-q", image}), 0);
+    QList<QByteArray> photos;
+    {
+        NtfsMount fill(image, dir + "/fill");
+        if (fill.point.isEmpty())
+            GTEST_SKIP() << "ntfs-3g cannot mount here (root and /dev/fuse are needed)";
+        for (int i = 0; i < 8; ++i)
+            ASSERT_TRUE(writeFileBytes(fill.point + QStringLiteral("/photo%1.jpg").arg(i),
+                                       photos.emplaceBack(patternBytes(20000 + 3000 * i, 40 + i))));
+        for (int i = 0; i < 8; ++i)
+            ASSERT_TRUE(QFile::remove(fill.point + QStringLiteral("/photo%1.jpg").arg(i)));
+    }
+    WindowOnImage on(image);   // E: image=...
+    {
+        NtfsMount onFile(image, dir + "/onfile");   // the image is the mount's source
+        ASSERT_FALSE(onFile.point.isEmpty());
+        expectRefusedOnMount(on.w, onFile.point, image);
+        EXPECT_TRUE(plat::sameDisk(internalFolder(onFile.point + "/not/made"), 'E'));
+        // Beside the image, on the file system holding it: saved.
+        MessageScript boxes;
+        const QString beside = saveAllInto(on.w, "beside");
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(readFileBytes(beside + QStringLiteral("/photo%1.jpg").arg(i)), photos[i]) << i;
+    }
+    auto loop = media_test::LoopDevice::attach(image, false);
+    if (!loop)
+        GTEST_SKIP() << "losetup cannot attach a loop device here (root and /dev/loop-control are needed)";
+    NtfsMount onLoop(loop->device, dir + "/onloop");
+    ASSERT_FALSE(onLoop.point.isEmpty());
+    expectRefusedOnMount(on.w, onLoop.point, image);
+    ASSERT_TRUE(plat::DriveTable::instance().attachDevice('E', loop->device));   // E: device=/dev/loopN
+    plat::DriveTable::instance().refresh();
+    ResetDriveInfo();
+    GetDriveInfo("E:");
+    expectRefusedOnMount(on.w, onLoop.point, image);
+    EXPECT_FALSE(plat::sameDisk(internalFolder(dir), 'E'));
+    // The medium of the last scan, as Searched.dat names it.
+    on.w.SourceName = "C:";
+    on.w.SourceDrive = "E:";
+    on.w.SourceVolumeSerial = int32_t(GetVolumeSerial("E:"));
+    EXPECT_TRUE(on.w.RefuseSaveTarget(internalFolder(onLoop.point)));
 }
