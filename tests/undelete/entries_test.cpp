@@ -22,7 +22,7 @@ DeletedEntryRecord sampleRecord()
     r.FirstCluster = 70123;
     r.Size = 3'000'000'000LL;   // a FAT file above 2 GiB keeps its size
     r.Recoverable = 12345;
-    r.Attributes = 0x20;
+    r.Attributes = 0x20 | DeletedEntryRecord::kRecoverablePart;
     r.Occupied = -1;
     return r;
 }
@@ -74,6 +74,33 @@ TEST(EntryRecord, FileFormRoundTripAndLayout)
     ASSERT_TRUE(ReadEntryRecord(marked.constData(), marked.size(), pos, back));
     EXPECT_TRUE(back.IsDeleted() && back.IsDirectory());
     EXPECT_EQ(back.AttributeByte(), 16);
+
+    // Sizes past 32 bits read back whole (their 32-bit fields say 0xFFFFFFFF
+    // as they did); a record cut inside them is not read.
+    DeletedEntryRecord wide;
+    wide.Name = "A.B";
+    wide.MftIndex = 70;
+    wide.Size = (1LL << 42) + 303104;
+    wide.Recoverable = 303104;
+    wide.SetRecoverableInPart(true);
+    const QByteArray wideBytes = EntryRecordBytes(wide);
+    EXPECT_EQ(wideBytes.mid(9 + 32, 4), QByteArray(4, char(0xFF))) << "the 32-bit Size";
+    pos = 0;
+    ASSERT_TRUE(ReadEntryRecord(wideBytes.constData(), wideBytes.size(), pos, back));
+    EXPECT_EQ(pos, wideBytes.size());
+    EXPECT_EQ(back, wide);
+    pos = 0;
+    EXPECT_FALSE(ReadEntryRecord(wideBytes.constData(), wideBytes.size() - 1, pos, back));
+    // A record of a file written before the mark existed said "in part" by a
+    // Size above its Recoverable: it reads as the mark.
+    wide.Size = 300000;
+    wide.Recoverable = 4096;
+    wide.SetRecoverableInPart(false);
+    const QByteArray before = EntryRecordBytes(wide);
+    pos = 0;
+    ASSERT_TRUE(ReadEntryRecord(before.constData(), before.size(), pos, back));
+    EXPECT_TRUE(back.RecoverableInPart());
+    EXPECT_EQ(back.Size, 300000);
 }
 
 TEST(EntryRecord, ReaderRefusesShortAndHostileCounts)
