@@ -673,10 +673,12 @@ public:
     void SearchDeletedEntries(const QString &source);
     // Appends the entries of the drive record's current folder.
     void VulUndeleteList(const QString &filter);
-    // Recoverable and Occupied of an entry (a FAT entry from the FAT and the
-    // first clusters of the other deleted entries). A pass over the list
-    // makes the starts of DeletedEntries once and gives them to every call;
-    // without them a deleted FAT entry has them made for its own call.
+    // Recoverable, Occupied and the mark of being recoverable in part of an
+    // entry (a FAT entry from the FAT and the first clusters of the other
+    // deleted entries; an NTFS entry has them from its listing). A pass over
+    // the list makes the starts of DeletedEntries once and gives them to
+    // every call; without them a deleted FAT entry has them made for its own
+    // call.
     void CheckDeletedChain(int index, const DeletedEntryStarts *starts = nullptr);
     // The type filter of the listing: ".jpg.cr2" from the ticked rows of
     // LvwTypes, or "all".

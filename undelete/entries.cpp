@@ -198,8 +198,13 @@ void AppendEntryRecord(QByteArray &out, const DeletedEntryRecord &r)
     put<int32_t>(out, r.FirstCluster);
     put<uint32_t>(out, sizeField(r.Size));
     put<uint32_t>(out, sizeField(r.Recoverable));
-    put<int32_t>(out, r.Attributes);
+    const bool wide = r.Size > int64_t(UINT32_MAX) || r.Recoverable > int64_t(UINT32_MAX);
+    put<int32_t>(out, wide ? r.Attributes | kEntryWideSizes : r.Attributes & ~kEntryWideSizes);
     put<int16_t>(out, r.Occupied);
+    if (wide) {
+        put<int64_t>(out, std::max<int64_t>(r.Size, 0));
+        put<int64_t>(out, std::max<int64_t>(r.Recoverable, 0));
+    }
 }
 
 QByteArray EntryRecordBytes(const DeletedEntryRecord &record)
@@ -227,7 +232,18 @@ bool ReadEntryRecord(const char *data, qsizetype size, qsizetype &pos, DeletedEn
     r.Recoverable = get<uint32_t>(p + 36);
     r.Attributes = get<int32_t>(p + 40);
     r.Occupied = get<int16_t>(p + 44);
-    pos = at + kEntryRecordMinBytes - 6;
+    at += kEntryRecordMinBytes - 6;
+    if (r.Attributes & kEntryWideSizes) {
+        if (size - at < 16)
+            return false;
+        r.Size = std::max<int64_t>(get<int64_t>(data + at), 0);
+        r.Recoverable = std::max<int64_t>(get<int64_t>(data + at + 8), 0);
+        r.Attributes &= ~kEntryWideSizes;
+        at += 16;
+    }
+    if (r.Recoverable > 0 && r.Recoverable < r.Size)
+        r.SetRecoverableInPart(true);
+    pos = at;
     record = std::move(r);
     return true;
 }

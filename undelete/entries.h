@@ -22,16 +22,20 @@ struct DeletedEntryRecord {
     double Accessed = 0;
     double Modified = 0;
     int32_t FirstCluster = 0;   // FAT: first cluster; NTFS: LCN of the data's first VCN (0 when resident)
-    int64_t Size = 0;           // bytes (the file form holds 32 bits of it)
+    int64_t Size = 0;           // bytes
     int64_t Recoverable = 0;    // bytes a save can restore; 0: none or not judged yet
     int32_t Attributes = 0;     // FAT attribute byte: 1 read-only, 2 hidden, 4 system, 8 label, 16 directory,
-                                // 32 archive; above it kInDeletedFolder
+                                // 32 archive; above it kInDeletedFolder and kRecoverablePart
     int16_t Occupied = 0;       // -1: a cluster of the entry is in use by another file
 
     // Set above the attribute byte: the entry was found inside a deleted
     // folder (at any depth), so it is deleted whatever its own first byte
     // says. Files written without it read as before.
     static constexpr int32_t kInDeletedFolder = 0x100;
+    // Set above the attribute byte: a save restores only part of the entry
+    // (its first Recoverable bytes; with Recoverable 0, none of it). It is
+    // the entry's verdict "partly", whatever its sizes are.
+    static constexpr int32_t kRecoverablePart = 0x200;
 
     bool IsEmpty() const { return Name.isEmpty(); }
     // FAT: the name begins with "?", or the entry lies in a deleted folder;
@@ -41,6 +45,11 @@ struct DeletedEntryRecord {
         return MftIndex > 0 || Name.startsWith(QLatin1Char('?')) || (Attributes & kInDeletedFolder) != 0;
     }
     bool IsDirectory() const { return (Attributes & 16) != 0; }
+    bool RecoverableInPart() const { return (Attributes & kRecoverablePart) != 0; }
+    void SetRecoverableInPart(bool inPart)
+    {
+        Attributes = inPart ? Attributes | kRecoverablePart : Attributes & ~kRecoverablePart;
+    }
     // The attribute byte as the medium holds it.
     uint8_t AttributeByte() const { return uint8_t(Attributes & 0xFF); }
 
@@ -73,14 +82,20 @@ double OleDateFromFileTime(uint64_t fileTime);
 // character boundary), then MftIndex (4), Created, Accessed, Modified (8 each,
 // the date's double), FirstCluster, Size, Recoverable, Attributes (4 each) and
 // Occupied (2), little-endian, no padding: 52 bytes and the texts. A size
-// beyond 32 bits is written as 0xFFFFFFFF.
+// beyond 32 bits is written as 0xFFFFFFFF there, and the record then carries
+// kEntryWideSizes in its attributes and both sizes whole (8 bytes each)
+// after Occupied; records of smaller sizes are written as they always were.
 void AppendEntryRecord(QByteArray &out, const DeletedEntryRecord &record);
 QByteArray EntryRecordBytes(const DeletedEntryRecord &record);
 // The smallest file form of a record (three empty texts).
 constexpr int kEntryRecordMinBytes = 52;
+// Above the attribute byte in the file form only: the sizes follow whole.
+constexpr int32_t kEntryWideSizes = 0x400;
 
 // Reads one record at pos and advances pos; false (pos unchanged) when the
-// bytes end inside the record.
+// bytes end inside the record. A record written before the mark of being
+// recoverable in part said so by a Size above a Recoverable above 0, which
+// reads as the mark.
 bool ReadEntryRecord(const char *data, qsizetype size, qsizetype &pos, DeletedEntryRecord &record);
 // Reads records 0..upperBound from the bytes into a fresh list. The count is
 // checked against the bytes before anything is allocated. True only when

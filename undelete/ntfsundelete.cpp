@@ -117,13 +117,14 @@ std::vector<char> holeRuns(const void *attr, size_t count)
 
 // What runs describe from the first VCN on, up to `limit` clusters: the
 // runs of clusters on the volume, the clusters in all, and the holes. Only
-// what the volume can hold is believed of them:
+// what can be true of them is believed:
 // - a run that leaves the volume ends the description where it leaves it;
-// - the file is never larger than the volume (`fileClusters`): a hole that
-//   would carry it past that is no hole of the file, which ends after the
-//   run before it; a run that would is cut there;
+// - holes belong to a file marked sparse or compressed, whatever its size
+//   against the volume; in any other file a hole cannot be, and the file
+//   ends before it;
 // - no two runs of a file name the same cluster: the file ends after the
 //   runs before the first one that names a cluster named before.
+// A file cut short by these ends after its last run.
 struct RunExtent {
     std::vector<NtfsClusterRun> runs;
     uint64_t clusters = 0;
@@ -162,8 +163,8 @@ size_t firstRunNamedTwice(const std::vector<NtfsClusterRun> &runs)
     return first;
 }
 
-RunExtent extentOf(const std::vector<RunEntry> &entries, const std::vector<char> &hole, uint64_t firstVcn,
-                   uint64_t volumeClusters, uint64_t fileClusters, uint64_t limit)
+RunExtent extentOf(const std::vector<RunEntry> &entries, const std::vector<char> &hole, bool holesAllowed,
+                   uint64_t firstVcn, uint64_t volumeClusters, uint64_t limit)
 {
     struct Piece {
         bool hole;
@@ -179,20 +180,13 @@ RunExtent extentOf(const std::vector<RunEntry> &entries, const std::vector<char>
             break;
         uint64_t length = std::min(e.NextVcn - vcn, limit - clusters);
         bool stop = false;
-        if (length > fileClusters - std::min(fileClusters, clusters)) {
+        if (hole[i] ? !holesAllowed : e.Lcn >= volumeClusters) {
             cut = true;
-            if (hole[i])
-                break;
-            length = fileClusters - std::min(fileClusters, clusters);
-            stop = true;
+            break;
         }
-        if (!hole[i]) {
-            if (e.Lcn >= volumeClusters)
-                break;
-            if (length > volumeClusters - e.Lcn) {
-                length = volumeClusters - e.Lcn;
-                stop = true;
-            }
+        if (!hole[i] && length > volumeClusters - e.Lcn) {
+            length = volumeClusters - e.Lcn;
+            stop = cut = true;
         }
         if (length > 0)
             pieces.push_back({bool(hole[i]), e.Lcn, length});
@@ -229,16 +223,15 @@ RunExtent extentOf(const std::vector<RunEntry> &entries, const std::vector<char>
 
 // The extent of a non-resident $DATA on a volume of clusterBytes-sized
 // clusters and volumeBytes (0: not known): as far as its data size needs
-// (the clusters beyond the allocation hold nothing of the file), and no
-// further than a file as large as the volume.
+// (the clusters beyond the allocation hold nothing of the file).
 RunExtent extentOfData(const void *data, const DataFacts &f, const std::vector<RunEntry> &entries, int64_t clusterBytes,
                        int64_t volumeBytes)
 {
     const uint64_t c = uint64_t(clusterBytes);
     const uint64_t wanted = std::min(f.dataSize, f.allocated);
     const uint64_t volumeClusters = volumeBytes > 0 ? uint64_t(volumeBytes) / c : UINT64_MAX;
-    const uint64_t fileClusters = volumeBytes > 0 ? (uint64_t(volumeBytes) + c - 1) / c : UINT64_MAX;
-    return extentOf(entries, holeRuns(data, entries.size()), f.firstVcn, volumeClusters, fileClusters,
+    const bool holesAllowed = f.flags & (FENNICK_ATTR_SPARSE | FENNICK_ATTR_COMPRESSED);
+    return extentOf(entries, holeRuns(data, entries.size()), holesAllowed, f.firstVcn, volumeClusters,
                     wanted / c + (wanted % c ? 1 : 0));
 }
 
@@ -401,18 +394,13 @@ NtfsListResult MUndeleteNTFS::ListDeletedNtfsEntries(std::vector<DeletedEntryRec
             MapVCN2LCN(data, &f.firstVcn, &lcn, &run);
             r.FirstCluster = int32_t(uint32_t(lcn));
         }
-        // What a save writes, and a size the volume can hold: a record that
-        // claims more than its runs describe, or more than the volume
-        // holds, is recoverable only in part, and listed so even where
-        // what is saved of it fills the volume.
+        // The data size, and what a save writes: a record that claims more
+        // than its runs can truly describe is recoverable only in part, or
+        // not at all where they describe nothing of it.
         const uint64_t saveable = f.resident ? f.dataSize : SaveableBytes(rec).value_or(0);
-        uint64_t size = f.dataSize;
-        if (VolumeBytes > 0 && size > uint64_t(VolumeBytes))
-            size = std::max(saveable, uint64_t(VolumeBytes));
-        if (saveable < f.dataSize && size <= saveable)
-            size = saveable + 1;
-        r.Size = size == 0 ? 1 : int64_t(size);
-        r.Recoverable = f.dataSize == 0 ? 1 : std::max<int64_t>(1, int64_t(saveable));
+        r.Size = f.dataSize == 0 ? 1 : int64_t(f.dataSize);
+        r.Recoverable = f.dataSize == 0 ? 1 : int64_t(saveable);
+        r.SetRecoverableInPart(saveable < f.dataSize);
         entries.push_back(std::move(r));
     }
     if (progress)
@@ -461,9 +449,9 @@ std::optional<uint64_t> MUndeleteNTFS::saveable(uint32_t mftIndex, std::vector<s
     if (ClusterBytes <= 0 || !decodedRuns(MftBlock, mftIndex, entries))
         return std::nullopt;
     const RunExtent x = extentOfData(data, f, entries, ClusterBytes, VolumeBytes);
-    uint64_t bytes = std::min(std::min(f.dataSize, f.allocated), x.clusters * uint64_t(ClusterBytes));
-    if (VolumeBytes > 0)
-        bytes = std::min(bytes, uint64_t(VolumeBytes));
+    // Clusters on the volume never give more than it holds (runs naming a
+    // cluster twice end the file); holes only where the file may have them.
+    const uint64_t bytes = std::min(std::min(f.dataSize, f.allocated), x.clusters * uint64_t(ClusterBytes));
     if (holesOut)
         *holesOut = x.holes;
     return bytes;
@@ -491,6 +479,9 @@ NtfsWrite MUndeleteNTFS::WriteNtfsEntryFile(uint32_t mftIndex, QFile &target, co
     // Only what the runs describe is written: a size they do not cover is
     // no data of the file.
     const uint64_t total = *bytes, c = uint64_t(ClusterBytes);
+    // Nothing of the data can be read: no file rather than an empty one.
+    if (total == 0 && f.dataSize > 0)
+        return NtfsWrite::Failed;
     bool complete = total == f.dataSize && !(f.flags & (FENNICK_ATTR_COMPRESSED | FENNICK_ATTR_ENCRYPTED));
     const uint64_t wholeClusters = (total + c - 1) / c * c;
     const int64_t pieceMax = int64_t(std::min<uint64_t>(wholeClusters, uint64_t(kPieceBytes)));

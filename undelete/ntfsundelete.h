@@ -31,7 +31,7 @@ enum class NtfsWrite {
     Incomplete,      // some runs could not be read (zeros there), or the data is compressed or encrypted
     ClustersInUse,   // read whole, but clusters of it belong to a file again
     Stopped,         // the save was stopped part-way
-    Failed,          // no record, no data, or the file could not be written
+    Failed,          // no record, no data, none of the data readable, or the file could not be written
 };
 
 // Consecutive clusters of a record's data on the volume.
@@ -64,9 +64,9 @@ struct MUndeleteNTFS {
     // extension filter (".jpg.cr2" or "all"), skipping the program's work
     // files and paths holding "Temp" (any case), "RIVozud" or "Backup", and
     // data sizes below minBytes or above maxBytes (0: no upper limit). An
-    // entry's Recoverable is what a save writes (SaveableBytes); its Size the
-    // data size, but never more than the volume holds, and above Recoverable
-    // whenever a save writes less than the data size.
+    // entry's Size is the data size (1 for none); its Recoverable what a save
+    // writes (SaveableBytes), and it is marked recoverable in part whenever
+    // that is less than the data size (Recoverable 0: nothing of it).
     // The list ends with no spare slot. progress(record, recordCount) is
     // called about every 1% of the records.
     NtfsListResult ListDeletedNtfsEntries(std::vector<DeletedEntryRecord> &entries, const QString &filter,
@@ -80,16 +80,18 @@ struct MUndeleteNTFS {
 
     // The bytes of a record's data that a save writes: its data size, cut
     // to what its runs describe from its first VCN on, as far as they can be
-    // true: up to a run that leaves the volume, never larger than the volume
-    // (a hole that would make it larger ends it after the run before), and
-    // ending after the runs before one that names a cluster named before.
-    // Resident data: its value. Empty without a table, a record or its $DATA.
+    // true: up to a run that leaves the volume, before a hole in data not
+    // marked sparse or compressed (holes of a sparse file count whatever its
+    // size against the volume), and after the runs before one that names a
+    // cluster named before. Resident data: its value. Empty without a table,
+    // a record or its $DATA.
     std::optional<uint64_t> SaveableBytes(uint32_t mftIndex) const;
 
     // Writes the data of a record into an open file, in pieces of at most
     // 8 MiB: SaveableBytes of it, Complete only when that is the whole data
-    // size (zeros only for holes and past the initialized size). keepGoing
-    // is asked after every piece; false ends the write (Stopped).
+    // size (holes left as holes, zeros past the initialized size); Failed
+    // when none of a data size above 0 can be written. keepGoing is asked
+    // after every piece; false ends the write (Stopped).
     NtfsWrite WriteNtfsEntryFile(uint32_t mftIndex, QFile &target, const std::function<bool()> &keepGoing = {});
 
 private:

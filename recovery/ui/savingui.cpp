@@ -252,7 +252,7 @@ void frmRecover::CmdSaveAll_Click()
                 // clusters only, so one with clusters of another file in its
                 // way is picked too (and stays marked occupied).
                 bool picked = false;
-                if (e.Recoverable != 0 && e.MftIndex > 0 && e.Occupied == 0) {
+                if ((e.Recoverable != 0 || e.RecoverableInPart()) && e.MftIndex > 0 && e.Occupied == 0) {
                     e.Occupied = NtfsEntryClusterUse(SourceName, e.MftIndex, false) == ClusterUse::Used ? -1 : 0;
                     picked = e.Occupied == 0;
                 } else if (e.Recoverable != 0 && e.MftIndex == 0) {
@@ -439,7 +439,8 @@ void frmRecover::CmdSaveAs_Click()
     // --- the quick-undelete entries ----------------------------------------------
     for (int i = 1; i < List2.ListCount(); ++i) {
         const int k = EntryIndexOfLine(List2, i);
-        if (List2.Selected(i) && k > 0 && DeletedEntries[size_t(k)].Recoverable == 0) {
+        if (List2.Selected(i) && k > 0 && DeletedEntries[size_t(k)].Recoverable == 0
+            && !DeletedEntries[size_t(k)].RecoverableInPart()) {
             OperationBusy = true;   // no preview while lines are deselected
             List2.setSelected(i, false);
             OperationBusy = false;

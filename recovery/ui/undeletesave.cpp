@@ -114,10 +114,11 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
         SaveFirstCluster = e.FirstCluster;
         SaveSize = e.Size;
         SaveSource = SourceName;
-        const int64_t m = e.MftIndex, r = e.Recoverable, z = e.Size;
+        const int64_t m = e.MftIndex, r = e.Recoverable;
+        const bool inPart = e.RecoverableInPart();
         bool declined = false;
         SaveOutcome outcome = SaveOutcome::Skipped;
-        if ((m + r >= 1 && !AskSaveName) || (r == z && r != 0)) {
+        if ((m + r >= 1 && !AskSaveName) || (!inPart && r != 0)) {
             QString name = SaveName;
             outcome = SaveUndeleteEntry(name, k);
             if (!AskSaveName && outcome != SaveOutcome::NotSaved && outcome != SaveOutcome::Cancelled
@@ -127,7 +128,7 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
                 DrawThumbnail(plat::toInternal(SavedFilePath), Picture1, int(Picture1.Width()), int(Picture1.Height()));
             }
         } else if (AskSaveName) {
-            if (r == 0 && m == 0) {
+            if (r == 0 && (m == 0 || inPart)) {
                 const QString size0 = GetString(627, QStringLiteral("Recovering size = 0"));
                 if (BatchSave)
                     MsgBoxTimed(QString::number(hWnd()), size0, 0, GetString(384, QStringLiteral("Undelete")));
@@ -138,7 +139,7 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
                                          + QStringLiteral("   "),
                                      plat::mb::OK + plat::mb::IconExclamation, GetString(384, QStringLiteral("Undelete")));
                 outcome = SaveOutcome::NotSaved;
-            } else if (r > 0 && r < z) {
+            } else if (r > 0 && inPart) {
                 int answer = plat::id::Yes;
                 if (!BatchSave)
                     answer = MsgBoxPositioned(
@@ -308,7 +309,7 @@ SaveOutcome frmRecover::WriteUndeleteEntryFile(QString &name, int index)
             wrote = w.firstReadable && !w.writeFailed;
             // A deleted entry judged occupied (its clusters run into another
             // file's) is never whole, however its clusters read.
-            whole = w.complete && !w.clustersInUse && (!e.IsDeleted() || (e.Recoverable >= e.Size && e.Occupied == 0));
+            whole = w.complete && !w.clustersInUse && (!e.IsDeleted() || (!e.RecoverableInPart() && e.Occupied == 0));
             written = w.bytes;
         }
     }

@@ -22,7 +22,7 @@ DeletedEntryRecord sampleRecord()
     r.FirstCluster = 70123;
     r.Size = 3'000'000'000LL;   // a FAT file above 2 GiB keeps its size
     r.Recoverable = 12345;
-    r.Attributes = 0x20;
+    r.Attributes = 0x20 | DeletedEntryRecord::kRecoverablePart;
     r.Occupied = -1;
     return r;
 }
@@ -74,6 +74,20 @@ TEST(EntryRecord, FileFormRoundTripAndLayout)
     ASSERT_TRUE(ReadEntryRecord(marked.constData(), marked.size(), pos, back));
     EXPECT_TRUE(back.IsDeleted() && back.IsDirectory());
     EXPECT_EQ(back.AttributeByte(), 16);
+
+    // A record whose sizes go on past 32 bits and is cut inside them is not
+    // read; one of a file written before the mark said "in part" by a Size
+    // above its Recoverable, which reads as the mark.
+    small.Size = 1LL << 42;
+    const QByteArray wide = EntryRecordBytes(small);
+    pos = 0;
+    EXPECT_FALSE(ReadEntryRecord(wide.constData(), wide.size() - 1, pos, back));
+    small.Recoverable = 4096;
+    small.Size = 300000;
+    const QByteArray before = EntryRecordBytes(small);
+    pos = 0;
+    ASSERT_TRUE(ReadEntryRecord(before.constData(), before.size(), pos, back));
+    EXPECT_TRUE(back.RecoverableInPart() && back.Size == 300000);
 }
 
 TEST(EntryRecord, ReaderRefusesShortAndHostileCounts)

@@ -14,6 +14,7 @@
 #include "drive/sectors.h"
 #include "platform/paths.h"
 #include "platform/ui/msgbox.h"
+#include "recovery/imageindex.h"
 
 #include <QDir>
 #include <QFile>
@@ -117,6 +118,39 @@ QString makeNtfsImage(const QString &dir, const QList<QPair<QString, QByteArray>
                 }
         }
     return image;
+}
+
+// A new volume of sizeMiB made by mkntfs and mounted through ntfs-3g;
+// false where this machine cannot.
+bool mountNewNtfs(const QString &image, const QString &mount, int sizeMiB)
+{
+    QFile f(image);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(sizeMiB) << 20))
+        return false;
+    f.close();
+    QDir().mkpath(mount);
+    return haveTool("ntfs-3g") && runTool("mkntfs", {"-F", "-f", "-q", image}) == 0
+           && runTool("ntfs-3g", {image, mount}) == 0;
+}
+
+// Whether a file of `size` bytes holds the pieces (offset, bytes) and zeros
+// elsewhere; read 8 MiB at a time.
+bool holdsPieces(const QString &path, qint64 size, const QList<QPair<qint64, QByteArray>> &pieces)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() != size)
+        return false;
+    for (qint64 at = 0; at < size; at += 8 << 20) {
+        QByteArray want(std::min<qint64>(8 << 20, size - at), '\0');
+        for (const auto &[off, bytes] : pieces) {
+            const qint64 from = std::max(off, at), to = std::min(off + bytes.size(), at + want.size());
+            if (from < to)
+                want.replace(from - at, to - from, bytes.mid(from - off, to - from));
+        }
+        if (f.read(want.size()) != want)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -382,8 +416,8 @@ TEST(NtfsUndelete, ARecordClaimingMoreThanItsRunsIsSavedAsFarAsTheyGoAndAStopLea
     ASSERT_TRUE(lines.contains("claim.jpg") && lines.contains("big.bin"));
     const int claim = w.EntryIndexOfLine(w.List2, lines["claim.jpg"]);
     const DeletedEntryRecord &e = w.DeletedEntries[size_t(claim)];
-    EXPECT_LE(e.Size, volume) << "never a size the volume cannot hold";
-    EXPECT_TRUE(e.Recoverable >= photo.size() && e.Recoverable < e.Size);
+    EXPECT_EQ(e.Size, 3LL << 30) << "its own size";
+    EXPECT_TRUE(e.Recoverable >= photo.size() && e.Recoverable < volume && e.RecoverableInPart());
     w.ShowEntryInformation(claim);
     EXPECT_TRUE(w.lblSpecs.Caption().contains("Recovery: probable partly"));
 
@@ -433,12 +467,7 @@ TEST(NtfsUndelete, ASparseFileIsSavedWithItsHolesAsHoles)
     QByteArray original(24 << 20, '\0');
     const QByteArray data = patternBytes(100000, 3);
     original.replace(0, data.size(), data).replace(16 << 20, data.size(), data);
-    QFile f(image);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(32 << 20));
-    f.close();
-    QDir().mkpath(mount);
-    if (!haveTool("ntfs-3g") || runTool("mkntfs", {"-F", "-f", "-q", image}) != 0
-        || runTool("ntfs-3g", {image, mount}) != 0)
+    if (!mountNewNtfs(image, mount, 32))
         GTEST_SKIP() << "mkntfs and an ntfs-3g mount are needed";
     QFile out(mount + "/sparse.bin");
     const bool written = out.open(QIODevice::WriteOnly) && out.write(data) == data.size() && out.seek(16 << 20)
@@ -459,19 +488,86 @@ TEST(NtfsUndelete, ASparseFileIsSavedWithItsHolesAsHoles)
     EXPECT_LT(qint64(st.st_blocks) * 512, 8 << 20) << "the holes take no room on the target";
 }
 
+TEST(NtfsUndelete, SparseFilesLargerThanTheirVolumeAreSavedWholeWithTheirHoles)
+{
+    // Written through an ntfs-3g mount on a 64 MiB volume and deleted there:
+    // 64 MiB + 4 KiB with data at 0 and at 64 MiB, and 200 MiB with three
+    // pieces of data (the start, after a hole, the end).
+    struct Sparse {
+        QString name;
+        qint64 size;
+        QList<QPair<qint64, QByteArray>> pieces;
+    };
+    const QList<Sparse> files{
+        {"edge.bin", (64 << 20) + 4096, {{0, patternBytes(4096, 1)}, {64 << 20, patternBytes(4096, 2)}}},
+        {"three.bin",
+         200 << 20,
+         {{0, patternBytes(100000, 3)},
+          {100 << 20, patternBytes(100000, 4)},
+          {(200 << 20) - 100000, patternBytes(100000, 5)}}}};
+    const QString dir = makeTempDir("sparsebig"), image = dir + "/ntfs.img", mount = dir + "/mnt";
+    if (!mountNewNtfs(image, mount, 64))
+        GTEST_SKIP() << "mkntfs and an ntfs-3g mount are needed";
+    bool written = true;
+    for (const Sparse &s : files) {
+        QFile out(mount + '/' + s.name);
+        written = written && out.open(QIODevice::WriteOnly) && out.resize(s.size);
+        for (const auto &[at, bytes] : s.pieces)
+            written = written && out.seek(at) && out.write(bytes) == bytes.size();
+        out.close();
+    }
+    for (const Sparse &s : files)   // deleted after all are written
+        written = QFile::remove(mount + '/' + s.name) && written;
+    ASSERT_EQ(runTool("umount", {mount}), 0);
+    ASSERT_TRUE(written);
+
+    MessageScript boxes;   // none: nothing is counted damaged
+    WindowOnImage on(image);
+    frmRecover &w = on.w;
+    w.CmdQuickUndelete_Click();
+    for (const DeletedEntryRecord &e : w.DeletedEntries)
+        if (!e.IsEmpty()) {
+            EXPECT_EQ(e.Size, e.LongName == "edge.bin" ? files[0].size : files[1].size);
+            EXPECT_TRUE(e.Recoverable == e.Size && !e.RecoverableInPart()) << e.LongName.toStdString();
+        }
+    const QString all = saveAllInto(w, "sparsebigall");
+    EXPECT_EQ(boxes.pending(), 0);
+    EXPECT_EQ(w.LastSaveTally.saved, 2);
+    for (const Sparse &s : files) {
+        SCOPED_TRACE(s.name.toStdString());
+        const QString saved = all + '/' + s.name;
+        EXPECT_TRUE(holdsPieces(saved, s.size, s.pieces));
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(saved).constData(), &st), 0);
+        EXPECT_LT(qint64(st.st_blocks) * 512, 2 << 20) << "the holes take no room on the target";
+    }
+    // The Sleuth Kit reads the first whole (the second's runs pass its
+    // volume, which it refuses).
+    const QMap<uint32_t, QString> tsk = ntfs_test::tskDeletedFiles(image);
+    ASSERT_GT(tsk.key("edge.bin"), 15u);
+    EXPECT_TRUE(readFileBytes(all + "/edge.bin") == ntfs_test::tskData(image, tsk.key("edge.bin")));
+}
+
 TEST(NtfsUndelete, RunsThatCannotBeTrueAreSavedAsFarAsTheyCanBeAndCountedDamaged)
 {
     // Deleted files of 300,000 bytes (one run of 74 clusters) on a 32 MiB
-    // volume by mkntfs and ntfscp, their runs then followed by a hole of 2^30
-    // clusters, by that hole and a cluster after it, and by the first run
-    // named 39 times more: the mapping pairs and sizes rewritten in the
-    // record, its update-sequence fix-up undone and made again.
+    // volume by mkntfs and ntfscp, not sparse; their runs then followed by a
+    // hole of 2^30 clusters, by a hole of 16 clusters and a cluster after it,
+    // by the first run named 39 times more, or put after a hole of 2^30
+    // clusters: the mapping pairs and sizes rewritten in the record, its
+    // update-sequence fix-up undone and made again.
     QString skip;
-    const QStringList names{"hole.jpg", "between.jpg", "twice.jpg"};
-    const QByteArray hole = QByteArray::fromHex("0400000040");
-    const QList<QPair<QByteArray, uint64_t>> runs{
-        {hole, 74 + (1ull << 30)}, {hole + QByteArray::fromHex("110164"), 75 + (1ull << 30)},
-        {QByteArray::fromHex("114a00").repeated(39), 40 * 74}};
+    const QStringList names{"hole.jpg", "between.jpg", "twice.jpg", "first.jpg"};
+    const QByteArray bigHole = QByteArray::fromHex("0400000040"), smallHole = QByteArray::fromHex("0110");
+    auto runsOf = [&](int n, const QByteArray &own) -> QPair<QByteArray, uint64_t> {
+        if (n == 0)
+            return {own + bigHole, 74 + (1ull << 30)};
+        if (n == 1)
+            return {own + smallHole + QByteArray::fromHex("110164"), 74 + 16 + 1};
+        if (n == 2)
+            return {own + QByteArray::fromHex("114a00").repeated(39), 40 * 74};
+        return {bigHole + own, (1ull << 30) + 74};
+    };
     QList<QPair<QString, QByteArray>> files;
     for (const QString &name : names)
         files.append({'/' + name, patternBytes(300000, uint32_t(files.size() + 1))});
@@ -479,6 +575,7 @@ TEST(NtfsUndelete, RunsThatCannotBeTrueAreSavedAsFarAsTheyCanBeAndCountedDamaged
     if (!skip.isEmpty())
         GTEST_SKIP() << skip.toStdString();
     ASSERT_FALSE(image.isEmpty());
+    QMap<QString, uint64_t> clusters;
     ntfs_test::Loaded v;
     ASSERT_TRUE(v.load(image));
     for (const ntfs_test::Record &r : ntfs_test::namedRecords(v)) {
@@ -495,47 +592,79 @@ TEST(NtfsUndelete, RunsThatCannotBeTrueAreSavedAsFarAsTheyCanBeAndCountedDamaged
         for (const int sector : {1, 2})
             rec.replace(sector * 512 - 2, 2, rec.mid(0x30 + 2 * sector, 2));
         // One pair (21 4a and two bytes of LCN), $DATA the last attribute.
-        const int pairs = attr + 0x40, length = (0x44 + int(runs[n].first.size()) + 1 + 7) / 8 * 8;
+        const int pairs = attr + 0x40;
         ASSERT_TRUE(rec.mid(attr + 0x20, 2) == QByteArray("\x40\0", 2) && rec.mid(pairs, 2) == "\x21\x4a"
-                    && rec[pairs + 4] == 0 && rec.mid(attr + 0x48, 4) == "\xff\xff\xff\xff");
-        const QByteArray added = (runs[n].first + QByteArray(length, '\0')).left(length - 0x44);
-        rec.replace(pairs + 4, added.size(), added);
+                    && rec[pairs + 4] == 0 && rec.mid(attr + 0x48, 4) == "\xff\xff\xff\xff"
+                    && rec.mid(attr + 0x0C, 2) == QByteArray(2, '\0'));
+        const auto [runs, count] = runsOf(n, rec.mid(pairs, 4));
+        clusters[r.name] = count;
+        const int length = (0x40 + int(runs.size()) + 1 + 7) / 8 * 8;
+        rec.replace(pairs, length - 0x40, (runs + QByteArray(length, '\0')).left(length - 0x40));
         put(attr + 4, length, 4);
         put(attr + length, 0xffffffff, 8);
         put(0x18, attr + length + 8, 4);
-        put(attr + 0x18, runs[n].second - 1, 8);
+        put(attr + 0x18, count - 1, 8);
         for (const int field : {0x28, 0x30, 0x38})
-            put(attr + field, runs[n].second * 4096, 8);
+            put(attr + field, count * 4096, 8);
         for (const int sector : {1, 2})
             rec.replace(0x30 + 2 * sector, 2, rec.mid(sector * 512 - 2, 2)).replace(sector * 512 - 2, 2, rec.mid(0x30, 2));
         ASSERT_TRUE(patchFile(image, at, rec));
     }
-    const qint64 volume = QFile(image).size();
     MessageScript boxes;
     WindowOnImage on(image);
     frmRecover &w = on.w;
     w.CmdQuickUndelete_Click();
     int listed = 0;
     for (int i = 2; i < w.List2.ListCount(); ++i)
-        if (names.contains(EntryLineText(w.List2.List(i)))) {
-            const int k = w.EntryIndexOfLine(w.List2, i);
-            const DeletedEntryRecord &e = w.DeletedEntries[size_t(k)];
-            EXPECT_LE(e.Size, volume);
-            if (e.LongName == "twice.jpg") {   // the others The Sleuth Kit refuses
-                EXPECT_EQ(e.Size, ntfs_test::tskDataSize(image, uint32_t(e.MftIndex))) << "as The Sleuth Kit reads it";
-            }
-            w.ShowEntryInformation(k);
-            EXPECT_TRUE(w.lblSpecs.Caption().contains("Recovery: probable partly")) << e.LongName.toStdString();
-            ++listed;
+        listed += names.contains(EntryLineText(w.List2.List(i)));
+    EXPECT_EQ(listed, 4);
+    // The list through an image's index: each entry keeps its own size (the
+    // first over 4 GiB) and is recoverable in part, as far as its first run
+    // or not at all where a hole comes first.
+    DiskImageIndex index;
+    index.imagePath = "/images/untrue.img";
+    index.bytesPerSector = 512;
+    index.sectorsPerCluster = 8;
+    index.lastEntryIndex = w.DeletedEntriesUpperBound();
+    index.entryRecords = w.DeletedEntriesFileForm();
+    const QString indexPath = plat::toInternal(makeTempDir("untrueindex")) + "\\untrue.img.dat";
+    ASSERT_TRUE(WriteDiskImageIndex(indexPath, index) && ReadDiskImageIndex(indexPath, index));
+    const std::vector<DeletedEntryRecord> listedEntries = w.DeletedEntries;
+    w.LoadDeletedEntriesFromIndex(index.entryRecords, index.lastEntryIndex);
+    EXPECT_EQ(w.DeletedEntries, listedEntries);
+    int seen = 0;
+    for (size_t k = 1; k < w.DeletedEntries.size(); ++k) {
+        const DeletedEntryRecord &e = w.DeletedEntries[k];
+        if (!names.contains(e.LongName))
+            continue;
+        SCOPED_TRACE(e.LongName.toStdString());
+        ++seen;
+        EXPECT_EQ(e.Size, int64_t(clusters[e.LongName] * 4096));
+        EXPECT_TRUE(e.RecoverableInPart());
+        EXPECT_EQ(e.Recoverable, e.LongName == "first.jpg" ? 0 : 74 * 4096);
+        if (e.LongName == "twice.jpg") {   // the others The Sleuth Kit refuses
+            EXPECT_EQ(e.Size, ntfs_test::tskDataSize(image, uint32_t(e.MftIndex))) << "as The Sleuth Kit reads it";
         }
-    EXPECT_EQ(listed, 3);
+        w.ShowEntryInformation(int(k));
+        const QString info = w.lblSpecs.Caption();
+        EXPECT_TRUE(info.contains(e.LongName == "first.jpg" ? "Recovery: impossible" : "Recovery: probable partly"));
+        if (e.LongName == "hole.jpg") {
+            EXPECT_TRUE(info.contains("File size: 4,398,046,814,208 bytes"));
+        }
+    }
+    EXPECT_EQ(seen, 4);
+
+    // Save All: three written as far as their runs go, one not at all.
     boxes.expect(plat::id::OK, "Saved whole: 0. Saved, but possibly damaged (incomplete, or from clusters another "
-                               "file uses now): 3.");
+                               "file uses now): 3. Not saved: 1.");
     const QString folder = saveAllInto(w, "untrueall");
     EXPECT_EQ(boxes.pending(), 0);
     for (const auto &[path, bytes] : files) {
         const QByteArray saved = readFileBytes(folder + path);
-        EXPECT_TRUE(saved.startsWith(bytes) && saved.size() <= volume) << path.toStdString() << " " << saved.size();
+        if (path == "/first.jpg")
+            EXPECT_FALSE(QFile::exists(folder + path));
+        else
+            EXPECT_TRUE(saved.startsWith(bytes) && saved.size() == 74 * 4096) << path.toStdString();
     }
 }
 

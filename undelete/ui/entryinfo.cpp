@@ -125,8 +125,8 @@ void frmRecover::ShowEntryInformation(int index)
                            + bytesWord,
                        text);
             if (r.Recoverable != 0)
-                FormatInfo(r.Size == r.Recoverable ? probable
-                                                   : GetString(1424, QStringLiteral("Recovery: probable partly")),
+                FormatInfo(r.RecoverableInPart() ? GetString(1424, QStringLiteral("Recovery: probable partly"))
+                                                 : probable,
                            text);
             else
                 FormatInfo(GetString(652, QStringLiteral("Recovery: impossible")), text);

@@ -132,6 +132,10 @@ void frmRecover::CheckDeletedChain(int index, const DeletedEntryStarts *starts)
     if (!starts && r.MftIndex == 0 && r.IsDeleted())
         starts = &own.emplace(DeletedEntries, DriveInfo());
     ::CheckDeletedChain(r, DriveInfo(), starts);
+    // A FAT entry is recoverable in part where its clusters end before its
+    // size (NTFS entries are marked by their listing).
+    if (r.MftIndex == 0)
+        r.SetRecoverableInPart(r.Recoverable > 0 && r.Recoverable < r.Size);
 }
 
 void frmRecover::SearchDeletedEntries(const QString &source)
@@ -286,7 +290,10 @@ void frmRecover::CmdQuickUndelete_Click()
                     continue;
                 CheckDeletedChain(k, &starts);
                 const DeletedEntryRecord &c = DeletedEntries[size_t(k)];
-                if (c.Recoverable > 0 && c.Occupied == 0) {
+                // An NTFS entry of which nothing can be saved is listed all
+                // the same: saving it says it was not saved.
+                const bool recoverable = c.Recoverable > 0 || (c.MftIndex > 0 && c.RecoverableInPart());
+                if (recoverable && c.Occupied == 0) {
                     AddEntryLine(List2, k, false, EntryLineName(c, EntryLineKind::Deleted));
                     // An entry sharing the first cluster is judged next (the
                     // list is sorted by first cluster on FAT).
@@ -297,7 +304,7 @@ void frmRecover::CmdQuickUndelete_Click()
                                     std::swap(DeletedEntries[size_t(k + 1)], DeletedEntries[size_t(j)]);
                                 break;
                             }
-                } else if (c.Recoverable > 0) {
+                } else if (recoverable) {
                     occupiedLines << EntryLineName(c, EntryLineKind::Occupied);
                     occupiedIndexes << k;
                 }
