@@ -1,12 +1,18 @@
 #include "undelete/fatwalk.h"
 
 #include "drive/fat.h"
+#include "platform/rawio.h"
 #include "platform/text.h"
+#include "scan/prefixindex.h"
+#include "scan/signatures.h"
 
+#include <QHash>
 #include <QSet>
 #include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -159,26 +165,174 @@ ClusterUse FatClusterUse(const DriveInfoRecord &d, int64_t cluster)
     return FatEntryOf(d, cluster) == 0 ? ClusterUse::Free : ClusterUse::Used;
 }
 
-DeletedEntryStarts::DeletedEntryStarts(const std::vector<DeletedEntryRecord> &entries, const DriveInfoRecord &d)
+// --- where deleted entries begin -------------------------------------------------
+
+namespace {
+
+// The bytes of a start that are looked at: the scan's window of a unit.
+constexpr int64_t kStartBytes = 1024;
+
+// The built-in rows of the scan's signature table, every type.
+const SignatureRows &builtInRows()
+{
+    static const SignatureRows rows = [] {
+        SignatureRows r;
+        BuildSignatureTable("all", r);
+        return r;
+    }();
+    return rows;
+}
+
+// The scan's test of a unit's start, over the rows of one type; made on
+// its first use (empty for a type the table does not know).
+const SignaturePrefixIndex &typeIndex(const QByteArray &ext)
+{
+    static QHash<QByteArray, std::shared_ptr<const SignaturePrefixIndex>> made;
+    auto it = made.constFind(ext);
+    if (it == made.constEnd()) {
+        SignatureRows rows;
+        for (const SignatureRecord &r : builtInRows())
+            if (r.Ext == ext && !r.Sig1.isEmpty())
+                rows.push_back(r);
+        auto index = std::make_shared<SignaturePrefixIndex>();
+        if (!rows.empty())
+            index->build(rows);
+        it = made.insert(ext, index);
+    }
+    return **it;
+}
+
+// The extension of an entry's 8.3 name as the table holds it (".jpg").
+QByteArray extensionOf(const DeletedEntryRecord &r)
+{
+    const qsizetype dot = r.Name.lastIndexOf(QLatin1Char('.'));
+    return dot < 1 ? QByteArray() : r.Name.mid(dot).toLower().toLatin1();
+}
+
+} // namespace
+
+struct DeletedEntryStarts::Reader {
+    plat::Handle handle;
+    bool opened = false;
+    ~Reader() { handle.close(); }
+};
+
+DeletedEntryStarts::DeletedEntryStarts(const std::vector<DeletedEntryRecord> &entries, const DriveInfoRecord &d,
+                                       const QString &source)
+    : drive_(d), source_(source), reader_(std::make_unique<Reader>())
 {
     for (const DeletedEntryRecord &r : entries) {
         // "." and ".." are a folder's names for itself and its parent.
         if (r.MftIndex != 0 || !r.IsDeleted() || r.Name.startsWith(QLatin1Char('.')))
             continue;
         const int64_t first = int64_t(uint32_t(r.FirstCluster));
-        if (IsDataCluster(d, first))
-            starts_.push_back(uint32_t(first));
+        if (!IsDataCluster(d, first))
+            continue;
+        if (!r.IsDirectory()) {
+            const QByteArray ext = extensionOf(r);
+            if (!ext.isEmpty() && std::find(types_.begin(), types_.end(), ext) == types_.end()
+                && !typeIndex(ext).empty() && types_.size() < 1000)
+                types_.push_back(ext);
+        }
+        starts_.push_back(Start{uint32_t(first), expectsOf(r), -1});
     }
     std::sort(starts_.begin(), starts_.end());
     starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
+}
+
+DeletedEntryStarts::~DeletedEntryStarts() = default;
+
+int16_t DeletedEntryStarts::expectsOf(const DeletedEntryRecord &r) const
+{
+    if (r.IsDirectory())
+        return kFolder;
+    const auto it = std::find(types_.begin(), types_.end(), extensionOf(r));
+    return it == types_.end() ? kAny : int16_t(1 + (it - types_.begin()));
+}
+
+void DeletedEntryStarts::look(size_t at) const
+{
+    const uint32_t cluster = starts_[at].cluster;
+    size_t end = at;
+    while (end < starts_.size() && starts_[end].cluster == cluster)
+        ++end;
+    // What cannot be read tells nothing: every start there counts.
+    for (size_t i = at; i < end; ++i)
+        starts_[i].found = 1;
+    if (std::all_of(starts_.begin() + at, starts_.begin() + end, [](const Start &s) { return s.expects == kAny; }))
+        return;
+    const int64_t bps = drive_.BytesPerSector;
+    const int64_t clusterBytes = int64_t(drive_.SectorsPerCluster) * bps;
+    if (source_.isEmpty() || bps <= 0 || clusterBytes <= 0)
+        return;
+    Reader &rd = *reader_;
+    if (!rd.opened) {
+        rd.opened = true;
+        const QString src = source_.trimmed();
+        if (src.size() >= 5)
+            rd.handle = plat::openFile(src, plat::Access::Read);
+        else if (!src.isEmpty() && src[0].isLetter())
+            rd.handle = plat::openVolume(src[0].toUpper(), plat::Access::Read);
+    }
+    if (!rd.handle.valid())
+        return;
+    const int64_t offset = ((int64_t(cluster) - drive_.FirstCluster) * drive_.SectorsPerCluster + drive_.FirstDataSector) * bps;
+    const QByteArray head = rd.handle.readAt(offset, kStartBytes);
+    if (head.isEmpty())
+        return;
+    const auto *b = reinterpret_cast<const unsigned char *>(head.constData());
+    const size_t n = size_t(head.size());
+    const int64_t left = (LastDataCluster(drive_) - int64_t(cluster) + 1) * clusterBytes;
+    for (size_t i = at; i < end; ++i) {
+        const Start &s = starts_[i];
+        if (s.expects == kAny)
+            continue;
+        if (s.expects == kFolder) {
+            // Its own "." (naming this cluster) and "..", both folders.
+            FatDirEntry dot{}, dotDot{};
+            if (n >= 64) {
+                std::memcpy(&dot, b, 32);
+                std::memcpy(&dotDot, b + 32, 32);
+            }
+            const bool fat32 = kindOf(drive_) == FatKind::Fat32;
+            s.found = n >= 64 && b[0] == '.' && b[1] == ' ' && b[32] == '.' && b[33] == '.' && b[34] == ' '
+                && (dot.Attributes & 0x10) && (dotDot.Attributes & 0x10) && firstClusterOf(dot, fat32) == cluster;
+        } else {
+            const SignaturePrefixIndex &index = typeIndex(types_[size_t(s.expects - 1)]);
+            s.found = index.match(b, std::min<size_t>(n, size_t(bps)), b, n, b, n, left) >= 0;
+        }
+    }
 }
 
 bool DeletedEntryStarts::AnyIn(int64_t from, int64_t to) const
 {
     if (to < from || to < 0 || from > int64_t(UINT32_MAX))
         return false;
-    const auto it = std::lower_bound(starts_.begin(), starts_.end(), uint32_t(std::max<int64_t>(from, 0)));
-    return it != starts_.end() && int64_t(*it) <= to;
+    const uint32_t low = uint32_t(std::max<int64_t>(from, 0));
+    for (auto it = std::lower_bound(starts_.begin(), starts_.end(), Start{low, INT16_MIN, -1});
+         it != starts_.end() && int64_t(it->cluster) <= to; ++it) {
+        if (it->found < 0)
+            look(size_t(it - starts_.begin()));
+        if (it->found > 0)
+            return true;
+    }
+    return false;
+}
+
+bool DeletedEntryStarts::BeginsAsItWould(const DeletedEntryRecord &r) const
+{
+    const Start key{uint32_t(r.FirstCluster), expectsOf(r), -1};
+    const auto it = std::lower_bound(starts_.begin(), starts_.end(), key);
+    if (it == starts_.end() || !(*it == key) || key.expects == kAny)
+        return true;
+    if (it->found < 0) {
+        // The first of the starts at its cluster, so that one read serves them all.
+        auto first = it;
+        while (first != starts_.begin() && std::prev(first)->cluster == key.cluster)
+            --first;
+        look(size_t(first - starts_.begin()));
+    }
+    return it->found > 0;
 }
 
 void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d, const DeletedEntryStarts *others)
@@ -210,6 +364,9 @@ void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d, const De
         r.Occupied = -1;
         return;
     }
+    // Its first cluster holding another file's bytes now: overwritten.
+    if (others && r.Occupied == 0 && !others->BeginsAsItWould(r))
+        r.Occupied = -1;
     // The clusters the size needs (a folder: one); each after the first is
     // looked at up to the first bad or reserved one.
     const int64_t needed = std::max<int64_t>(1, (std::max<int64_t>(r.Size, 0) + c - 1) / c);
@@ -225,10 +382,12 @@ void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d, const De
             r.Occupied = -1;
     }
     // Clusters taken: first .. first + i - 1. Where another deleted file or
-    // folder began among them, the bytes from there on are its own (a file
-    // that lay in pieces): never a clean verdict either. The same first
-    // cluster is no other file's beginning: it is this file seen again
-    // (through a deleted copy of its folder) or one that took its place.
+    // folder began among them, and its cluster still begins so, the bytes
+    // from there on are its own (a file that lay in pieces): never a clean
+    // verdict either. One whose beginning this file wrote over begins
+    // nothing. The same first cluster is no other file's beginning: it is
+    // this file seen again (through a deleted copy of its folder) or one
+    // that took its place.
     if (others && r.Occupied == 0 && i > 1 && others->AnyIn(first + 1, first + i - 1))
         r.Occupied = -1;
     int64_t bytes = i * c;

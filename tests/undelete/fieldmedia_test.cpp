@@ -13,6 +13,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -61,7 +63,7 @@ TEST(FieldMedia, AVolumeOneSectorShortIsListedAndSavedLikeTheSleuthKit)
         spec.align = false;
         const QString image = makeFatImage(makeTempDir("short"), "card.img", spec);
         ASSERT_FALSE(image.isEmpty());
-        const QByteArray photo = patternBytes(30000, 1), hidden = patternBytes(700, 2), last = patternBytes(8000, 3);
+        const QByteArray photo = photoBytes(30000, 1), hidden = patternBytes(700, 2), last = patternBytes(8000, 3);
         ASSERT_TRUE(mmd(image, "/DCIM") && mcopyData(image, "/DCIM/PHOTO.JPG", photo)
                     && mcopyData(image, "/.hidden.txt", hidden) && mcopyData(image, "/KEEP.TXT", "kept\r\n"));
         // The rest of the volume but its last clusters, then a file there.
@@ -158,14 +160,14 @@ TEST(FieldMedia, AFolderThatLostItsOwnEntryAndAPhotoInPiecesAroundLiveOnesComeBa
         const qint64 c = bits == 16 ? 2048 : 512;
         QList<QPair<QString, QByteArray>> photos;
         for (int i = 1; i <= 5; ++i)
-            photos.append({QStringLiteral("IMG_000%1.JPG").arg(i), patternBytes(3 * c + 100 * i, quint32(i))});
+            photos.append({QStringLiteral("IMG_000%1.JPG").arg(i), photoBytes(3 * c + 100 * i, quint32(i), i % 2)});
         ASSERT_TRUE(mmd(image, "/DCIM") && mmd(image, "/DCIM/100CAM") && mcopyFiles(image, "/DCIM/100CAM", photos)
                     && mmd(image, "/DCIM/LIVE") && mcopyData(image, "/DCIM/LIVE/KEEP.JPG", patternBytes(3000, 9)));
         const QByteArray boot = readFileBytes(image, 0, 512);
         // A photo deleted, a larger one filling its gap and running on past
         // the live photo after it, then one behind it; both deleted. (FAT32:
         // its hint of the next free cluster unknown, so mtools takes the first.)
-        const QByteArray large = patternBytes(5 * c - 100, 6), small = patternBytes(2 * c - 50, 7);
+        const QByteArray large = photoBytes(5 * c - 100, 6), small = photoBytes(2 * c - 50, 7);
         ASSERT_TRUE(mcopyData(image, "/P1.JPG", patternBytes(3 * c, 1)) && mcopyData(image, "/P2.JPG", patternBytes(3 * c, 2))
                     && mcopyData(image, "/P3.JPG", patternBytes(3 * c, 3)) && mdel(image, "/P2.JPG")
                     && (bits == 16 || patchFile(image, le(boot, 48, 2) * 512 + 492, "\xFF\xFF\xFF\xFF"))
@@ -231,9 +233,9 @@ TEST(FieldMedia, APhotoWhoseClustersInARowRunIntoAnotherDeletedPhotoIsSavedAsPos
         // FRAG fills the gap of IMG2 and goes on after IMG4 (FAT32: mtools
         // takes the first free cluster); all deleted, its clusters in a row
         // run into IMG3's, the others' end where the next photo begins.
-        const QByteArray one = patternBytes(2 * c - 10, 1), three = patternBytes(2 * c, 3), four = patternBytes(c + 1, 4),
-                         frag = patternBytes(5 * c - 100, 6);
-        ASSERT_TRUE(mcopyData(image, "/IMG1.JPG", one) && mcopyData(image, "/IMG2.JPG", patternBytes(3 * c, 2))
+        const QByteArray one = photoBytes(2 * c - 10, 1), three = photoBytes(2 * c, 3, false), four = photoBytes(c + 1, 4),
+                         frag = photoBytes(5 * c - 100, 6);
+        ASSERT_TRUE(mcopyData(image, "/IMG1.JPG", one) && mcopyData(image, "/IMG2.JPG", photoBytes(3 * c, 2))
                     && mcopyData(image, "/IMG3.JPG", three) && mcopyData(image, "/IMG4.JPG", four)
                     && mdel(image, "/IMG2.JPG")
                     && (bits == 16 || patchFile(image, le(boot, 48, 2) * 512 + 492, "\xFF\xFF\xFF\xFF"))
@@ -265,4 +267,117 @@ TEST(FieldMedia, APhotoWhoseClustersInARowRunIntoAnotherDeletedPhotoIsSavedAsPos
             EXPECT_EQ(readFileBytes(target + "/" + name), data) << path.toStdString();
         }
     }
+}
+
+TEST(FieldMedia, APhotoWrittenOverDeletedEntriesIsSavedWholeAndTheEntriesItOverwroteAsPossiblyDamaged)
+{
+    for (const bool folder : {false, true}) {
+        SCOPED_TRACE(folder);
+        const QString image = makeCard(16, "over");
+        ASSERT_FALSE(image.isEmpty());
+        const qint64 c = 2048;
+        // GAP (a type without a signature) and two photos, or a folder of
+        // them, deleted; then NEWC takes all their clusters in one run, from
+        // GAP's first on, and is deleted too.
+        const QByteArray photo = photoBytes((folder ? 9 : 8) * c - 100, 3);
+        ASSERT_TRUE(mmd(image, "/NEW") && (folder || mmd(image, "/OLD")) && mcopyData(image, "/GAP.BIN", patternBytes(2 * c, 4))
+                    && (!folder || mmd(image, "/OLD")) && mcopyData(image, "/OLD/OLDA.JPG", photoBytes(3 * c - 5, 1))
+                    && mcopyData(image, "/OLD/OLDB.JPG", photoBytes(3 * c, 2, false)) && mdel(image, "/GAP.BIN")
+                    && (folder ? mdeltree(image, "/OLD") : mdel(image, "/OLD/OLDA.JPG") && mdel(image, "/OLD/OLDB.JPG"))
+                    && mcopyData(image, "/NEW/NEWC.JPG", photo));
+        QByteArray shown;
+        ASSERT_EQ(runTool("mshowfat", {"-i", image, "::/NEW/NEWC.JPG"}, &shown), 0);
+        ASSERT_FALSE(shown.contains("> <")) << "one run: " << shown.toStdString();
+        ASSERT_TRUE(mdel(image, "/NEW/NEWC.JPG"));
+
+        MessageScript boxes;
+        if (!folder)
+            boxes.expect(plat::id::OK, "possibly damaged");
+        WindowOnImage on(image);
+        frmRecover &w = on.w;
+        w.CmdQuickUndelete_Click();
+        const DeletedEntryRecord *newc = byPath(w.DeletedEntries, "NEW\\?EWC.JPG");
+        ASSERT_NE(newc, nullptr);
+        EXPECT_EQ(newc->Occupied, 0);
+        for (const char *name : {"?lda.jpg", "?ldb.jpg"}) {
+            bool occupied = false;
+            for (int i = 0; i < w.List2.ListCount(); ++i)
+                occupied |= w.List2.List(i).endsWith(QStringLiteral("@ ") + name);
+            EXPECT_EQ(occupied, !folder) << name << ": overwritten, in the occupied group";
+        }
+        const QString target = saveAllInto(w, "oversaved");
+        EXPECT_EQ(w.LastSaveTally.saved, 2);   // NEWC, and GAP as today (its bytes NEWC's)
+        EXPECT_EQ(w.LastSaveTally.partial, folder ? 0 : 2);
+        const QMap<QString, qint64> tsk = flsDeleted(image);
+        ASSERT_TRUE(tsk.contains("NEW/_EWC.JPG"));
+        EXPECT_EQ(readFileBytes(target + "/%EWC.JPG"), photo);
+        EXPECT_EQ(icat(image, tsk["NEW/_EWC.JPG"]), photo);
+    }
+}
+
+TEST(FieldMedia, OnACardAgedInRoundsOfShotsEveryWholePhotoInARowIsSavedWhole)
+{
+    const QString image = makeCard(16, "aged");
+    ASSERT_TRUE(!image.isEmpty() && mmd(image, "/DCIM"));
+    // Five rounds, each into a folder of its own: nine photos (with EXIF or
+    // JFIF only) and a voice memo (a type without a signature); then six of
+    // the round's photos deleted (the last round's memo too), whose clusters
+    // the next round takes first. The truth: who wrote each cluster last.
+    struct Shot {
+        QString path;
+        QByteArray data;
+        QList<int> clusters;
+        bool deleted = false;
+    };
+    QList<Shot> shots;
+    QHash<int, int> writer, starts;
+    for (int n = 0; n < 50; ++n) {
+        const QString folder = QStringLiteral("/DCIM/%1CAM").arg(100 + n / 10);
+        Shot s{QStringLiteral("%1/IMG_%2.%3").arg(folder).arg(n, 4, 10, QChar('0')).arg(n % 10 == 9 ? "AMR" : "JPG"),
+               n % 10 == 9 ? patternBytes(5000, n) : photoBytes(2048 * (2 + n * 6 % 7) - n * 37 % 2000, n, n % 3), {}};
+        QByteArray shown;
+        ASSERT_TRUE((n % 10 || mmd(image, folder)) && mcopyData(image, s.path, s.data));
+        ASSERT_EQ(runTool("mshowfat", {"-i", image, "::" + s.path}, &shown), 0);
+        for (auto m = QRegularExpression("<(\\d+)(-(\\d+))?>").globalMatch(shown); m.hasNext();) {
+            const auto r = m.next();
+            for (int cl = r.captured(1).toInt(), last = std::max(cl, r.captured(3).toInt()); cl <= last; ++cl)
+                s.clusters << cl, writer[cl] = n;
+        }
+        shots.append(s);
+        for (int k : {1, 2, 4, 5, 7, 8, n == 49 ? 9 : -1})
+            if (n % 10 == 9 && k >= 0 && mdel(image, shots[n - 9 + k].path))
+                shots[n - 9 + k].deleted = true, starts[shots[n - 9 + k].clusters[0]] = n - 9 + k;
+    }
+
+    WindowOnImage on(image);
+    frmRecover &w = on.w;
+    MessageScript boxes;
+    boxes.expect(plat::id::OK, "possibly damaged");
+    w.CmdQuickUndelete_Click();
+    const QString target = saveAllInto(w, "agedsaved");
+    const QMap<QString, qint64> tsk = flsDeleted(image);
+    int whole = 0, overwritten = 0, acrossDeadStarts = 0;
+    for (int n = 0; n < 50; ++n) {
+        const Shot &s = shots[n];
+        const QString name = s.path.section('/', -1).mid(1), folder = s.path.section('/', 1, -2);
+        const DeletedEntryRecord *e = byPath(w.DeletedEntries, QString(folder).replace('/', '\\') + "\\?" + name);
+        if (!s.deleted)
+            continue;
+        ASSERT_NE(e, nullptr) << s.path.toStdString();
+        const int over = writer[s.clusters[0]];
+        if (s.clusters.last() - s.clusters[0] == s.clusters.size() - 1
+            && std::all_of(s.clusters.begin(), s.clusters.end(), [&](int cl) { return writer[cl] == n; })) {
+            ++whole;   // a whole photo in a row: saved whole, as The Sleuth Kit reads it
+            acrossDeadStarts += std::any_of(s.clusters.begin() + 1, s.clusters.end(), [&](int cl) { return starts.contains(cl); });
+            EXPECT_EQ(e->Occupied, 0) << s.path.toStdString();
+            EXPECT_EQ(readFileBytes(target + "/%" + name), s.data) << s.path.toStdString();
+            EXPECT_EQ(icat(image, tsk.value(folder + "/_" + name)), s.data) << s.path.toStdString();
+        } else if (over != n && shots[over].clusters[0] != s.clusters[0]) {
+            ++overwritten;   // its first cluster holds the middle of a later file
+            EXPECT_EQ(e->Occupied, -1) << s.path.toStdString();
+        }
+    }
+    EXPECT_GE(whole, 4);
+    EXPECT_GE(overwritten, 8);
+    EXPECT_GE(acrossDeadStarts, 1);
 }
