@@ -6,7 +6,6 @@
 #include "scan/prefixindex.h"
 #include "scan/signatures.h"
 
-#include <QHash>
 #include <QSet>
 #include <algorithm>
 #include <cmath>
@@ -183,23 +182,14 @@ const SignatureRows &builtInRows()
     return rows;
 }
 
-// The scan's test of a unit's start, over the rows of one type; made on
-// its first use (empty for a type the table does not know).
-const SignaturePrefixIndex &typeIndex(const QByteArray &ext)
+// The rows of one type (by its extension) in the built-in table.
+std::vector<const SignatureRecord *> typeRows(const QByteArray &ext)
 {
-    static QHash<QByteArray, std::shared_ptr<const SignaturePrefixIndex>> made;
-    auto it = made.constFind(ext);
-    if (it == made.constEnd()) {
-        SignatureRows rows;
-        for (const SignatureRecord &r : builtInRows())
-            if (r.Ext == ext && !r.Sig1.isEmpty())
-                rows.push_back(r);
-        auto index = std::make_shared<SignaturePrefixIndex>();
-        if (!rows.empty())
-            index->build(rows);
-        it = made.insert(ext, index);
-    }
-    return **it;
+    std::vector<const SignatureRecord *> rows;
+    for (const SignatureRecord &r : builtInRows())
+        if (r.Ext == ext && !r.Sig1.isEmpty())
+            rows.push_back(&r);
+    return rows;
 }
 
 // The extension of an entry's 8.3 name as the table holds it (".jpg").
@@ -231,7 +221,7 @@ DeletedEntryStarts::DeletedEntryStarts(const std::vector<DeletedEntryRecord> &en
         if (!r.IsDirectory()) {
             const QByteArray ext = extensionOf(r);
             if (!ext.isEmpty() && std::find(types_.begin(), types_.end(), ext) == types_.end()
-                && !typeIndex(ext).empty() && types_.size() < 1000)
+                && types_.size() < 1000 && !typeRows(ext).empty())
                 types_.push_back(ext);
         }
         starts_.push_back(Start{uint32_t(first), expectsOf(r), -1});
@@ -298,8 +288,14 @@ void DeletedEntryStarts::look(size_t at) const
             s.found = n >= 64 && b[0] == '.' && b[1] == ' ' && b[32] == '.' && b[33] == '.' && b[34] == ' '
                 && (dot.Attributes & 0x10) && (dotDot.Attributes & 0x10) && firstClusterOf(dot, fat32) == cluster;
         } else {
-            const SignaturePrefixIndex &index = typeIndex(types_[size_t(s.expects - 1)]);
-            s.found = index.match(b, std::min<size_t>(n, size_t(bps)), b, n, b, n, left) >= 0;
+            // The scan's test of a unit's start, with the rows of its type.
+            const size_t headLength = std::min<size_t>(n, size_t(bps));
+            s.found = false;
+            for (const SignatureRecord *row : typeRows(types_[size_t(s.expects - 1)]))
+                if (SignaturePrefixIndex::RowMatches(*row, b, headLength, b, n, b, n, left)) {
+                    s.found = true;
+                    break;
+                }
         }
     }
 }

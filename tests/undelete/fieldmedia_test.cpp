@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -273,108 +274,88 @@ TEST(FieldMedia, APhotoWrittenOverDeletedEntriesIsSavedWholeAndTheEntriesItOverw
 {
     for (const bool folder : {false, true}) {
         SCOPED_TRACE(folder);
-        const QString image = makeCard(16, "over");
-        ASSERT_FALSE(image.isEmpty());
-        const qint64 c = 2048;
         // GAP (a type without a signature) and two photos, or a folder of
         // them, deleted; then NEWC takes all their clusters in one run, from
         // GAP's first on, and is deleted too.
-        const QByteArray photo = photoBytes((folder ? 9 : 8) * c - 100, 3);
-        ASSERT_TRUE(mmd(image, "/NEW") && (folder || mmd(image, "/OLD")) && mcopyData(image, "/GAP.BIN", patternBytes(2 * c, 4))
-                    && (!folder || mmd(image, "/OLD")) && mcopyData(image, "/OLD/OLDA.JPG", photoBytes(3 * c - 5, 1))
-                    && mcopyData(image, "/OLD/OLDB.JPG", photoBytes(3 * c, 2, false)) && mdel(image, "/GAP.BIN")
-                    && (folder ? mdeltree(image, "/OLD") : mdel(image, "/OLD/OLDA.JPG") && mdel(image, "/OLD/OLDB.JPG"))
-                    && mcopyData(image, "/NEW/NEWC.JPG", photo));
-        QByteArray shown;
-        ASSERT_EQ(runTool("mshowfat", {"-i", image, "::/NEW/NEWC.JPG"}, &shown), 0);
-        ASSERT_FALSE(shown.contains("> <")) << "one run: " << shown.toStdString();
-        ASSERT_TRUE(mdel(image, "/NEW/NEWC.JPG"));
-
+        const QString image = makeCard(16, "over");
+        const QByteArray photo = photoBytes((folder ? 9 : 8) * 2048 - 100, 3);
+        ASSERT_TRUE(!image.isEmpty() && mmd(image, "/NEW") && (folder || mmd(image, "/OLD"))
+                    && mcopyData(image, "/GAP.BIN", patternBytes(4096, 4)) && (!folder || mmd(image, "/OLD"))
+                    && mcopyData(image, "/OLD/OLDA.JPG", photoBytes(6000, 1)) && mcopyData(image, "/OLD/OLDB.JPG", photoBytes(6144, 2, false))
+                    && mdel(image, "/GAP.BIN") && (folder ? mdeltree(image, "/OLD") : mdel(image, "/OLD/OLD?.JPG"))
+                    && mcopyData(image, "/NEW/NEWC.JPG", photo) && mdel(image, "/NEW/NEWC.JPG"));
         MessageScript boxes;
         if (!folder)
             boxes.expect(plat::id::OK, "possibly damaged");
         WindowOnImage on(image);
-        frmRecover &w = on.w;
-        w.CmdQuickUndelete_Click();
-        const DeletedEntryRecord *newc = byPath(w.DeletedEntries, "NEW\\?EWC.JPG");
-        ASSERT_NE(newc, nullptr);
-        EXPECT_EQ(newc->Occupied, 0);
-        for (const char *name : {"?lda.jpg", "?ldb.jpg"}) {
-            bool occupied = false;
-            for (int i = 0; i < w.List2.ListCount(); ++i)
-                occupied |= w.List2.List(i).endsWith(QStringLiteral("@ ") + name);
-            EXPECT_EQ(occupied, !folder) << name << ": overwritten, in the occupied group";
+        on.w.CmdQuickUndelete_Click();
+        // NEWC whole; the photos it overwrote in the occupied group (in the
+        // folder's case their entries went with it).
+        for (const auto &[path, occupied] : {std::pair{"NEW\\?EWC.JPG", 0}, {"OLD\\?LDA.JPG", -1}, {"OLD\\?LDB.JPG", -1}}) {
+            const DeletedEntryRecord *e = byPath(on.w.DeletedEntries, path);
+            EXPECT_EQ(e ? e->Occupied : 1, folder && occupied ? 1 : occupied) << path;
         }
-        const QString target = saveAllInto(w, "oversaved");
-        EXPECT_EQ(w.LastSaveTally.saved, 2);   // NEWC, and GAP as today (its bytes NEWC's)
-        EXPECT_EQ(w.LastSaveTally.partial, folder ? 0 : 2);
-        const QMap<QString, qint64> tsk = flsDeleted(image);
-        ASSERT_TRUE(tsk.contains("NEW/_EWC.JPG"));
+        const QString target = saveAllInto(on.w, "oversaved");
+        EXPECT_EQ(on.w.LastSaveTally.saved, 2);   // NEWC, and GAP as before (NEWC's bytes)
+        EXPECT_EQ(on.w.LastSaveTally.partial, folder ? 0 : 2);
         EXPECT_EQ(readFileBytes(target + "/%EWC.JPG"), photo);
-        EXPECT_EQ(icat(image, tsk["NEW/_EWC.JPG"]), photo);
+        EXPECT_EQ(icat(image, flsDeleted(image).value("NEW/_EWC.JPG")), photo);
     }
 }
 
 TEST(FieldMedia, OnACardAgedInRoundsOfShotsEveryWholePhotoInARowIsSavedWhole)
 {
+    // Five rounds, each into a folder of its own: nine photos (with EXIF or
+    // JFIF only) and a memo of a type without a signature; then six of the
+    // round's photos deleted (the last round's memo too), whose clusters the
+    // next round takes first. The truth: who wrote each cluster last.
     const QString image = makeCard(16, "aged");
     ASSERT_TRUE(!image.isEmpty() && mmd(image, "/DCIM"));
-    // Five rounds, each into a folder of its own: nine photos (with EXIF or
-    // JFIF only) and a voice memo (a type without a signature); then six of
-    // the round's photos deleted (the last round's memo too), whose clusters
-    // the next round takes first. The truth: who wrote each cluster last.
-    struct Shot {
-        QString path;
-        QByteArray data;
-        QList<int> clusters;
-        bool deleted = false;
-    };
-    QList<Shot> shots;
-    QHash<int, int> writer, starts;
+    QStringList paths;
+    QList<QByteArray> data;
+    QList<QList<int>> clusters;
+    QList<int> deleted;
+    QHash<int, int> writer;
+    QSet<int> firsts;
     for (int n = 0; n < 50; ++n) {
         const QString folder = QStringLiteral("/DCIM/%1CAM").arg(100 + n / 10);
-        Shot s{QStringLiteral("%1/IMG_%2.%3").arg(folder).arg(n, 4, 10, QChar('0')).arg(n % 10 == 9 ? "AMR" : "JPG"),
-               n % 10 == 9 ? patternBytes(5000, n) : photoBytes(2048 * (2 + n * 6 % 7) - n * 37 % 2000, n, n % 3), {}};
+        paths << QStringLiteral("%1/IMG_%2.%3").arg(folder).arg(n, 4, 10, QChar('0')).arg(n % 10 == 9 ? "AMR" : "JPG");
+        data << (n % 10 == 9 ? patternBytes(5000, n) : photoBytes(2048 * (2 + n * 6 % 7) - n * 37 % 2000, n, n % 3));
         QByteArray shown;
-        ASSERT_TRUE((n % 10 || mmd(image, folder)) && mcopyData(image, s.path, s.data));
-        ASSERT_EQ(runTool("mshowfat", {"-i", image, "::" + s.path}, &shown), 0);
+        ASSERT_TRUE((n % 10 || mmd(image, folder)) && mcopyData(image, paths[n], data[n])
+                    && runTool("mshowfat", {"-i", image, "::" + paths[n]}, &shown) == 0);
+        clusters.append(QList<int>());
         for (auto m = QRegularExpression("<(\\d+)(-(\\d+))?>").globalMatch(shown); m.hasNext();) {
             const auto r = m.next();
             for (int cl = r.captured(1).toInt(), last = std::max(cl, r.captured(3).toInt()); cl <= last; ++cl)
-                s.clusters << cl, writer[cl] = n;
+                clusters[n] << cl, writer[cl] = n;
         }
-        shots.append(s);
         for (int k : {1, 2, 4, 5, 7, 8, n == 49 ? 9 : -1})
-            if (n % 10 == 9 && k >= 0 && mdel(image, shots[n - 9 + k].path))
-                shots[n - 9 + k].deleted = true, starts[shots[n - 9 + k].clusters[0]] = n - 9 + k;
+            if (n % 10 == 9 && k >= 0 && mdel(image, paths[n - 9 + k]))
+                deleted << n - 9 + k, firsts << clusters[n - 9 + k][0];
     }
-
-    WindowOnImage on(image);
-    frmRecover &w = on.w;
     MessageScript boxes;
     boxes.expect(plat::id::OK, "possibly damaged");
-    w.CmdQuickUndelete_Click();
-    const QString target = saveAllInto(w, "agedsaved");
+    WindowOnImage on(image);
+    on.w.CmdQuickUndelete_Click();
+    const QString target = saveAllInto(on.w, "agedsaved");
     const QMap<QString, qint64> tsk = flsDeleted(image);
     int whole = 0, overwritten = 0, acrossDeadStarts = 0;
-    for (int n = 0; n < 50; ++n) {
-        const Shot &s = shots[n];
-        const QString name = s.path.section('/', -1).mid(1), folder = s.path.section('/', 1, -2);
-        const DeletedEntryRecord *e = byPath(w.DeletedEntries, QString(folder).replace('/', '\\') + "\\?" + name);
-        if (!s.deleted)
-            continue;
-        ASSERT_NE(e, nullptr) << s.path.toStdString();
-        const int over = writer[s.clusters[0]];
-        if (s.clusters.last() - s.clusters[0] == s.clusters.size() - 1
-            && std::all_of(s.clusters.begin(), s.clusters.end(), [&](int cl) { return writer[cl] == n; })) {
-            ++whole;   // a whole photo in a row: saved whole, as The Sleuth Kit reads it
-            acrossDeadStarts += std::any_of(s.clusters.begin() + 1, s.clusters.end(), [&](int cl) { return starts.contains(cl); });
-            EXPECT_EQ(e->Occupied, 0) << s.path.toStdString();
-            EXPECT_EQ(readFileBytes(target + "/%" + name), s.data) << s.path.toStdString();
-            EXPECT_EQ(icat(image, tsk.value(folder + "/_" + name)), s.data) << s.path.toStdString();
-        } else if (over != n && shots[over].clusters[0] != s.clusters[0]) {
+    for (const int n : deleted) {
+        SCOPED_TRACE(paths[n].toStdString());
+        const QList<int> &cl = clusters[n];
+        const QString name = paths[n].section('/', -1).mid(1), folder = paths[n].section('/', 1, -2);
+        const DeletedEntryRecord *e = byPath(on.w.DeletedEntries, QString(folder).replace('/', '\\') + "\\?" + name);
+        ASSERT_NE(e, nullptr);
+        if (cl.last() - cl[0] == cl.size() - 1 && std::all_of(cl.begin(), cl.end(), [&](int c) { return writer[c] == n; })) {
+            ++whole;   // whole, in a row: saved whole, as The Sleuth Kit reads it
+            acrossDeadStarts += std::any_of(cl.begin() + 1, cl.end(), [&](int c) { return firsts.contains(c); });
+            EXPECT_EQ(e->Occupied, 0);
+            EXPECT_EQ(readFileBytes(target + "/%" + name), data[n]);
+            EXPECT_EQ(icat(image, tsk.value(folder + "/_" + name)), data[n]);
+        } else if (clusters[writer[cl[0]]][0] != cl[0]) {
             ++overwritten;   // its first cluster holds the middle of a later file
-            EXPECT_EQ(e->Occupied, -1) << s.path.toStdString();
+            EXPECT_EQ(e->Occupied, -1);
         }
     }
     EXPECT_GE(whole, 4);
