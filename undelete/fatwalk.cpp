@@ -168,8 +168,10 @@ ClusterUse FatClusterUse(const DriveInfoRecord &d, int64_t cluster)
 
 namespace {
 
-// The bytes of a start that are looked at: the scan's window of a unit.
+// The bytes of a start that are looked at: the scan's window of a unit;
+// the most that one read of starts in a row takes.
 constexpr int64_t kStartBytes = 1024;
+constexpr int64_t kRunBytes = 256 * 1024;
 
 // The built-in rows of the scan's signature table, every type.
 const SignatureRows &builtInRows()
@@ -220,9 +222,11 @@ DeletedEntryStarts::DeletedEntryStarts(const std::vector<DeletedEntryRecord> &en
             continue;
         if (!r.IsDirectory()) {
             const QByteArray ext = extensionOf(r);
-            if (!ext.isEmpty() && std::find(types_.begin(), types_.end(), ext) == types_.end()
-                && types_.size() < 1000 && !typeRows(ext).empty())
-                types_.push_back(ext);
+            if (!ext.isEmpty() && std::find(types_.begin(), types_.end(), ext) == types_.end() && types_.size() < 1000)
+                if (auto rows = typeRows(ext); !rows.empty()) {
+                    types_.push_back(ext);
+                    typeRows_.push_back(std::move(rows));
+                }
         }
         starts_.push_back(Start{uint32_t(first), expectsOf(r), -1});
     }
@@ -242,18 +246,21 @@ int16_t DeletedEntryStarts::expectsOf(const DeletedEntryRecord &r) const
 
 void DeletedEntryStarts::look(size_t at) const
 {
-    const uint32_t cluster = starts_[at].cluster;
-    size_t end = at;
-    while (end < starts_.size() && starts_[end].cluster == cluster)
-        ++end;
-    // What cannot be read tells nothing: every start there counts.
-    for (size_t i = at; i < end; ++i)
-        starts_[i].found = 1;
-    if (std::all_of(starts_.begin() + at, starts_.begin() + end, [](const Start &s) { return s.expects == kAny; }))
-        return;
+    // The starts from `at` on whose clusters follow each other (deleted
+    // files of a cluster or two lie so) are looked at with one read of
+    // their clusters. What cannot be read tells nothing: those starts count.
     const int64_t bps = drive_.BytesPerSector;
     const int64_t clusterBytes = int64_t(drive_.SectorsPerCluster) * bps;
-    if (source_.isEmpty() || bps <= 0 || clusterBytes <= 0)
+    const uint32_t first = starts_[at].cluster;
+    const int64_t most = clusterBytes > 0 ? std::max<int64_t>(1, kRunBytes / clusterBytes) : 1;
+    size_t end = at;
+    bool test = false;
+    while (end < starts_.size() && int64_t(starts_[end].cluster - first) < most
+           && (end == at || starts_[end].cluster - starts_[end - 1].cluster <= 1)) {
+        test |= starts_[end].expects != kAny;
+        starts_[end++].found = 1;
+    }
+    if (!test || source_.isEmpty() || bps <= 0 || clusterBytes <= 0)
         return;
     Reader &rd = *reader_;
     if (!rd.opened) {
@@ -266,17 +273,17 @@ void DeletedEntryStarts::look(size_t at) const
     }
     if (!rd.handle.valid())
         return;
-    const int64_t offset = ((int64_t(cluster) - drive_.FirstCluster) * drive_.SectorsPerCluster + drive_.FirstDataSector) * bps;
-    const QByteArray head = rd.handle.readAt(offset, kStartBytes);
-    if (head.isEmpty())
-        return;
-    const auto *b = reinterpret_cast<const unsigned char *>(head.constData());
-    const size_t n = size_t(head.size());
-    const int64_t left = (LastDataCluster(drive_) - int64_t(cluster) + 1) * clusterBytes;
+    const int64_t offset = ((int64_t(first) - drive_.FirstCluster) * drive_.SectorsPerCluster + drive_.FirstDataSector) * bps;
+    const QByteArray data =
+        rd.handle.readAt(offset, int64_t(starts_[end - 1].cluster - first) * clusterBytes + kStartBytes);
+    const bool fat32 = kindOf(drive_) == FatKind::Fat32;
     for (size_t i = at; i < end; ++i) {
         const Start &s = starts_[i];
-        if (s.expects == kAny)
+        const int64_t from = int64_t(s.cluster - first) * clusterBytes;
+        if (s.expects == kAny || from >= data.size())
             continue;
+        const auto *b = reinterpret_cast<const unsigned char *>(data.constData()) + from;
+        const size_t n = size_t(std::min<int64_t>(kStartBytes, data.size() - from));
         if (s.expects == kFolder) {
             // Its own "." (naming this cluster) and "..", both folders.
             FatDirEntry dot{}, dotDot{};
@@ -284,19 +291,19 @@ void DeletedEntryStarts::look(size_t at) const
                 std::memcpy(&dot, b, 32);
                 std::memcpy(&dotDot, b + 32, 32);
             }
-            const bool fat32 = kindOf(drive_) == FatKind::Fat32;
             s.found = n >= 64 && b[0] == '.' && b[1] == ' ' && b[32] == '.' && b[33] == '.' && b[34] == ' '
-                && (dot.Attributes & 0x10) && (dotDot.Attributes & 0x10) && firstClusterOf(dot, fat32) == cluster;
-        } else {
-            // The scan's test of a unit's start, with the rows of its type.
-            const size_t headLength = std::min<size_t>(n, size_t(bps));
-            s.found = false;
-            for (const SignatureRecord *row : typeRows(types_[size_t(s.expects - 1)]))
-                if (SignaturePrefixIndex::RowMatches(*row, b, headLength, b, n, b, n, left)) {
-                    s.found = true;
-                    break;
-                }
+                && (dot.Attributes & 0x10) && (dotDot.Attributes & 0x10) && firstClusterOf(dot, fat32) == s.cluster;
+            continue;
         }
+        // The scan's test of a unit's start, with the rows of its type.
+        const int64_t left = (LastDataCluster(drive_) - int64_t(s.cluster) + 1) * clusterBytes;
+        const size_t headLength = std::min<size_t>(n, size_t(bps));
+        s.found = false;
+        for (const SignatureRecord *row : typeRows_[size_t(s.expects - 1)])
+            if (SignaturePrefixIndex::RowMatches(*row, b, headLength, b, n, b, n, left)) {
+                s.found = true;
+                break;
+            }
     }
 }
 

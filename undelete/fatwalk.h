@@ -6,6 +6,7 @@
 #pragma once
 
 #include "drive/driveinfo.h"
+#include "scan/signatures.h"
 #include "undelete/entries.h"
 
 #include <QHash>
@@ -78,12 +79,13 @@ private:
     static constexpr int16_t kAny = -1;
     static constexpr int16_t kFolder = 0;
     int16_t expectsOf(const DeletedEntryRecord &record) const;
-    // Looks at the beginning of the starts from `at` on that share its
-    // cluster (one read for all of them).
+    // Looks at the beginnings of the starts from `at` on that lie in
+    // clusters in a row (one read for all of them).
     void look(size_t at) const;
 
     std::vector<Start> starts_;
     std::vector<QByteArray> types_;   // extensions (".jpg") the starts expect
+    std::vector<std::vector<const SignatureRecord *>> typeRows_;   // their rows in the table
     const DriveInfoRecord &drive_;
     QString source_;
     struct Reader;
