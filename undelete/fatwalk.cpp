@@ -222,11 +222,10 @@ DeletedEntryStarts::DeletedEntryStarts(const std::vector<DeletedEntryRecord> &en
             continue;
         if (!r.IsDirectory()) {
             const QByteArray ext = extensionOf(r);
-            if (!ext.isEmpty() && std::find(types_.begin(), types_.end(), ext) == types_.end() && types_.size() < 1000)
-                if (auto rows = typeRows(ext); !rows.empty()) {
-                    types_.push_back(ext);
-                    typeRows_.push_back(std::move(rows));
-                }
+            if (!ext.isEmpty() && std::find(types_.begin(), types_.end(), ext) == types_.end() && types_.size() < 1000) {
+                types_.push_back(ext);
+                typeRows_.push_back(typeRows(ext));
+            }
         }
         starts_.push_back(Start{uint32_t(first), expectsOf(r), -1});
     }
@@ -241,7 +240,8 @@ int16_t DeletedEntryStarts::expectsOf(const DeletedEntryRecord &r) const
     if (r.IsDirectory())
         return kFolder;
     const auto it = std::find(types_.begin(), types_.end(), extensionOf(r));
-    return it == types_.end() ? kAny : int16_t(1 + (it - types_.begin()));
+    const size_t i = size_t(it - types_.begin());
+    return it == types_.end() || typeRows_[i].empty() ? kAny : int16_t(1 + i);
 }
 
 void DeletedEntryStarts::look(size_t at) const

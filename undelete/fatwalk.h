@@ -84,8 +84,8 @@ private:
     void look(size_t at) const;
 
     std::vector<Start> starts_;
-    std::vector<QByteArray> types_;   // extensions (".jpg") the starts expect
-    std::vector<std::vector<const SignatureRecord *>> typeRows_;   // their rows in the table
+    std::vector<QByteArray> types_;   // extensions (".jpg") of the deleted files
+    std::vector<std::vector<const SignatureRecord *>> typeRows_;   // their rows in the table (or none)
     const DriveInfoRecord &drive_;
     QString source_;
     struct Reader;
