@@ -1,4 +1,4 @@
-// undelete_image IMAGE OUTDIR [--all | --save-all]: Quick Undelete and the
+// undelete_image IMAGE OUTDIR [--all | --save-all] [--occupied]: Quick Undelete and the
 // saving of its entries through the main window, headless. The image is
 // attached as the removable drive E: (read-only); the Quick Undelete command
 // lists it; then every deleted entry the lists offer (with --all the existing
@@ -8,8 +8,9 @@
 // command itself runs instead, as the user runs it: the folder chooser
 // answered with OUTDIR, every question with its default button, every entry
 // it picks saved into OUTDIR itself (clashing names take free names). The
-// program's home is a temporary folder, removed at the end. Prints on its
-// last lines the entries listed, the files saved, the bytes and the seconds
+// program's home is a temporary folder, removed at the end. With --occupied
+// it first prints the path of every entry of the occupied group, one a line.
+// Prints on its last lines the entries listed, the files saved, the bytes and the seconds
 // of the listing and of the saving.
 #include "bench/headless.h"
 #include "drive/chooserpath.h"
@@ -139,7 +140,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
-        std::fprintf(stderr, "usage: undelete_image IMAGE OUTDIR [--all | --save-all]\n");
+        std::fprintf(stderr, "usage: undelete_image IMAGE OUTDIR [--all | --save-all] [--occupied]\n");
         return 2;
     }
     const bool all = args.contains(QStringLiteral("--all"));
@@ -166,6 +167,12 @@ int main(int argc, char **argv)
         deleted += w.EntryIndexOfLine(w.List2, i) > 0;
     for (int i = 0; i < w.List1.ListCount(); ++i)
         existing += w.EntryIndexOfLine(w.List1, i) > 0;
+    if (args.contains(QStringLiteral("--occupied")))
+        for (int i = 0; i < w.List2.ListCount(); ++i) {
+            const int k = w.EntryIndexOfLine(w.List2, i);
+            if (k > 0 && w.DeletedEntries[size_t(k)].Occupied != 0)
+                std::printf("occupied: %s\n", qPrintable(w.DeletedEntries[size_t(k)].Path));
+        }
 
     if (saveAll) {
         ChooserStartPath = plat::toInternal(outNative) + QStringLiteral("\\");

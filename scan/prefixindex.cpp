@@ -30,16 +30,7 @@ void SignaturePrefixIndex::build(const SignatureRows &table)
         n = std::min<int>(n, int(r.Sig1.size() / 2));
     n_ = n;
     for (const SignatureRecord &r : table) {
-        Row row;
-        row.sig1 = r.Sig1;
-        row.sig2 = r.Sig2;
-        const size_t l = size_t(r.Sig1.size() / 2);
-        row.sig2From = l > 0 ? l - 1 : 0;
-        if (r.Ext == ".mov" && r.Sig2.isEmpty() && (r.Sig1 == "mdat" || r.Sig1 == "moov"))
-            row.test = Test::Movie;
-        else if (r.Ext == ".mpg" && r.Sig1 == kPackStart)
-            row.test = Test::ProgramStream;
-        rows_.push_back(row);
+        rows_.push_back(rowOf(r));
         text_ += r.Sig1.left(2 * n);
     }
 
@@ -66,6 +57,27 @@ void SignaturePrefixIndex::build(const SignatureRows &table)
         bucketRows_.insert(bucketRows_.end(), buckets[k].begin(), buckets[k].end());
     }
     bucketStart_[65536] = uint32_t(bucketRows_.size());
+}
+
+SignaturePrefixIndex::Row SignaturePrefixIndex::rowOf(const SignatureRecord &r)
+{
+    Row row;
+    row.sig1 = r.Sig1;
+    row.sig2 = r.Sig2;
+    const size_t l = size_t(r.Sig1.size() / 2);
+    row.sig2From = l > 0 ? l - 1 : 0;
+    if (r.Ext == ".mov" && r.Sig2.isEmpty() && (r.Sig1 == "mdat" || r.Sig1 == "moov"))
+        row.test = Test::Movie;
+    else if (r.Ext == ".mpg" && r.Sig1 == kPackStart)
+        row.test = Test::ProgramStream;
+    return row;
+}
+
+bool SignaturePrefixIndex::RowMatches(const SignatureRecord &row, const unsigned char *head, size_t headLength,
+                                      const unsigned char *window, size_t windowLength, const unsigned char *data,
+                                      size_t dataLength, int64_t mediumLeft)
+{
+    return passes(rowOf(row), Unit{head, headLength, window, windowLength, data, dataLength, mediumLeft});
 }
 
 bool SignaturePrefixIndex::passes(const Row &r, const Unit &u)

@@ -50,6 +50,12 @@ public:
     int match(const unsigned char *head, size_t headLength, const unsigned char *window, size_t windowLength,
               const unsigned char *data, size_t dataLength, int64_t mediumLeft) const;
 
+    // Whether one row of a table matches a unit by the test above, without
+    // an index (for a few rows looked at now and then).
+    static bool RowMatches(const SignatureRecord &row, const unsigned char *head, size_t headLength,
+                           const unsigned char *window, size_t windowLength, const unsigned char *data,
+                           size_t dataLength, int64_t mediumLeft);
+
     // The row by the literal rule: a search of the head's first 2N bytes in
     // the prefix text, then the rows from the candidate on. For tests.
     int matchByPrefixText(const QByteArray &head, const QByteArray &window) const;
@@ -72,6 +78,7 @@ private:
         size_t dataLength;
         int64_t mediumLeft;
     };
+    static Row rowOf(const SignatureRecord &r);
     static bool passes(const Row &r, const Unit &u);
     // The first movie row when the unit passes its test (every movie row
     // asks the same of it), else -1.

@@ -1,12 +1,17 @@
 #include "undelete/fatwalk.h"
 
 #include "drive/fat.h"
+#include "platform/rawio.h"
 #include "platform/text.h"
+#include "scan/prefixindex.h"
+#include "scan/signatures.h"
 
 #include <QSet>
 #include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -159,26 +164,178 @@ ClusterUse FatClusterUse(const DriveInfoRecord &d, int64_t cluster)
     return FatEntryOf(d, cluster) == 0 ? ClusterUse::Free : ClusterUse::Used;
 }
 
-DeletedEntryStarts::DeletedEntryStarts(const std::vector<DeletedEntryRecord> &entries, const DriveInfoRecord &d)
+// --- where deleted entries begin -------------------------------------------------
+
+namespace {
+
+// The bytes of a start that are looked at: the scan's window of a unit;
+// the most that one read of starts in a row takes.
+constexpr int64_t kStartBytes = 1024;
+constexpr int64_t kRunBytes = 256 * 1024;
+
+// The built-in rows of the scan's signature table, every type.
+const SignatureRows &builtInRows()
+{
+    static const SignatureRows rows = [] {
+        SignatureRows r;
+        BuildSignatureTable("all", r);
+        return r;
+    }();
+    return rows;
+}
+
+// The rows of one type (by its extension) in the built-in table.
+std::vector<const SignatureRecord *> typeRows(const QByteArray &ext)
+{
+    std::vector<const SignatureRecord *> rows;
+    for (const SignatureRecord &r : builtInRows())
+        if (r.Ext == ext && !r.Sig1.isEmpty())
+            rows.push_back(&r);
+    return rows;
+}
+
+// The extension of an entry's 8.3 name as the table holds it (".jpg").
+QByteArray extensionOf(const DeletedEntryRecord &r)
+{
+    const qsizetype dot = r.Name.lastIndexOf(QLatin1Char('.'));
+    return dot < 1 ? QByteArray() : r.Name.mid(dot).toLower().toLatin1();
+}
+
+} // namespace
+
+struct DeletedEntryStarts::Reader {
+    plat::Handle handle;
+    bool opened = false;
+    ~Reader() { handle.close(); }
+};
+
+DeletedEntryStarts::DeletedEntryStarts(const std::vector<DeletedEntryRecord> &entries, const DriveInfoRecord &d,
+                                       const QString &source)
+    : drive_(d), source_(source), reader_(std::make_unique<Reader>())
 {
     for (const DeletedEntryRecord &r : entries) {
         // "." and ".." are a folder's names for itself and its parent.
         if (r.MftIndex != 0 || !r.IsDeleted() || r.Name.startsWith(QLatin1Char('.')))
             continue;
         const int64_t first = int64_t(uint32_t(r.FirstCluster));
-        if (IsDataCluster(d, first))
-            starts_.push_back(uint32_t(first));
+        if (!IsDataCluster(d, first))
+            continue;
+        if (!r.IsDirectory()) {
+            const QByteArray ext = extensionOf(r);
+            if (!ext.isEmpty() && std::find(types_.begin(), types_.end(), ext) == types_.end() && types_.size() < 1000) {
+                types_.push_back(ext);
+                typeRows_.push_back(typeRows(ext));
+            }
+        }
+        starts_.push_back(Start{uint32_t(first), expectsOf(r), -1});
     }
     std::sort(starts_.begin(), starts_.end());
     starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
+}
+
+DeletedEntryStarts::~DeletedEntryStarts() = default;
+
+int16_t DeletedEntryStarts::expectsOf(const DeletedEntryRecord &r) const
+{
+    if (r.IsDirectory())
+        return kFolder;
+    const auto it = std::find(types_.begin(), types_.end(), extensionOf(r));
+    const size_t i = size_t(it - types_.begin());
+    return it == types_.end() || typeRows_[i].empty() ? kAny : int16_t(1 + i);
+}
+
+void DeletedEntryStarts::look(size_t at) const
+{
+    // The starts from `at` on whose clusters follow each other (deleted
+    // files of a cluster or two lie so) are looked at with one read of
+    // their clusters. What cannot be read tells nothing: those starts count.
+    const int64_t bps = drive_.BytesPerSector;
+    const int64_t clusterBytes = int64_t(drive_.SectorsPerCluster) * bps;
+    const uint32_t first = starts_[at].cluster;
+    const int64_t most = clusterBytes > 0 ? std::max<int64_t>(1, kRunBytes / clusterBytes) : 1;
+    size_t end = at;
+    bool test = false;
+    while (end < starts_.size() && int64_t(starts_[end].cluster - first) < most
+           && (end == at || starts_[end].cluster - starts_[end - 1].cluster <= 1)) {
+        test |= starts_[end].expects != kAny;
+        starts_[end++].found = 1;
+    }
+    if (!test || source_.isEmpty() || bps <= 0 || clusterBytes <= 0)
+        return;
+    Reader &rd = *reader_;
+    if (!rd.opened) {
+        rd.opened = true;
+        const QString src = source_.trimmed();
+        if (src.size() >= 5)
+            rd.handle = plat::openFile(src, plat::Access::Read);
+        else if (!src.isEmpty() && src[0].isLetter())
+            rd.handle = plat::openVolume(src[0].toUpper(), plat::Access::Read);
+    }
+    if (!rd.handle.valid())
+        return;
+    const int64_t offset = ((int64_t(first) - drive_.FirstCluster) * drive_.SectorsPerCluster + drive_.FirstDataSector) * bps;
+    const QByteArray data =
+        rd.handle.readAt(offset, int64_t(starts_[end - 1].cluster - first) * clusterBytes + kStartBytes);
+    const bool fat32 = kindOf(drive_) == FatKind::Fat32;
+    for (size_t i = at; i < end; ++i) {
+        const Start &s = starts_[i];
+        const int64_t from = int64_t(s.cluster - first) * clusterBytes;
+        if (s.expects == kAny || from >= data.size())
+            continue;
+        const auto *b = reinterpret_cast<const unsigned char *>(data.constData()) + from;
+        const size_t n = size_t(std::min<int64_t>(kStartBytes, data.size() - from));
+        if (s.expects == kFolder) {
+            // Its own "." (naming this cluster) and "..", both folders.
+            FatDirEntry dot{}, dotDot{};
+            if (n >= 64) {
+                std::memcpy(&dot, b, 32);
+                std::memcpy(&dotDot, b + 32, 32);
+            }
+            s.found = n >= 64 && b[0] == '.' && b[1] == ' ' && b[32] == '.' && b[33] == '.' && b[34] == ' '
+                && (dot.Attributes & 0x10) && (dotDot.Attributes & 0x10) && firstClusterOf(dot, fat32) == s.cluster;
+            continue;
+        }
+        // The scan's test of a unit's start, with the rows of its type.
+        const int64_t left = (LastDataCluster(drive_) - int64_t(s.cluster) + 1) * clusterBytes;
+        const size_t headLength = std::min<size_t>(n, size_t(bps));
+        s.found = false;
+        for (const SignatureRecord *row : typeRows_[size_t(s.expects - 1)])
+            if (SignaturePrefixIndex::RowMatches(*row, b, headLength, b, n, b, n, left)) {
+                s.found = true;
+                break;
+            }
+    }
 }
 
 bool DeletedEntryStarts::AnyIn(int64_t from, int64_t to) const
 {
     if (to < from || to < 0 || from > int64_t(UINT32_MAX))
         return false;
-    const auto it = std::lower_bound(starts_.begin(), starts_.end(), uint32_t(std::max<int64_t>(from, 0)));
-    return it != starts_.end() && int64_t(*it) <= to;
+    const uint32_t low = uint32_t(std::max<int64_t>(from, 0));
+    for (auto it = std::lower_bound(starts_.begin(), starts_.end(), Start{low, INT16_MIN, -1});
+         it != starts_.end() && int64_t(it->cluster) <= to; ++it) {
+        if (it->found < 0)
+            look(size_t(it - starts_.begin()));
+        if (it->found > 0)
+            return true;
+    }
+    return false;
+}
+
+bool DeletedEntryStarts::BeginsAsItWould(const DeletedEntryRecord &r) const
+{
+    const Start key{uint32_t(r.FirstCluster), expectsOf(r), -1};
+    const auto it = std::lower_bound(starts_.begin(), starts_.end(), key);
+    if (it == starts_.end() || !(*it == key) || key.expects == kAny)
+        return true;
+    if (it->found < 0) {
+        // The first of the starts at its cluster, so that one read serves them all.
+        auto first = it;
+        while (first != starts_.begin() && std::prev(first)->cluster == key.cluster)
+            --first;
+        look(size_t(first - starts_.begin()));
+    }
+    return it->found > 0;
 }
 
 void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d, const DeletedEntryStarts *others)
@@ -210,6 +367,9 @@ void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d, const De
         r.Occupied = -1;
         return;
     }
+    // Its first cluster holding another file's bytes now: overwritten.
+    if (others && r.Occupied == 0 && !others->BeginsAsItWould(r))
+        r.Occupied = -1;
     // The clusters the size needs (a folder: one); each after the first is
     // looked at up to the first bad or reserved one.
     const int64_t needed = std::max<int64_t>(1, (std::max<int64_t>(r.Size, 0) + c - 1) / c);
@@ -225,10 +385,12 @@ void CheckDeletedChain(DeletedEntryRecord &r, const DriveInfoRecord &d, const De
             r.Occupied = -1;
     }
     // Clusters taken: first .. first + i - 1. Where another deleted file or
-    // folder began among them, the bytes from there on are its own (a file
-    // that lay in pieces): never a clean verdict either. The same first
-    // cluster is no other file's beginning: it is this file seen again
-    // (through a deleted copy of its folder) or one that took its place.
+    // folder began among them, and its cluster still begins so, the bytes
+    // from there on are its own (a file that lay in pieces): never a clean
+    // verdict either. One whose beginning this file wrote over begins
+    // nothing. The same first cluster is no other file's beginning: it is
+    // this file seen again (through a deleted copy of its folder) or one
+    // that took its place.
     if (others && r.Occupied == 0 && i > 1 && others->AnyIn(first + 1, first + i - 1))
         r.Occupied = -1;
     int64_t bytes = i * c;

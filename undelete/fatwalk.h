@@ -6,12 +6,14 @@
 #pragma once
 
 #include "drive/driveinfo.h"
+#include "scan/signatures.h"
 #include "undelete/entries.h"
 
 #include <QHash>
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // "Normal" for none of the bits 1, 2, 4, 8, 16, 32; else their names in the
@@ -38,16 +40,56 @@ ClusterUse FatClusterUse(const DriveInfoRecord &drive, int64_t cluster);
 // Where the deleted entries of a list begin: the first clusters (in the
 // data area) of its deleted FAT entries, files and folders alike, sorted.
 // A deleted file's assumed clusters that run into one of them hold that
-// file's or folder's bytes from there on. Made once for a pass over the
-// list; sorting the list again does not change it.
+// file's or folder's bytes from there on, but only while that cluster still
+// begins as its entry would: a folder with its "." (naming the cluster) and
+// ".." entries, a file of a type the scan's signature table knows (by the
+// extension of its 8.3 name) with that type's signature as the scan tests
+// it. A cluster that begins otherwise holds what a later file wrote over
+// it: its entry was overwritten and begins nothing. Files of other types
+// begin where their entries say. The first bytes of a start are read from
+// the source once, when a judgement first asks for them, through one handle
+// held for the object's life; without a source, or where the read fails,
+// every start counts and no entry is taken as overwritten. Made once for a
+// pass over the list; sorting the list again does not change it.
 class DeletedEntryStarts {
 public:
-    DeletedEntryStarts(const std::vector<DeletedEntryRecord> &entries, const DriveInfoRecord &drive);
-    // Whether one of them lies in from..to (both included).
+    DeletedEntryStarts(const std::vector<DeletedEntryRecord> &entries, const DriveInfoRecord &drive,
+                       const QString &source = QString());
+    ~DeletedEntryStarts();
+    DeletedEntryStarts(const DeletedEntryStarts &) = delete;
+    DeletedEntryStarts &operator=(const DeletedEntryStarts &) = delete;
+    // Whether one of them lies in from..to (both included) and still begins
+    // as its entry would.
     bool AnyIn(int64_t from, int64_t to) const;
+    // Whether a deleted entry of the list still begins as it would (true
+    // for entries whose beginning tells nothing, and where it cannot tell).
+    bool BeginsAsItWould(const DeletedEntryRecord &record) const;
 
 private:
-    std::vector<uint32_t> starts_;
+    // One deleted entry's beginning: its first cluster and what it expects
+    // there (kAny: nothing to test, kFolder, or 1 + a type's number in
+    // types_), and whether it is found there (-1 not yet looked at).
+    struct Start {
+        uint32_t cluster;
+        int16_t expects;
+        mutable int8_t found;
+        bool operator<(const Start &o) const { return cluster != o.cluster ? cluster < o.cluster : expects < o.expects; }
+        bool operator==(const Start &o) const { return cluster == o.cluster && expects == o.expects; }
+    };
+    static constexpr int16_t kAny = -1;
+    static constexpr int16_t kFolder = 0;
+    int16_t expectsOf(const DeletedEntryRecord &record) const;
+    // Looks at the beginnings of the starts from `at` on that lie in
+    // clusters in a row (one read for all of them).
+    void look(size_t at) const;
+
+    std::vector<Start> starts_;
+    std::vector<QByteArray> types_;   // extensions (".jpg") of the deleted files
+    std::vector<std::vector<const SignatureRecord *>> typeRows_;   // their rows in the table (or none)
+    const DriveInfoRecord &drive_;
+    QString source_;
+    struct Reader;
+    std::unique_ptr<Reader> reader_;
 };
 
 // Fills Recoverable and Occupied of one FAT record from the FAT (NTFS records
@@ -56,7 +98,10 @@ private:
 // deletion clears its chain: Recoverable counts the clusters up to the first
 // one that is bad or reserved, and any cluster in use on the way marks it
 // Occupied, as does the first cluster of another deleted entry (of others,
-// when given) after its own. A first cluster outside the data area gives 0.
+// when given) after its own that still begins as that entry would. With
+// others, an entry whose own free first cluster no longer begins as it
+// would (others' BeginsAsItWould) was overwritten: Occupied too. A first
+// cluster outside the data area gives 0.
 void CheckDeletedChain(DeletedEntryRecord &record, const DriveInfoRecord &drive,
                        const DeletedEntryStarts *others = nullptr);
 

@@ -258,7 +258,7 @@ void frmRecover::BackupDiskImage()
         }
         // The entries judged as a scan of the medium judges them: a scan of
         // the image cannot look at the medium's FAT.
-        const DeletedEntryStarts starts(DeletedEntries, DriveInfo());
+        const DeletedEntryStarts starts(DeletedEntries, DriveInfo(), SourceName);
         for (int i = 1; i <= DeletedEntriesUpperBound(); ++i)
             CheckDeletedChain(i, &starts);
         index.bytesPerSector = bps;

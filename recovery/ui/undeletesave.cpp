@@ -105,7 +105,7 @@ void frmRecover::SaveUndeleteEntries(plat::ListBox &list, int firstLine, bool na
         }
         if (DeletedEntries[size_t(k)].Recoverable == 0) {
             if (!starts)
-                starts.emplace(DeletedEntries, DriveInfo());
+                starts.emplace(DeletedEntries, DriveInfo(), SourceName);
             CheckDeletedChain(k, &*starts);
         }
         const DeletedEntryRecord &e = DeletedEntries[size_t(k)];

@@ -372,7 +372,7 @@ void frmRecover::CmdScan_Click()
         }
         plat::setScreenMousePointer(kPointerHourglass);
         const int upper = DeletedEntriesUpperBound();
-        const DeletedEntryStarts starts(DeletedEntries, DriveInfo());
+        const DeletedEntryStarts starts(DeletedEntries, DriveInfo(), SourceName);
         for (int i = 1; i <= upper; ++i)
             CheckDeletedChain(i, &starts);
         for (const ScanDeletedEntry &e : DeletedEntriesForScan())

@@ -15,6 +15,7 @@
 #include "undelete/entries.h"
 #include "tests/recovery/media_fixtures.h"
 #include "tests/support/fixtures.h"
+#include "tests/undelete/undelete_support.h"
 #include "tests/support/responder.h"
 
 #include <QDate>
@@ -99,11 +100,12 @@ TEST_F(BackupWindow, TheImageIsTheCardByteForByteAndItsIndexReadsBack)
     w->SourceName = "E:";
     GetDriveInfo("E:");
     const DriveInfoRecord record = DriveInfo();
-    // The entry list quick undelete left: it goes into the index as it is.
+    // The entry list quick undelete left: it goes into the index as it is
+    // (of a type without a signature: the card holds none of their bytes).
     w->DeletedEntries.assign(1, DeletedEntryRecord{});
     for (int i = 1; i <= 5; ++i) {
         DeletedEntryRecord e;
-        e.Name = QString("?HOTO%1.JPG").arg(i);
+        e.Name = QString("?HOTO%1.DAT").arg(i);
         e.LongName = QString("Photo number %1.jpg").arg(i);
         e.Created = 40000.5 + i;
         e.Modified = 40001.25;
@@ -385,10 +387,10 @@ TEST_F(BackupWindow, AnotherCardInTheReaderIsBackedUpWithItsOwnEntries)
     ASSERT_FALSE(a.isEmpty() || b.isEmpty());
     // Card A's list is long enough to be taken as it stands.
     for (int i = 1; i <= 6; ++i)
-        ASSERT_TRUE(mcopyData(a, QStringLiteral("/ALPHA%1.JPG").arg(i), patternBytes(9000, i)));
+        ASSERT_TRUE(mcopyData(a, QStringLiteral("/ALPHA%1.JPG").arg(i), undelete_test::photoBytes(9000, i)));
     for (int i = 1; i <= 6; ++i)
         ASSERT_TRUE(mdel(a, QStringLiteral("/ALPHA%1.JPG").arg(i)));
-    ASSERT_TRUE(mcopyData(b, "/CHARLIE.JPG", patternBytes(7000, 2)) && mdel(b, "/CHARLIE.JPG"));
+    ASSERT_TRUE(mcopyData(b, "/CHARLIE.JPG", undelete_test::photoBytes(7000, 2)) && mdel(b, "/CHARLIE.JPG"));
     ASSERT_TRUE(attachCard('E', a));
     w->SourceName = "E:";
     {

@@ -80,7 +80,7 @@ int lineOf(const plat::ListBox &list, const QString &ending)
 // A FAT16 card with deleted files of known bytes.
 struct Card {
     QString image;
-    QByteArray photo = patternBytes(30000, 1), note = patternBytes(10000, 2);
+    QByteArray photo = photoBytes(30000, 1), note = patternBytes(10000, 2);
 };
 
 // An empty FAT16 card of 16 MiB with 2 KiB clusters.
@@ -286,7 +286,7 @@ TEST(UndeleteSave, ARunOfSavesTakesEachFreeNameOnceAndMakesARemovedFolderAgain)
     QList<QByteArray> photos;
     for (int i = 0; i < 5; ++i) {
         const QString dir = QStringLiteral("/D%1").arg(i);
-        photos << patternBytes(5000 + i, quint32(50 + i));
+        photos << photoBytes(5000 + i, quint32(50 + i), i % 2);
         ASSERT_TRUE(mmd(image, dir) && mcopyData(image, dir + "/PHOTO.JPG", photos.back()));
     }
     for (int i = 0; i < 5; ++i)
@@ -587,11 +587,11 @@ TEST(UndeleteSave, LongNamesInAnyScriptAreListedAndSavedWhole)
     ASSERT_FALSE(image.isEmpty());
     // The taken file's cluster goes to a file in another folder (a new entry
     // in the root would take its deleted slots); the rest are deleted last.
-    ASSERT_TRUE(mmd(image, "/DCIM") && mcopyUtf8(image, "/DCIM/" + holiday, patternBytes(30000, 21))
-                && mcopyUtf8(image, "/DCIM/Holiday photo 2008.jpg", patternBytes(20000, 22))
-                && mcopyUtf8(image, "/" + cyrillic, patternBytes(5000, 23))
-                && mcopyUtf8(image, "/" + cjk, patternBytes(7000, 24))
-                && mcopyUtf8(image, "/" + accented, patternBytes(3000, 25))
+    ASSERT_TRUE(mmd(image, "/DCIM") && mcopyUtf8(image, "/DCIM/" + holiday, photoBytes(30000, 21))
+                && mcopyUtf8(image, "/DCIM/Holiday photo 2008.jpg", photoBytes(20000, 22))
+                && mcopyUtf8(image, "/" + cyrillic, photoBytes(5000, 23))
+                && mcopyUtf8(image, "/" + cjk, photoBytes(7000, 24))
+                && mcopyUtf8(image, "/" + accented, photoBytes(3000, 25))
                 && mcopyUtf8(image, "/notes.txt", patternBytes(900, 26))
                 && mcopyUtf8(image, "/" + taken, patternBytes(1000, 27))
                 && mcopyUtf8(image, "/" + existing, patternBytes(1200, 28)) && mdelUtf8(image, "/" + taken)

@@ -47,7 +47,7 @@ Card makeCard(const QString &dir, const QString &prefix, const QStringList &name
     if (!mmd(image, "/MANY") || !mcopyFiles(image, "/MANY", many))
         return c;
     for (const QString &name : names) {
-        const QByteArray data = patternBytes(6000 + 3000 * c.deleted.size(), seed++);
+        const QByteArray data = photoBytes(6000 + 3000 * c.deleted.size(), seed++);
         if (!mcopyData(image, "/" + name, data))
             return c;
         c.deleted.append({name, data});

@@ -47,13 +47,13 @@ QString makeListingCard(const QString &dir)
     if (image.isEmpty())
         return {};
     const bool ok = mmd(image, "/SUB") && mcopyData(image, "/README.TXT", "a card\r\n")
-        && mcopyData(image, "/OLD.JPG", patternBytes(8000, 1)) && mcopyData(image, "/ONE.JPG", patternBytes(1000, 2))
-        && mcopyData(image, "/ab cdefg.jpg", patternBytes(3000, 3)) && mcopyData(image, "/ab cdefgh.jpg", patternBytes(3000, 4))
+        && mcopyData(image, "/OLD.JPG", photoBytes(8000, 1)) && mcopyData(image, "/ONE.JPG", photoBytes(1000, 2))
+        && mcopyData(image, "/ab cdefg.jpg", photoBytes(3000, 3)) && mcopyData(image, "/ab cdefgh.jpg", photoBytes(3000, 4, false))
         && mcopyData(image, "/X.TMP", patternBytes(3000, 5))
         && mcopyData(image, "/Twenty-five characters.jp", patternBytes(10, 6))
         && mcopyData(image, "/Twenty-six characters.jpeg", patternBytes(10, 7)) && mdel(image, "/OLD.JPG")
         && mdel(image, "/ONE.JPG") && mdel(image, "/ab cdefg.jpg") && mdel(image, "/ab cdefgh.jpg")
-        && mdel(image, "/X.TMP") && mcopyData(image, "/SUB/NEW.JPG", patternBytes(9000, 8));
+        && mdel(image, "/X.TMP") && mcopyData(image, "/SUB/NEW.JPG", photoBytes(9000, 8));
     return ok ? image : QString();
 }
 
@@ -169,7 +169,7 @@ TEST(QuickUndeleteCommand, TheVerdictStaysInTheLabelBelowADeepPath)
         made += '/' + part;
         ASSERT_TRUE(mmd(image, made));
     }
-    ASSERT_TRUE(mcopyData(image, folder + '/' + name, patternBytes(20000, 1)) && mdel(image, folder + '/' + name));
+    ASSERT_TRUE(mcopyData(image, folder + '/' + name, photoBytes(20000, 1)) && mdel(image, folder + '/' + name));
     MessageScript boxes;
     WindowOnImage on(image);
     frmRecover &w = on.w;
@@ -191,7 +191,7 @@ TEST(QuickUndeleteCommand, TheVerdictStaysInTheLabelBelowADeepPath)
     EXPECT_TRUE(shown[10].startsWith("First cluster: "));
 
     // A shallow path shows whole, in its place.
-    ASSERT_TRUE(mcopyData(image, "/Pictures 2009/IMG_0001.JPG", patternBytes(3000, 2))
+    ASSERT_TRUE(mcopyData(image, "/Pictures 2009/IMG_0001.JPG", photoBytes(3000, 2))
                 && mdel(image, "/Pictures 2009/IMG_0001.JPG"));
     w.CmdQuickUndelete_Click();
     w.ShowEntryInformation(indexOfPath(w, "Pictures 2009\\?MG_0001.JPG"));
@@ -241,7 +241,7 @@ TEST(DirEntCache, LongListingIsCachedReusedAndRefusedForAnotherMedium)
         files.append({QStringLiteral("E%1.TXT").arg(i, 5, 10, QChar('0')), QByteArray()});
     ASSERT_TRUE(mmd(image, "/MANY") && mcopyFiles(image, "/MANY", files));
     const QString cjk = QStringLiteral("夏休みの写真と動画のバックアップ.jpg");
-    ASSERT_TRUE(mcopyUtf8(image, "/" + cjk, patternBytes(3000, 1)) && mdelUtf8(image, "/" + cjk));
+    ASSERT_TRUE(mcopyUtf8(image, "/" + cjk, photoBytes(3000, 1)) && mdelUtf8(image, "/" + cjk));
 
     MessageScript boxes;
     WindowOnImage on(image);

@@ -13,6 +13,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -61,7 +64,7 @@ TEST(FieldMedia, AVolumeOneSectorShortIsListedAndSavedLikeTheSleuthKit)
         spec.align = false;
         const QString image = makeFatImage(makeTempDir("short"), "card.img", spec);
         ASSERT_FALSE(image.isEmpty());
-        const QByteArray photo = patternBytes(30000, 1), hidden = patternBytes(700, 2), last = patternBytes(8000, 3);
+        const QByteArray photo = photoBytes(30000, 1), hidden = patternBytes(700, 2), last = patternBytes(8000, 3);
         ASSERT_TRUE(mmd(image, "/DCIM") && mcopyData(image, "/DCIM/PHOTO.JPG", photo)
                     && mcopyData(image, "/.hidden.txt", hidden) && mcopyData(image, "/KEEP.TXT", "kept\r\n"));
         // The rest of the volume but its last clusters, then a file there.
@@ -158,14 +161,14 @@ TEST(FieldMedia, AFolderThatLostItsOwnEntryAndAPhotoInPiecesAroundLiveOnesComeBa
         const qint64 c = bits == 16 ? 2048 : 512;
         QList<QPair<QString, QByteArray>> photos;
         for (int i = 1; i <= 5; ++i)
-            photos.append({QStringLiteral("IMG_000%1.JPG").arg(i), patternBytes(3 * c + 100 * i, quint32(i))});
+            photos.append({QStringLiteral("IMG_000%1.JPG").arg(i), photoBytes(3 * c + 100 * i, quint32(i), i % 2)});
         ASSERT_TRUE(mmd(image, "/DCIM") && mmd(image, "/DCIM/100CAM") && mcopyFiles(image, "/DCIM/100CAM", photos)
                     && mmd(image, "/DCIM/LIVE") && mcopyData(image, "/DCIM/LIVE/KEEP.JPG", patternBytes(3000, 9)));
         const QByteArray boot = readFileBytes(image, 0, 512);
         // A photo deleted, a larger one filling its gap and running on past
         // the live photo after it, then one behind it; both deleted. (FAT32:
         // its hint of the next free cluster unknown, so mtools takes the first.)
-        const QByteArray large = patternBytes(5 * c - 100, 6), small = patternBytes(2 * c - 50, 7);
+        const QByteArray large = photoBytes(5 * c - 100, 6), small = photoBytes(2 * c - 50, 7);
         ASSERT_TRUE(mcopyData(image, "/P1.JPG", patternBytes(3 * c, 1)) && mcopyData(image, "/P2.JPG", patternBytes(3 * c, 2))
                     && mcopyData(image, "/P3.JPG", patternBytes(3 * c, 3)) && mdel(image, "/P2.JPG")
                     && (bits == 16 || patchFile(image, le(boot, 48, 2) * 512 + 492, "\xFF\xFF\xFF\xFF"))
@@ -231,9 +234,9 @@ TEST(FieldMedia, APhotoWhoseClustersInARowRunIntoAnotherDeletedPhotoIsSavedAsPos
         // FRAG fills the gap of IMG2 and goes on after IMG4 (FAT32: mtools
         // takes the first free cluster); all deleted, its clusters in a row
         // run into IMG3's, the others' end where the next photo begins.
-        const QByteArray one = patternBytes(2 * c - 10, 1), three = patternBytes(2 * c, 3), four = patternBytes(c + 1, 4),
-                         frag = patternBytes(5 * c - 100, 6);
-        ASSERT_TRUE(mcopyData(image, "/IMG1.JPG", one) && mcopyData(image, "/IMG2.JPG", patternBytes(3 * c, 2))
+        const QByteArray one = photoBytes(2 * c - 10, 1), three = photoBytes(2 * c, 3, false), four = photoBytes(c + 1, 4),
+                         frag = photoBytes(5 * c - 100, 6);
+        ASSERT_TRUE(mcopyData(image, "/IMG1.JPG", one) && mcopyData(image, "/IMG2.JPG", photoBytes(3 * c, 2))
                     && mcopyData(image, "/IMG3.JPG", three) && mcopyData(image, "/IMG4.JPG", four)
                     && mdel(image, "/IMG2.JPG")
                     && (bits == 16 || patchFile(image, le(boot, 48, 2) * 512 + 492, "\xFF\xFF\xFF\xFF"))
@@ -265,4 +268,97 @@ TEST(FieldMedia, APhotoWhoseClustersInARowRunIntoAnotherDeletedPhotoIsSavedAsPos
             EXPECT_EQ(readFileBytes(target + "/" + name), data) << path.toStdString();
         }
     }
+}
+
+TEST(FieldMedia, APhotoWrittenOverDeletedEntriesIsSavedWholeAndTheEntriesItOverwroteAsPossiblyDamaged)
+{
+    for (const bool folder : {false, true}) {
+        SCOPED_TRACE(folder);
+        // GAP (a type without a signature) and two photos, or a folder of
+        // them, deleted; then NEWC takes all their clusters in one run, from
+        // GAP's first on, and is deleted too.
+        const QString image = makeCard(16, "over");
+        const QByteArray photo = photoBytes((folder ? 9 : 8) * 2048 - 100, 3);
+        ASSERT_TRUE(!image.isEmpty() && mmd(image, "/NEW") && (folder || mmd(image, "/OLD"))
+                    && mcopyData(image, "/GAP.BIN", patternBytes(4096, 4)) && (!folder || mmd(image, "/OLD"))
+                    && mcopyData(image, "/OLD/OLDA.JPG", photoBytes(6000, 1)) && mcopyData(image, "/OLD/OLDB.JPG", photoBytes(6144, 2, false))
+                    && mdel(image, "/GAP.BIN") && (folder ? mdeltree(image, "/OLD") : mdel(image, "/OLD/OLD?.JPG"))
+                    && mcopyData(image, "/NEW/NEWC.JPG", photo) && mdel(image, "/NEW/NEWC.JPG"));
+        MessageScript boxes;
+        if (!folder)
+            boxes.expect(plat::id::OK, "possibly damaged");
+        WindowOnImage on(image);
+        on.w.CmdQuickUndelete_Click();
+        // NEWC whole; the photos it overwrote in the occupied group (in the
+        // folder's case their entries went with it).
+        for (const auto &[path, occupied] : {std::pair{"NEW\\?EWC.JPG", 0}, {"OLD\\?LDA.JPG", -1}, {"OLD\\?LDB.JPG", -1}}) {
+            const DeletedEntryRecord *e = byPath(on.w.DeletedEntries, path);
+            EXPECT_EQ(e ? e->Occupied : 1, folder && occupied ? 1 : occupied) << path;
+        }
+        const QString target = saveAllInto(on.w, "oversaved");
+        EXPECT_EQ(on.w.LastSaveTally.saved, 2);   // NEWC, and GAP as before (NEWC's bytes)
+        EXPECT_EQ(on.w.LastSaveTally.partial, folder ? 0 : 2);
+        EXPECT_EQ(readFileBytes(target + "/%EWC.JPG"), photo);
+        EXPECT_EQ(icat(image, flsDeleted(image).value("NEW/_EWC.JPG")), photo);
+    }
+}
+
+TEST(FieldMedia, OnACardAgedInRoundsOfShotsEveryWholePhotoInARowIsSavedWhole)
+{
+    // Five rounds, each into a folder of its own: nine photos (with EXIF or
+    // JFIF only) and a memo of a type without a signature; then six of the
+    // round's photos deleted (the last round's memo too), whose clusters the
+    // next round takes first. The truth: who wrote each cluster last.
+    const QString image = makeCard(16, "aged");
+    ASSERT_TRUE(!image.isEmpty() && mmd(image, "/DCIM"));
+    QStringList paths;
+    QList<QByteArray> data;
+    QList<QList<int>> clusters;
+    QList<int> deleted;
+    QHash<int, int> writer;
+    QSet<int> firsts;
+    for (int n = 0; n < 50; ++n) {
+        const QString folder = QStringLiteral("/DCIM/%1CAM").arg(100 + n / 10);
+        paths << QStringLiteral("%1/IMG_%2.%3").arg(folder).arg(n, 4, 10, QChar('0')).arg(n % 10 == 9 ? "AMR" : "JPG");
+        data << (n % 10 == 9 ? patternBytes(5000, n) : photoBytes(2048 * (2 + n * 6 % 7) - n * 37 % 2000, n, n % 3));
+        QByteArray shown;
+        ASSERT_TRUE((n % 10 || mmd(image, folder)) && mcopyData(image, paths[n], data[n])
+                    && runTool("mshowfat", {"-i", image, "::" + paths[n]}, &shown) == 0);
+        clusters.append(QList<int>());
+        for (auto m = QRegularExpression("<(\\d+)(-(\\d+))?>").globalMatch(shown); m.hasNext();) {
+            const auto r = m.next();
+            for (int cl = r.captured(1).toInt(), last = std::max(cl, r.captured(3).toInt()); cl <= last; ++cl)
+                clusters[n] << cl, writer[cl] = n;
+        }
+        for (int k : {1, 2, 4, 5, 7, 8, n == 49 ? 9 : -1})
+            if (n % 10 == 9 && k >= 0 && mdel(image, paths[n - 9 + k]))
+                deleted << n - 9 + k, firsts << clusters[n - 9 + k][0];
+    }
+    MessageScript boxes;
+    boxes.expect(plat::id::OK, "possibly damaged");
+    WindowOnImage on(image);
+    on.w.CmdQuickUndelete_Click();
+    const QString target = saveAllInto(on.w, "agedsaved");
+    const QMap<QString, qint64> tsk = flsDeleted(image);
+    int whole = 0, overwritten = 0, acrossDeadStarts = 0;
+    for (const int n : deleted) {
+        SCOPED_TRACE(paths[n].toStdString());
+        const QList<int> &cl = clusters[n];
+        const QString name = paths[n].section('/', -1).mid(1), folder = paths[n].section('/', 1, -2);
+        const DeletedEntryRecord *e = byPath(on.w.DeletedEntries, QString(folder).replace('/', '\\') + "\\?" + name);
+        ASSERT_NE(e, nullptr);
+        if (cl.last() - cl[0] == cl.size() - 1 && std::all_of(cl.begin(), cl.end(), [&](int c) { return writer[c] == n; })) {
+            ++whole;   // whole, in a row: saved whole, as The Sleuth Kit reads it
+            acrossDeadStarts += std::any_of(cl.begin() + 1, cl.end(), [&](int c) { return firsts.contains(c); });
+            EXPECT_EQ(e->Occupied, 0);
+            EXPECT_EQ(readFileBytes(target + "/%" + name), data[n]);
+            EXPECT_EQ(icat(image, tsk.value(folder + "/_" + name)), data[n]);
+        } else if (clusters[writer[cl[0]]][0] != cl[0]) {
+            ++overwritten;   // its first cluster holds the middle of a later file
+            EXPECT_EQ(e->Occupied, -1);
+        }
+    }
+    EXPECT_GE(whole, 4);
+    EXPECT_GE(overwritten, 8);
+    EXPECT_GE(acrossDeadStarts, 1);
 }

@@ -709,7 +709,7 @@ QByteArrayList fileContents(const QString &folder)
 TEST(WholeDiskImage, IsReadFromItsFirstVolumeOrThePartitionNamed)
 {
     QString skip;
-    const QByteArray photo = patternBytes(70000, 1), other = patternBytes(9000, 2);
+    const QByteArray photo = photoBytes(70000, 1), other = photoBytes(9000, 2);
     const QString ntfs = makeNtfsImage(makeTempDir("whole"), {{"/photo.jpg", photo}}, {"photo.jpg"}, &skip);
     if (!skip.isEmpty())
         GTEST_SKIP() << skip.toStdString();
@@ -751,7 +751,7 @@ TEST(WholeDiskImage, ALogicalVolumeIsFollowedAndAnEfiSystemPartitionPassedOver)
 {
     if (!haveTool("tsk_recover"))
         GTEST_SKIP() << "tsk_recover is needed";
-    const QByteArray photo = patternBytes(70000, 3), loader = patternBytes(9000, 4);
+    const QByteArray photo = photoBytes(70000, 3), loader = photoBytes(9000, 4);
     const QString fat32 = makeCard(32, "logical32"), esp = makeCard(16, "esp16");   // 40 MiB, 16 MiB
     ASSERT_TRUE(mcopyData(fat32, "/PHOTO.JPG", photo) && mdel(fat32, "/PHOTO.JPG")
                 && mcopyData(esp, "/LOADER.JPG", loader) && mdel(esp, "/LOADER.JPG"));

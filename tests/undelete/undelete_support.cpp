@@ -49,6 +49,23 @@ QString makeCard(int fatBits, const QString &hint)
     return makeFatImage(makeTempDir(hint), "card.img", spec);
 }
 
+QByteArray photoBytes(qint64 size, quint32 seed, bool exif)
+{
+    static QByteArray pictures[2];
+    QByteArray &picture = pictures[exif];
+    if (picture.isEmpty()) {
+        const QString dir = makeTempDir("photo");
+        picture = imageMagickPicture(dir, "p.jpg", {"-size", "64x48", "-seed", "7", "plasma:"});
+        if (exif && (runTool("exiftool", {"-q", "-overwrite_original", "-JFIF:all=", "-Make=Camera", "-Model=One",
+                                          dir + "/p.jpg"}) != 0
+                     || (picture = readFileBytes(dir + "/p.jpg")).mid(2, 2) != "\xFF\xE1"))
+            picture.clear();
+    }
+    if (picture.isEmpty())
+        return {};
+    return size <= picture.size() ? picture.left(size) : picture + patternBytes(size - picture.size(), seed);
+}
+
 QString saveAllInto(frmRecover &w, const QString &hint)
 {
     const QString target = makeTempDir(hint);

@@ -25,6 +25,11 @@ public:
 // A card image by mkfs.fat in a fresh folder: FAT16 of 16 MiB with 2 KiB
 // clusters, or FAT32 of 40 MiB with 512-byte clusters.
 QString makeCard(int fatBits, const QString &hint);
+// A photo of `size` bytes: a small JPEG by ImageMagick, with a camera's EXIF
+// block (exiftool) in place of its JFIF one or JFIF only, followed by pattern
+// bytes of the seed up to the size (cut to it when shorter). Empty when a
+// tool failed.
+QByteArray photoBytes(qint64 size, quint32 seed, bool exif = true);
 // Save All as the user runs it, the folder chooser answered with a fresh
 // folder: the folder's native path.
 QString saveAllInto(frmRecover &w, const QString &hint);

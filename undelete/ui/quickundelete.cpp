@@ -130,7 +130,7 @@ void frmRecover::CheckDeletedChain(int index, const DeletedEntryStarts *starts)
     DeletedEntryRecord &r = DeletedEntries[size_t(index)];
     std::optional<DeletedEntryStarts> own;
     if (!starts && r.MftIndex == 0 && r.IsDeleted())
-        starts = &own.emplace(DeletedEntries, DriveInfo());
+        starts = &own.emplace(DeletedEntries, DriveInfo(), SourceName);
     ::CheckDeletedChain(r, DriveInfo(), starts);
     // A FAT entry is recoverable in part where its clusters end before its
     // size (NTFS entries are marked by their listing).
@@ -267,7 +267,7 @@ void frmRecover::CmdQuickUndelete_Click()
         const bool ntfs = DriveInfo().FileSystem == QLatin1String("NTFS");
         QStringList occupiedLines;
         QList<int> occupiedIndexes;
-        const DeletedEntryStarts starts(DeletedEntries, DriveInfo());
+        const DeletedEntryStarts starts(DeletedEntries, DriveInfo(), SourceName);
         for (int k = 0; k <= upper; ++k) {
             if ((k & 255) == 0) {
                 ProgressBar1.setValue(k);
