@@ -898,18 +898,11 @@ bool sameDisk(const QString &path, QChar letter)
     const auto e = DriveTable::instance().entry(letter);
     if (!e || e->device.isEmpty() || e->kind == DriveKind::NetworkMount || e->kind == DriveKind::VirtualFolder)
         return false;
-    // The folder, or the nearest one above it that exists (a save folder is
-    // made when the first file goes into it).
-    QString at = toNative(path);
-    if (at.isEmpty())
+    const int64_t device = folderDevice(path);
+    if (device < 0)
         return false;
     struct stat st {};
-    while (::stat(QFile::encodeName(at).constData(), &st) != 0) {
-        const QString up = QFileInfo(at).path();
-        if (up == at || at.isEmpty())
-            return false;
-        at = up;
-    }
+    st.st_dev = dev_t(device);
     QSet<QString> disks, files;
     mediumOf(*e, disks, files);
     // A file system on a block device: its device number; otherwise what the
@@ -926,6 +919,23 @@ bool sameDisk(const QString &path, QChar letter)
             return true;
     }
     return false;
+}
+
+int64_t folderDevice(const QString &path)
+{
+    // The folder, or the nearest one above it that exists (a save folder is
+    // made when the first file goes into it).
+    QString at = toNative(path);
+    if (at.isEmpty())
+        return -1;
+    struct stat st {};
+    while (::stat(QFile::encodeName(at).constData(), &st) != 0) {
+        const QString up = QFileInfo(at).path();
+        if (up == at || at.isEmpty())
+            return -1;
+        at = up;
+    }
+    return int64_t(st.st_dev);
 }
 
 QString driveRootNative(QChar letter)

@@ -126,6 +126,10 @@ bool sameDisk(QChar a, QChar b);
 // itself (a FUSE mount of it). The file system that merely holds an image
 // file is not the image's disk.
 bool sameDisk(const QString &path, QChar letter);
+// The device number of the file system holding a folder (an internal path;
+// one not made yet counts by the nearest folder above it); -1 when none
+// exists. Folders of one device number give sameDisk one answer.
+int64_t folderDevice(const QString &path);
 
 // The native root of a letter's files, or empty.
 QString driveRootNative(QChar letter);

@@ -107,6 +107,40 @@ QByteArray Handle::readAt(qint64 offset, qint64 length)
     return b;
 }
 
+qint64 Handle::readAt(qint64 offset, void *into, qint64 n)
+{
+    if (!valid() || offset < 0 || n < 0)
+        return -1;
+    if (windowLength >= 0)
+        n = qBound<qint64>(0, windowLength - offset, n);
+    if (faults) {
+        const qint64 bad = firstBadByte(*faults, offset, n);
+        if (bad >= 0) {
+            if (faults->slowMs > 0)
+                ::usleep(useconds_t(faults->slowMs) * 1000);
+            if (bad == offset) {
+                errno = EIO;
+                return -1;
+            }
+            n = bad - offset;
+        }
+    }
+    qint64 done = 0;
+    auto *p = static_cast<char *>(into);
+    while (done < n) {
+        const ssize_t r = ::pread(fd, p + done, size_t(qMin<qint64>(n - done, 1 << 30)), off_t(windowOffset + offset + done));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return done > 0 ? done : -1;
+        }
+        if (r == 0)
+            break;
+        done += r;
+    }
+    return done;
+}
+
 bool Handle::write(const void *buffer, qint64 n, qint64 *written)
 {
     if (written)

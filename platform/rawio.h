@@ -43,6 +43,10 @@ struct Handle {
     // Seeks and reads up to length bytes (at most 1 GiB); fewer at the end,
     // none on failure.
     QByteArray readAt(qint64 offset, qint64 length);
+    // Reads up to n bytes at a byte offset into a buffer, in one call where
+    // the medium allows, leaving the position as it was: the bytes read
+    // (fewer at the end or before damage), -1 on failure.
+    qint64 readAt(qint64 offset, void *into, qint64 n);
     // SetFilePointer: from the start or the current position; a negative
     // resulting position fails and leaves the position.
     bool seek(qint64 distance, bool fromCurrent = false);

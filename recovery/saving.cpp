@@ -146,6 +146,7 @@ const SaveFolder &SaveRun::folder(const QString &folder, const QString &source, 
     SaveRun &run = outermost();
     if (source != run.source_ || cacheRoot != run.cacheRoot_) {
         run.folders_.clear();
+        run.onSourceDisk_.clear();
         run.last_ = nullptr;
         run.source_ = source;
         run.cacheRoot_ = cacheRoot;
@@ -160,19 +161,28 @@ const SaveFolder &SaveRun::folder(const QString &folder, const QString &source, 
     if (run.last_)
         run.last_->handle.reset();
     auto known = run.folders_.find(folder);
-    if (again || known == run.folders_.end())
-        known = run.folders_.insert(folder, SaveFolder::of(folder, source, cacheRoot));
+    if (again || known == run.folders_.end()) {
+        // The disk check once per file system: the folders of a tree lie on one.
+        const int64_t device = plat::folderDevice(folder);
+        const auto checked = run.onSourceDisk_.constFind(device);
+        const std::optional<bool> onSource =
+            device >= 0 && checked != run.onSourceDisk_.cend() ? std::optional<bool>(*checked) : std::nullopt;
+        known = run.folders_.insert(folder, SaveFolder::of(folder, source, cacheRoot, onSource));
+        if (device >= 0)
+            run.onSourceDisk_.insert(device, known->onSourceDisk);
+    }
     run.last_ = &*known;
     return *known;
 }
 
-SaveFolder SaveFolder::of(const QString &folder, const QString &source, const QString &cacheRoot)
+SaveFolder SaveFolder::of(const QString &folder, const QString &source, const QString &cacheRoot,
+                          std::optional<bool> onSourceDisk)
 {
     SaveFolder f;
     f.folder = folder;
     f.source = source;
     f.cacheRoot = cacheRoot;
-    f.onSourceDisk = TargetOnSourceDisk(folder, source);
+    f.onSourceDisk = onSourceDisk ? *onSourceDisk : TargetOnSourceDisk(folder, source);
     if (f.onSourceDisk)
         return f;
     f.native = plat::toNative(folder);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // How saving one entry ended.
 enum class SaveOutcome {
@@ -50,7 +51,9 @@ struct SaveFolder {
     std::shared_ptr<const plat::Folder> handle;
     bool inCache = false;
 
-    static SaveFolder of(const QString &folder, const QString &source, const QString &cacheRoot);
+    // onSourceDisk: the answer for the folder's file system when known.
+    static SaveFolder of(const QString &folder, const QString &source, const QString &cacheRoot,
+                         std::optional<bool> onSourceDisk = std::nullopt);
 };
 
 // A run of saves of quick-undelete entries (one Save All or Save Selected):
@@ -84,6 +87,7 @@ private:
     plat::Handle volume_;
     QString source_, cacheRoot_;
     QHash<QString, SaveFolder> folders_;
+    QHash<int64_t, bool> onSourceDisk_;   // by the device number of a folder's file system
     SaveFolder *last_ = nullptr;   // the folder of the entry before (in folders_)
     QHash<QString, QString> lastTaken_;   // folder/name -> the name its last file took
 };

@@ -206,6 +206,7 @@ QByteArray extensionOf(const DeletedEntryRecord &r)
 struct DeletedEntryStarts::Reader {
     plat::Handle handle;
     bool opened = false;
+    std::vector<unsigned char> bytes;   // the last read, kept for the next
     ~Reader() { handle.close(); }
 };
 
@@ -274,16 +275,16 @@ void DeletedEntryStarts::look(size_t at) const
     if (!rd.handle.valid())
         return;
     const int64_t offset = ((int64_t(first) - drive_.FirstCluster) * drive_.SectorsPerCluster + drive_.FirstDataSector) * bps;
-    const QByteArray data =
-        rd.handle.readAt(offset, int64_t(starts_[end - 1].cluster - first) * clusterBytes + kStartBytes);
+    rd.bytes.resize(size_t(int64_t(starts_[end - 1].cluster - first) * clusterBytes + kStartBytes));
+    const int64_t got = std::max<int64_t>(0, rd.handle.readAt(offset, rd.bytes.data(), int64_t(rd.bytes.size())));
     const bool fat32 = kindOf(drive_) == FatKind::Fat32;
     for (size_t i = at; i < end; ++i) {
         const Start &s = starts_[i];
         const int64_t from = int64_t(s.cluster - first) * clusterBytes;
-        if (s.expects == kAny || from >= data.size())
+        if (s.expects == kAny || from >= got)
             continue;
-        const auto *b = reinterpret_cast<const unsigned char *>(data.constData()) + from;
-        const size_t n = size_t(std::min<int64_t>(kStartBytes, data.size() - from));
+        const unsigned char *b = rd.bytes.data() + from;
+        const size_t n = size_t(std::min<int64_t>(kStartBytes, got - from));
         if (s.expects == kFolder) {
             // Its own "." (naming this cluster) and "..", both folders.
             FatDirEntry dot{}, dotDot{};
