@@ -49,6 +49,22 @@ qint64 firstBadByte(const FaultSpec &f, qint64 pos, qint64 n)
     }
     return first;
 }
+
+// The bytes of a read of n at pos that arrive before injected damage, after
+// its wait; -1 (errno EIO) when the read fails at once.
+qint64 beforeDamage(const std::shared_ptr<const FaultSpec> &faults, qint64 pos, qint64 n)
+{
+    const qint64 bad = faults ? firstBadByte(*faults, pos, n) : -1;
+    if (bad < 0)
+        return n;
+    if (faults->slowMs > 0)
+        ::usleep(useconds_t(faults->slowMs) * 1000);
+    if (bad == pos) {
+        errno = EIO;
+        return -1;
+    }
+    return bad - pos;   // the bytes before the damage arrive; the next read fails
+}
 } // namespace
 
 bool Handle::read(void *buffer, qint64 n, qint64 *got)
@@ -62,19 +78,9 @@ bool Handle::read(void *buffer, qint64 n, qint64 *got)
         return false;
     if (windowLength >= 0)
         n = qBound<qint64>(0, windowLength - pos, n);
-    if (faults) {
-        const qint64 bad = firstBadByte(*faults, pos, n);
-        if (bad >= 0) {
-            if (faults->slowMs > 0)
-                ::usleep(useconds_t(faults->slowMs) * 1000);
-            if (bad == pos) {
-                errno = EIO;
-                return false;
-            }
-            // The bytes before the damage arrive; the next read fails.
-            n = bad - pos;
-        }
-    }
+    n = beforeDamage(faults, pos, n);
+    if (n < 0)
+        return false;
     qint64 done = 0;
     auto *p = static_cast<char *>(buffer);
     while (done < n) {
@@ -113,18 +119,9 @@ qint64 Handle::readAt(qint64 offset, void *into, qint64 n)
         return -1;
     if (windowLength >= 0)
         n = qBound<qint64>(0, windowLength - offset, n);
-    if (faults) {
-        const qint64 bad = firstBadByte(*faults, offset, n);
-        if (bad >= 0) {
-            if (faults->slowMs > 0)
-                ::usleep(useconds_t(faults->slowMs) * 1000);
-            if (bad == offset) {
-                errno = EIO;
-                return -1;
-            }
-            n = bad - offset;
-        }
-    }
+    n = beforeDamage(faults, offset, n);
+    if (n < 0)
+        return -1;
     qint64 done = 0;
     auto *p = static_cast<char *>(into);
     while (done < n) {

@@ -331,6 +331,16 @@ TEST(Sectors, DamagedStretchesOfAVirtualDrive)
     EXPECT_EQ(n, 0);
     EXPECT_TRUE(ReadSectors("E:", 40, 0, 512, n).isEmpty());
     EXPECT_EQ(ReadSectors("E:", 13, 0, 512, n).size(), 512);
+    // A positioned read tells the same and leaves the position.
+    plat::Handle h = plat::openVolume('E', plat::Access::Read);
+    ASSERT_TRUE(h.seek(3 * 512));
+    QByteArray into(4 * 512, '\0');
+    EXPECT_EQ(h.readAt(8 * 512, into.data(), into.size()), 2 * 512);
+    EXPECT_EQ(into.left(1024), patternBytes(64 * 512, 11).mid(8 * 512, 1024));
+    EXPECT_EQ(h.readAt(11 * 512, into.data(), 512), -1);
+    EXPECT_EQ(h.readAt(63 * 512, into.data(), into.size()), 512);
+    EXPECT_EQ(h.pos(), 3 * 512);
+    h.close();
     detachDrive('E');
 
     // The same from the configuration file.
